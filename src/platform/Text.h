@@ -1,0 +1,47 @@
+#pragma once
+// Text as the files and the mail library see it: CP932 bytes, fixed-width
+// fields, space trims and the rounding the stored numbers use.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace text {
+
+// CP932 (Windows code page 932). Decoding never fails: a byte sequence that
+// is not CP932 becomes U+FFFD per bad byte. Encoding never fails: a
+// character without a CP932 code becomes one '?'.
+QByteArray toCp932(const QString& s);
+QString fromCp932(const QByteArray& bytes);
+QString fromCp932(const char* data, qsizetype size);
+
+// True when b can start a double-byte CP932 character.
+inline bool isCp932Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// Length of the longest prefix of `bytes` (at most `width` bytes) that does
+// not end inside a double-byte character.
+qsizetype safeCut(const QByteArray& bytes, qsizetype width);
+
+// A text field of exactly `width` bytes: the CP932 text left-aligned, padded
+// with spaces, cut to the width before any double-byte character that would
+// not fit (the cut byte becomes a space).
+QByteArray fixedField(const QString& s, qsizetype width);
+
+// Spaces (U+0020 only, as the stored fields are padded) removed at both ends.
+QString trimSpaces(const QString& s);
+QString trimRight(const QString& s);
+
+// The text up to, not including, its first NUL; the whole text when none.
+QString CutAtNul(const QString& s);
+QByteArray CutAtNul(const QByteArray& s);
+
+// Round to the nearest integer, an exact half to the even neighbour.
+int64_t roundHalfEven(double v);
+
+// The leading number of a text, as Val reads it: leading blanks skipped,
+// optional sign, digits, an optional fraction and exponent; 0 when none.
+double leadingNumber(const QString& s);
+
+// Line endings made CR LF (bare CR and bare LF become CR LF).
+QString toCrLf(const QString& s);
+
+}  // namespace text

@@ -1,0 +1,71 @@
+#include "AccountSettings.h"
+
+#include "platform/Durable.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+#include "platform/Text.h"
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <limits>
+
+AccountSettingsRecord& AccountSettings() {
+  static AccountSettingsRecord s;
+  return s;
+}
+
+QString serverSettingsPath() { return paths::resolveIn(QDir::currentPath(), paths::kServerSettingsFile); }
+QString accountFilePath() { return paths::resolve(paths::kAccountFile); }
+
+void LoadServerSettings() {
+  QFile f(serverSettingsPath());
+  if (!f.exists() || !f.open(QIODevice::ReadOnly)) return;
+  QString all = text::fromCp932(f.readAll());
+  f.close();
+  all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  all.replace(u'\r', u'\n');
+  auto& s = AccountSettings();
+  for (const QString& line : all.split(u'\n')) {
+    const QString prefix = line.left(5);
+    const QString value = line.mid(5, 100);
+    if (prefix == u"SMTP=") {
+      s.SmtpServer = value;
+    } else if (prefix == u"POP3=") {
+      s.Pop3Server = value;
+    } else if (prefix == u"MAIL=") {
+      s.MailAddress = value;
+    } else if (prefix == u"APOP=") {
+      // Values past the 16-bit range still mean "on": keep them nonzero.
+      const int64_t v = text::roundHalfEven(text::leadingNumber(value));
+      s.ApopFlag = int16_t(std::clamp<int64_t>(v, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
+    }
+  }
+}
+
+bool SaveServerSettings() {
+  const auto& s = AccountSettings();
+  const QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\nMAIL=%3\r\nAPOP=%4\r\n")
+                              .arg(s.SmtpServer, s.Pop3Server, s.MailAddress)
+                              .arg(s.ApopFlag);
+  return durable::replaceFile(serverSettingsPath(), text::toCp932(content));
+}
+
+AccountFileValues ReadAccountFile() {
+  const QString file = accountFilePath();
+  return {profile::GetPrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NAME"), QString(), file),
+          profile::GetPrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"), QString(), file)};
+}
+
+bool WriteAccountFile(const QString& id, const QString& password, bool save) {
+  const QString file = accountFilePath();
+  const QString sec = QStringLiteral("EXEINI");
+  // The password is kept in clear text: only its owner may read the file.
+  constexpr int kOwnerOnly = 0600;
+  if (save) {
+    return profile::WritePrivateProfileString(sec, QStringLiteral("NAME"), id, file, kOwnerOnly) &&
+           profile::WritePrivateProfileString(sec, QStringLiteral("NAME2"), password, file, kOwnerOnly) &&
+           profile::WritePrivateProfileString(sec, QStringLiteral("NAME3"), QStringLiteral("1"), file, kOwnerOnly);
+  }
+  return profile::WritePrivateProfileString(sec, QStringLiteral("NAME3"), QStringLiteral("0"), file, kOwnerOnly);
+}

@@ -1,0 +1,97 @@
+#include "IdPassForm.h"
+
+#include "platform/MsgBox.h"
+#include "settings/AccountSettings.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+
+namespace {
+QPointer<IdPassForm> g_form;
+}
+
+IdPassForm* IdPassForm::existing() { return g_form; }
+
+IdPassForm* IdPassForm::instance() {
+  if (!g_form) g_form = new IdPassForm;
+  return g_form;
+}
+
+void IdPassForm::showDialog() {
+  show();
+  raise();
+  activateWindow();
+}
+
+IdPassForm::IdPassForm() : QWidget(nullptr) {
+  setObjectName(QStringLiteral("IdPassForm"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("ID,PASS"));
+  auto* grid = new QGridLayout(this);
+  IdText = new QLineEdit(this);
+  IdText->setObjectName(QStringLiteral("IdText"));
+  PassText = new QLineEdit(this);
+  PassText->setObjectName(QStringLiteral("PassText"));
+  PassText->setEchoMode(QLineEdit::Password);
+  PassText->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // '*'
+  auto* idLabel = new QLabel(QStringLiteral("ID"), this);
+  idLabel->setBuddy(IdText);
+  auto* passLabel = new QLabel(QStringLiteral("Password"), this);
+  passLabel->setBuddy(PassText);
+  grid->addWidget(idLabel, 0, 0);
+  grid->addWidget(IdText, 0, 1, 1, 2);
+  grid->addWidget(passLabel, 1, 0);
+  grid->addWidget(PassText, 1, 1, 1, 2);
+  Check1 = new QCheckBox(this);
+  Check1->setObjectName(QStringLiteral("Check1"));
+  Label3 = new QLabel(QStringLiteral("IDパスワードを保存する"), this);
+  Label3->setObjectName(QStringLiteral("Label3"));
+  Check1->setAccessibleName(Label3->text());
+  auto* saveRow = new QHBoxLayout;
+  saveRow->addWidget(Check1);
+  saveRow->addWidget(Label3, 1);
+  grid->addLayout(saveRow, 2, 0, 1, 3);
+  OKCommand = new QPushButton(QStringLiteral("OK"), this);
+  OKCommand->setObjectName(QStringLiteral("OKCommand"));
+  OKCommand->setDefault(true);
+  OKCommand->setAutoDefault(true);
+  CancelCommand = new QPushButton(QStringLiteral("Cancel"), this);
+  CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
+  grid->addWidget(OKCommand, 3, 1);
+  grid->addWidget(CancelCommand, 3, 2);
+  IdText->setMinimumWidth(220);
+  connect(OKCommand, &QPushButton::clicked, this, &IdPassForm::OKCommand_Click);
+  connect(CancelCommand, &QPushButton::clicked, this, &IdPassForm::CancelCommand_Click);
+  // Enter confirms from either box; Esc cancels.
+  connect(IdText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
+  connect(PassText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
+  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(esc, &QShortcut::activated, CancelCommand, &QPushButton::click);
+
+  const AccountFileValues v = ReadAccountFile();
+  IdText->setText(v.id);
+  PassText->setText(v.password);
+  Check1->setChecked(false);
+}
+
+void IdPassForm::OKCommand_Click() {
+  auto& s = AccountSettings();
+  s.UserId = IdText->text();
+  s.Password = PassText->text();
+  const bool save = Check1->isChecked();
+  // Declining to save only records the choice; a failure to record it is of
+  // no consequence. A requested save that fails must not pass for success.
+  if (!WriteAccountFile(IdText->text(), PassText->text(), save) && save)
+    MsgBox(QStringLiteral("IDとパスワードを「%1」に保存できませんでした。\n入力した値はこの実行の間だけ使われます。")
+               .arg(accountFilePath()),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+  close();
+}
+
+void IdPassForm::CancelCommand_Click() { close(); }

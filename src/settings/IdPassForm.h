@@ -1,0 +1,33 @@
+#pragma once
+// The account dialog "ID,PASS": the POP3 user ID and password, optionally
+// saved in the account file.
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class IdPassForm : public QWidget {
+  Q_OBJECT
+ public:
+  // The dialog, loaded (its boxes filled from the account file) but not
+  // shown when it was not open.
+  static IdPassForm* instance();
+  static IdPassForm* existing();  // the loaded dialog, or null
+  void showDialog();
+
+  QLineEdit* IdText;
+  QLineEdit* PassText;
+  QCheckBox* Check1;  // save the ID and password
+  QLabel* Label3;     // "IDパスワードを保存する"
+  QPushButton* OKCommand;
+  QPushButton* CancelCommand;
+
+ public slots:
+  void OKCommand_Click();
+  void CancelCommand_Click();
+
+ private:
+  IdPassForm();
+};

@@ -1,0 +1,78 @@
+#include "OptionForm.h"
+
+#include "platform/MsgBox.h"
+#include "platform/WindowOrder.h"
+#include "settings/AccountSettings.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+
+namespace {
+QPointer<OptionForm> g_form;
+}
+
+OptionForm* OptionForm::instance() { return g_form; }
+
+OptionForm* OptionForm::showDialog() {
+  if (!g_form) g_form = new OptionForm;
+  SetWindowPos(g_form, HWND_TOPMOST);
+  g_form->activateWindow();
+  return g_form;
+}
+
+OptionForm::OptionForm() : QWidget(nullptr) {
+  setObjectName(QStringLiteral("OptionForm"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("サーバー設定"));
+  auto* grid = new QGridLayout(this);
+  auto field = [&](QLineEdit*& e, const char* name, const QString& caption, int row) {
+    e = new QLineEdit(this);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setMinimumWidth(320);
+    auto* lb = new QLabel(caption, this);
+    lb->setBuddy(e);
+    grid->addWidget(lb, row * 2, 0, 1, 2);
+    grid->addWidget(e, row * 2 + 1, 0, 1, 2);
+  };
+  field(SmtpText, "SmtpText", QStringLiteral("SMTPサーバー名(&S)"), 0);
+  field(Pop3Text, "Pop3Text", QStringLiteral("POP3サーバー名(&P)"), 1);
+  field(MailText, "MailText", QStringLiteral("メールアドレス(&M)"), 2);
+  ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
+  ApopCheck->setObjectName(QStringLiteral("ApopCheck"));
+  grid->addWidget(ApopCheck, 6, 0, 1, 2);
+  OkCommand = new QPushButton(QStringLiteral("設定"), this);
+  OkCommand->setObjectName(QStringLiteral("OkCommand"));
+  CancelCommand = new QPushButton(QStringLiteral("中止"), this);
+  CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
+  grid->addWidget(OkCommand, 7, 0);
+  grid->addWidget(CancelCommand, 7, 1);
+  connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
+  connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
+  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(esc, &QShortcut::activated, CancelCommand, &QPushButton::click);
+
+  const auto& s = AccountSettings();
+  SmtpText->setText(s.SmtpServer);
+  Pop3Text->setText(s.Pop3Server);
+  MailText->setText(s.MailAddress);
+  ApopCheck->setChecked(s.ApopFlag != 0);  // any nonzero value means APOP
+}
+
+void OptionForm::OkCommand_Click() {
+  auto& s = AccountSettings();
+  s.SmtpServer = SmtpText->text();
+  s.Pop3Server = Pop3Text->text();
+  s.MailAddress = MailText->text();
+  s.ApopFlag = ApopCheck->isChecked() ? 1 : 0;
+  if (!SaveServerSettings())
+    MsgBox(QStringLiteral("サーバー設定を「%1」に保存できませんでした。設定はこの実行の間だけ有効です。").arg(serverSettingsPath()),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+  close();
+}
+
+void OptionForm::CancelCommand_Click() { close(); }

@@ -1,0 +1,30 @@
+#pragma once
+// The server dialog "サーバー設定": SMTP server, POP3 server, own address and
+// APOP, kept in "pelkit.ini" of the current directory.
+#include <QWidget>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+class OptionForm : public QWidget {
+  Q_OBJECT
+ public:
+  // Shows the dialog on top of other windows, filled from memory.
+  static OptionForm* showDialog();
+  static OptionForm* instance();  // the open dialog, or null
+
+  QLineEdit* SmtpText;
+  QLineEdit* Pop3Text;
+  QLineEdit* MailText;
+  QCheckBox* ApopCheck;
+  QPushButton* OkCommand;      // "設定"
+  QPushButton* CancelCommand;  // "中止"
+
+ public slots:
+  void OkCommand_Click();
+  void CancelCommand_Click();
+
+ private:
+  OptionForm();
+};

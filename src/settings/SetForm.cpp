@@ -1,0 +1,42 @@
+#include "SetForm.h"
+
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+
+#include <QHBoxLayout>
+#include <QPointer>
+#include <QPushButton>
+
+namespace {
+QPointer<SetForm> g_form;
+}
+
+SetForm* SetForm::instance() { return g_form; }
+
+SetForm* SetForm::showDialog() {
+  if (!g_form) g_form = new SetForm;
+  g_form->show();
+  g_form->raise();
+  g_form->activateWindow();
+  return g_form;
+}
+
+SetForm::SetForm() : QWidget(nullptr) {
+  setObjectName(QStringLiteral("SetForm"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("設定"));
+  auto* lay = new QHBoxLayout(this);
+  Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
+  Command1->setObjectName(QStringLiteral("Command1"));
+  Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
+  Command2->setObjectName(QStringLiteral("Command2"));
+  for (QPushButton* b : {Command1, Command2}) {
+    b->setMinimumSize(140, 40);
+    lay->addWidget(b);
+  }
+  connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
+  connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+}
+
+void SetForm::Command1_Click() { IdPassForm::instance()->showDialog(); }
+void SetForm::Command2_Click() { OptionForm::showDialog(); }

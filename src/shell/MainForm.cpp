@@ -1,0 +1,300 @@
+#include "MainForm.h"
+
+#include "platform/MsgBox.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "platform/Twips.h"
+#include "settings/AccountSettings.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "settings/SetForm.h"
+#include "shell/ShopPicture.h"
+#include "shell/StateFile.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QTimer>
+
+namespace {
+MainForm* g_main = nullptr;
+
+// Client area of the window, in twips.
+constexpr double kClientWidth = 9600;
+constexpr double kClientHeight = 6300;
+}  // namespace
+
+MainForm* MainForm::instance() { return g_main; }
+
+MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
+  g_main = this;
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QStringLiteral("灯火亭　Ver 1.0"));
+  buildControls();
+  buildMenu();
+  Form_Load();
+}
+
+MainForm::~MainForm() {
+  if (g_main == this) g_main = nullptr;
+}
+
+void MainForm::buildControls() {
+  auto* surface = new QWidget(this);
+  surface->setObjectName(QStringLiteral("MainSurface"));
+  setCentralWidget(surface);
+  surface->setMinimumSize(twips::toPx(kClientWidth), twips::toPx(kClientHeight));
+  resize(surface->minimumSize());
+
+  auto button = [&](QPushButton*& b, const char* name, const QString& caption, double l, double t, double w, double h) {
+    b = new QPushButton(caption, surface);
+    b->setObjectName(QString::fromLatin1(name));
+    twips::place(b, l, t, w, h);
+  };
+  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
+    e = new QLineEdit(surface);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setAccessibleName(accessible);
+    twips::place(e, l, t, w, h);
+  };
+  auto label = [&](QLabel*& lb, const char* name, const QString& caption, double l, double t, double w, double h) {
+    lb = new QLabel(caption, surface);
+    lb->setObjectName(QString::fromLatin1(name));
+    lb->setWordWrap(true);
+    twips::place(lb, l, t, w, h);
+  };
+  auto check = [&](QCheckBox*& c, const char* name, QLabel* beside, double l, double t) {
+    // The check boxes have no caption of their own; the label beside them
+    // carries the text.
+    c = new QCheckBox(surface);
+    c->setObjectName(QString::fromLatin1(name));
+    c->setAccessibleName(beside->text().trimmed());
+    twips::place(c, l, t, 300, 300);
+  };
+
+  // The shop: a still picture, or the scenery page in its place.
+  Picture3 = new QLabel(surface);
+  Picture3->setObjectName(QStringLiteral("Picture3"));
+  Picture3->setAccessibleName(QStringLiteral("店の絵"));
+  twips::place(Picture3, 120, 120, 4800, 3600);
+  Picture3->setPixmap(paintShopPicture(Picture3->size()));
+  WebBrowser1 = new QTextBrowser(surface);
+  WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+  WebBrowser1->setAccessibleName(QStringLiteral("景色"));
+  twips::place(WebBrowser1, 120, 120, 4800, 3600);
+
+  // Music and scenery.
+  button(Command2, "Command2", QStringLiteral("BGM ON"), 120, 3840, 1080, 375);
+  button(Command7, "Command7", QStringLiteral("BGM OFF"), 1260, 3840, 1080, 375);
+  button(Command8, "Command8", QStringLiteral("宵待ち草(Click)"), 2400, 3840, 1980, 375);
+  box(Text5, "Text5", QStringLiteral("曲番号"), 4440, 3860, 480, 330);
+  label(Label3, "Label3", QStringLiteral("ループ"), 460, 4340, 700, 300);
+  check(Check3, "Check3", Label3, 120, 4340);
+  button(Command9, "Command9", QStringLiteral("店を覗く"), 1260, 4290, 1080, 375);
+  button(Command11, "Command11", QStringLiteral("店を出る"), 2400, 4290, 1080, 375);
+  button(Command10, "Command10", QStringLiteral("HP"), 3540, 4290, 1380, 375);
+
+  // The main actions.
+  button(Command4, "Command4", QStringLiteral("メール受信"), 5160, 120, 2160, 450);
+  button(Command6, "Command6", QStringLiteral("メールを見る"), 5160, 630, 2160, 450);
+  button(Command3, "Command3", QStringLiteral("新規作成"), 5160, 1140, 2160, 450);
+  button(Command5, "Command5", QStringLiteral("アドレス帳"), 5160, 1650, 2160, 450);
+  button(Command1, "Command1", QStringLiteral("初期設定"), 5160, 2160, 2160, 450);
+
+  // Displays.
+  label(Label5, "Label5", QStringLiteral("　新着数"), 7500, 120, 1980, 300);
+  box(Text6, "Text6", QStringLiteral("新着数"), 7500, 420, 1980, 330);
+  label(Label4, "Label4", QStringLiteral("着信数（累積）"), 7500, 900, 1980, 300);
+  box(Text4, "Text4", QStringLiteral("着信数（累積）"), 7500, 1200, 1980, 330);
+  box(Text3, "Text3", QStringLiteral("受信状況"), 5160, 2760, 4320, 330);
+  box(Text2, "Text2", QStringLiteral("日付と時刻"), 5160, 3150, 4320, 330);
+  for (QLineEdit* e : {Text2, Text3, Text4, Text6}) e->setReadOnly(true);
+
+  label(Label1, "Label1", QStringLiteral("説明表示"), 5500, 3620, 3980, 300);
+  check(Check1, "Check1", Label1, 5160, 3620);
+  label(Label2, "Label2", QStringLiteral("新着メール有りで、メールを見るを自動表示"), 5500, 3980, 3980, 600);
+  check(Check2, "Check2", Label2, 5160, 3980);
+
+  Text1 = new QPlainTextEdit(surface);
+  Text1->setObjectName(QStringLiteral("Text1"));
+  Text1->setAccessibleName(QStringLiteral("説明"));
+  Text1->setReadOnly(true);
+  twips::place(Text1, 120, 4860, 9360, 1320);
+  Text1->hide();  // shown by "説明表示"
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(100);
+  Timer2 = new QTimer(this);
+  Timer2->setObjectName(QStringLiteral("Timer2"));
+  Timer2->setInterval(20);
+  Timer3 = new QTimer(this);
+  Timer3->setObjectName(QStringLiteral("Timer3"));
+  Timer4 = new QTimer(this);
+  Timer4->setObjectName(QStringLiteral("Timer4"));
+
+  connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
+  connect(Check1, &QCheckBox::toggled, this, &MainForm::Check1_Click);
+  connect(Timer2, &QTimer::timeout, this, &MainForm::Timer2_Timer);
+
+  setHelpText(Check1, QStringLiteral("チェックを入れると、各画面で、ボタン類にマウスカーソルを移動させた時に、対応した説明が表示されます。チェックを外すと、非表示になります。"));
+  setHelpText(Check2, QStringLiteral("チェックを入れると、メールを受信し、新着メールがあった場合のみ、「メールを見る」画面を自動表示します。"));
+  setHelpText(Command1, QStringLiteral("ID,PASS,サーバーの設定を行います。この設定を行わないと、通信エラーが発生します。全５項目。"));
+  setHelpText(Command3, QStringLiteral("メールの新規作成・送信が行えます。"));
+  setHelpText(Command4, QStringLiteral("新着メールの受信を行います。"));
+  setHelpText(Command5, QStringLiteral("アドレス帳に登録、新規作成画面でのアドレス一発入力が出来るようになります。"));
+  setHelpText(Command6, QStringLiteral("受信したメールを見ます。"));
+  setHelpText(Text3, QStringLiteral("新着メールの有無を文字で表示します。"));
+  setHelpText(Text4, QStringLiteral("これまでに受信したメールの累積数を表示します。「メールを見る」画面で削除を行うと、それに伴って数字が変化します。"));
+  setHelpText(Text6, QStringLiteral("新着メール受信で、新着メール数を表示します。新着メールがなければ「０」が表示されます。"));
+}
+
+void MainForm::buildMenu() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  file->setObjectName(QStringLiteral("mFile"));
+  auto item = [&](QAction*& a, const char* name, const QString& caption) {
+    a = file->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+  };
+  item(mcheck, "mcheck", QStringLiteral("メールチェック"));
+  item(mview, "mview", QStringLiteral("メールを見る"));
+  item(mshinki, "mshinki", QStringLiteral("新規作成"));
+  item(mfriend, "mfriend", QStringLiteral("アドレス帳"));
+  file->addSeparator();
+  item(mzenmen, "mzenmen", QStringLiteral("常に前面表示"));
+  item(mkaijyo, "mkaijyo", QStringLiteral("常に前面表示解除"));
+  item(mtaiki, "mtaiki", QStringLiteral("待機"));
+  file->addSeparator();
+  item(mkakunin, "mkakunin", QStringLiteral("イベント確認"));
+  item(mmodosu, "mmodosu", QStringLiteral("戻す"));
+  file->addSeparator();
+  item(mhome, "mhome", QStringLiteral("作者のホームページ"));
+  file->addSeparator();
+  item(mend, "mend", QStringLiteral("終了"));
+
+  // These menu items do exactly what the button of the same role does.
+  connect(mcheck, &QAction::triggered, Command4, &QPushButton::click);
+  connect(mview, &QAction::triggered, Command6, &QPushButton::click);
+  connect(mshinki, &QAction::triggered, Command3, &QPushButton::click);
+  connect(mfriend, &QAction::triggered, Command5, &QPushButton::click);
+  connect(mmodosu, &QAction::triggered, Command11, &QPushButton::click);
+  connect(mend, &QAction::triggered, this, &MainForm::mend_Click);
+}
+
+void MainForm::setHelpText(QWidget* control, const QString& text) {
+  helpTexts_.insert(control, text);
+  control->installEventFilter(this);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
+    auto it = helpTexts_.constFind(qobject_cast<QWidget*>(watched));
+    if (it != helpTexts_.constEnd() && Text1->toPlainText() != *it) Text1->setPlainText(*it);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainForm::Form_Load() {
+  // 1. The still picture in front; the scenery page hidden at its start place.
+  Picture3->show();
+  WebBrowser1->hide();
+  WebBrowser1->move(twips::toPx(120), WebBrowser1->y());
+  Command8->setText(QStringLiteral("宵待ち草(Click)"));
+  Text5->setText(QStringLiteral("0"));
+
+  // 2, 3. The remembered choices: 1 checks, 0 unchecks, anything else leaves
+  // the box as it is.
+  const StateChoices st = ReadStateFile();
+  if (st.number == 1) Check1->setChecked(true);
+  if (st.number == 0) Check1->setChecked(false);
+  if (st.number2 == 1) Check2->setChecked(true);
+  if (st.number2 == 0) Check2->setChecked(false);
+
+  // 4, 5. The received-mail file, created empty when missing, and its count.
+  const QString mailFile = paths::resolve(paths::kReceivedMailFile);
+  store::RecordFile f(mailFile, store::MailRecord::kLength);
+  if (f.open()) {
+    Text4->setText(QString::number(text::roundHalfEven(double(f.byteLength()) / store::MailRecord::kLength)));
+    f.close();
+  } else {
+    Text4->setText(QStringLiteral("0"));
+    MsgBox(QStringLiteral("データフォルダ「%1」が見つかりません。\n"
+                          "このままではメールを受信・保存できません。\n\n"
+                          "プログラムフォルダを作り直すには、次のコマンドを実行して下さい。\n"
+                          "tomoshibi --init-home \"%2\"")
+               .arg(QDir::toNativeSeparators(paths::resolve(paths::kDataFolder)),
+                    QDir::toNativeSeparators(paths::programFolder())),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+  }
+
+  // 6. The server settings.
+  LoadServerSettings();
+
+  Timer1->start();
+  Timer2->start();
+  Timer2_Timer();
+
+  // 8. No POP3 server yet: ask for it.
+  if (AccountSettings().Pop3Server.isEmpty()) OptionForm::showDialog();
+  // 9. No ID or password saved: ask for them.
+  IdPassForm* idPass = IdPassForm::instance();
+  if (idPass->IdText->text().isEmpty() || idPass->PassText->text().isEmpty())
+    idPass->showDialog();
+  else
+    idPass->deleteLater();  // loaded only to look; every opening reads afresh
+}
+
+void MainForm::Timer2_Timer() {
+  const QDateTime now = QDateTime::currentDateTime();
+  const QString t = now.toString(QStringLiteral("yyyy/MM/dd")) + QStringLiteral("  ") + now.toString(QStringLiteral("H:mm:ss"));
+  if (Text2->text() != t) Text2->setText(t);
+}
+
+void MainForm::Check1_Click() { Text1->setVisible(Check1->isChecked()); }
+
+void MainForm::Command1_Click() { SetForm::showDialog(); }
+
+void MainForm::mend_Click() {
+  Form_QueryUnload();
+  Form_Unload();
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The start-up dialogs were shown before this window: keep them in front
+  // even where the window system ignores "always on top".
+  QTimer::singleShot(0, this, [] {
+    if (OptionForm* o = OptionForm::instance()) o->raise();
+    if (IdPassForm* i = IdPassForm::existing(); i && i->isVisible()) i->raise();
+  });
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+  Form_QueryUnload();
+  Form_Unload();
+  event->accept();
+}
+
+void MainForm::Form_QueryUnload() {}
+
+void MainForm::Form_Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  Timer1->stop();
+  // The results of these writes are not examined: a missing data folder
+  // loses the choices, as it loses everything else.
+  WriteStateFile(Check1->isChecked(), Check2->isChecked());
+  // The process ends at once; other windows get no closing steps of their own.
+  QCoreApplication::exit(0);
+}

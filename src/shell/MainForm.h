@@ -1,0 +1,97 @@
+#pragma once
+// The main window: the first and last window of the process. It owns the
+// start-up and shutdown steps and offers the main actions as buttons and
+// menu items. Other windows work on its controls directly.
+#include <QHash>
+#include <QMainWindow>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTextBrowser;
+class QTimer;
+
+class MainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Creating the window runs its start-up steps.
+  explicit MainForm(QWidget* parent = nullptr);
+  ~MainForm() override;
+  // The one main window of the process, or null before it exists.
+  static MainForm* instance();
+
+  // Controls, by their names.
+  QPlainTextEdit* Text1;  // help box
+  QLineEdit* Text2;       // clock
+  QLineEdit* Text3;       // status line of the last mail check
+  QLineEdit* Text4;       // mails stored so far
+  QLineEdit* Text5;       // tune selector
+  QLineEdit* Text6;       // mails fetched by the last check
+  QCheckBox* Check1;      // show explanations
+  QCheckBox* Check2;      // open the viewer after a check that fetched mail
+  QCheckBox* Check3;      // loop the music
+  QLabel* Label1;         // "説明表示"
+  QLabel* Label2;         // "新着メール有りで、メールを見るを自動表示"
+  QLabel* Label3;         // "ループ"
+  QLabel* Label4;         // "着信数（累積）"
+  QLabel* Label5;         // "　新着数"
+  QPushButton* Command1;  // 初期設定
+  QPushButton* Command2;  // BGM ON
+  QPushButton* Command3;  // 新規作成
+  QPushButton* Command4;  // メール受信
+  QPushButton* Command5;  // アドレス帳
+  QPushButton* Command6;  // メールを見る
+  QPushButton* Command7;  // BGM OFF
+  QPushButton* Command8;  // tune toggle
+  QPushButton* Command9;  // 店を覗く
+  QPushButton* Command10;  // HP
+  QPushButton* Command11;  // 店を出る
+  QTimer* Timer1;  // music monitor, 100 ms
+  QTimer* Timer2;  // clock, 20 ms
+  QTimer* Timer3;  // scenery drift left
+  QTimer* Timer4;  // scenery drift right
+  QTextBrowser* WebBrowser1;  // scenery page
+  QLabel* Picture3;           // still shop picture
+
+  // Menu "ファイル(&F)".
+  QAction* mcheck;
+  QAction* mview;
+  QAction* mshinki;
+  QAction* mfriend;
+  QAction* mzenmen;
+  QAction* mkaijyo;
+  QAction* mtaiki;
+  QAction* mkakunin;
+  QAction* mmodosu;
+  QAction* mhome;
+  QAction* mend;
+
+  // The help text of a control, or an empty text when it has none.
+  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+
+ public slots:
+  void Command1_Click();
+  void Check1_Click();
+  void Timer2_Timer();
+  // "終了" and closing the window: the shutdown steps, then the process ends.
+  void mend_Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+  void buildMenu();
+  void Form_Load();
+  void Form_QueryUnload();
+  void Form_Unload();
+  void setHelpText(QWidget* control, const QString& text);
+
+  QHash<const QWidget*, QString> helpTexts_;
+  bool unloaded_ = false;
+};

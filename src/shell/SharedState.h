@@ -1,0 +1,23 @@
+#pragma once
+// Values shared by several windows for the whole run.
+#include <QString>
+#include <cstdint>
+
+namespace shared {
+
+// Which list the viewer and the composers hold: 1 = the received-mail list,
+// 10 = a composer's side list holds held mails, other values = addresses.
+inline int16_t ListSource = 0;
+// The record number of the mail or entry last stored, picked or being deleted.
+inline int16_t CurrentRecordNumber = 0;
+// Parity of the held-mail panel toggle, shared by both composers.
+inline int16_t DraftPanelCounter = 0;
+// The current text document of the body boxes.
+inline QString CurrentDocumentName;
+inline int16_t DocumentModified = 0;  // -1 set, 0 clear
+// Font-style toggles shared by the viewer's and the composer's toolbars.
+inline int16_t BoldCounter = 0;
+inline int16_t ItalicCounter = 0;
+inline int16_t UnderlineCounter = 0;
+
+}  // namespace shared

@@ -1,0 +1,258 @@
+#include "RecordFile.h"
+
+#include "platform/Durable.h"
+#include "platform/Text.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace store {
+namespace {
+
+QString folderMissingText(const QString& path) {
+  return QStringLiteral("データフォルダ「%1」が見つかりません。").arg(QFileInfo(path).absolutePath());
+}
+
+QString openErrorText(const QString& path) {
+  if (!QFileInfo(QFileInfo(path).absolutePath()).isDir()) return folderMissingText(path);
+  return QStringLiteral("ファイル「%1」を開けません（%2）。").arg(path, durable::lastErrorText());
+}
+
+bool preadAll(int fd, char* dst, qint64 len, qint64 offset) {
+  while (len > 0) {
+    ssize_t r = ::pread(fd, dst, size_t(len), offset);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    dst += r;
+    len -= r;
+    offset += r;
+  }
+  return true;
+}
+
+bool pwriteAll(int fd, const char* src, qint64 len, qint64 offset) {
+  while (len > 0) {
+    ssize_t w = ::pwrite(fd, src, size_t(len), offset);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    src += w;
+    len -= w;
+    offset += w;
+  }
+  return true;
+}
+
+bool hookFails(RewriteStep s) { return g_rewriteHook && g_rewriteHook(s); }
+
+// Copies `len` bytes at `inOff` of `in` to the end of `out`; in the kernel
+// when it can, through a buffer otherwise.
+bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len) {
+  while (len > 0) {
+    loff_t a = inOff, b = outOff;
+    ssize_t r = ::copy_file_range(in, &a, out, &b, size_t(len), 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    inOff += r;
+    outOff += r;
+    len -= r;
+  }
+  if (len == 0) return true;
+  QByteArray buf(qsizetype(std::min<qint64>(len, 1 << 20)), Qt::Uninitialized);
+  while (len > 0) {
+    qint64 chunk = std::min<qint64>(len, buf.size());
+    if (!preadAll(in, buf.data(), chunk, inOff) || !pwriteAll(out, buf.constData(), chunk, outOff)) return false;
+    inOff += chunk;
+    outOff += chunk;
+    len -= chunk;
+  }
+  return true;
+}
+
+}  // namespace
+
+RecordFile::RecordFile(const QString& path, int recordLength) : path_(path), length_(recordLength) {}
+
+RecordFile::~RecordFile() { close(); }
+
+bool RecordFile::open() {
+  if (fd_ >= 0) return true;
+  const QByteArray p = QFile::encodeName(path_);
+  fd_ = ::open(p.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS)) fd_ = ::open(p.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    error_ = openErrorText(path_);
+    return false;
+  }
+  return true;
+}
+
+void RecordFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+qint64 RecordFile::byteLength() const {
+  struct stat st;
+  if (fd_ >= 0) return ::fstat(fd_, &st) == 0 ? qint64(st.st_size) : 0;
+  return QFileInfo(path_).size();
+}
+
+int RecordFile::recordCount() const { return int(std::min<qint64>(byteLength() / length_, kMaxRecords)); }
+
+int RecordFile::nextRecordNumber() const {
+  return int(text::roundHalfEven(double(byteLength()) / double(length_) + 1.0));
+}
+
+ReadResult RecordFile::read(int n, QByteArray& out) const { return readPart(n, 0, length_, out); }
+
+ReadResult RecordFile::readPart(int n, int offset, int len, QByteArray& out) const {
+  if (fd_ < 0 || n < 1) return n < 1 ? ReadResult::EndOfFile : ReadResult::Error;
+  const qint64 start = qint64(n - 1) * length_;
+  if (start + length_ > byteLength()) return ReadResult::EndOfFile;
+  out.resize(len);
+  if (!preadAll(fd_, out.data(), len, start + offset)) {
+    error_ = QStringLiteral("ファイル「%1」を読めません（%2）。").arg(path_, durable::lastErrorText());
+    return ReadResult::Error;
+  }
+  return ReadResult::Ok;
+}
+
+bool RecordFile::write(int n, const QByteArray& record) {
+  if (fd_ < 0 || n < 1 || n > kMaxRecords || record.size() != length_) {
+    error_ = QStringLiteral("記録番号 %1 には書き込めません。").arg(n);
+    return false;
+  }
+  if (!pwriteAll(fd_, record.constData(), length_, qint64(n - 1) * length_)) {
+    error_ = QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path_, durable::lastErrorText());
+    return false;
+  }
+  return true;
+}
+
+bool RecordFile::writeLiveFlag(int n, int flagOffset, int16_t flag) {
+  if (fd_ < 0 || n < 1 || n > kMaxRecords) return false;
+  const char b[2] = {char(uint16_t(flag) & 0xFF), char(uint16_t(flag) >> 8)};
+  if (!pwriteAll(fd_, b, 2, qint64(n - 1) * length_ + flagOffset)) {
+    error_ = QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path_, durable::lastErrorText());
+    return false;
+  }
+  return true;
+}
+
+bool RecordFile::sync() {
+  if (fd_ < 0) return false;
+  if (!durable::syncFd(fd_)) {
+    error_ = QStringLiteral("ファイル「%1」をディスクに書き出せません（%2）。").arg(path_, durable::lastErrorText());
+    return false;
+  }
+  return true;
+}
+
+bool ensureFile(const QString& path, QString* error) {
+  RecordFile f(path, 1);
+  if (f.open()) return true;
+  if (error) *error = f.errorText();
+  return false;
+}
+
+StoreResult appendRecord(const QString& path, int recordLength, const QByteArray& record, bool durable) {
+  StoreResult res;
+  RecordFile f(path, recordLength);
+  if (!f.open()) {
+    res.error = f.errorText();
+    return res;
+  }
+  const int n = f.nextRecordNumber();
+  if (n > kMaxRecords) {
+    res.error = QStringLiteral("「%1」には既に %2 件が記録されていて、これ以上追加できません。不要なデータを削除して下さい。")
+                    .arg(QFileInfo(path).fileName())
+                    .arg(kMaxRecords);
+    return res;
+  }
+  if (!f.write(n, record) || (durable && !f.sync())) {
+    res.error = f.errorText();
+    return res;
+  }
+  res.ok = true;
+  res.recordNumber = n;
+  return res;
+}
+
+StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset) {
+  StoreResult res;
+  RecordFile src(file, recordLength);
+  if (!src.open()) {
+    res.error = src.errorText();
+    return res;
+  }
+  const QByteArray tmpName = QFile::encodeName(temp);
+  struct stat st;
+  const mode_t mode = ::fstat(src.fd(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  int out = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  auto fail = [&](const QString& why) {
+    if (out >= 0) ::close(out);
+    ::unlink(tmpName.constData());
+    res.error = why;
+    return res;
+  };
+  auto writeError = [&] {
+    return QStringLiteral("一時ファイル「%1」に書き込めません（%2）。元のファイルはそのまま残っています。")
+        .arg(temp, durable::lastErrorText());
+  };
+  if (out < 0 || hookFails(RewriteStep::TempOpened)) return fail(writeError());
+
+  // Survivors come in runs of consecutive records: find them from the flags
+  // alone, then copy each run in one go.
+  const int count = src.recordCount();
+  qint64 outOff = 0;
+  int runStart = -1;  // first record (from 0) of the current run
+  QByteArray flag;
+  for (int i = 0; i <= count; ++i) {
+    bool live = false;
+    if (i < count) {
+      ReadResult r = src.readPart(i + 1, flagOffset, 2, flag);
+      if (r != ReadResult::Ok) return fail(src.errorText());
+      live = (flag[0] | flag[1]) != 0;
+    }
+    if (live && runStart < 0) runStart = i;
+    if (!live && runStart >= 0) {
+      const qint64 len = qint64(i - runStart) * recordLength;
+      if (!copyRange(src.fd(), qint64(runStart) * recordLength, out, outOff, len)) return fail(writeError());
+      outOff += len;
+      res.survivors += i - runStart;
+      runStart = -1;
+    }
+  }
+  if (hookFails(RewriteStep::SurvivorsWritten)) return fail(writeError());
+  if (!durable::syncFd(out) || hookFails(RewriteStep::TempFlushed)) return fail(writeError());
+  if (::close(out) != 0) {
+    out = -1;
+    return fail(writeError());
+  }
+  out = -1;
+  src.close();
+  if (hookFails(RewriteStep::Renamed) || ::rename(tmpName.constData(), QFile::encodeName(file).constData()) != 0)
+    return fail(QStringLiteral("「%1」を置き換えられません（%2）。元のファイルはそのまま残っています。")
+                    .arg(file, durable::lastErrorText()));
+  durable::syncFolder(QFileInfo(file).absolutePath());
+  res.ok = true;
+  return res;
+}
+
+StoreResult deleteRecords(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                          const QList<int>& numbers) {
+  {
+    RecordFile f(file, recordLength);
+    if (!f.open()) return StoreResult{false, 0, 0, f.errorText()};
+    const int count = f.recordCount();
+    for (int n : numbers)
+      if (n >= 1 && n <= count && !f.writeLiveFlag(n, flagOffset, 0)) return StoreResult{false, 0, 0, f.errorText()};
+  }
+  return rewriteThroughTemporary(file, temp, recordLength, flagOffset);
+}
+
+}  // namespace store

@@ -1,0 +1,92 @@
+#pragma once
+// Record access to a file of fixed-length records: record n (from 1) lies at
+// bytes (n - 1) × L … n × L - 1. No header, no index; the count is the length
+// divided by L. Each operation opens the file, works and closes it again.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace store {
+
+// Record numbers are 16-bit signed: a file holds at most this many.
+inline constexpr int kMaxRecords = 32767;
+
+enum class ReadResult { Ok, EndOfFile, Error };
+
+class RecordFile {
+ public:
+  RecordFile(const QString& path, int recordLength);
+  ~RecordFile();
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+
+  // Opens for reading and writing; a missing file is created empty. False
+  // when it cannot be opened (its folder is missing, no permission); see
+  // errorText(). A file that cannot be written is opened read-only.
+  bool open();
+  void close();
+  bool isOpen() const { return fd_ >= 0; }
+
+  const QString& path() const { return path_; }
+  int recordLength() const { return length_; }
+  qint64 byteLength() const;
+  // Complete records only: a partial last record is never counted or read.
+  int recordCount() const;
+  // Where an append goes: length / L + 1, rounded half to even.
+  int nextRecordNumber() const;
+
+  // Record n whole, or `len` bytes of it from `offset`. EndOfFile when the
+  // record lies wholly or partly beyond the end of the file.
+  ReadResult read(int n, QByteArray& out) const;
+  ReadResult readPart(int n, int offset, int len, QByteArray& out) const;
+  // Writes the whole record at its place; beyond the end extends the file.
+  bool write(int n, const QByteArray& record);
+  // Writes the 16-bit live flag of record n only.
+  bool writeLiveFlag(int n, int flagOffset, int16_t flag);
+  // Flushes everything written so far to the disk.
+  bool sync();
+
+  QString errorText() const { return error_; }
+  int fd() const { return fd_; }
+
+ private:
+  QString path_;
+  int length_;
+  int fd_ = -1;
+  mutable QString error_;
+};
+
+// The outcome of an append or a rewrite, with a sentence for the user.
+struct StoreResult {
+  bool ok = false;
+  int recordNumber = 0;  // the number written by an append
+  int survivors = 0;     // records kept by a rewrite
+  QString error;
+};
+
+// Opens `path` (creating it empty) and closes it again; false when it cannot
+// be opened.
+bool ensureFile(const QString& path, QString* error = nullptr);
+
+// Writes `record` at the next record number. Refuses when that number would
+// pass 32767. With `durable` the record is on the disk before this returns.
+StoreResult appendRecord(const QString& path, int recordLength, const QByteArray& record, bool durable);
+
+// Deletes the records whose live flag (16-bit at `flagOffset`) is 0, keeping
+// the others in order, renumbered from 1, and dropping a partial last
+// record. The survivors are written into `temp`, flushed, and `temp` is then
+// renamed over `file`: at every instant the whole old or the whole new file
+// exists under the real name. A stale `temp` is replaced.
+StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset);
+
+// Marks each of `numbers` with the live flag 0, then rewrites.
+StoreResult deleteRecords(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                          const QList<int>& numbers);
+
+// Steps of the rewrite, for tests that simulate a crash or a failed write:
+// a hook returning true makes that step fail.
+enum class RewriteStep { TempOpened, SurvivorsWritten, TempFlushed, Renamed };
+inline std::function<bool(RewriteStep)> g_rewriteHook;
+
+}  // namespace store

@@ -1,0 +1,14 @@
+// main() of every test program: a QApplication (headless unless a display
+// is asked for) with the Japanese set-up of the real program.
+#include "shell/AppSetup.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  setUpJapaneseUi(app);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
