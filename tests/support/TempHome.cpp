@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTimer>
 #include <stdexcept>
 

@@ -1,0 +1,57 @@
+#pragma once
+// Pieces shared by the POP3 and SMTP sides of the mail library.
+#include <QString>
+#include <optional>
+
+typedef void CURL;
+
+namespace maillib {
+
+enum class Protocol { Pop3, Smtp };
+
+// Where a server value leads. A bare host name means the protocol's plain
+// port (POP3 110, SMTP 25) with STARTTLS whenever the server offers it;
+// "host:port" picks the port (995 and 465 mean implicit TLS); the URL forms
+// pop3://, pop3s://, smtp://, smtps:// say it all.
+struct ServerAddress {
+  Protocol protocol;
+  QString host;
+  int port = 0;
+  bool implicitTls = false;
+  // "pop3://host:port" / "pop3s://…" / "smtp://…" / "smtps://…", IPv6 in brackets.
+  QString baseUrl() const;
+};
+std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol, QString* error);
+
+// Options every connection gets: certificate checks against the system's
+// store (plus the extra CA file below when present), STARTTLS whenever
+// offered, connect and stall timeouts, no signals.
+void applyConnectionOptions(CURL* curl, const ServerAddress& server);
+
+// An extra certificate authority to trust, for a server with a self-signed
+// certificate: a PEM file of this name in the data folder, if it exists.
+inline const QString kExtraCaFile = QStringLiteral("★MAilData/trusted-ca.pem");
+QString extraCaFilePath();
+
+// Seconds before giving up on a connection, and on a transfer that stalls.
+inline constexpr long kConnectTimeout = 30;
+inline constexpr long kStallTimeout = 60;
+
+// The last failure, for MailLibGetErrorText.
+void setLastError(const QString& text);
+QString lastError();
+// A plain Japanese sentence for a libcurl failure (host not found, refused,
+// timeout, certificate rejected …), with the server's reply when there is one.
+QString describeCurlError(int curlCode, const QString& serverReply, const QString& host);
+
+// Writes `value` and a NUL into a fixed-length buffer, keeping its length
+// (a buffer too short keeps what fits).
+void fillBuffer(QString& buffer, const QString& value);
+
+// Set up once (idempotent): libcurl and GMime.
+void ensureInitialized();
+
+// Option 1: the length of the header buffers the caller hands over.
+int headerBufferLength();
+
+}  // namespace maillib

@@ -1,0 +1,146 @@
+#include "MailServers.h"
+
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+MailServers::MailServers(const Options& o) {
+  QStringList args{QStringLiteral(TOMOSHIBI_SOURCE_DIR "/tests/support/mailservers.py")};
+  if (o.smtpAuth) args << QStringLiteral("--smtp-auth");
+  if (o.smtpStartTls) args << QStringLiteral("--smtp-starttls");
+  for (const QString& r : o.smtpReject) args << QStringLiteral("--smtp-reject") << r;
+  proc_.setProcessChannelMode(QProcess::SeparateChannels);
+  proc_.start(QStringLiteral("/usr/bin/python3"), args);
+  if (!proc_.waitForStarted(10000) || !proc_.waitForReadyRead(60000)) {
+    error_ = QStringLiteral("mail servers did not start: ") + QString::fromUtf8(proc_.readAllStandardError());
+    return;
+  }
+  while (!proc_.canReadLine() && proc_.waitForReadyRead(30000)) {
+  }
+  const QByteArray line = proc_.readLine();
+  info_ = QJsonDocument::fromJson(line).object();
+  ok_ = info_.contains(QStringLiteral("pop3_port"));
+  if (!ok_) error_ = QString::fromUtf8(line) + QString::fromUtf8(proc_.readAllStandardError());
+}
+
+MailServers::~MailServers() {
+  if (proc_.state() != QProcess::NotRunning) {
+    proc_.write("quit\n");
+    proc_.closeWriteChannel();
+    if (!proc_.waitForFinished(15000)) {
+      proc_.kill();
+      proc_.waitForFinished(5000);
+    }
+  }
+}
+
+QString MailServers::user() const { return info_.value(QStringLiteral("user")).toString(); }
+QString MailServers::password() const { return info_.value(QStringLiteral("password")).toString(); }
+QString MailServers::address() const { return info_.value(QStringLiteral("address")).toString(); }
+int MailServers::pop3Port() const { return info_.value(QStringLiteral("pop3_port")).toInt(); }
+int MailServers::pop3sPort() const { return info_.value(QStringLiteral("pop3s_port")).toInt(); }
+int MailServers::smtpPort() const { return info_.value(QStringLiteral("smtp_port")).toInt(); }
+QString MailServers::caFile() const { return info_.value(QStringLiteral("ca")).toString(); }
+QString MailServers::maildir() const { return info_.value(QStringLiteral("maildir")).toString(); }
+QString MailServers::root() const { return info_.value(QStringLiteral("root")).toString(); }
+
+void MailServers::deliver(const QByteArray& message) {
+  // Names in delivery order: a fresh mailbox serves them in name order.
+  const QString name = QStringLiteral("%1.%2.test").arg(QDateTime::currentMSecsSinceEpoch()).arg(++delivered_, 6, 10, QChar(u'0'));
+  const QString tmp = maildir() + QStringLiteral("/tmp/") + name;
+  QFile f(tmp);
+  if (!f.open(QIODevice::WriteOnly)) return;
+  f.write(message);
+  f.close();
+  if (::geteuid() == 0) {
+    const QByteArray u = info_.value(QStringLiteral("runuser")).toString().toUtf8();
+    const QByteArray g = info_.value(QStringLiteral("rungroup")).toString().toUtf8();
+    if (passwd* pw = ::getpwnam(u.constData())) {
+      group* gr = ::getgrnam(g.constData());
+      if (::chown(QFile::encodeName(tmp).constData(), pw->pw_uid, gr ? gr->gr_gid : pw->pw_gid) != 0) return;
+    }
+  }
+  QFile::rename(tmp, maildir() + QStringLiteral("/new/") + name);
+}
+
+int MailServers::mailboxCount() const {
+  int n = 0;
+  for (const char* sub : {"/new", "/cur"})
+    n += int(QDir(maildir() + QLatin1String(sub)).entryList(QDir::Files).size());
+  return n;
+}
+
+QList<MailServers::Received> MailServers::received() const {
+  QList<Received> out;
+  QDir d(root() + QStringLiteral("/received"));
+  for (const QString& json : d.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+    QFile jf(d.filePath(json));
+    QFile ef(d.filePath(json.left(json.size() - 5) + QStringLiteral(".eml")));
+    if (!jf.open(QIODevice::ReadOnly) || !ef.open(QIODevice::ReadOnly)) continue;
+    const QJsonObject o = QJsonDocument::fromJson(jf.readAll()).object();
+    Received r;
+    r.mailFrom = o.value(QStringLiteral("mail_from")).toString();
+    for (const QJsonValue& v : o.value(QStringLiteral("rcpt_tos")).toArray()) r.rcptTos << v.toString();
+    r.authenticated = o.value(QStringLiteral("auth")).toBool();
+    r.data = ef.readAll();
+    out << r;
+  }
+  return out;
+}
+
+bool MailServers::command(const QByteArray& cmd) {
+  proc_.write(cmd + '\n');
+  while (!proc_.canReadLine())
+    if (!proc_.waitForReadyRead(30000)) return false;
+  return QJsonDocument::fromJson(proc_.readLine()).object().value(QStringLiteral("ok")).toBool();
+}
+
+bool MailServers::killPop3() { return command("kill-pop3"); }
+bool MailServers::startPop3() { return command("start-pop3"); }
+
+RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs) {
+  QProcess p;
+  p.setWorkingDirectory(workingDir);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral(TOMOSHIBI_EXE), args);
+  RunResult r;
+  if (!p.waitForStarted(10000)) return r;
+  r.finished = p.waitForFinished(timeoutMs);
+  if (!r.finished) {
+    p.kill();
+    p.waitForFinished(5000);
+  }
+  r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+void trustTestCa(const MailServers& servers, const QString& home) {
+  const QString target = paths::resolveIn(home, QStringLiteral("★MAilData/trusted-ca.pem"));
+  QFile::remove(target);
+  QFile::copy(servers.caFile(), target);
+}
+
+void writeServerSettings(const QString& dir, const QString& smtp, const QString& pop3, const QString& mail, int apop) {
+  QFile f(dir + QStringLiteral("/pelkit.ini"));
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  f.write(QStringLiteral("SMTP=%1\r\nPOP3=%2\r\nMAIL=%3\r\nAPOP=%4\r\n").arg(smtp, pop3, mail).arg(apop).toUtf8());
+}
+
+void writeAccount(const QString& home, const QString& id, const QString& password) {
+  const QString file = paths::resolveIn(home, QStringLiteral("★MailData/iniIdPass.ini"));
+  profile::WritePrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NAME"), id, file, 0600);
+  profile::WritePrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"), password, file, 0600);
+}
