@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 
 namespace {
 QPointer<IdPassForm> g_form;
@@ -71,8 +71,6 @@ IdPassForm::IdPassForm() : QWidget(nullptr) {
   // Enter confirms from either box; Esc cancels.
   connect(IdText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
   connect(PassText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
-  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(esc, &QShortcut::activated, CancelCommand, &QPushButton::click);
 
   const AccountFileValues v = ReadAccountFile();
   IdText->setText(v.id);
@@ -95,3 +93,12 @@ void IdPassForm::OKCommand_Click() {
 }
 
 void IdPassForm::CancelCommand_Click() { close(); }
+
+void IdPassForm::keyPressEvent(QKeyEvent* event) {
+  // Esc is the cancel button's key, wherever the focus is.
+  if (event->key() == Qt::Key_Escape) {
+    CancelCommand->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}

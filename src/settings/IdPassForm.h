@@ -28,6 +28,9 @@ class IdPassForm : public QWidget {
   void OKCommand_Click();
   void CancelCommand_Click();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   IdPassForm();
 };

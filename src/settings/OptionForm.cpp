@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 
 namespace {
 QPointer<OptionForm> g_form;
@@ -53,8 +53,6 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   grid->addWidget(CancelCommand, 7, 1);
   connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
   connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
-  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(esc, &QShortcut::activated, CancelCommand, &QPushButton::click);
 
   const auto& s = AccountSettings();
   SmtpText->setText(s.SmtpServer);
@@ -76,3 +74,12 @@ void OptionForm::OkCommand_Click() {
 }
 
 void OptionForm::CancelCommand_Click() { close(); }
+
+void OptionForm::keyPressEvent(QKeyEvent* event) {
+  // Esc is the cancel button's key, wherever the focus is.
+  if (event->key() == Qt::Key_Escape) {
+    CancelCommand->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}

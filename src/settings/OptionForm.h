@@ -25,6 +25,9 @@ class OptionForm : public QWidget {
   void OkCommand_Click();
   void CancelCommand_Click();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   OptionForm();
 };

@@ -61,5 +61,7 @@ void pump(int ms) {
   QDeadlineTimer dl(ms);
   do {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Outside a running event loop deleteLater() waits for this explicitly.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   } while (!dl.hasExpired());
 }

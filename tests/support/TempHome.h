@@ -45,5 +45,6 @@ class MsgBoxAnswerer {
   QList<Seen> seen_;
 };
 
-// Lets the event loop run for `ms` milliseconds.
+// Lets the event loop run for `ms` milliseconds, windows closed meanwhile
+// included (they are deleted).
 void pump(int ms = 0);

@@ -1,0 +1,72 @@
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+using namespace text;
+
+TEST(Cp932, RoundTripsTheCharactersJapaneseMailUses) {
+  // Circled digits, the company mark and the wave dash are not in strict
+  // Shift_JIS; CP932 must keep them.
+  const QString s = QStringLiteral("①㈱～髙﨑ｱｲｳ漢字かなカナABC\\~");
+  const QByteArray b = toCp932(s);
+  EXPECT_EQ(fromCp932(b), s);
+  EXPECT_EQ(toCp932(QStringLiteral("①")), QByteArray("\x87\x40"));
+  EXPECT_EQ(toCp932(QStringLiteral("～")), QByteArray("\x81\x60"));
+  EXPECT_EQ(toCp932(QStringLiteral("ｱ")), QByteArray("\xB1"));
+}
+
+TEST(Cp932, UnmappableCharacterBecomesOneReplacement) {
+  EXPECT_EQ(toCp932(QStringLiteral("a😀b")), QByteArray("a?b"));  // a surrogate pair is one character
+  EXPECT_EQ(toCp932(QStringLiteral("这ㄅ")), QByteArray("??"));
+  EXPECT_EQ(toCp932(QString()), QByteArray());
+}
+
+TEST(Cp932, BadBytesDecodeToReplacementAndTheRestSurvives) {
+  // A lone lead byte at the end, undefined bytes, and a lead byte followed
+  // by a byte that cannot trail it.
+  EXPECT_EQ(fromCp932(QByteArray("ab\x82")), QStringLiteral("ab\uFFFD"));
+  EXPECT_EQ(fromCp932(QByteArray("\xFD\xFEx")), QStringLiteral("\uFFFD\uFFFDx"));
+  EXPECT_EQ(fromCp932(QByteArray("\x82\x20\x82\xA0")), QStringLiteral("\uFFFD あ"));
+  // NUL bytes pass through, so readers can cut at them.
+  EXPECT_EQ(fromCp932(QByteArray("a\0b", 3)), QString::fromUtf16(u"a\0b", 3));
+}
+
+TEST(FixedField, PadsCutsAndNeverSplitsADoubleByteCharacter) {
+  EXPECT_EQ(fixedField(QStringLiteral("ab"), 5), QByteArray("ab   "));
+  EXPECT_EQ(fixedField(QStringLiteral("abcdefg"), 5), QByteArray("abcde"));
+  // "う" would straddle the end: cut before it, pad with a space.
+  EXPECT_EQ(fixedField(QStringLiteral("あいう"), 5), toCp932(QStringLiteral("あい")) + ' ');
+  EXPECT_EQ(fixedField(QStringLiteral("あいう"), 6), toCp932(QStringLiteral("あいう")));
+  // Half-width katakana are single bytes.
+  EXPECT_EQ(fixedField(QStringLiteral("ｱｲｳ"), 2), toCp932(QStringLiteral("ｱｲ")));
+  EXPECT_EQ(safeCut(toCp932(QStringLiteral("aあ")), 2), 1);
+}
+
+TEST(TextHelpers, TrimCutAtNulAndRounding) {
+  // Only ASCII spaces are trimmed, as the stored fields are padded with them.
+  EXPECT_EQ(trimSpaces(QStringLiteral("  a b  ")), QStringLiteral("a b"));
+  EXPECT_EQ(trimSpaces(QStringLiteral("\ta\u3000")), QStringLiteral("\ta\u3000"));
+  EXPECT_EQ(trimSpaces(QStringLiteral("    ")), QString());
+  EXPECT_EQ(trimRight(QStringLiteral(" a  ")), QStringLiteral(" a"));
+  EXPECT_EQ(CutAtNul(QString::fromUtf16(u"ab\0cd", 5)), QStringLiteral("ab"));
+  EXPECT_EQ(CutAtNul(QStringLiteral("abc")), QStringLiteral("abc"));
+  EXPECT_EQ(CutAtNul(QByteArray("x\0y", 3)), QByteArray("x"));
+
+  EXPECT_EQ(roundHalfEven(0.5), 0);
+  EXPECT_EQ(roundHalfEven(1.5), 2);
+  EXPECT_EQ(roundHalfEven(2.5), 2);
+  EXPECT_EQ(roundHalfEven(2.6), 3);
+  EXPECT_EQ(roundHalfEven(-1.5), -2);
+
+  EXPECT_DOUBLE_EQ(leadingNumber(QStringLiteral("1.6")), 1.6);
+  EXPECT_DOUBLE_EQ(leadingNumber(QStringLiteral("  2.5 days")), 2.5);
+  EXPECT_DOUBLE_EQ(leadingNumber(QStringLiteral("-3")), -3);
+  EXPECT_DOUBLE_EQ(leadingNumber(QStringLiteral("1e2")), 100);
+  EXPECT_DOUBLE_EQ(leadingNumber(QStringLiteral("abc")), 0);
+  EXPECT_DOUBLE_EQ(leadingNumber(QString()), 0);
+  EXPECT_DOUBLE_EQ(leadingNumber(QStringLiteral(".")), 0);
+}
+
+TEST(TextHelpers, LineEndsBecomeCrLf) {
+  EXPECT_EQ(toCrLf(QStringLiteral("a\nb\r\nc\rd")), QStringLiteral("a\r\nb\r\nc\r\nd"));
+}

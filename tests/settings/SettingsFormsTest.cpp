@@ -1,0 +1,118 @@
+#include "settings/AccountSettings.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "settings/SetForm.h"
+#include "support/TempHome.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+void resetSettings() { AccountSettings() = AccountSettingsRecord{}; }
+QByteArray pelkit() {
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+TEST(ServerDialog, ConfirmStoresInMemoryAndFileAndReopensFilled) {
+  TempHome home;
+  resetSettings();
+  OptionForm* d = OptionForm::showDialog();
+  EXPECT_EQ(d->windowTitle(), QStringLiteral("サーバー設定"));
+  EXPECT_TRUE(d->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(d->OkCommand->text(), QStringLiteral("設定"));
+  EXPECT_EQ(d->CancelCommand->text(), QStringLiteral("中止"));
+  EXPECT_EQ(d->ApopCheck->text(), QStringLiteral("APOP を使用する(&A)"));
+  QTest::keyClicks(d->SmtpText, QStringLiteral("smtp.example"));
+  QTest::keyClicks(d->Pop3Text, QStringLiteral("pop.example"));
+  QTest::keyClicks(d->MailText, QStringLiteral("me@example"));
+  d->ApopCheck->setChecked(true);
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(OptionForm::instance(), nullptr);  // closed and discarded
+  EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("pop.example"));
+  EXPECT_EQ(AccountSettings().ApopFlag, 1);
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=me@example\r\nAPOP=1\r\n"));
+
+  d = OptionForm::showDialog();
+  EXPECT_EQ(d->Pop3Text->text(), QStringLiteral("pop.example"));
+  EXPECT_TRUE(d->ApopCheck->isChecked());
+  // Esc cancels: nothing changes.
+  d->Pop3Text->setText(QStringLiteral("changed"));
+  QTest::keyClick(d->Pop3Text, Qt::Key_Escape);
+  pump();
+  EXPECT_EQ(OptionForm::instance(), nullptr);
+  EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("pop.example"));
+  EXPECT_TRUE(pelkit().contains("POP3=pop.example\r\n"));
+}
+
+TEST(AccountDialog, LoadsSavedValuesAndSavesOnlyWhenAsked) {
+  TempHome home;
+  resetSettings();
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("saved-id"), QStringLiteral("saved-pw"), true));
+  IdPassForm* d = IdPassForm::instance();
+  EXPECT_EQ(d->windowTitle(), QStringLiteral("ID,PASS"));
+  EXPECT_EQ(d->IdText->text(), QStringLiteral("saved-id"));
+  EXPECT_EQ(d->PassText->echoMode(), QLineEdit::Password);
+  EXPECT_FALSE(d->Check1->isChecked());
+  EXPECT_EQ(d->Label3->text(), QStringLiteral("IDパスワードを保存する"));
+  d->showDialog();
+  d->IdText->setText(QStringLiteral("typed-id"));
+  d->PassText->setText(QStringLiteral("typed-pw"));
+  QTest::keyClick(d->PassText, Qt::Key_Return);  // Enter confirms
+  pump();
+  EXPECT_EQ(IdPassForm::existing(), nullptr);
+  EXPECT_EQ(AccountSettings().UserId, QStringLiteral("typed-id"));
+  EXPECT_EQ(AccountSettings().Password, QStringLiteral("typed-pw"));
+  EXPECT_EQ(ReadAccountFile().id, QStringLiteral("saved-id"));  // not saved: the earlier values stay
+
+  d = IdPassForm::instance();
+  d->IdText->setText(QStringLiteral("new-id"));
+  d->Check1->setChecked(true);
+  d->OKCommand->click();
+  pump();
+  EXPECT_EQ(ReadAccountFile().id, QStringLiteral("new-id"));
+}
+
+TEST(AccountDialog, AFailedSaveIsReported) {
+  TempHome home(false);  // no data folder
+  MsgBoxAnswerer answers;
+  IdPassForm* d = IdPassForm::instance();
+  d->IdText->setText(QStringLiteral("id"));
+  d->Check1->setChecked(true);
+  d->OKCommand->click();
+  pump();
+  ASSERT_EQ(answers.seen().size(), 1);
+  EXPECT_TRUE(answers.seen()[0].text.contains(QStringLiteral("保存できませんでした")));
+  EXPECT_EQ(AccountSettings().UserId, QStringLiteral("id"));  // still used for this run
+
+  // Declining to save needs no file and says nothing.
+  d = IdPassForm::instance();
+  d->OKCommand->click();
+  pump();
+  EXPECT_EQ(answers.seen().size(), 1);
+}
+
+TEST(SettingsChooser, OpensEitherDialogAndStaysOpen) {
+  TempHome home;
+  SetForm* c = SetForm::showDialog();
+  EXPECT_EQ(c->windowTitle(), QStringLiteral("設定"));
+  c->Command2->click();
+  ASSERT_NE(OptionForm::instance(), nullptr);
+  EXPECT_TRUE(OptionForm::instance()->isVisible());
+  c->Command1->click();
+  ASSERT_NE(IdPassForm::existing(), nullptr);
+  EXPECT_TRUE(IdPassForm::existing()->isVisible());
+  EXPECT_TRUE(c->isVisible());
+  OptionForm::instance()->close();
+  IdPassForm::existing()->close();
+  c->close();
+  pump();
+}
