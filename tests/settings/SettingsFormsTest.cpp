@@ -10,7 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
+#include "platform/MsgBox.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -115,4 +118,17 @@ TEST(SettingsChooser, OpensEitherDialogAndStaysOpen) {
   IdPassForm::existing()->close();
   c->close();
   pump();
+}
+
+TEST(JapaneseInterface, StandardButtonsAndQuestionsReadInJapanese) {
+  QString yes, no;
+  g_msgBoxHook = [&](QMessageBox* box) {
+    yes = box->button(QMessageBox::Yes)->text();
+    no = box->button(QMessageBox::No)->text();
+    QTimer::singleShot(0, box, [box] { box->button(QMessageBox::No)->click(); });
+  };
+  EXPECT_EQ(MsgBox(QStringLiteral("よろしいですか"), MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("確認")), MsgResult::No);
+  g_msgBoxHook = nullptr;
+  EXPECT_TRUE(yes.startsWith(QStringLiteral("はい"))) << yes.toStdString();
+  EXPECT_TRUE(no.startsWith(QStringLiteral("いいえ"))) << no.toStdString();
 }
