@@ -207,23 +207,25 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
 
   // Survivors come in runs of consecutive records: find them from the flags
   // alone, then copy each run in one go.
-  const int count = src.recordCount();
+  // Every complete record, also any past the 16-bit numbering: a rewrite
+  // must never drop what it was not asked to.
+  const qint64 count = src.byteLength() / recordLength;
   qint64 outOff = 0;
-  int runStart = -1;  // first record (from 0) of the current run
-  QByteArray flag;
-  for (int i = 0; i <= count; ++i) {
+  qint64 runStart = -1;  // first record (from 0) of the current run
+  char flag[2];
+  for (qint64 i = 0; i <= count; ++i) {
     bool live = false;
     if (i < count) {
-      ReadResult r = src.readPart(i + 1, flagOffset, 2, flag);
-      if (r != ReadResult::Ok) return fail(src.errorText());
+      if (!preadAll(src.fd(), flag, 2, i * recordLength + flagOffset))
+        return fail(QStringLiteral("ファイル「%1」を読めません（%2）。").arg(file, durable::lastErrorText()));
       live = (flag[0] | flag[1]) != 0;
     }
     if (live && runStart < 0) runStart = i;
     if (!live && runStart >= 0) {
-      const qint64 len = qint64(i - runStart) * recordLength;
-      if (!copyRange(src.fd(), qint64(runStart) * recordLength, out, outOff, len)) return fail(writeError());
+      const qint64 len = (i - runStart) * recordLength;
+      if (!copyRange(src.fd(), runStart * recordLength, out, outOff, len)) return fail(writeError());
       outOff += len;
-      res.survivors += i - runStart;
+      res.survivors += int(i - runStart);
       runStart = -1;
     }
   }

@@ -195,6 +195,25 @@ TEST(Rewrite, DropsPartialTailReplacesStaleTempAndKeepsUnmarkedRecords) {
   EXPECT_FALSE(QFile::exists(m.temp));
 }
 
+TEST(Rewrite, KeepsRecordsPastTheSixteenBitNumbering) {
+  // Small records stand in for mail records: only the count matters here.
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("big.data"));
+  const int n = kMaxRecords + 3;
+  QByteArray all;
+  for (int i = 0; i < n; ++i) all += QByteArray("ab\x01\x00", 4);
+  all[4 * 9 + 2] = 0;  // record 10 marked
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(all);
+  }
+  StoreResult r = rewriteThroughTemporary(file, dir.filePath(QStringLiteral("BIG.TMP")), 4, 2);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.survivors, n - 1);
+  EXPECT_EQ(QFileInfo(file).size(), qint64(n - 1) * 4);
+}
+
 TEST(Rewrite, MissingFolderFailsWithoutWriting) {
   QTemporaryDir dir;
   const QString file = dir.filePath(QStringLiteral("gone/plkdata2.data"));
