@@ -46,6 +46,7 @@ MsgResult MsgBox(const QString& prompt, MsgButtons buttons, MsgIcon icon, const 
   }
   if (g_msgBoxHook) g_msgBoxHook(&box);
   switch (box.exec()) {
+    case QMessageBox::Ok: return MsgResult::Ok;
     case QMessageBox::Yes: return MsgResult::Yes;
     case QMessageBox::No: return MsgResult::No;
     case QMessageBox::Cancel: return MsgResult::Cancel;

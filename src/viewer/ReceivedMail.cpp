@@ -1,0 +1,72 @@
+#include "ReceivedMail.h"
+
+#include "platform/MsgBox.h"
+#include "platform/Paths.h"
+#include "store/RecordFile.h"
+#include "viewer/MailListModel.h"
+
+#include <QDir>
+#include <cstring>
+#include <fcntl.h>
+
+namespace viewer {
+
+MailListScan scanReceivedMail() {
+  MailListScan s;
+  constexpr int L = store::MailRecord::kLength;
+  constexpr int kHead = MailListModel::kHeadLength;
+  store::RecordFile f(paths::resolve(paths::kReceivedMailFile), L);
+  if (!f.open()) {
+    s.folderMissing = dataFolderMissing();
+    s.error = f.errorText();
+    return s;
+  }
+  s.opened = true;
+  s.recordsInFile = f.byteLength() / L;
+  const int count = f.recordCount();
+  // Only a few hundred bytes of every 32 KB record are wanted. Reading ahead
+  // would pull the whole file through the cache; instead every head is asked
+  // for at once, so a disk can fetch them side by side rather than one by one.
+  ::posix_fadvise(f.fd(), 0, 0, POSIX_FADV_RANDOM);
+  for (int n = 1; n <= count; ++n) ::posix_fadvise(f.fd(), off_t(n - 1) * L, kHead, POSIX_FADV_WILLNEED);
+  s.heads.resize(qsizetype(count) * kHead);
+  QByteArray part;
+  for (int n = 1; n <= count; ++n) {
+    const store::ReadResult r = f.readPart(n, 0, kHead, part);
+    if (r != store::ReadResult::Ok) {
+      // The file shrank or a read failed: list what was read.
+      if (r == store::ReadResult::Error) s.error = f.errorText();
+      break;
+    }
+    std::memcpy(s.heads.data() + qsizetype(n - 1) * kHead, part.constData(), kHead);
+    s.rows = n;
+  }
+  s.heads.truncate(qsizetype(s.rows) * kHead);
+  if (s.rows > 0) {
+    QByteArray whole;
+    if (f.read(s.rows, whole) == store::ReadResult::Ok) {
+      s.last.setBytes(whole);
+    } else {
+      // The last head was read a moment ago; keep it with an empty body.
+      QByteArray head = s.heads.right(kHead);
+      head.append(L - kHead, ' ');
+      s.last.setBytes(head);
+      if (s.error.isEmpty()) s.error = f.errorText();
+    }
+  }
+  return s;
+}
+
+bool dataFolderMissing() { return !paths::folderExists(paths::kDataFolder); }
+
+void reportDataFolderMissing() {
+  MsgBox(QStringLiteral("データフォルダ「%1」が見つかりません。\n"
+                        "受信したメールを読むことも削除することもできません。何も書き込んでいません。\n\n"
+                        "プログラムフォルダを作り直すには、次のコマンドを実行して下さい。\n"
+                        "tomoshibi --init-home \"%2\"")
+             .arg(QDir::toNativeSeparators(paths::resolve(paths::kDataFolder)),
+                  QDir::toNativeSeparators(paths::programFolder())),
+         MsgButtons::Ok, MsgIcon::Exclamation);
+}
+
+}  // namespace viewer

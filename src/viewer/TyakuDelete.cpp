@@ -1,0 +1,197 @@
+// Deleting received mail: the mail of the selected row, or all of it. Both
+// rewrite the file through its temporary copy, so that a crash leaves either
+// the old or the new file, and list the file again afterwards.
+#include "platform/MsgBox.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "shell/MainForm.h"
+#include "shell/SharedState.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "viewer/MailListModel.h"
+#include "viewer/ReceivedMail.h"
+#include "viewer/TyakuForm.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QThreadPool>
+#include <QTreeView>
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kLength = store::MailRecord::kLength;
+
+QString mailFile() { return paths::resolve(paths::kReceivedMailFile); }
+QString mailTemp() { return paths::resolve(paths::kReceivedMailTemp); }
+
+const QString kNoSelection = QStringLiteral("データが選択されていません");
+
+// Replacing the file frees the storage of the old one, which for a full
+// file keeps the file system busy for about half a second. Holding the old
+// file open across the rewrite moves that work to the moment the last
+// descriptor closes, and that happens on a worker thread.
+class OldFileRelease {
+ public:
+  explicit OldFileRelease(const QString& path)
+      : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+  ~OldFileRelease() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    QThreadPool::globalInstance()->start([fd] { ::close(fd); });
+  }
+  OldFileRelease(const OldFileRelease&) = delete;
+  OldFileRelease& operator=(const OldFileRelease&) = delete;
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+void TyakuForm::Command3_Click() {
+  // 1.
+  if (Text5->text().isEmpty()) {
+    MsgBox(kNoSelection);
+    return;
+  }
+  // A marker without a selected row (a click beside the rows) selects nothing.
+  const int row = selectedRow();
+  if (row < 0) {
+    Text5->clear();
+    MsgBox(kNoSelection);
+    return;
+  }
+  // 2.
+  shared::CurrentRecordNumber = int16_t(row + 1);
+  // 3, 4.
+  if (MsgBox(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"), MsgButtons::YesNo,
+             MsgIcon::Question, QStringLiteral("確認")) != MsgResult::Yes) {
+    rtfEd->setFocus();
+    rtfEd->clear();
+    Text5->clear();
+    return;
+  }
+  // 5.1
+  rtfEd->setFocus();
+  Text5->clear();
+  if (viewer::dataFolderMissing()) {
+    viewer::reportDataFolderMissing();
+    return;
+  }
+  int recordsBefore = -1;
+  {
+    store::RecordFile f(mailFile(), kLength);
+    if (f.open()) recordsBefore = f.recordCount();
+  }
+  // 5.2, 5.3: the record is marked and the file rewritten without it.
+  store::ReceivedMailBuffer().setLiveFlag(0);
+  Text7->clear();
+  Text8->clear();
+  Text9->clear();
+  rtfEd->clear();
+  const int listed = mailList->rowCount();
+  store::StoreResult done;
+  {
+    OldFileRelease old(mailFile());
+    done = store::deleteRecords(mailFile(), mailTemp(), kLength, store::MailRecord::kFlagOffset,
+                                {shared::CurrentRecordNumber});
+  }
+  if (!done.ok) MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+  // 5.4, 5.5: the list shows what the file holds now. When the file held
+  // exactly the listed mails and lost exactly one, that is the list without
+  // the deleted row, and only the new last record needs reading.
+  if (done.ok && recordsBefore == listed && done.survivors == listed - 1)
+    dropRowAfterDelete(row);
+  else
+    relistAfterDelete();
+}
+
+void TyakuForm::dropRowAfterDelete(int row) {
+  mailList->removeHead(row);
+  MailListView->clearSelection();
+  const int rows = mailList->rowCount();
+  if (rows > 0) {
+    store::RecordFile f(mailFile(), kLength);
+    QByteArray last;
+    if (!f.open() || f.read(rows, last) != store::ReadResult::Ok) {
+      relistAfterDelete();
+      return;
+    }
+    store::ReceivedMailBuffer().setBytes(last);
+    showRecord(store::ReceivedMailBuffer(), false);
+  }
+  setCount(rows);
+}
+
+void TyakuForm::relistAfterDelete() {
+  mailList->clear();
+  viewer::MailListScan scan = viewer::scanReceivedMail();
+  if (!scan.opened) {
+    if (scan.folderMissing)
+      viewer::reportDataFolderMissing();
+    else
+      MsgBox(scan.error, MsgButtons::Ok, MsgIcon::Exclamation);
+    setCount(0);
+    return;
+  }
+  const int rows = scan.rows;
+  mailList->setHeads(std::move(scan.heads));
+  // The boxes end on the last record, its header fields as stored.
+  if (rows > 0) {
+    store::ReceivedMailBuffer() = scan.last;
+    showRecord(scan.last, false);
+  }
+  setCount(rows);
+  if (!scan.error.isEmpty())
+    MsgBox(scan.error + QStringLiteral("\n読めたところまでを一覧に表示しています。"), MsgButtons::Ok,
+           MsgIcon::Exclamation);
+}
+
+void TyakuForm::Command6_Click() {
+  // 1.
+  if (MsgBox(QStringLiteral("すべてのデータを削除して良いですか？"), MsgButtons::YesNo, MsgIcon::Question,
+             QStringLiteral("確認")) != MsgResult::Yes)
+    return;
+  if (viewer::dataFolderMissing()) {
+    viewer::reportDataFolderMissing();
+    return;
+  }
+  // 2. Every record is marked; a partial last record is dropped by the
+  // rewrite all the same.
+  QList<int> all;
+  {
+    store::RecordFile f(mailFile(), kLength);
+    if (f.open()) {
+      const int64_t marked = text::roundHalfEven(double(f.byteLength()) / kLength);
+      shared::CurrentRecordNumber = int16_t(std::min<int64_t>(marked, store::kMaxRecords));
+      const int complete = f.recordCount();
+      all.reserve(complete);
+      for (int i = 1; i <= complete; ++i) all.append(i);
+    }
+  }
+  // 3.
+  store::StoreResult done;
+  {
+    OldFileRelease old(mailFile());
+    done = store::deleteRecords(mailFile(), mailTemp(), kLength, store::MailRecord::kFlagOffset, all);
+  }
+  if (!done.ok) {
+    // Nothing was rewritten: the list shows what the file still holds.
+    MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+    relistAfterDelete();
+    return;
+  }
+  // 4, 5. As after any delete, no row is selected and the marker is empty.
+  mailList->clear();
+  Text5->clear();
+  if (MainForm* main = MainForm::instance()) main->Text1->setPlainText(QStringLiteral("0"));
+  setCount(0);
+  Text7->clear();
+  Text8->clear();
+  Text9->clear();
+  rtfEd->clear();
+}

@@ -1,0 +1,455 @@
+#include "TyakuForm.h"
+
+#include "platform/MsgBox.h"
+#include "platform/Text.h"
+#include "platform/Twips.h"
+#include "shell/ListHeaders.h"
+#include "shell/MainForm.h"
+#include "shell/SharedState.h"
+#include "viewer/MailListModel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QToolBar>
+#include <QTreeView>
+
+namespace {
+
+QPointer<TyakuForm> g_viewer;
+
+// The client area as first laid out, in twips: the list spans its width and the
+// status bar ends at its bottom.
+constexpr double kClientWidth = 9375;
+constexpr double kClientHeight = 7320;
+constexpr double kStatusBarHeight = 375;
+
+void setFace(QPushButton* b, const QColor& face) {
+  QPalette p = b->palette();
+  p.setColor(QPalette::Button, face);
+  b->setPalette(p);
+}
+
+// Toolbar pictures: the desktop's icon theme where it has one, else a
+// character drawn on the button.
+QIcon toolIcon(const QString& key, const QStyle* style) {
+  struct Look {
+    const char* key;
+    const char* theme;
+    QStyle::StandardPixmap standard;  // SP_CustomBase: none
+    const char* glyph;
+  };
+  static const Look looks[] = {
+      {"New", "document-new", QStyle::SP_FileIcon, ""},
+      {"Open", "document-open", QStyle::SP_DialogOpenButton, ""},
+      {"Save", "document-save-as", QStyle::SP_DialogSaveButton, ""},
+      {"Print", "document-print", QStyle::SP_CustomBase, "印"},
+      {"Cut", "edit-cut", QStyle::SP_CustomBase, "切"},
+      {"Copy", "edit-copy", QStyle::SP_CustomBase, "写"},
+      {"Paste", "edit-paste", QStyle::SP_CustomBase, "貼"},
+      {"Bold", "format-text-bold", QStyle::SP_CustomBase, "B"},
+      {"Italic", "format-text-italic", QStyle::SP_CustomBase, "I"},
+      {"Underline", "format-text-underline", QStyle::SP_CustomBase, "U"},
+  };
+  for (const Look& l : looks) {
+    if (key != QLatin1String(l.key)) continue;
+    QIcon icon = QIcon::fromTheme(QString::fromLatin1(l.theme));
+    if (!icon.isNull()) return icon;
+    if (l.standard != QStyle::SP_CustomBase) return style->standardIcon(l.standard);
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    QFont f = p.font();
+    f.setPixelSize(24);
+    f.setBold(key == u"Bold");
+    f.setItalic(key == u"Italic");
+    f.setUnderline(key == u"Underline");
+    p.setFont(f);
+    p.setPen(QColor(32, 32, 32));
+    p.drawText(pm.rect(), Qt::AlignCenter, QString::fromUtf8(l.glyph));
+    p.end();
+    return QIcon(pm);
+  }
+  return {};
+}
+
+// The list's texts keep the padding of their fields; drawn as they are,
+// every row would end in an ellipsis for spaces alone.
+class PaddedFieldDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->text = text::trimRight(option->text);
+  }
+};
+
+}  // namespace
+
+TyakuForm* TyakuForm::existing() { return g_viewer; }
+
+TyakuForm* TyakuForm::instance() {
+  if (!g_viewer) g_viewer = new TyakuForm;
+  return g_viewer;
+}
+
+TyakuForm::TyakuForm() : QMainWindow(nullptr) {
+  g_viewer = this;
+  setObjectName(QStringLiteral("TyakuForm"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  buildControls();
+  buildMenus();
+  buildToolBar();
+  resize(twips::toPx(kClientWidth), menuBar()->sizeHint().height() + twips::toPx(kClientHeight));
+  Form_Load();
+}
+
+TyakuForm::~TyakuForm() = default;
+
+void TyakuForm::resizeOuterTwips(double width, double height) { book_.resizeOuter(this, width, height); }
+
+void TyakuForm::buildControls() {
+  surface_ = new QWidget(this);
+  surface_->setObjectName(QStringLiteral("TyakuSurface"));
+  setCentralWidget(surface_);
+  // The layout follows the mouse over the bare surface.
+  surface_->setMouseTracking(true);
+  surface_->installEventFilter(this);
+
+  auto button = [&](QPushButton*& b, const char* name, const QString& caption, const QColor& face, double l, double t,
+                    double w, double h) {
+    b = new QPushButton(caption, surface_);
+    b->setObjectName(QString::fromLatin1(name));
+    setFace(b, face);
+    book_.place(b, l, t, w, h);
+  };
+  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
+    e = new QLineEdit(surface_);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setAccessibleName(accessible);
+    book_.place(e, l, t, w, h);
+  };
+  const QColor grey(192, 192, 192);
+
+  // The toolbar runs along the top; the top row's controls lie over its
+  // right-hand part, where it has no buttons.
+  tbToolBar = new QToolBar(surface_);
+  tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
+  tbToolBar->setAccessibleName(QStringLiteral("ツールバー"));
+  tbToolBar->setMovable(false);
+  tbToolBar->setFloatable(false);
+  tbToolBar->setIconSize(QSize(16, 16));
+
+  // Top row.
+  button(Command2, "Command2", QStringLiteral("TextQuickSave"), grey, 3960, 0, 1815, 340);
+  Frame1 = new QFrame(surface_);
+  Frame1->setObjectName(QStringLiteral("Frame1"));
+  Frame1->setFrameShape(QFrame::Panel);
+  Frame1->setFrameShadow(QFrame::Raised);
+  book_.place(Frame1, 6120, 0, 960, 375);
+  Label2 = new QLabel(QStringLiteral("検索文字"), Frame1);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->setAlignment(Qt::AlignCenter);
+  book_.place(Label2, 30, 30, 900, 315);
+  box(Text1, "Text1", QStringLiteral("検索文字"), 7080, 0, 1935, 375);
+  Label2->setBuddy(Text1);
+
+  // Button row.
+  button(Command3, "Command3", QStringLiteral("    一件削除"), QColor(255, 128, 255), 120, 520, 1335, 375);
+  button(Command4, "Command4", QStringLiteral("    アドレス帳登録"), QColor(255, 192, 128), 1560, 520, 1575, 375);
+  button(Command5, "Command5", QStringLiteral("   返事を書く"), QColor(128, 255, 255), 3240, 520, 1455, 375);
+  button(Command6, "Command6", QStringLiteral("   全件削除"), QColor(255, 0, 0), 4800, 520, 1455, 375);
+  Label4 = new QLabel(QStringLiteral("件数"), surface_);
+  Label4->setObjectName(QStringLiteral("Label4"));
+  book_.place(Label4, 6600, 520, 540, 270);
+  box(Text2, "Text2", QStringLiteral("件数"), 7200, 480, 495, 270);
+  box(Text5, "Text5", QStringLiteral("選択"), 9720, 480, 735, 375);
+  // Both are written by the program only: the count follows the list and the
+  // marker follows clicks in it.
+  Text2->setReadOnly(true);
+  Text5->setReadOnly(true);
+  Label4->setBuddy(Text2);
+
+  // The decoration band between the buttons and the list.
+  auto* band = new QFrame(surface_);
+  band->setObjectName(QStringLiteral("Picture1"));
+  band->setAccessibleName(QStringLiteral("飾り帯"));
+  band->setAutoFillBackground(true);
+  QPalette bandPalette = band->palette();
+  bandPalette.setColor(QPalette::Window, listheaders::kFace);
+  band->setPalette(bandPalette);
+  book_.place(band, 0, 900, kClientWidth, 45);
+  Picture1.insert(1, band);
+
+  // The list and the mail.
+  MailListView = new QTreeView(surface_);
+  MailListView->setObjectName(QStringLiteral("MailListView"));
+  MailListView->setAccessibleName(QStringLiteral("受信メール一覧"));
+  mailList = new MailListModel(this);
+  MailListView->setModel(mailList);
+  MailListView->setRootIsDecorated(false);
+  MailListView->setItemsExpandable(false);
+  MailListView->setUniformRowHeights(true);
+  MailListView->setAllColumnsShowFocus(true);
+  MailListView->setSelectionMode(QAbstractItemView::SingleSelection);
+  MailListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  MailListView->setItemDelegate(new PaddedFieldDelegate(MailListView));
+  MailListView->header()->setStretchLastSection(false);
+  MailListView->header()->setSectionsClickable(true);
+  MailListView->header()->setSectionsMovable(false);
+  MailListView->viewport()->installEventFilter(this);
+  book_.place(MailListView, 0, 960, 9375, 1815);
+
+  box(Text7, "Text7", QStringLiteral("件名"), 0, 2760, 4695, 375);
+  box(Text8, "Text8", QStringLiteral("差出人"), 4680, 2760, 3015, 375);
+  box(Text9, "Text9", QStringLiteral("日付"), 7695, 2760, 1680, 375);
+
+  rtfEd = new QPlainTextEdit(surface_);
+  rtfEd->setObjectName(QStringLiteral("rtfEd"));
+  rtfEd->setAccessibleName(QStringLiteral("本文"));
+  book_.place(rtfEd, 0, 3120, 9375, 3735);
+
+  // The help box lies over the body box.
+  Text4 = new QPlainTextEdit(surface_);
+  Text4->setObjectName(QStringLiteral("Text4"));
+  Text4->setAccessibleName(QStringLiteral("説明"));
+  Text4->setReadOnly(true);
+  book_.place(Text4, 1320, 3840, 5535, 1935);
+
+  // The status bar along the bottom; the copy button and its preview lie over it.
+  StatusBar1 = new QStatusBar(surface_);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setAccessibleName(QStringLiteral("ステータスバー"));
+  book_.place(StatusBar1, 0, 6945, 9345, kStatusBarHeight);
+  button(Command1, "Command1", QStringLiteral("コピー（Subject/from/Data）"), grey, 1920, 6960, 2895, 255);
+  box(Text6, "Text6", QStringLiteral("コピー内容"), 5160, 6960, 3735, 270);
+  Text6->setReadOnly(true);
+
+  lstLst = new QListWidget(surface_);
+  lstLst->setObjectName(QStringLiteral("lstLst"));
+  lstLst->setAccessibleName(QStringLiteral("作業用リスト"));
+  book_.place(lstLst, 120, 3240, 1215, 450);
+
+  // Every change of the body, by the user or by the program, marks the
+  // current document modified.
+  connect(rtfEd, &QPlainTextEdit::textChanged, this, [] { shared::DocumentModified = -1; });
+  connect(Text2, &QLineEdit::textChanged, this, &TyakuForm::mirrorCount);
+  connect(Command3, &QPushButton::clicked, this, &TyakuForm::Command3_Click);
+  connect(Command6, &QPushButton::clicked, this, &TyakuForm::Command6_Click);
+}
+
+void TyakuForm::buildMenus() {
+  auto item = [](QMenu* menu, QAction*& a, const char* name, const QString& caption) {
+    a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+  };
+  auto line = [](QMenu* menu, QAction*& a, const char* name) {
+    a = menu->addSeparator();
+    a->setObjectName(QString::fromLatin1(name));
+  };
+  mFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  mFile->setObjectName(QStringLiteral("mFile"));
+  item(mFile, mnew, "mnew", QStringLiteral("新規作成"));
+  item(mFile, mopen, "mopen", QStringLiteral("開く"));
+  item(mFile, msave, "msave", QStringLiteral("名前を付けて保存"));
+  item(mFile, mprint, "mprint", QStringLiteral("印刷"));
+  line(mFile, mline, "mline");
+  item(mFile, mend, "mend", QStringLiteral("終了"));
+
+  medit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+  medit->setObjectName(QStringLiteral("medit"));
+  item(medit, mall, "mall", QStringLiteral("全て選択"));
+  item(medit, matamajump, "matamajump", QStringLiteral("文頭へジャンプ"));
+  item(medit, mbunmatujump, "mbunmatujump", QStringLiteral("文末へジャンプ"));
+  line(medit, mline2, "mline2");
+  item(medit, mkensaku, "mkensaku", QStringLiteral("検索"));
+  item(medit, mtugikensaku, "mtugikensaku", QStringLiteral("次を検索"));
+  item(medit, mcut, "mcut", QStringLiteral("切り取り"));
+  item(medit, mcopy, "mcopy", QStringLiteral("コピー"));
+  item(medit, mpaste, "mpaste", QStringLiteral("貼り付け"));
+
+  connect(mend, &QAction::triggered, this, &TyakuForm::mend_Click);
+}
+
+void TyakuForm::buildToolBar() {
+  const struct {
+    const char* key;
+    QString tip;
+  } buttons[] = {
+      {"New", QStringLiteral("新規作成")},          {"Open", QStringLiteral("開く")},
+      {"Save", QStringLiteral("名前を付けて保存")}, {"Print", QStringLiteral("印刷")},
+      {"Cut", QStringLiteral("切り取り")},          {"Copy", QStringLiteral("ｺﾋﾟｰ")},
+      {"Paste", QStringLiteral("貼り付け")},        {"Bold", QStringLiteral("太字")},
+      {"Italic", QStringLiteral("斜体")},           {"Underline", QStringLiteral("下線")},
+  };
+  for (const auto& b : buttons) {
+    const QString key = QString::fromLatin1(b.key);
+    QAction* a = tbToolBar->addAction(toolIcon(key, style()), b.tip);
+    a->setObjectName(key);
+    a->setToolTip(b.tip);
+    toolButtons_.insert(key, a);
+  }
+  book_.place(tbToolBar, 0, 0, kClientWidth, twips::fromPx(tbToolBar->sizeHint().height()));
+  tbToolBar->lower();
+}
+
+// Load: runs once per creation of the window, shown or not.
+void TyakuForm::Form_Load() {
+  // 1. The help box in view only while the main window shows explanations;
+  // a check box in neither state leaves it where it is.
+  if (MainForm* main = MainForm::instance()) {
+    if (main->Check1->checkState() == Qt::Checked) book_.setTop(Text4, 3600);
+    if (main->Check1->checkState() == Qt::Unchecked) book_.setTop(Text4, -4000);
+  }
+
+  // 2. The columns share the list's width as it is now.
+  const double w = book_.width(MailListView);
+  QHeaderView* header = MailListView->header();
+  header->resizeSection(MailListModel::SubjectColumn, twips::toPx(w / 2));
+  header->resizeSection(MailListModel::FromColumn, twips::toPx(w / 4));
+  header->resizeSection(MailListModel::DateColumn, twips::toPx(w / 4));
+
+  // 3. The headings drawn white on steel blue.
+  HookListHeaders(MailListView);
+
+  // 4.
+  book_.setLeft(rtfEd, 20);
+  book_.setTop(rtfEd, 3900);
+
+  // 5.
+  lstLst->hide();
+  loadCurrentDocument();
+  rtfEd->show();
+}
+
+void TyakuForm::loadCurrentDocument() {
+  // Before any document has been named there is nothing to load; the fill
+  // replaces the body in any case.
+  const QString name = shared::CurrentDocumentName;
+  while (!name.isEmpty()) {
+    QFile f(name);
+    if (f.open(QIODevice::ReadOnly)) {
+      rtfEd->setPlainText(text::fromCp932(f.readAll()));
+      break;
+    }
+    const MsgResult again = MsgBox(
+        QStringLiteral(
+            "文書「%1」を本文に読み込めません（%2）。\nOK でもう一度読み込み、キャンセルで読み込まずに続けます。")
+            .arg(name, f.errorString()),
+        MsgButtons::OkCancel, MsgIcon::Exclamation, kAppTitle + QStringLiteral("  Form_LoadError"));
+    if (again != MsgResult::Ok) break;
+  }
+  shared::DocumentModified = 0;
+}
+
+void TyakuForm::alignBars() {
+  // The bars keep to the edges of the client area, as docked bars do.
+  const double w = twips::width(surface_);
+  const double h = twips::height(surface_);
+  book_.place(StatusBar1, 0, h - kStatusBarHeight, w, kStatusBarHeight);
+  book_.setWidth(tbToolBar, w);
+}
+
+void TyakuForm::LayoutViewer() {
+  const double W = book_.outerWidth(this);
+  const double H = book_.outerHeight(this);
+  // 1.
+  Text6->show();
+  Command2->show();
+  // 2.
+  book_.setWidth(MailListView, 0.99 * W);
+  book_.setHeight(MailListView, 0.25 * H);
+  const double listHeight = book_.height(MailListView);
+  // 3.
+  for (QLineEdit* b : {Text7, Text8, Text9}) book_.setTop(b, listHeight + 940);
+  // 4.
+  if (QFrame* band = Picture1.value(1)) book_.setWidth(band, W);
+  // 5.
+  book_.setWidth(rtfEd, 0.99 * W);
+  book_.setTop(rtfEd, listHeight + 1300);
+  // 6.
+  book_.setWidth(Text7, 0.5 * W);
+  book_.setWidth(Text8, 0.3 * W);
+  book_.setWidth(Text9, 0.2 * W);
+  // 7. The header boxes in one row from the body's left edge.
+  book_.setLeft(Text7, book_.left(rtfEd) - 15);
+  book_.setLeft(Text8, book_.left(Text7) + book_.width(Text7));
+  book_.setLeft(Text9, book_.left(Text8) + book_.width(Text8));
+  // 8. From where the copy button is before step 10 moves it.
+  book_.setLeft(Text6, book_.left(Command1) + 3380);
+  // 9.
+  book_.setTop(Text6, book_.top(StatusBar1) + 80);
+  // 10.
+  book_.setLeft(Command1, book_.left(StatusBar1) + 1880);
+  book_.setTop(Command1, book_.top(StatusBar1) + 80);
+  // 11.
+  book_.setHeight(rtfEd, 0.62 * (H - book_.height(MailListView)));
+  // 12.
+  if (isMaximized()) {
+    book_.setTop(Text6, H - 1000);
+    book_.setTop(Command1, H - 980);
+  }
+}
+
+int TyakuForm::selectedRow() const {
+  const QModelIndexList rows = MailListView->selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TyakuForm::setCount(int rows) {
+  const QString count = QString::number(rows);
+  if (Text2->text() == count)
+    mirrorCount(count);  // no change to mirror, but the main window may have been told otherwise
+  else
+    Text2->setText(count);
+}
+
+void TyakuForm::mirrorCount(const QString& count) {
+  if (MainForm* main = MainForm::instance()) main->Text4->setText(count);
+}
+
+void TyakuForm::mend_Click() { close(); }
+
+void TyakuForm::Form_QueryUnload() { UnhookListHeaders(MailListView); }
+
+void TyakuForm::closeEvent(QCloseEvent* event) {
+  Form_QueryUnload();
+  QMainWindow::closeEvent(event);
+}
+
+bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == surface_) {
+    if (event->type() == QEvent::Resize) {
+      alignBars();
+      LayoutViewer();
+    } else if (event->type() == QEvent::MouseMove) {
+      // Only over the bare surface: a move over a control that passes the
+      // event on still has that control under the mouse.
+      const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+      if (!surface_->childAt(at)) LayoutViewer();
+    }
+  } else if (watched == MailListView->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    // A click: the press has already chosen the row.
+    const auto* me = static_cast<QMouseEvent*>(event);
+    if (me->button() == Qt::LeftButton && MailListView->viewport()->rect().contains(me->position().toPoint()))
+      ShowSelectedMail();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}

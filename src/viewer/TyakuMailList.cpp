@@ -1,0 +1,130 @@
+// The viewer's list: filling it from the received-mail file and showing the
+// mail of a clicked row.
+#include "platform/MsgBox.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "shell/SharedState.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "viewer/MailListModel.h"
+#include "viewer/ReceivedMail.h"
+#include "viewer/TyakuForm.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTreeView>
+
+namespace {
+
+void reportUnreadable(const viewer::MailListScan& scan) {
+  if (scan.folderMissing)
+    viewer::reportDataFolderMissing();
+  else
+    MsgBox(scan.error, MsgButtons::Ok, MsgIcon::Exclamation);
+}
+
+// What a list that was filled needs to tell beyond its rows.
+void reportPartialList(const viewer::MailListScan& scan) {
+  if (!scan.error.isEmpty())
+    MsgBox(scan.error + QStringLiteral("\n読めたところまでを一覧に表示しています。"), MsgButtons::Ok,
+           MsgIcon::Exclamation);
+  else if (scan.recordsInFile > store::kMaxRecords)
+    MsgBox(QStringLiteral("受信メールが %1 件あり、一覧に表示できる %2 件を超えています。\n"
+                          "一覧には最初の %2 件を表示しています。")
+               .arg(scan.recordsInFile)
+               .arg(store::kMaxRecords),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+}
+
+}  // namespace
+
+void TyakuForm::FillMailList() {
+  // 1.
+  shared::ListSource = 1;
+  // 2.
+  QPalette listPalette = MailListView->palette();
+  listPalette.setColor(QPalette::Base, QColor(210, 250, 250));
+  MailListView->setPalette(listPalette);
+  mailList->clear();
+  rtfEd->clear();
+
+  // 3. Each record would pass through the boxes in turn; only the last one
+  // stays there, so only the last one is put there.
+  viewer::MailListScan scan = viewer::scanReceivedMail();
+  if (!scan.opened) {
+    reportUnreadable(scan);
+    setCount(0);
+    return;
+  }
+  const int rows = scan.rows;
+  mailList->setHeads(std::move(scan.heads));
+  if (rows > 0) {
+    store::ReceivedMailBuffer() = scan.last;
+    showRecord(scan.last, true);
+  }
+  setCount(rows);
+  reportPartialList(scan);
+}
+
+void TyakuForm::ShowSelectedMail() {
+  // 1.
+  Text5->setText(QStringLiteral("1"));
+  // 2.
+  if (text::leadingNumber(Text2->text()) == 0) {
+    MsgBox(QStringLiteral("選択するデータがありません。"));
+    return;
+  }
+  // A click beside the rows leaves none selected: there is nothing to show.
+  const int row = selectedRow();
+  if (row < 0) return;
+
+  // 3.
+  store::RecordFile f(paths::resolve(paths::kReceivedMailFile), store::MailRecord::kLength);
+  if (!f.open()) {
+    if (viewer::dataFolderMissing())
+      viewer::reportDataFolderMissing();
+    else
+      MsgBox(f.errorText(), MsgButtons::Ok, MsgIcon::Exclamation);
+    return;
+  }
+  QByteArray bytes;
+  const store::ReadResult r = f.read(row + 1, bytes);
+  f.close();
+  if (r != store::ReadResult::Ok) {
+    MsgBox(r == store::ReadResult::EndOfFile
+               ? QStringLiteral(
+                     "このメールは受信メールのファイルにもうありません。\n「メールを見る」で一覧を読み直して下さい。")
+               : f.errorText(),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+    return;
+  }
+  store::ReceivedMailBuffer().setBytes(bytes);
+  // 4.
+  showRecord(store::ReceivedMailBuffer(), true);
+}
+
+void TyakuForm::showRecord(const store::MailRecord& record, bool trimHeaders) {
+  auto header = [&](store::Field f) {
+    const QString s = record.text(f);
+    return trimHeaders ? text::trimSpaces(s) : s;
+  };
+  Text7->setText(header(store::MailRecord::kSubject));
+  Text8->setText(header(store::MailRecord::kFrom));
+  Text9->setText(header(store::MailRecord::kDate));
+  // The round trip trims the body; trimming first spares the body box 32000
+  // characters of padding.
+  rtfEd->setPlainText(text::trimSpaces(record.body()));
+  ClipboardRoundTrip();
+}
+
+void TyakuForm::ClipboardRoundTrip() {
+  const QString body = rtfEd->toPlainText();
+  // Putting the text replaces whatever the clipboard held. The trimmed body
+  // is taken from the box, not read back from the clipboard: a desktop whose
+  // clipboard cannot be had would otherwise leave the body box empty.
+  QGuiApplication::clipboard()->setText(body, QClipboard::Clipboard);
+  const QString trimmed = text::trimSpaces(body);
+  if (trimmed != body) rtfEd->setPlainText(trimmed);
+}

@@ -1,0 +1,307 @@
+// The viewer window: its controls, the fill, a click, the layout rules, the
+// count mirroring and the load steps.
+#include "ViewerFixture.h"
+
+#include "platform/Text.h"
+#include "platform/Twips.h"
+#include "shell/ListHeaders.h"
+#include "shell/SharedState.h"
+#include "viewer/MailListModel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <cmath>
+
+namespace {
+
+// Twips figures kept by the window, and the pixels they must have become.
+void expectTwips(const TyakuForm& v, const QWidget* w, double left, double top, double width, double height) {
+  const TwipsBook& b = v.twipsGeometry();
+  EXPECT_DOUBLE_EQ(b.left(w), left) << w->objectName().toStdString();
+  EXPECT_DOUBLE_EQ(b.top(w), top) << w->objectName().toStdString();
+  EXPECT_DOUBLE_EQ(b.width(w), width) << w->objectName().toStdString();
+  EXPECT_DOUBLE_EQ(b.height(w), height) << w->objectName().toStdString();
+  EXPECT_EQ(w->geometry(), QRect(twips::toPx(left), twips::toPx(top), twips::toPx(width), twips::toPx(height)))
+      << w->objectName().toStdString();
+}
+
+QByteArray rawRecord(const QByteArray& subject, const QByteArray& body) {
+  store::MailRecord r;
+  r.setSubject(QString());
+  r.setBody(QString());
+  r.setFrom(QStringLiteral("x@example.jp"));
+  r.setDate(QStringLiteral("today"));
+  r.markWritten();
+  QByteArray bytes = r.bytes();
+  bytes.replace(store::MailRecord::kSubject.offset, subject.size(), subject);
+  bytes.replace(store::MailRecord::kBody.offset, body.size(), body);
+  return bytes;
+}
+
+}  // namespace
+
+TEST_F(ViewerTest, NewUserSeesThreeMailsReadsOneDeletesOneThenAll) {
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  EXPECT_TRUE(v.isVisible());
+  EXPECT_EQ(v.windowTitle(), QStringLiteral("着信履歴"));
+  ASSERT_EQ(v.MailListView->model()->rowCount(), 3);
+  // Under steel-blue headings.
+  EXPECT_TRUE(listHeadersHooked(v.MailListView->header()));
+  const QImage heads = v.MailListView->header()->viewport()->grab().toImage();
+  EXPECT_EQ(heads.pixelColor(heads.width() / 3, heads.height() / 2).rgb() & 0xFFFFFF, 0x3A77A5u);
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("件名その3"));
+
+  clickRow(v, 1);
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("件名その2"));
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("本文その2"));
+
+  boxes_.answer(QMessageBox::Yes);
+  v.Command3->click();
+  EXPECT_EQ(v.MailListView->model()->rowCount(), 2);
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("2"));
+
+  boxes_.answer(QMessageBox::Yes);
+  v.Command6->click();
+  EXPECT_EQ(v.MailListView->model()->rowCount(), 0);
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("0"));
+  EXPECT_EQ(QFileInfo(mailPath()).size(), 0);
+  EXPECT_EQ(boxes_.seen().size(), 2);
+}
+
+TEST_F(ViewerTest, ButtonsCaptionsFacesAndWhatTheLoadStepsMove) {
+  main().Check1->setChecked(true);
+  TyakuForm& v = *TyakuForm::instance();
+  EXPECT_FALSE(v.isVisible());  // loaded, not shown
+
+  const struct {
+    QPushButton* b;
+    const char* name;
+    QString caption;
+    QColor face;
+  } buttons[] = {
+      {v.Command1, "Command1", QStringLiteral("コピー（Subject/from/Data）"), QColor(192, 192, 192)},
+      {v.Command2, "Command2", QStringLiteral("TextQuickSave"), QColor(192, 192, 192)},
+      {v.Command3, "Command3", QStringLiteral("    一件削除"), QColor(255, 128, 255)},
+      {v.Command4, "Command4", QStringLiteral("    アドレス帳登録"), QColor(255, 192, 128)},
+      {v.Command5, "Command5", QStringLiteral("   返事を書く"), QColor(128, 255, 255)},
+      {v.Command6, "Command6", QStringLiteral("   全件削除"), QColor(255, 0, 0)},
+  };
+  for (const auto& b : buttons) {
+    EXPECT_EQ(b.b->objectName(), QLatin1String(b.name));
+    EXPECT_EQ(b.b->text(), b.caption);
+    EXPECT_EQ(b.b->palette().color(QPalette::Button), b.face) << b.name;
+  }
+  for (QWidget* w : std::initializer_list<QWidget*>{v.Text1, v.Text2, v.Text4, v.Text5, v.Text6, v.Text7, v.Text8,
+                                                    v.Text9, v.rtfEd, v.MailListView})
+    EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+
+  // The columns share the list's starting width 9375: half, a quarter, a quarter.
+  EXPECT_EQ(v.MailListView->header()->sectionSize(0), twips::toPx(9375.0 / 2));
+  EXPECT_EQ(v.MailListView->header()->sectionSize(2), twips::toPx(9375.0 / 4));
+
+  // Starting places, and what the load steps moved: the help box in view
+  // (説明表示 is on) and the body box to 20, 3900.
+  expectTwips(v, v.Command3, 120, 520, 1335, 375);
+  expectTwips(v, v.Text5, 9720, 480, 735, 375);
+  expectTwips(v, v.MailListView, 0, 960, 9375, 1815);
+  expectTwips(v, v.Text4, 1320, 3600, 5535, 1935);
+  expectTwips(v, v.rtfEd, 20, 3900, 9375, 3735);
+  EXPECT_FALSE(v.lstLst->isVisibleTo(&v));
+}
+
+TEST_F(ViewerTest, HelpBoxOutOfViewWithoutExplanations) {
+  main().Check1->setChecked(false);
+  TyakuForm& v = *TyakuForm::instance();
+  EXPECT_DOUBLE_EQ(v.twipsGeometry().top(v.Text4), -4000);
+}
+
+TEST_F(ViewerTest, FillShowsTheLastMailAndLeavesItsBodyOnTheClipboard) {
+  storeMails(threeMails());
+  shared::ListSource = 0;
+  shared::DocumentModified = 0;
+  TyakuForm& v = view();
+  EXPECT_EQ(shared::ListSource, 1);
+  EXPECT_EQ(shared::DocumentModified, -1);
+  EXPECT_EQ(v.MailListView->palette().color(QPalette::Base), QColor(210, 250, 250));
+  EXPECT_EQ(v.Text2->text(), QStringLiteral("3"));
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("3"));
+  // Rows keep the fields as stored, cut at NUL only.
+  EXPECT_EQ(cell(v, 0, 0), QStringLiteral("  件名その1 ").leftJustified(100 - 4, u' '));
+  EXPECT_EQ(cell(v, 0, 1).trimmed(), QStringLiteral("一郎 <ichiro@example.jp>"));
+  EXPECT_EQ(cell(v, 2, 2).trimmed(), QStringLiteral("Wed, 3 Apr 2024"));
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("件名その3"));
+  EXPECT_EQ(v.Text8->text(), QStringLiteral("saburo@example.jp"));
+  EXPECT_EQ(v.Text9->text(), QStringLiteral("Wed, 3 Apr 2024"));
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("本文その3"));
+  EXPECT_EQ(clipboard(), QStringLiteral("本文その3"));
+  EXPECT_TRUE(v.Text5->text().isEmpty());
+
+  clickRow(v, 0);
+  EXPECT_EQ(v.Text5->text(), QStringLiteral("1"));
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("件名その1"));
+  EXPECT_EQ(v.Text8->text(), QStringLiteral("一郎 <ichiro@example.jp>"));
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("本文その1です。"));
+  EXPECT_EQ(clipboard(), QStringLiteral("本文その1です。"));
+  EXPECT_EQ(store::ReceivedMailBuffer().subject().trimmed(), QStringLiteral("件名その1"));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(ViewerTest, NulBadBytesAndAPartialRecordShowWhatCanBeShown) {
+  QByteArray file = rawRecord(QByteArray("abc\0def", 7), QByteArray("body one"));
+  // Bytes that are no CP932: a lone lead byte before a space, 0xFF, 0x80.
+  file += rawRecord(QByteArray("\x82 bad\xFF\x80", 7), QByteArray("\x81\x20\xFF", 3));
+  file += QByteArray(1000, 'x');  // an incomplete third record
+  home_.write(paths::kReceivedMailFile, file);
+
+  TyakuForm& v = view();
+  ASSERT_EQ(v.MailListView->model()->rowCount(), 2);
+  EXPECT_EQ(v.Text2->text(), QStringLiteral("2"));
+  // The list stops at the NUL; the subject box has the whole trimmed field.
+  EXPECT_EQ(cell(v, 0, 0), QStringLiteral("abc"));
+  clickRow(v, 0);
+  EXPECT_EQ(v.Text7->text(), QString::fromLatin1("abc\0def", 7));
+  // Bad bytes become replacement characters, the rest is kept.
+  EXPECT_TRUE(cell(v, 1, 0).contains(QChar(0xFFFD)));
+  EXPECT_TRUE(cell(v, 1, 0).contains(QStringLiteral(" bad")));
+  clickRow(v, 1);
+  EXPECT_TRUE(v.rtfEd->toPlainText().contains(QChar(0xFFFD)));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(ViewerTest, EmptyFileGivesNoRowsAndAClickSaysThereIsNothing) {
+  TyakuForm& pre = *TyakuForm::instance();
+  pre.Text7->setText(QStringLiteral("earlier"));
+  pre.rtfEd->setPlainText(QStringLiteral("earlier body"));
+  TyakuForm& v = view();
+  EXPECT_EQ(v.MailListView->model()->rowCount(), 0);
+  EXPECT_EQ(v.Text2->text(), QStringLiteral("0"));
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("0"));
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("earlier"));
+  EXPECT_TRUE(v.rtfEd->toPlainText().isEmpty());
+
+  QTest::mouseClick(v.MailListView->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+  EXPECT_EQ(boxes_.texts(), QStringList{QStringLiteral("選択するデータがありません。")});
+  EXPECT_EQ(boxes_.seen().value(0).title, QStringLiteral("灯火亭"));
+  EXPECT_EQ(v.Text5->text(), QStringLiteral("1"));
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("earlier"));
+}
+
+TEST_F(ViewerTest, MissingDataFolderSaysHowToLayItOutAndWritesNothing) {
+  ASSERT_TRUE(QDir(home_.file(paths::kDataFolder)).removeRecursively());
+  TyakuForm& v = view();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  const QString text = boxes_.seen()[0].text;
+  EXPECT_TRUE(text.contains(QStringLiteral("★MAilData"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("tomoshibi --init-home"))) << text.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(home_.file(paths::kDataFolder)));
+  EXPECT_EQ(v.Text2->text(), QStringLiteral("0"));
+}
+
+TEST_F(ViewerTest, LayoutRulesAt10000By8000) {
+  TyakuForm& v = view();
+  v.resizeOuterTwips(10000, 8000);
+  pump();
+  ASSERT_EQ(v.frameGeometry().size(), QSize(twips::toPx(10000), twips::toPx(8000)));
+  expectTwips(v, v.MailListView, 0, 960, 9900, 2000);
+  // Header boxes at 2000 + 940 in one row from the body's left edge (20) - 15.
+  expectTwips(v, v.Text7, 5, 2940, 5000, 375);
+  expectTwips(v, v.Text8, 5005, 2940, 3000, 375);
+  expectTwips(v, v.Text9, 8005, 2940, 2000, 375);
+  // Body: top 2000 + 1300, height 0.62 × (8000 - 2000).
+  expectTwips(v, v.rtfEd, 20, 3300, 9900, 3720);
+  EXPECT_DOUBLE_EQ(v.twipsGeometry().width(v.Picture1.value(1)), 10000);
+  // The copy button and its preview ride on the status bar.
+  const TwipsBook& b = v.twipsGeometry();
+  EXPECT_DOUBLE_EQ(b.left(v.Command1), b.left(v.StatusBar1) + 1880);
+  EXPECT_DOUBLE_EQ(b.top(v.Command1), b.top(v.StatusBar1) + 80);
+  EXPECT_DOUBLE_EQ(b.top(v.Text6), b.top(v.StatusBar1) + 80);
+  EXPECT_DOUBLE_EQ(b.left(v.Text6), b.left(v.Command1) + 3380);
+  EXPECT_EQ(v.StatusBar1->geometry().bottom(), v.surface()->height() - 1);
+}
+
+TEST_F(ViewerTest, MouseOverTheBareSurfaceRerunsTheLayout) {
+  TyakuForm& v = view();
+  const double listHeight = v.twipsGeometry().height(v.MailListView);
+  v.MailListView->resize(v.MailListView->width(), 30);
+
+  // Over a control: nothing moves.
+  QTest::mouseMove(v.Label4, QPoint(2, 2));
+  pump();
+  EXPECT_EQ(v.MailListView->height(), 30);
+
+  QPoint bare(-1, -1);
+  for (int y = 0; y < v.surface()->height() && bare.x() < 0; y += 3)
+    for (int x = 0; x < v.surface()->width(); x += 3)
+      if (!v.surface()->childAt(x, y)) {
+        bare = QPoint(x, y);
+        break;
+      }
+  ASSERT_GE(bare.x(), 0);
+  QTest::mouseMove(v.surface(), bare);
+  pump();
+  EXPECT_DOUBLE_EQ(v.twipsGeometry().height(v.MailListView), listHeight);
+  EXPECT_EQ(v.MailListView->height(), twips::toPx(listHeight));
+}
+
+TEST_F(ViewerTest, CountChangesReachTheMainWindowAtOnce) {
+  TyakuForm& v = *TyakuForm::instance();
+  v.Text2->setText(QStringLiteral("12"));
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("12"));
+  v.Text2->setText(QStringLiteral("7"));
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("7"));
+  // A fill that finds the count unchanged still puts it right in the main window.
+  storeMails({threeMails()[0]});
+  v.Text2->setText(QStringLiteral("1"));
+  main().Text4->setText(QStringLiteral("5"));
+  view();
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("1"));
+}
+
+TEST_F(ViewerTest, LoadReadsTheCurrentDocumentAndEveryBodyChangeMarksIt) {
+  const QString doc = home_.file(QStringLiteral("新規作成.TXT"));
+  home_.write(QStringLiteral("新規作成.TXT"), text::toCp932(QStringLiteral("下書きの文")));
+  shared::CurrentDocumentName = doc;
+  shared::DocumentModified = -1;
+  TyakuForm& v = *TyakuForm::instance();
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("下書きの文"));
+  EXPECT_EQ(shared::DocumentModified, 0);
+  v.rtfEd->insertPlainText(QStringLiteral("あ"));
+  EXPECT_EQ(shared::DocumentModified, -1);
+  delete &v;
+
+  // A document that cannot be read: OK tries again, Cancel goes on without it.
+  shared::CurrentDocumentName = home_.file(QStringLiteral("ない.TXT"));
+  boxes_.answer(QMessageBox::Ok);
+  boxes_.answer(QMessageBox::Cancel);
+  TyakuForm& again = *TyakuForm::instance();
+  shared::CurrentDocumentName.clear();
+  ASSERT_EQ(boxes_.seen().size(), 2);
+  EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("灯火亭  Form_LoadError"));
+  EXPECT_EQ(boxes_.seen()[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(boxes_.seen()[0].icon, QMessageBox::Warning);
+  EXPECT_TRUE(again.rtfEd->toPlainText().isEmpty());
+  EXPECT_EQ(shared::DocumentModified, 0);
+}
+
+TEST_F(ViewerTest, ClosingUnhooksAndTheNextViewLoadsAgain) {
+  TyakuForm& v = view();
+  QHeaderView* header = v.MailListView->header();
+  v.mend->trigger();  // "終了"
+  EXPECT_FALSE(listHeadersHooked(header));
+  pump();
+  EXPECT_EQ(TyakuForm::existing(), nullptr);
+  TyakuForm& next = view();
+  EXPECT_TRUE(listHeadersHooked(next.MailListView->header()));
+  EXPECT_EQ(next.windowTitle(), QStringLiteral("着信履歴"));
+}
