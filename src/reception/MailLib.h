@@ -31,6 +31,9 @@ int MailLibAttachmentFileFirst(int flag, QString& subject, QString& date, QStrin
                                QString& messageText, int flag2);
 int MailLibAttachmentFileClose(int flag);
 int MailLibPop3DeleteMail(int handle, int number);
+// The server's unique ID of message `number` (UIDL); -1 when the server has
+// none (the ID list is read once per session).
+int MailLibPop3GetUidl(int handle, int number, QString& uid);
 // Ends the session: the deletions of the session take effect (QUIT).
 int MailLibPop3Close(int handle);
 

@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <curl/curl.h>
 #include <gmime/gmime.h>
+#include <csignal>
 #include <mutex>
 
 namespace maillib {
@@ -137,8 +138,9 @@ QString describeCurlError(int code, const QString& serverReply, const QString& h
 void fillBuffer(QString& buffer, const QString& value) {
   if (buffer.isEmpty()) return;
   const qsizetype n = std::min(value.size(), buffer.size() - 1);
-  buffer.replace(0, n, value.left(n));
-  buffer[n] = QChar(0);
+  QChar* d = buffer.data();
+  std::copy_n(value.constData(), n, d);
+  d[n] = QChar(0);
 }
 
 void ensureInitialized() {
@@ -146,6 +148,9 @@ void ensureInitialized() {
   std::call_once(once, [] {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     g_mime_init();
+    // A server that closes the connection while a command is being written
+    // must give a write error, not end the process.
+    ::signal(SIGPIPE, SIG_IGN);
   });
   g_initialized = true;
 }

@@ -97,11 +97,17 @@ QList<MailServers::Received> MailServers::received() const {
   return out;
 }
 
-bool MailServers::command(const QByteArray& cmd) {
+QJsonObject MailServers::request(const QByteArray& cmd) {
   proc_.write(cmd + '\n');
   while (!proc_.canReadLine())
-    if (!proc_.waitForReadyRead(30000)) return false;
-  return QJsonDocument::fromJson(proc_.readLine()).object().value(QStringLiteral("ok")).toBool();
+    if (!proc_.waitForReadyRead(30000)) return {};
+  return QJsonDocument::fromJson(proc_.readLine()).object();
+}
+
+bool MailServers::command(const QByteArray& cmd) { return request(cmd).value(QStringLiteral("ok")).toBool(); }
+
+int MailServers::crashingPop3Proxy(qint64 bytes) {
+  return request("proxy-pop3 " + QByteArray::number(bytes)).value(QStringLiteral("port")).toInt();
 }
 
 bool MailServers::killPop3() { return command("kill-pop3"); }
@@ -136,7 +142,7 @@ void trustTestCa(const MailServers& servers, const QString& home) {
 void writeServerSettings(const QString& dir, const QString& smtp, const QString& pop3, const QString& mail, int apop) {
   QFile f(dir + QStringLiteral("/pelkit.ini"));
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  f.write(QStringLiteral("SMTP=%1\r\nPOP3=%2\r\nMAIL=%3\r\nAPOP=%4\r\n").arg(smtp, pop3, mail).arg(apop).toUtf8());
+  f.write(QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n").arg(smtp, pop3, mail).arg(apop).toUtf8());
 }
 
 void writeAccount(const QString& home, const QString& id, const QString& password) {

@@ -51,9 +51,13 @@ class MailServers {
   // A crash of the POP3 server (every Dovecot process killed), and a restart.
   bool killPop3();
   bool startPop3();
+  // A port that leads to the POP3 server until `bytes` have come from it;
+  // then the server crashes as killPop3() makes it. 0 when it failed.
+  int crashingPop3Proxy(qint64 bytes);
 
  private:
   bool command(const QByteArray& cmd);
+  QJsonObject request(const QByteArray& cmd);
   QProcess proc_;
   QJsonObject info_;
   bool ok_ = false;

@@ -7,6 +7,10 @@ Prints one JSON line when both servers listen, then reads commands from
 standard input, one per line, answering each with one JSON line:
   kill-pop3     SIGKILL Dovecot and all its processes (a crash)
   start-pop3    start Dovecot again on the same ports
+  proxy-pop3 N  a TCP proxy to the POP3 port that crashes Dovecot (as
+                kill-pop3) once N bytes have gone from the server to the
+                client: a server dying in the middle of a fetch; answers
+                {"ok": true, "port": P}
   quit          stop everything (also on end of input)
 Run with Debian's /usr/bin/python3 (aiosmtpd is a Debian package).
 """
@@ -234,6 +238,63 @@ def start_smtp(root, maildir, user, group, args, cert, key):
     return controller, port
 
 
+class CrashingProxy:
+    """Forwards connections to the POP3 port; after `limit` bytes from the
+    server it kills Dovecot and cuts every connection."""
+
+    def __init__(self, dovecot, limit):
+        self.dovecot, self.limit, self.sent = dovecot, limit, 0
+        self.lock = threading.Lock()
+        self.crashed = False
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            try:
+                server = socket.create_connection(("127.0.0.1", self.dovecot.pop3_port))
+            except OSError:
+                client.close()
+                continue
+            threading.Thread(target=self.pump, args=(server, client, True), daemon=True).start()
+            threading.Thread(target=self.pump, args=(client, server, False), daemon=True).start()
+
+    def pump(self, src, dst, from_server):
+        try:
+            while True:
+                data = src.recv(16384)
+                if not data:
+                    break
+                if from_server:
+                    with self.lock:
+                        if self.crashed:
+                            break
+                        room = self.limit - self.sent
+                        if len(data) >= room:
+                            dst.sendall(data[:max(room, 0)])
+                            self.crashed = True
+                            self.dovecot.kill()
+                            break
+                        self.sent += len(data)
+                dst.sendall(data)
+        except OSError:
+            pass
+        for s in (src, dst):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--smtp-auth", action="store_true", help="the SMTP server requires AUTH")
@@ -270,6 +331,9 @@ def main():
             if cmd == "kill-pop3":
                 dovecot.kill()
                 print(json.dumps({"ok": True}), flush=True)
+            elif cmd.startswith("proxy-pop3 "):
+                proxy = CrashingProxy(dovecot, int(cmd.split()[1]))
+                print(json.dumps({"ok": True, "port": proxy.port}), flush=True)
             elif cmd == "start-pop3":
                 dovecot.start()
                 print(json.dumps({"ok": True}), flush=True)

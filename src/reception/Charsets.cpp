@@ -1,0 +1,328 @@
+#include "Charsets.h"
+
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+#include <optional>
+
+namespace maillib {
+namespace {
+
+// Decodes through iconv, replacing each unreadable byte by U+FFFD and going
+// on (glibc stops at the first one). Null when iconv does not know `from`.
+std::optional<QString> iconvDecode(const QByteArray& bytes, const char* from, int* errors = nullptr) {
+  iconv_t cd = iconv_open("UTF-16LE", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  QString out;
+  out.resize(bytes.size() + 8);  // never more UTF-16 units than bytes (+ slack for state flushes)
+  char* in = const_cast<char*>(bytes.constData());
+  size_t inLeft = size_t(bytes.size());
+  char* outPtr = reinterpret_cast<char*>(out.data());
+  size_t outLeft = size_t(out.size()) * 2;
+  int bad = 0;
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != size_t(-1)) break;
+    if (errno == E2BIG) {
+      const qsizetype used = (outPtr - reinterpret_cast<char*>(out.data())) / 2;
+      out.resize(out.size() * 2);
+      outPtr = reinterpret_cast<char*>(out.data()) + used * 2;
+      outLeft = size_t(out.size() - used) * 2;
+      continue;
+    }
+    // EILSEQ, or EINVAL for a sequence cut off at the end.
+    if (outLeft < 2) {
+      const qsizetype used = (outPtr - reinterpret_cast<char*>(out.data())) / 2;
+      out.resize(out.size() + 16);
+      outPtr = reinterpret_cast<char*>(out.data()) + used * 2;
+      outLeft = size_t(out.size() - used) * 2;
+    }
+    const char16_t rep = 0xFFFD;
+    memcpy(outPtr, &rep, 2);
+    outPtr += 2;
+    outLeft -= 2;
+    ++in;
+    --inLeft;
+    ++bad;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  out.truncate(qsizetype((outPtr - reinterpret_cast<char*>(out.data())) / 2));
+  if (errors) *errors = bad;
+  return out;
+}
+
+bool isAscii(const QByteArray& b) { return isSevenBit(b); }
+
+bool hasJisEscapes(const QByteArray& b) {
+  return b.contains("\x1b$B") || b.contains("\x1b$@") || b.contains("\x1b(I") || b.contains("\x1b$(");
+}
+
+QString cp1252(const QByteArray& b) {
+  if (auto s = iconvDecode(b, "WINDOWS-1252")) return *s;
+  return QString::fromLatin1(b);
+}
+
+QString eucJp(const QByteArray& b, int* errors = nullptr) {
+  if (auto s = iconvDecode(b, "EUC-JP-MS", errors)) return *s;
+  return *iconvDecode(b, "EUC-JP", errors);
+}
+
+enum class Family { Guess, Ascii, Jis, Sjis, Euc, Utf8, Western, Chinese, Korean, Other };
+
+Family familyOf(const QByteArray& label) {
+  const QByteArray c = label;
+  if (c.isEmpty() || c == "unknown" || c == "unknown-8bit" || c == "x-unknown" || c == "default" || c == "charset")
+    return Family::Guess;
+  if (c == "us-ascii" || c == "ascii" || c == "ansi_x3.4-1968" || c == "us") return Family::Ascii;
+  if (c.startsWith("iso-2022-jp") || c.startsWith("iso2022jp") || c == "csiso2022jp" || c == "jis" || c == "x-jis" ||
+      c == "jis7")
+    return Family::Jis;
+  if (c == "shift_jis" || c == "shift-jis" || c == "sjis" || c == "x-sjis" || c == "ms_kanji" || c == "csshiftjis" ||
+      c == "cp932" || c == "windows-31j" || c == "ms932" || c == "x-ms-cp932" || c == "sjis-open" ||
+      c == "sjis-win" || c == "shift_jisx0213" || c == "shift_jis-2004" || c == "windows-932" || c == "x-sjis-cp932")
+    return Family::Sjis;
+  if (c == "euc-jp" || c == "eucjp" || c == "x-euc-jp" || c == "x-euc" || c == "cseucpkdfmtjapanese" ||
+      c == "euc-jp-ms" || c == "eucjp-ms" || c == "eucjp-win" || c == "euc-jisx0213" || c == "euc-jis-2004" ||
+      c == "ujis")
+    return Family::Euc;
+  if (c == "utf-8" || c == "utf8" || c == "x-utf-8" || c == "unicode-1-1-utf-8") return Family::Utf8;
+  // Mail labelled Latin-1 is usually written on Windows: its 0x80–0x9F are
+  // the Windows characters (quotes, dashes, the euro).
+  if (c == "iso-8859-1" || c == "iso8859-1" || c == "latin1" || c == "latin-1" || c == "l1" || c == "cp819" ||
+      c == "iso_8859-1" || c == "windows-1252" || c == "cp1252" || c == "x-ansi")
+    return Family::Western;
+  if (c == "gb2312" || c == "gbk" || c == "x-gbk" || c == "euc-cn" || c == "cp936" || c == "csgb2312" ||
+      c == "gb18030" || c == "x-gb2312")
+    return Family::Chinese;
+  if (c == "ks_c_5601-1987" || c == "ks_c_5601" || c == "euc-kr" || c == "cp949" || c == "ksc5601" ||
+      c == "x-windows-949")
+    return Family::Korean;
+  return Family::Other;
+}
+
+}  // namespace
+
+bool isSevenBit(const QByteArray& b) {
+  const char* p = b.constData();
+  qsizetype n = b.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    quint64 w;
+    memcpy(&w, p, 8);
+    if (w & 0x8080808080808080ULL) return false;
+  }
+  for (; n > 0; ++p, --n)
+    if (static_cast<unsigned char>(*p) >= 0x80) return false;
+  return true;
+}
+
+bool isSevenBit(QStringView s) {
+  const char16_t* p = s.utf16();
+  qsizetype n = s.size();
+  for (; n >= 4; p += 4, n -= 4) {
+    quint64 w;
+    memcpy(&w, p, 8);
+    if (w & 0xFF80FF80FF80FF80ULL) return false;
+  }
+  for (; n > 0; ++p, --n)
+    if (*p >= 0x80) return false;
+  return true;
+}
+
+bool isValidUtf8(const QByteArray& b) {
+  const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
+  const qsizetype n = b.size();
+  qsizetype i = 0;
+  while (i < n) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len;
+    unsigned int cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    // A character cut off at the very end (a truncated part, a cut field)
+    // does not make the rest of the text something else.
+    if (i + len > n) {
+      for (qsizetype k = i + 1; k < n; ++k)
+        if ((p[k] & 0xC0) != 0x80) return false;
+      return true;
+    }
+    for (int k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+QByteArray iso2022jpToCp932(const QByteArray& in) {
+  enum class Mode { Ascii, Kanji, Kana, Other94x94 };
+  Mode mode = Mode::Ascii;
+  Mode beforeShiftOut = Mode::Ascii;
+  QByteArray out;
+  out.reserve(in.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(in.constData());
+  const qsizetype n = in.size();
+  auto at = [&](qsizetype k) -> int { return k < n ? p[k] : -1; };
+  for (qsizetype i = 0; i < n; ++i) {
+    const unsigned char b = p[i];
+    if (b == 0x1B) {
+      const int c1 = at(i + 1), c2 = at(i + 2), c3 = at(i + 3);
+      if (c1 == '(' && (c2 == 'B' || c2 == 'J' || c2 == 'H')) {
+        mode = Mode::Ascii;
+        i += 2;
+      } else if (c1 == '(' && c2 == 'I') {
+        mode = Mode::Kana;
+        i += 2;
+      } else if (c1 == '$' && (c2 == '@' || c2 == 'B')) {
+        mode = Mode::Kanji;
+        i += 2;
+      } else if (c1 == '$' && c2 == '(' && (c3 == 'B' || c3 == 'Q' || c3 == 'O' || c3 == '@')) {
+        // JIS X 0213 plane 1 agrees with JIS X 0208 where CP932 has characters.
+        mode = Mode::Kanji;
+        i += 3;
+      } else if (c1 == '$' && c2 == '(' && c3 >= 0x40) {
+        mode = Mode::Other94x94;  // JIS X 0212, KS C 5601 …
+        i += 3;
+      } else if (c1 == '$' && c2 == 'A') {
+        mode = Mode::Other94x94;  // GB 2312 (ISO-2022-JP-2)
+        i += 2;
+      } else if (c1 == '&' && c2 == '@') {
+        i += 2;  // announcer of the 1990 revision: nothing to switch
+      } else if (c1 == '.' || c1 == 'N') {
+        // 96-character sets of ISO-2022-JP-2: not representable, skip the designation.
+        i += (c1 == '.' ? 2 : 1);
+      } else {
+        out.append(char(b));  // a lone ESC: keep it, the text goes on
+      }
+      continue;
+    }
+    if (b == 0x0E) {
+      beforeShiftOut = mode;
+      mode = Mode::Kana;
+      continue;
+    }
+    if (b == 0x0F) {
+      mode = beforeShiftOut;
+      continue;
+    }
+    if ((mode == Mode::Kanji || mode == Mode::Other94x94) && b >= 0x21 && b <= 0x7E) {
+      const int b2 = at(i + 1);
+      if (b2 >= 0x21 && b2 <= 0x7E) {
+        ++i;
+        if (mode == Mode::Other94x94) {
+          out.append("\x81\xAC", 2);  // 〓
+          continue;
+        }
+        int s1 = ((b - 0x21) >> 1) + 0x81;
+        if (s1 > 0x9F) s1 += 0x40;
+        int s2;
+        if (b & 1) {
+          s2 = b2 + 0x1F;
+          if (s2 >= 0x7F) ++s2;
+        } else {
+          s2 = b2 + 0x7E;
+        }
+        out.append(char(s1));
+        out.append(char(s2));
+        continue;
+      }
+      out.append(char(b));  // half a character: keep the byte, it decodes as what it is
+      continue;
+    }
+    if (mode == Mode::Kana && b >= 0x21 && b <= 0x5F) {
+      out.append(char(b + 0x80));
+      continue;
+    }
+    out.append(char(b));
+  }
+  return out;
+}
+
+QString decodeGuess(const QByteArray& bytes) {
+  if (bytes.isEmpty()) return QString();
+  if (hasJisEscapes(bytes)) return text::fromCp932(iso2022jpToCp932(bytes));
+  if (isAscii(bytes)) return QString::fromLatin1(bytes);
+  if (isValidUtf8(bytes)) return QString::fromUtf8(bytes);
+  int sjisErrors = 0, eucErrors = 0;
+  const QString sjis = *iconvDecode(bytes, "CP932", &sjisErrors);
+  const QString euc = eucJp(bytes, &eucErrors);
+  int highBytes = 0;
+  for (char c : bytes)
+    if (static_cast<unsigned char>(c) >= 0x80) ++highBytes;
+  if (sjisErrors == 0 && eucErrors == 0) {
+    // EUC-JP bytes also read as CP932 half-width katakana; real CP932 text
+    // rarely consists of them.
+    auto halfKana = [](const QString& s) {
+      int k = 0;
+      for (QChar ch : s)
+        if (ch.unicode() >= 0xFF61 && ch.unicode() <= 0xFF9F) ++k;
+      return k;
+    };
+    return halfKana(sjis) > halfKana(euc) ? euc : sjis;
+  }
+  // Japanese text with a stray undecodable byte or two still reads best as
+  // Japanese; many errors mean it is something else (Western 8-bit text).
+  const int best = std::min(sjisErrors, eucErrors);
+  if (best * 10 <= highBytes) return sjisErrors <= eucErrors ? sjis : euc;
+  return cp1252(bytes);
+}
+
+QString decodeCharset(const QByteArray& bytes, const QByteArray& label) {
+  QByteArray c = label.trimmed().toLower();
+  if (c.size() >= 2 && (c.startsWith('"') || c.startsWith('\''))) c = c.mid(1, c.size() - 2).trimmed();
+  switch (familyOf(c)) {
+    case Family::Guess:
+      return decodeGuess(bytes);
+    case Family::Ascii:
+      if (isAscii(bytes) && !hasJisEscapes(bytes)) return QString::fromLatin1(bytes);
+      return decodeGuess(bytes);
+    case Family::Jis:
+      return text::fromCp932(iso2022jpToCp932(bytes));
+    case Family::Sjis:
+      return text::fromCp932(bytes);
+    case Family::Euc:
+      return eucJp(bytes);
+    case Family::Utf8:
+      // Mislabelled mail is common: CP932 text declared as UTF-8 reads
+      // better guessed than as a row of U+FFFD.
+      if (isValidUtf8(bytes)) return QString::fromUtf8(bytes);
+      return decodeGuess(bytes);
+    case Family::Western:
+      return cp1252(bytes);
+    case Family::Chinese:
+      return *iconvDecode(bytes, "GB18030");
+    case Family::Korean:
+      return *iconvDecode(bytes, "CP949");
+    case Family::Other:
+      break;
+  }
+  // Only plain names reach iconv: "//" suffixes and odd bytes in a label
+  // from a mail must not steer the converter.
+  bool plain = !c.isEmpty() && c.size() <= 40;
+  for (char ch : c)
+    if (!((ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' || ch == '_' || ch == '.' || ch == ':'))
+      plain = false;
+  if (plain)
+    if (auto s = iconvDecode(bytes, c.constData())) return *s;
+  return decodeGuess(bytes);
+}
+
+}  // namespace maillib

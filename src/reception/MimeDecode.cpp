@@ -1,0 +1,1019 @@
+#include "MimeDecode.h"
+
+#include "Charsets.h"
+#include "platform/Durable.h"
+#include "platform/Text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMap>
+#include <QSet>
+#include <algorithm>
+#include <gmime/gmime.h>
+
+namespace maillib {
+namespace {
+
+QByteArray unfold(const QByteArray& v) {
+  QByteArray out;
+  out.reserve(v.size());
+  for (char c : v)
+    if (c != '\r' && c != '\n') out.append(c);
+  return out.trimmed();
+}
+
+// What survives into a one-line field: no control characters (a NUL would
+// cut the text short wherever it is stored), tabs as spaces, no-break spaces
+// as plain ones (CP932 has none).
+QString cleanLine(const QString& s) {
+  QString out;
+  out.reserve(s.size());
+  for (QChar c : s) {
+    const char16_t u = c.unicode();
+    if (u == u'\t' || u == 0xA0) {
+      out.append(u' ');
+    } else if (u < 0x20 || u == 0x7F) {
+      continue;
+    } else {
+      out.append(c);
+    }
+  }
+  return out.trimmed();
+}
+
+bool needsCleaning(char16_t u) {
+  return u == 0xA0 || u == 0x7F || (u < 0x20 && u != u'\n' && u != u'\r' && u != u'\t' && u != u'\f');
+}
+
+bool crLfThroughout(const QString& s) {
+  for (qsizetype i = s.indexOf(u'\n'); i >= 0; i = s.indexOf(u'\n', i + 1))
+    if (i == 0 || s[i - 1] != u'\r') return false;
+  for (qsizetype i = s.indexOf(u'\r'); i >= 0; i = s.indexOf(u'\r', i + 1))
+    if (i + 1 >= s.size() || s[i + 1] != u'\n') return false;
+  return true;
+}
+
+// Body text: CR LF lines, no NUL, no other C0 controls but tab and form feed.
+QString cleanBody(const QString& s) {
+  // Most text needs nothing done: it is passed on as it is.
+  if (std::none_of(s.cbegin(), s.cend(), [](QChar c) { return needsCleaning(c.unicode()); }))
+    return crLfThroughout(s) ? s : text::toCrLf(s);
+  QString out;
+  out.reserve(s.size());
+  for (QChar c : s) {
+    const char16_t u = c.unicode();
+    if (u == 0xA0) {
+      out.append(u' ');
+    } else if (u < 0x20 && u != u'\n' && u != u'\r' && u != u'\t' && u != u'\f') {
+      continue;
+    } else if (u == 0x7F) {
+      continue;
+    } else {
+      out.append(c);
+    }
+  }
+  return text::toCrLf(out);
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+QByteArray decodeQ(const QByteArray& t) {
+  QByteArray out;
+  out.reserve(t.size());
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c == '_') {
+      out.append(' ');
+    } else if (c == '=' && i + 2 < t.size() && hexValue(t[i + 1]) >= 0 && hexValue(t[i + 2]) >= 0) {
+      out.append(char(hexValue(t[i + 1]) * 16 + hexValue(t[i + 2])));
+      i += 2;
+    } else {
+      out.append(c);
+    }
+  }
+  return out;
+}
+
+// An encoded word "=?charset?B|Q?text?=" starting at `p`.
+bool parseEncodedWord(const QByteArray& s, qsizetype p, qsizetype* end, QByteArray* charset, QByteArray* bytes) {
+  const qsizetype q1 = s.indexOf('?', p + 2);
+  if (q1 < 0 || q1 == p + 2 || q1 + 3 > s.size()) return false;
+  QByteArray cs = s.mid(p + 2, q1 - p - 2);
+  if (cs.contains(' ') || cs.contains('=')) return false;
+  const char enc = s[q1 + 1];
+  if (s.size() <= q1 + 2 || s[q1 + 2] != '?') return false;
+  if (enc != 'B' && enc != 'b' && enc != 'Q' && enc != 'q') return false;
+  const qsizetype q2 = s.indexOf("?=", q1 + 3);
+  if (q2 < 0) return false;
+  const QByteArray t = s.mid(q1 + 3, q2 - q1 - 3);
+  if (const qsizetype star = cs.indexOf('*'); star >= 0) cs.truncate(star);  // RFC 2231 language
+  *charset = cs;
+  *bytes = (enc == 'B' || enc == 'b') ? QByteArray::fromBase64(t) : decodeQ(t);
+  *end = q2 + 2;
+  return true;
+}
+
+bool isBlank(const QByteArray& b) {
+  for (char c : b)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
+// Reads the quoted string whose opening quote is at `open`: its unescaped
+// bytes into `value`; returns the index of the closing quote (or the end).
+// In raw Shift_JIS a backslash can be the second byte of a character (表, ソ,
+// 能 …): after a lead byte it is kept as it is, unless the text is UTF-8.
+qsizetype scanQuoted(const QByteArray& s, qsizetype open, bool sjisAware, QByteArray* value) {
+  bool expectTrail = false;
+  qsizetype i = open + 1;
+  for (; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (expectTrail) {
+      if (value) value->append(char(c));
+      expectTrail = false;
+    } else if (c == '\\' && i + 1 < s.size()) {
+      if (value) value->append(s[i + 1]);
+      ++i;
+    } else if (c == '"') {
+      break;
+    } else {
+      if (value) value->append(char(c));
+      if (sjisAware && text::isCp932Lead(c)) expectTrail = true;
+    }
+  }
+  return i;
+}
+
+// Splits at `sep` outside quotes, comments and angle brackets.
+QList<QByteArray> splitTopLevel(const QByteArray& s, char sep) {
+  const bool sjisAware = !isValidUtf8(s);
+  QList<QByteArray> parts;
+  qsizetype start = 0;
+  int comment = 0;
+  bool angle = false;
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (comment) {
+      if (c == '\\') ++i;
+      else if (c == '(') ++comment;
+      else if (c == ')') --comment;
+    } else if (c == '"') {
+      i = scanQuoted(s, i, sjisAware, nullptr);
+    } else if (c == '(') {
+      comment = 1;
+    } else if (c == '<') {
+      angle = true;
+    } else if (c == '>') {
+      angle = false;
+    } else if (c == sep && !angle) {
+      parts.append(s.mid(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.append(s.mid(start));
+  return parts;
+}
+
+QString decodeOneAddress(const QByteArray& item) {
+  const bool sjisAware = !isValidUtf8(item);
+  QByteArray phrase, comment, addr, plain;
+  bool inAngle = false, seenAngle = false;
+  for (qsizetype i = 0; i < item.size(); ++i) {
+    const char c = item[i];
+    if (c == '"' && !inAngle) {
+      // A quoted part of the display name.
+      i = scanQuoted(item, i, sjisAware, &phrase);
+      continue;
+    }
+    if (c == '(' && !inAngle) {
+      int depth = 1;
+      qsizetype j = i + 1;
+      QByteArray cm;
+      while (j < item.size() && depth > 0) {
+        if (item[j] == '\\' && j + 1 < item.size()) {
+          cm.append(item[++j]);
+        } else if (item[j] == '(') {
+          ++depth;
+          cm.append('(');
+        } else if (item[j] == ')') {
+          if (--depth > 0) cm.append(')');
+        } else {
+          cm.append(item[j]);
+        }
+        ++j;
+      }
+      if (!comment.isEmpty()) comment.append(' ');
+      comment.append(cm);
+      i = j - 1;
+      continue;
+    }
+    if (c == '<' && !inAngle) {
+      inAngle = true;
+      seenAngle = true;
+      continue;
+    }
+    if (c == '>' && inAngle) {
+      inAngle = false;
+      continue;
+    }
+    if (inAngle) {
+      addr.append(c);
+    } else {
+      plain.append(c);
+    }
+  }
+  QString name;
+  QString address;
+  if (seenAngle) {
+    address = decodeGuess(addr.trimmed());
+    QByteArray p = plain.trimmed();
+    if (!phrase.isEmpty()) p = p.isEmpty() ? phrase : (phrase + ' ' + p);
+    name = decodeHeaderText(p.trimmed());
+  } else {
+    address = decodeGuess(plain.trimmed());
+    if (!phrase.isEmpty()) address = decodeHeaderText(phrase) + (address.isEmpty() ? QString() : u' ' + address);
+  }
+  if (name.isEmpty() && !comment.isEmpty()) name = decodeHeaderText(comment.trimmed());
+  name = cleanLine(name);
+  address = cleanLine(address);
+  if (name.isEmpty() || name == address) return address;
+  if (address.isEmpty()) return name;
+  return name + QStringLiteral(" <") + address + u'>';
+}
+
+// --- parameters -----------------------------------------------------------
+
+struct Param {
+  QByteArray name;   // lower case, as written ("filename*1*")
+  QByteArray value;  // unquoted bytes
+};
+
+QList<Param> parseParameters(const QByteArray& rawValue) {
+  const QByteArray v = unfold(rawValue);
+  const bool sjisAware = !isValidUtf8(v);
+  QList<Param> params;
+  qsizetype i = 0;
+  // Skip the type or disposition itself.
+  for (; i < v.size() && v[i] != ';'; ++i)
+    if (v[i] == '"') i = scanQuoted(v, i, sjisAware, nullptr);
+  while (i < v.size()) {
+    ++i;  // past ';'
+    while (i < v.size() && (v[i] == ' ' || v[i] == '\t' || v[i] == ';')) ++i;
+    const qsizetype nameStart = i;
+    while (i < v.size() && v[i] != '=' && v[i] != ';') ++i;
+    Param p;
+    p.name = v.mid(nameStart, i - nameStart).trimmed().toLower();
+    if (i >= v.size() || v[i] == ';') {
+      if (!p.name.isEmpty()) params.append(p);
+      continue;
+    }
+    ++i;  // past '='
+    while (i < v.size() && (v[i] == ' ' || v[i] == '\t')) ++i;
+    if (i < v.size() && v[i] == '"') {
+      i = scanQuoted(v, i, sjisAware, &p.value);
+      // Skip whatever follows the closing quote up to the next ';'.
+      while (i < v.size() && v[i] != ';') ++i;
+    } else {
+      const qsizetype vs = i;
+      while (i < v.size() && v[i] != ';') ++i;
+      p.value = v.mid(vs, i - vs).trimmed();
+    }
+    if (!p.name.isEmpty()) params.append(p);
+  }
+  return params;
+}
+
+QByteArray percentDecode(const QByteArray& s) {
+  QByteArray out;
+  out.reserve(s.size());
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
+      out.append(char(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
+      i += 2;
+    } else {
+      out.append(s[i]);
+    }
+  }
+  return out;
+}
+
+// --- HTML -------------------------------------------------------------------
+
+const QHash<QString, char32_t>& entities() {
+  static const QHash<QString, char32_t> map{
+      {u"amp"_qs, U'&'},      {u"lt"_qs, U'<'},       {u"gt"_qs, U'>'},       {u"quot"_qs, U'"'},
+      {u"apos"_qs, U'\''},    {u"nbsp"_qs, U' '},     {u"copy"_qs, U'©'},     {u"reg"_qs, U'®'},
+      {u"trade"_qs, U'™'},    {u"yen"_qs, U'¥'},      {u"euro"_qs, U'€'},     {u"pound"_qs, U'£'},
+      {u"cent"_qs, U'¢'},     {u"sect"_qs, U'§'},     {u"deg"_qs, U'°'},      {u"plusmn"_qs, U'±'},
+      {u"times"_qs, U'×'},    {u"divide"_qs, U'÷'},   {u"middot"_qs, U'・'},  {u"bull"_qs, U'・'},
+      {u"hellip"_qs, U'…'},   {u"mdash"_qs, U'—'},    {u"ndash"_qs, U'–'},    {u"laquo"_qs, U'«'},
+      {u"raquo"_qs, U'»'},    {u"lsquo"_qs, U'‘'},    {u"rsquo"_qs, U'’'},    {u"ldquo"_qs, U'“'},
+      {u"rdquo"_qs, U'”'},    {u"larr"_qs, U'←'},     {u"rarr"_qs, U'→'},     {u"uarr"_qs, U'↑'},
+      {u"darr"_qs, U'↓'},     {u"ensp"_qs, U' '},     {u"emsp"_qs, U' '},     {u"thinsp"_qs, U' '},
+      {u"zwnj"_qs, 0},        {u"zwj"_qs, 0},         {u"shy"_qs, 0},         {u"iexcl"_qs, U'¡'},
+      {u"iquest"_qs, U'¿'},   {u"para"_qs, U'¶'},     {u"micro"_qs, U'µ'},    {u"frac12"_qs, U'½'},
+      {u"eacute"_qs, U'é'},   {u"egrave"_qs, U'è'},   {u"agrave"_qs, U'à'},   {u"aacute"_qs, U'á'},
+      {u"uuml"_qs, U'ü'},     {u"ouml"_qs, U'ö'},     {u"auml"_qs, U'ä'},     {u"szlig"_qs, U'ß'},
+      {u"ccedil"_qs, U'ç'},   {u"ntilde"_qs, U'ñ'},   {u"Uuml"_qs, U'Ü'},     {u"Ouml"_qs, U'Ö'},
+      {u"Auml"_qs, U'Ä'},     {u"Eacute"_qs, U'É'},
+  };
+  return map;
+}
+
+// `s` from `i` (at '&'): the character and the length consumed, or 0.
+qsizetype entityAt(const QString& s, qsizetype i, QString* out) {
+  const qsizetype semi = s.indexOf(u';', i + 1);
+  if (semi < 0 || semi - i > 12) return 0;
+  const QString name = s.mid(i + 1, semi - i - 1);
+  if (name.startsWith(u'#')) {
+    bool ok = false;
+    const uint cp = (name.size() > 1 && (name[1] == u'x' || name[1] == u'X')) ? name.mid(2).toUInt(&ok, 16)
+                                                                                : name.mid(1).toUInt(&ok, 10);
+    if (!ok) return 0;
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      *out = QString();
+    } else {
+      const char32_t c = cp;
+      *out = QString::fromUcs4(&c, 1);
+    }
+    return semi - i + 1;
+  }
+  auto it = entities().constFind(name);
+  if (it == entities().constEnd()) return 0;
+  if (*it == 0) {
+    *out = QString();
+  } else {
+    const char32_t c = *it;
+    *out = QString::fromUcs4(&c, 1);
+  }
+  return semi - i + 1;
+}
+
+enum class TagKind { Inline, Break, Block, Paragraph, ListItem, Cell, Skip, Pre };
+
+TagKind kindOf(const QString& tag) {
+  static const QHash<QString, TagKind> kinds{
+      {u"br"_qs, TagKind::Break},         {u"p"_qs, TagKind::Paragraph},     {u"h1"_qs, TagKind::Paragraph},
+      {u"h2"_qs, TagKind::Paragraph},     {u"h3"_qs, TagKind::Paragraph},    {u"h4"_qs, TagKind::Paragraph},
+      {u"h5"_qs, TagKind::Paragraph},     {u"h6"_qs, TagKind::Paragraph},    {u"blockquote"_qs, TagKind::Paragraph},
+      {u"table"_qs, TagKind::Paragraph},  {u"ul"_qs, TagKind::Block},        {u"ol"_qs, TagKind::Block},
+      {u"div"_qs, TagKind::Block},        {u"tr"_qs, TagKind::Block},        {u"hr"_qs, TagKind::Block},
+      {u"section"_qs, TagKind::Block},    {u"article"_qs, TagKind::Block},   {u"header"_qs, TagKind::Block},
+      {u"footer"_qs, TagKind::Block},     {u"dl"_qs, TagKind::Block},        {u"dt"_qs, TagKind::Block},
+      {u"dd"_qs, TagKind::Block},         {u"address"_qs, TagKind::Block},   {u"center"_qs, TagKind::Block},
+      {u"form"_qs, TagKind::Block},       {u"tbody"_qs, TagKind::Block},     {u"thead"_qs, TagKind::Block},
+      {u"li"_qs, TagKind::ListItem},      {u"td"_qs, TagKind::Cell},         {u"th"_qs, TagKind::Cell},
+      {u"script"_qs, TagKind::Skip},      {u"style"_qs, TagKind::Skip},      {u"head"_qs, TagKind::Skip},
+      {u"title"_qs, TagKind::Skip},       {u"noscript"_qs, TagKind::Skip},   {u"template"_qs, TagKind::Skip},
+      {u"pre"_qs, TagKind::Pre},
+  };
+  return kinds.value(tag, TagKind::Inline);
+}
+
+// Where the tag that starts at `i` ('<') ends (index of '>'), quotes in
+// attributes respected; -1 when it never does.
+qsizetype tagEnd(const QString& s, qsizetype i) {
+  QChar quote;
+  for (qsizetype j = i + 1; j < s.size(); ++j) {
+    const QChar c = s[j];
+    if (!quote.isNull()) {
+      if (c == quote) quote = QChar();
+    } else if (c == u'"' || c == u'\'') {
+      // Only quotes that open an attribute value count.
+      if (j > 0 && s[j - 1] == u'=') quote = c;
+    } else if (c == u'>') {
+      return j;
+    }
+  }
+  return -1;
+}
+
+QString finishLines(const QString& raw) {
+  const QStringList lines = raw.split(u'\n');
+  QStringList out;
+  int blank = 0;
+  for (QString l : lines) {
+    // Trailing blanks go; leading ones only when they came from collapsed markup.
+    while (!l.isEmpty() && (l.back() == u' ' || l.back() == u'\t')) l.chop(1);
+    if (l.trimmed().isEmpty()) {
+      if (++blank > 1 || out.isEmpty()) continue;
+      out.append(QString());
+      continue;
+    }
+    blank = 0;
+    out.append(l);
+  }
+  while (!out.isEmpty() && out.back().isEmpty()) out.removeLast();
+  return out.join(u'\n');
+}
+
+// --- files ----------------------------------------------------------------
+
+bool isDirectionOrInvisible(char16_t u) {
+  return (u >= 0x200B && u <= 0x200F) || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
+         u == 0xFEFF || u == 0x061C;
+}
+
+QString extensionFor(const QByteArray& type, const QByteArray& subtype) {
+  static const QHash<QByteArray, QString> known{
+      {"text/plain", u"txt"_qs},       {"text/html", u"html"_qs},        {"text/calendar", u"ics"_qs},
+      {"text/csv", u"csv"_qs},         {"text/x-vcard", u"vcf"_qs},      {"text/vcard", u"vcf"_qs},
+      {"image/jpeg", u"jpg"_qs},       {"image/pjpeg", u"jpg"_qs},       {"image/png", u"png"_qs},
+      {"image/gif", u"gif"_qs},        {"image/bmp", u"bmp"_qs},         {"image/webp", u"webp"_qs},
+      {"image/tiff", u"tif"_qs},       {"application/pdf", u"pdf"_qs},   {"application/zip", u"zip"_qs},
+      {"message/rfc822", u"eml"_qs},   {"audio/mpeg", u"mp3"_qs},        {"video/mp4", u"mp4"_qs},
+      {"application/msword", u"doc"_qs}, {"application/vnd.ms-excel", u"xls"_qs},
+      {"application/ms-tnef", u"dat"_qs}, {"application/pgp-signature", u"asc"_qs},
+      {"application/pkcs7-signature", u"p7s"_qs}, {"application/x-pkcs7-signature", u"p7s"_qs},
+  };
+  const QByteArray key = type.toLower() + '/' + subtype.toLower();
+  if (auto it = known.constFind(key); it != known.constEnd()) return *it;
+  return u"bin"_qs;
+}
+
+// --- the walk over a parsed message ------------------------------------------
+
+QByteArray objectHeader(GMimeObject* o, const char* name) {
+  GMimeHeaderList* list = g_mime_object_get_header_list(o);
+  if (!list) return {};
+  GMimeHeader* h = g_mime_header_list_get_header(list, name);
+  if (!h) return {};
+  const char* raw = g_mime_header_get_raw_value(h);
+  return raw ? unfold(QByteArray(raw)) : QByteArray();
+}
+
+QByteArray partContent(GMimePart* part) {
+  GMimeDataWrapper* w = g_mime_part_get_content(part);
+  if (!w) return {};
+  // Sized for the encoded content, which the decoded never exceeds by much.
+  GMimeStream* source = g_mime_data_wrapper_get_stream(w);
+  const gint64 encoded = source ? g_mime_stream_length(source) : -1;
+  GMimeStream* mem = g_mime_stream_mem_new_with_byte_array(
+      g_byte_array_sized_new(guint(std::clamp<gint64>(encoded, 0, 64 * 1024 * 1024))));
+  g_mime_data_wrapper_write_to_stream(w, mem);
+  GByteArray* ba = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+  QByteArray out(reinterpret_cast<const char*>(ba->data), qsizetype(ba->len));
+  g_object_unref(mem);
+  return out;
+}
+
+QByteArray lower(const char* s) { return s ? QByteArray(s).toLower() : QByteArray(); }
+
+// text/plain; format=flowed: soft line breaks (a line ending in a space)
+// joined again, space-stuffing undone.
+QString unflow(const QString& text, bool delsp) {
+  const QStringList lines = text.split(u'\n');
+  QString out;
+  QString para;
+  bool open = false;
+  for (QString l : lines) {
+    if (l.endsWith(u'\r')) l.chop(1);
+    if (l.startsWith(u' ')) l.remove(0, 1);
+    const bool soft = l.endsWith(u' ') && l != QStringLiteral("-- ");
+    if (soft && delsp) l.chop(1);
+    para += l;
+    open = soft;
+    if (!soft) {
+      out += para + u'\n';
+      para.clear();
+    }
+  }
+  if (open || !para.isEmpty()) out += para;
+  return out;
+}
+
+struct Walker {
+  DecodedMail& out;
+  QStringList pieces;
+
+  QString textOf(GMimeObject* o) {
+    GMimePart* part = GMIME_PART(o);
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    const QByteArray subtype = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr);
+    const QByteArray bytes = partContent(part);
+    QByteArray charset = lower(g_mime_object_get_content_type_parameter(o, "charset"));
+    if (subtype == "html") {
+      if (charset.isEmpty()) {
+        // <meta charset=…> or <meta … content="text/html; charset=…">
+        const QByteArray head = bytes.left(4096).toLower();
+        const qsizetype at = head.indexOf("charset=");
+        if (at >= 0) {
+          qsizetype s = at + 8;
+          while (s < head.size() && (head[s] == '"' || head[s] == '\'' || head[s] == ' ')) ++s;
+          qsizetype e = s;
+          while (e < head.size() && head[e] != '"' && head[e] != '\'' && head[e] != ' ' && head[e] != ';' &&
+                 head[e] != '>' && head[e] != '/')
+            ++e;
+          charset = head.mid(s, e - s);
+        }
+      }
+      return htmlToText(decodeCharset(bytes, charset));
+    }
+    QString t = decodeCharset(bytes, charset);
+    if (lower(g_mime_object_get_content_type_parameter(o, "format")) == "flowed")
+      t = unflow(t, lower(g_mime_object_get_content_type_parameter(o, "delsp")) == "yes");
+    return t;
+  }
+
+  QString fileNameOf(GMimeObject* o) {
+    QString name = headerParameter(objectHeader(o, "Content-Disposition"), "filename");
+    if (name.trimmed().isEmpty()) name = headerParameter(objectHeader(o, "Content-Type"), "name");
+    return cleanLine(name);
+  }
+
+  bool isAttachmentDisposition(GMimeObject* o) {
+    GMimeContentDisposition* cd = g_mime_object_get_content_disposition(o);
+    return cd && lower(g_mime_content_disposition_get_disposition(cd)) == "attachment";
+  }
+
+  bool isText(GMimeObject* o, bool* html) {
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    if (!ct) return true;  // no Content-Type: plain text
+    const QByteArray type = lower(g_mime_content_type_get_media_type(ct));
+    const QByteArray sub = lower(g_mime_content_type_get_media_subtype(ct));
+    if (html) *html = sub == "html";
+    return type == "text" && (sub == "plain" || sub == "html");
+  }
+
+  void attach(GMimeObject* o) {
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    QString name = fileNameOf(o);
+    if (name.isEmpty()) {
+      name = QStringLiteral("添付ファイル.") +
+             extensionFor(ct ? QByteArray(g_mime_content_type_get_media_type(ct)) : QByteArray("application"),
+                          ct ? QByteArray(g_mime_content_type_get_media_subtype(ct)) : QByteArray("octet-stream"));
+    }
+    out.attachments.append({name, partContent(GMIME_PART(o))});
+  }
+
+  void addText(const QString& t) { pieces.append(t); }
+
+  void message(GMimeMessage* m, bool nested) {
+    GMimeObject* mo = GMIME_OBJECT(m);
+    if (nested) {
+      QString head = QStringLiteral("―――――― 添付されたメール ――――――\n");
+      const QString s = decodeHeaderText(objectHeader(mo, "Subject"));
+      const QString f = decodeAddresses(objectHeader(mo, "From"));
+      const QString d = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
+      head += QStringLiteral("Subject: ") + cleanLine(s) + u'\n';
+      head += QStringLiteral("From: ") + f + u'\n';
+      head += QStringLiteral("Date: ") + d;
+      addText(head);
+    }
+    if (GMimeObject* body = g_mime_message_get_mime_part(m)) object(body, true);
+  }
+
+  void object(GMimeObject* o, bool topOfMessage) {
+    if (GMIME_IS_MESSAGE_PART(o)) {
+      if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o))) {
+        message(inner, true);
+      }
+      return;
+    }
+    if (GMIME_IS_MESSAGE_PARTIAL(o)) {
+      out.partial = true;
+      addText(decodeGuess(partContent(GMIME_PART(o))));
+      return;
+    }
+    if (GMIME_IS_MULTIPART(o)) {
+      multipart(GMIME_MULTIPART(o));
+      return;
+    }
+    if (!GMIME_IS_PART(o)) return;
+    bool html = false;
+    const bool text = isText(o, &html);
+    // The whole message being one text part: that is the body, whatever it
+    // is called. Inside a multipart, a named or "attachment" text is a file.
+    if (text && !isAttachmentDisposition(o) && (topOfMessage || fileNameOf(o).isEmpty())) {
+      addText(textOf(o));
+    } else {
+      attach(o);
+    }
+  }
+
+  // True when `o` is or holds a text/plain body.
+  bool holdsPlain(GMimeObject* o) {
+    if (GMIME_IS_MULTIPART(o)) {
+      GMimeMultipart* mp = GMIME_MULTIPART(o);
+      for (int i = 0; i < g_mime_multipart_get_count(mp); ++i)
+        if (holdsPlain(g_mime_multipart_get_part(mp, i))) return true;
+      return false;
+    }
+    bool html = false;
+    return GMIME_IS_PART(o) && !GMIME_IS_MESSAGE_PARTIAL(o) && isText(o, &html) && !html &&
+           !isAttachmentDisposition(o);
+  }
+
+  void multipart(GMimeMultipart* mp) {
+    GMimeContentType* ct = g_mime_object_get_content_type(GMIME_OBJECT(mp));
+    const QByteArray sub = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr);
+    const int n = g_mime_multipart_get_count(mp);
+    if (n <= 0) return;
+    if (sub == "alternative") {
+      // The plain-text version when there is one (the last, as the sender
+      // ordered them by preference), else the richest (last) version.
+      GMimeObject* pick = nullptr;
+      for (int i = 0; i < n; ++i)
+        if (holdsPlain(g_mime_multipart_get_part(mp, i))) pick = g_mime_multipart_get_part(mp, i);
+      if (!pick) pick = g_mime_multipart_get_part(mp, n - 1);
+      object(pick, false);
+      return;
+    }
+    if (sub == "related") {
+      // The root document; the pieces it shows inline are kept only when they
+      // carry a name of their own.
+      object(g_mime_multipart_get_part(mp, 0), false);
+      for (int i = 1; i < n; ++i) {
+        GMimeObject* c = g_mime_multipart_get_part(mp, i);
+        if (GMIME_IS_PART(c) && !fileNameOf(c).isEmpty()) attach(c);
+      }
+      return;
+    }
+    if (sub == "signed") {
+      object(g_mime_multipart_get_part(mp, 0), false);  // the signature is not for reading
+      return;
+    }
+    for (int i = 0; i < n; ++i) object(g_mime_multipart_get_part(mp, i), false);
+  }
+};
+
+}  // namespace
+
+// --- public ------------------------------------------------------------------
+
+qsizetype bodyOffset(const QByteArray& raw) {
+  if (raw.startsWith("\r\n")) return 2;
+  if (raw.startsWith('\n')) return 1;
+  const qsizetype crlf = raw.indexOf("\r\n\r\n");
+  const qsizetype lf = crlf < 0 ? raw.indexOf("\n\n") : raw.left(crlf).indexOf("\n\n");
+  if (lf >= 0) return lf + 2;
+  if (crlf >= 0) return crlf + 4;
+  return raw.size();
+}
+
+RawMessage splitMessage(const QByteArray& raw) {
+  if (raw.startsWith("\r\n") || raw.startsWith('\n')) return {QByteArray(), raw.mid(bodyOffset(raw))};
+  const qsizetype at = bodyOffset(raw);
+  // The header keeps the line break of its last line.
+  qsizetype headerEnd = at;
+  if (raw.left(at).endsWith("\r\n\r\n")) {
+    headerEnd = at - 2;
+  } else if (raw.left(at).endsWith("\n\n")) {
+    headerEnd = at - 1;
+  }
+  return {raw.left(headerEnd), raw.mid(at)};
+}
+
+QByteArray rawHeaderField(const QByteArray& header, const QByteArray& name) {
+  const QByteArray want = name.toLower() + ':';
+  const QList<QByteArray> lines = header.split('\n');
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (!lines[i].toLower().startsWith(want)) continue;
+    QByteArray v = lines[i].mid(want.size());
+    for (qsizetype j = i + 1; j < lines.size() && (lines[j].startsWith(' ') || lines[j].startsWith('\t')); ++j)
+      v += lines[j];
+    return unfold(v);
+  }
+  return {};
+}
+
+QString decodeHeaderText(const QByteArray& rawIn) {
+  const QByteArray raw = unfold(rawIn);
+  struct Segment {
+    bool encoded;
+    QByteArray charset;
+    QByteArray bytes;
+  };
+  QList<Segment> segs;
+  qsizetype i = 0;
+  while (i < raw.size()) {
+    qsizetype p = raw.indexOf("=?", i);
+    qsizetype end = 0;
+    QByteArray cs, bytes;
+    while (p >= 0 && !parseEncodedWord(raw, p, &end, &cs, &bytes)) p = raw.indexOf("=?", p + 2);
+    if (p < 0) {
+      segs.append({false, {}, raw.mid(i)});
+      break;
+    }
+    const QByteArray between = raw.mid(i, p - i);
+    // White space between two encoded words is not part of the text.
+    if (!between.isEmpty() && !(isBlank(between) && !segs.isEmpty() && segs.back().encoded))
+      segs.append({false, {}, between});
+    if (!segs.isEmpty() && segs.back().encoded && segs.back().charset.toLower() == cs.toLower()) {
+      segs.back().bytes += bytes;  // a character may be split over two words
+    } else {
+      segs.append({true, cs, bytes});
+    }
+    i = end;
+  }
+  QString out;
+  for (const Segment& s : segs) out += s.encoded ? decodeCharset(s.bytes, s.charset) : decodeGuess(s.bytes);
+  return cleanLine(out);
+}
+
+QString decodeAddresses(const QByteArray& rawIn) {
+  const QByteArray raw = unfold(rawIn);
+  QStringList shown;
+  for (const QByteArray& item : splitTopLevel(raw, ',')) {
+    if (item.trimmed().isEmpty()) continue;
+    const QString one = decodeOneAddress(item.trimmed());
+    if (!one.isEmpty()) shown.append(one);
+  }
+  return shown.join(QStringLiteral(", "));
+}
+
+QString headerParameter(const QByteArray& rawValue, const QByteArray& nameIn) {
+  if (rawValue.isEmpty()) return QString();
+  const QByteArray name = nameIn.toLower();
+  const QList<Param> params = parseParameters(rawValue);
+  // RFC 2231: name*=charset'lang'value, or sections name*0*, name*1 …
+  QMap<int, Param> sections;
+  for (const Param& p : params) {
+    if (!p.name.startsWith(name + '*')) continue;
+    QByteArray rest = p.name.mid(name.size() + 1);
+    if (rest.isEmpty()) {
+      sections.insert(0, {"*", p.value});
+      continue;
+    }
+    const bool encoded = rest.endsWith('*');
+    if (encoded) rest.chop(1);
+    bool ok = false;
+    const int n = rest.toInt(&ok);
+    if (ok && n >= 0 && n < 1000) sections.insert(n, {encoded ? QByteArray("*") : QByteArray(), p.value});
+  }
+  if (!sections.isEmpty()) {
+    QByteArray charset;
+    QByteArray bytes;
+    bool first = true;
+    for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
+      QByteArray v = it->value;
+      if (it->name == "*") {
+        if (first) {
+          const qsizetype q1 = v.indexOf('\'');
+          const qsizetype q2 = q1 >= 0 ? v.indexOf('\'', q1 + 1) : -1;
+          if (q2 >= 0) {
+            charset = v.left(q1);
+            v = v.mid(q2 + 1);
+          }
+        }
+        bytes += percentDecode(v);
+      } else {
+        bytes += v;
+      }
+      first = false;
+    }
+    // Some senders put encoded words into the sections as well.
+    if (charset.isEmpty() && bytes.contains("=?")) return decodeHeaderText(bytes);
+    return cleanLine(charset.isEmpty() ? decodeGuess(bytes) : decodeCharset(bytes, charset));
+  }
+  for (const Param& p : params) {
+    if (p.name != name) continue;
+    return p.value.contains("=?") ? decodeHeaderText(p.value) : cleanLine(decodeGuess(p.value));
+  }
+  return QString();
+}
+
+QString htmlToText(const QString& html) {
+  QString out;
+  out.reserve(html.size() / 2);
+  bool pre = false;
+  auto newline = [&](int want) {
+    // Ends the current line and makes sure `want` line breaks stand at the end.
+    int have = 0;
+    for (qsizetype k = out.size() - 1; k >= 0 && (out[k] == u'\n' || out[k] == u' '); --k)
+      if (out[k] == u'\n') ++have;
+    while (!out.isEmpty() && out.back() == u' ') out.chop(1);
+    if (out.isEmpty()) return;
+    for (; have < want; ++have) out.append(u'\n');
+  };
+  const qsizetype n = html.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QChar c = html[i];
+    if (c == u'<') {
+      if (html.mid(i, 4) == QStringLiteral("<!--")) {
+        const qsizetype e = html.indexOf(QStringLiteral("-->"), i + 4);
+        i = e < 0 ? n : e + 2;
+        continue;
+      }
+      const qsizetype e = tagEnd(html, i);
+      if (e < 0) break;  // an unfinished tag ends the document
+      qsizetype k = i + 1;
+      const bool closing = k < e && html[k] == u'/';
+      if (closing) ++k;
+      qsizetype nameEnd = k;
+      while (nameEnd < e && (html[nameEnd].isLetterOrNumber())) ++nameEnd;
+      const QString tag = html.mid(k, nameEnd - k).toLower();
+      if (tag.isEmpty()) {
+        // "<!DOCTYPE …>", "<?xml …?>" or a stray "<": markup only when it looks like it.
+        if (k < e && (html[k] == u'!' || html[k] == u'?')) {
+          i = e;
+        } else {
+          out.append(c);
+        }
+        continue;
+      }
+      i = e;
+      switch (kindOf(tag)) {
+        case TagKind::Skip:
+          if (!closing && !html.mid(e - 1, 1).startsWith(u'/')) {
+            const qsizetype close = html.indexOf(QStringLiteral("</") + tag, e, Qt::CaseInsensitive);
+            if (close < 0) {
+              i = n;
+            } else {
+              const qsizetype ce = html.indexOf(u'>', close);
+              i = ce < 0 ? n : ce;
+            }
+          }
+          break;
+        case TagKind::Break:
+          while (!out.isEmpty() && out.back() == u' ') out.chop(1);
+          out.append(u'\n');
+          break;
+        case TagKind::Block:
+          newline(1);
+          break;
+        case TagKind::Paragraph:
+          newline(2);
+          break;
+        case TagKind::ListItem:
+          if (!closing) {
+            newline(1);
+            out.append(QStringLiteral("・"));
+          }
+          break;
+        case TagKind::Cell:
+          if (closing && !out.isEmpty() && out.back() != u'\n') out.append(QStringLiteral("  "));
+          break;
+        case TagKind::Pre:
+          pre = !closing;
+          newline(1);
+          break;
+        case TagKind::Inline:
+          break;
+      }
+      continue;
+    }
+    if (c == u'&') {
+      QString ent;
+      if (const qsizetype len = entityAt(html, i, &ent); len > 0) {
+        out.append(ent);
+        i += len - 1;
+        continue;
+      }
+    }
+    if (!pre && (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == QChar(0xA0))) {
+      if (!out.isEmpty() && out.back() != u' ' && out.back() != u'\n') out.append(u' ');
+      continue;
+    }
+    if (pre && c == u'\r') continue;
+    out.append(c);
+  }
+  return finishLines(out);
+}
+
+DecodedMail decodeMail(const QByteArray& raw) {
+  DecodedMail mail;
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size()));
+  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+  GMimeParserOptions* options = g_mime_parser_options_new();
+  g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+  const char* fallback[] = {"utf-8", "cp932", "euc-jp", "iso-8859-1", nullptr};
+  g_mime_parser_options_set_fallback_charsets(options, fallback);
+  GMimeMessage* message = g_mime_parser_construct_message(parser, options);
+  if (message) {
+    GMimeObject* mo = GMIME_OBJECT(message);
+    mail.subject = decodeHeaderText(objectHeader(mo, "Subject"));
+    QByteArray from = objectHeader(mo, "From");
+    if (from.isEmpty()) from = objectHeader(mo, "Sender");
+    mail.from = decodeAddresses(from);
+    mail.date = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
+    Walker w{mail, {}};
+    w.message(message, false);
+    QStringList pieces;
+    for (const QString& p : w.pieces) {
+      QString t = p;
+      while (!t.isEmpty() && (t.back() == u'\n' || t.back() == u'\r' || t.back() == u' ')) t.chop(1);
+      if (!t.isEmpty()) pieces.append(t);
+    }
+    mail.body = cleanBody(pieces.join(QStringLiteral("\n\n")));
+    g_object_unref(message);
+  } else {
+    const RawMessage parts = splitMessage(raw);
+    mail.subject = decodeHeaderText(rawHeaderField(parts.header, "Subject"));
+    mail.from = decodeAddresses(rawHeaderField(parts.header, "From"));
+    mail.date = cleanLine(decodeHeaderText(rawHeaderField(parts.header, "Date")));
+    mail.body = cleanBody(decodeGuess(parts.body));
+  }
+  g_mime_parser_options_free(options);
+  g_object_unref(parser);
+  g_object_unref(stream);
+  return mail;
+}
+
+QString safeFileName(const QString& nameIn) {
+  QString name = nameIn;
+  name.replace(u'\\', u'/');
+  if (const qsizetype slash = name.lastIndexOf(u'/'); slash >= 0) name = name.mid(slash + 1);
+  QString clean;
+  clean.reserve(name.size());
+  for (QChar c : name) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F) || isDirectionOrInvisible(u)) continue;
+    if (QStringLiteral(":*?\"<>|").contains(c)) {
+      clean.append(u'_');
+    } else {
+      clean.append(c);
+    }
+  }
+  // Leading dots would hide the file (or make it ".."); trailing dots and
+  // spaces are dropped by Windows.
+  auto edge = [](QChar c) { return c == u'.' || c == u' ' || c == QChar(0x3000); };
+  while (!clean.isEmpty() && edge(clean.front())) clean.remove(0, 1);
+  while (!clean.isEmpty() && edge(clean.back())) clean.chop(1);
+  if (clean.isEmpty()) clean = QStringLiteral("添付ファイル");
+  // File systems allow 255 bytes; room is left for " (99999)".
+  constexpr qsizetype kMaxBytes = 200;
+  if (clean.toUtf8().size() > kMaxBytes) {
+    const qsizetype dot = clean.lastIndexOf(u'.');
+    QString ext = (dot > 0 && clean.size() - dot <= 16) ? clean.mid(dot) : QString();
+    QString stem = ext.isEmpty() ? clean : clean.left(dot);
+    while (!stem.isEmpty() && (stem + ext).toUtf8().size() > kMaxBytes) {
+      stem.chop(1);
+      if (!stem.isEmpty() && stem.back().isHighSurrogate()) stem.chop(1);
+    }
+    clean = stem + ext;
+  }
+  return clean;
+}
+
+QString freeFileName(const QString& folder, const QString& name) {
+  const QDir dir(folder);
+  if (!QFileInfo::exists(dir.filePath(name))) return name;
+  const qsizetype dot = name.lastIndexOf(u'.');
+  const QString stem = dot > 0 ? name.left(dot) : name;
+  const QString ext = dot > 0 ? name.mid(dot) : QString();
+  for (int k = 2;; ++k) {
+    const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem).arg(k).arg(ext);
+    if (!QFileInfo::exists(dir.filePath(candidate))) return candidate;
+  }
+}
+
+int writeAttachments(const QList<MailAttachment>& attachments, const QString& folder, QStringList* written,
+                     QString* error) {
+  if (attachments.isEmpty()) return 0;
+  QStringList mine;
+  auto fail = [&](const QString& why) {
+    for (const QString& f : mine) QFile::remove(f);
+    if (error) *error = why;
+    return -5;
+  };
+  if (!QFileInfo(folder).isDir()) return fail(QStringLiteral("添付フォルダ「%1」がありません。").arg(folder));
+  const QDir dir(folder);
+  for (const MailAttachment& a : attachments) {
+    const QString safe = safeFileName(a.name);
+    QFile f;
+    // Exclusive creation: an existing file is never replaced, even one that
+    // appeared since the name was chosen.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      f.setFileName(dir.filePath(freeFileName(folder, safe)));
+      if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
+      if (QFileInfo::exists(f.fileName())) continue;
+      return fail(QStringLiteral("「%1」を作れません（%2）。").arg(f.fileName(), f.errorString()));
+    }
+    if (!f.isOpen()) return fail(QStringLiteral("「%1」を作れません。").arg(f.fileName()));
+    mine.append(f.fileName());
+    if (f.write(a.data) != a.data.size() || !f.flush()) {
+      const QString why = QStringLiteral("「%1」を書き込めません（%2）。").arg(f.fileName(), durable::lastErrorText());
+      f.close();
+      return fail(why);
+    }
+    f.close();
+  }
+  if (written) *written += mine;
+  return 1;
+}
+
+bool flushFiles(const QStringList& files, QString* error) {
+  QSet<QString> folders;
+  for (const QString& path : files) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !durable::syncFd(f.handle())) {
+      if (error) *error = QStringLiteral("「%1」をディスクに書き込めません（%2）。").arg(path, durable::lastErrorText());
+      return false;
+    }
+    folders.insert(QFileInfo(path).absolutePath());
+  }
+  for (const QString& folder : folders) durable::syncFolder(folder);
+  return true;
+}
+
+}  // namespace maillib

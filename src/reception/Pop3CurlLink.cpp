@@ -1,0 +1,141 @@
+// The POP3 connection on libcurl. libcurl resolves, connects, reads the
+// greeting, does STARTTLS (or implicit TLS) with the certificate checks and
+// then hands the connection over (CONNECT_ONLY): the session speaks POP3 on
+// it itself, so no command of libcurl's own (a login, a QUIT after an error,
+// a silent reconnect) ever runs in the middle of a session.
+#include "Pop3Session.h"
+
+#include <cerrno>
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace maillib {
+namespace {
+
+struct Lines {
+  QList<QByteArray> lines;
+};
+
+// TLS records arrive a few kilobytes at a time: let OpenSSL read whatever
+// has arrived in one go instead of asking the socket for every record's
+// header and body separately (a megabyte mail took thousands of calls).
+CURLcode readAhead(CURL*, void* sslCtx, void*) {
+  SSL_CTX_set_read_ahead(static_cast<SSL_CTX*>(sslCtx), 1);
+  return CURLE_OK;
+}
+
+size_t collectHeader(char* data, size_t size, size_t n, void* user) {
+  static_cast<Lines*>(user)->lines.append(QByteArray(data, qsizetype(size * n)).trimmed());
+  return size * n;
+}
+
+class CurlLink : public Pop3Link {
+ public:
+  CurlLink(CURL* curl, curl_socket_t sock, const QString& host) : curl_(curl), sock_(sock), host_(host) {}
+  ~CurlLink() override {
+    // libcurl would say QUIT on its way out and wait for the answer; the
+    // session has said all it means to (a QUIT here could commit deletions
+    // of a session the caller gave up on).
+    if (sock_ != CURL_SOCKET_BAD) ::shutdown(sock_, SHUT_RDWR);
+    curl_easy_cleanup(curl_);
+  }
+
+  bool send(const QByteArray& bytes, QString* error) override {
+    qsizetype off = 0;
+    while (off < bytes.size()) {
+      size_t sent = 0;
+      const CURLcode rc = curl_easy_send(curl_, bytes.constData() + off, size_t(bytes.size() - off), &sent);
+      if (rc == CURLE_OK) {
+        off += qsizetype(sent);
+        continue;
+      }
+      if (rc != CURLE_AGAIN) {
+        *error = describeCurlError(CURLE_SEND_ERROR, QString(), host_);
+        return false;
+      }
+      if (!wait(POLLOUT, error)) return false;
+    }
+    return true;
+  }
+
+  bool receive(QByteArray& buffer, QString* error) override {
+    char chunk[64 * 1024];
+    for (;;) {
+      size_t got = 0;
+      const CURLcode rc = curl_easy_recv(curl_, chunk, sizeof chunk, &got);
+      if (rc == CURLE_OK) {
+        if (got == 0) {
+          *error = describeCurlError(CURLE_RECV_ERROR, QString(), host_);
+          return false;
+        }
+        buffer.append(chunk, qsizetype(got));
+        return true;
+      }
+      if (rc != CURLE_AGAIN) {
+        *error = describeCurlError(CURLE_RECV_ERROR, QString(), host_);
+        return false;
+      }
+      if (!wait(POLLIN, error)) return false;
+    }
+  }
+
+ private:
+  bool wait(short events, QString* error) {
+    pollfd p{int(sock_), events, 0};
+    for (;;) {
+      const int r = ::poll(&p, 1, int(kStallTimeout * 1000));
+      if (r > 0) return true;
+      if (r < 0 && errno == EINTR) continue;
+      *error = describeCurlError(r == 0 ? CURLE_OPERATION_TIMEDOUT : CURLE_RECV_ERROR, QString(), host_);
+      return false;
+    }
+  }
+
+  CURL* curl_;
+  curl_socket_t sock_;
+  QString host_;
+};
+
+}  // namespace
+
+std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error) {
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    *error = QStringLiteral("通信の準備ができません（メモリ不足）。");
+    return nullptr;
+  }
+  const QByteArray url = (server.baseUrl() + u'/').toUtf8();
+  Lines lines;
+  curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+  curl_easy_setopt(curl, CURLOPT_CONNECT_ONLY, 1L);
+  applyConnectionOptions(curl, server);
+  // The greeting, CAPA and STLS answers must not be waited for longer than
+  // a stalled transfer.
+  curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kStallTimeout);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &lines);
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, readAhead);
+  const CURLcode rc = curl_easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+  QByteArray refusal;
+  for (const QByteArray& l : lines.lines)
+    if (l.startsWith("-ERR")) refusal = l;
+  if (rc != CURLE_OK) {
+    *error = describeCurlError(rc, QString::fromUtf8(refusal), server.host);
+    curl_easy_cleanup(curl);
+    return nullptr;
+  }
+  curl_socket_t sock = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD) {
+    *error = describeCurlError(CURLE_COULDNT_CONNECT, QString(), server.host);
+    curl_easy_cleanup(curl);
+    return nullptr;
+  }
+  *greeting = lines.lines.value(0);
+  return std::make_unique<CurlLink>(curl, sock, server.host);
+}
+
+}  // namespace maillib

@@ -1,0 +1,251 @@
+// The mail check as the user runs it from the main window, against a mailbox
+// in memory: what is stored, what is deleted on the server, what the user
+// is told, and the failures that must lose nothing and store nothing twice.
+#include "FakePop3.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "reception/ReceivedUids.h"
+#include "settings/AccountSettings.h"
+#include "settings/IdPassForm.h"
+#include "shell/MainForm.h"
+#include "shell/SharedState.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "support/TempHome.h"
+#include "viewer/TyakuForm.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kAttachmentLine = QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
+
+QByteArray textMail(const QString& subject, const QString& body) {
+  return "From: =?UTF-8?B?" + QStringLiteral("差出人").toUtf8().toBase64() + "?= <from@example.jp>\r\n"
+         "Subject: =?UTF-8?B?" + subject.toUtf8().toBase64() + "?=\r\n"
+         "Date: Mon, 1 Apr 2024 10:00:00 +0900\r\n"
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
+         body.toUtf8() + "\r\n";
+}
+
+QByteArray mailWithFile(const QString& subject, const QString& body, const QByteArray& fileName) {
+  return "From: from@example.jp\r\nSubject: =?UTF-8?B?" + subject.toUtf8().toBase64() + "?=\r\n"
+         "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
+         "--XX\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n" + body.toUtf8() + "\r\n"
+         "--XX\r\nContent-Type: application/octet-stream\r\n"
+         "Content-Disposition: attachment; filename=\"" + fileName + "\"\r\n"
+         "Content-Transfer-Encoding: base64\r\n\r\n" + QByteArray("file contents").toBase64() + "\r\n--XX--\r\n";
+}
+
+class CheckMailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AccountSettings() = AccountSettingsRecord{};
+    home_.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
+    ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
+    box_ = std::make_shared<FakeMailbox>();
+    fake_ = FakeMailbox::install(box_);
+    main_ = std::make_unique<MainForm>();
+    pump();
+    events_ = std::make_unique<QSignalSpy>(main_->mkakunin, &QAction::triggered);
+    QObject::connect(main_->Text3, &QLineEdit::textChanged, [this](const QString& t) { statuses_ << t; });
+  }
+  void TearDown() override {
+    delete TyakuForm::existing();
+    if (IdPassForm* i = IdPassForm::existing()) i->close();
+    events_.reset();
+    main_.reset();
+    pump();
+  }
+
+  // "メール受信", as the user presses it.
+  void check() {
+    statuses_.clear();
+    main_->Command4->click();
+    pump();
+  }
+  QString recordFile() const { return paths::resolve(paths::kReceivedMailFile); }
+  int records() const { return int(QFileInfo(recordFile()).size() / store::MailRecord::kLength); }
+  store::MailRecord record(int n) const {
+    store::RecordFile f(recordFile(), store::MailRecord::kLength);
+    QByteArray raw;
+    EXPECT_TRUE(f.open());
+    EXPECT_EQ(f.read(n, raw), store::ReadResult::Ok);
+    return store::MailRecord(raw);
+  }
+  QStringList remainingUids() const {
+    QStringList u;
+    for (const FakeMailbox::Message& m : box_->messages) u << QString::fromLatin1(m.uid);
+    return u;
+  }
+
+  TempHome home_;
+  MsgBoxAnswerer boxes_;
+  std::shared_ptr<FakeMailbox> box_;
+  std::unique_ptr<FakeMailbox::Installed> fake_;
+  std::unique_ptr<MainForm> main_;
+  std::unique_ptr<QSignalSpy> events_;
+  QStringList statuses_;
+};
+
+}  // namespace
+
+TEST_F(CheckMailTest, FirstOfTwoWithAttachmentStoresBothInOrder) {
+  box_->add("a", mailWithFile(QStringLiteral("一通目"), QStringLiteral("添付あり"), "report.pdf"));
+  box_->add("b", textMail(QStringLiteral("二通目"), QStringLiteral("See the Attachment section.")));
+  check();
+
+  ASSERT_EQ(records(), 2);
+  EXPECT_EQ(text::trimSpaces(record(1).subject()), QStringLiteral("一通目"));
+  EXPECT_TRUE(text::trimSpaces(record(1).body()).endsWith(QStringLiteral("添付あり\r\n") + kAttachmentLine));
+  EXPECT_EQ(text::trimSpaces(record(2).subject()), QStringLiteral("二通目"));
+  EXPECT_EQ(text::trimSpaces(record(2).from()), QStringLiteral("差出人 <from@example.jp>"));
+  EXPECT_EQ(text::trimSpaces(record(2).date()), QStringLiteral("Mon, 1 Apr 2024 10:00:00 +0900"));
+  // "Attachment" with a capital A is not the word.
+  EXPECT_EQ(text::trimSpaces(record(2).body()), QStringLiteral("See the Attachment section."));
+  EXPECT_EQ(record(2).liveFlag(), 1);
+  EXPECT_EQ(shared::CurrentRecordNumber, 2);
+
+  EXPECT_FALSE(statuses_.contains(QStringLiteral("添付ファイルメール。")));
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール有り。"));
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("2"));
+  EXPECT_EQ(main_->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
+  EXPECT_EQ(events_->count(), 1);
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+
+  EXPECT_TRUE(box_->messages.isEmpty());
+  EXPECT_EQ(box_->commits, 1);
+  EXPECT_TRUE(QFileInfo::exists(home_.file(QStringLiteral("添付フォルダ/report.pdf"))));
+  EXPECT_FALSE(QFileInfo::exists(home_.file(QStringLiteral("添付フォルダ/0.txt"))));
+  // The viewer's boxes end on the last mail; the viewer was not shown.
+  TyakuForm* viewer = TyakuForm::existing();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->Text7->text(), QStringLiteral("二通目"));
+  EXPECT_FALSE(viewer->isVisible());
+}
+
+TEST_F(CheckMailTest, SecondOfTwoWithAttachmentRunsTheEventTwice) {
+  box_->add("a", textMail(QStringLiteral("一通目"), QStringLiteral("本文")));
+  box_->add("b", mailWithFile(QStringLiteral("二通目"), QStringLiteral("添付あり"), "data.bin"));
+  check();
+  ASSERT_EQ(records(), 2);
+  EXPECT_FALSE(text::trimSpaces(record(1).body()).contains(QStringLiteral("♪♪♪")));
+  EXPECT_TRUE(text::trimSpaces(record(2).body()).endsWith(kAttachmentLine));
+  EXPECT_EQ(statuses_, (QStringList{QStringLiteral("添付ファイルメール。"), QStringLiteral("新着メール有り。")}));
+  EXPECT_EQ(events_->count(), 2);
+}
+
+TEST_F(CheckMailTest, EmptyIdOrPasswordOpensTheAccountDialog) {
+  ASSERT_TRUE(WriteAccountFile(QString(), QString(), true));
+  box_->add("a", textMail(QStringLiteral("件名"), QStringLiteral("本文")));
+  check();
+  ASSERT_NE(IdPassForm::existing(), nullptr);
+  EXPECT_TRUE(IdPassForm::existing()->isVisible());
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール無し。"));
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("0"));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+  for (const QByteArray& c : box_->commands) EXPECT_FALSE(c.startsWith("USER") || c.startsWith("RETR"));
+  EXPECT_EQ(records(), 0);
+}
+
+TEST_F(CheckMailTest, AFailedFetchIsNeitherStoredNorDeleted) {
+  for (const char* u : {"a", "b", "c"}) box_->add(u, textMail(QString::fromLatin1(u), QStringLiteral("本文")));
+  box_->refuseRetr = {2};
+  check();
+  ASSERT_EQ(records(), 1);
+  EXPECT_EQ(text::trimSpaces(record(1).subject()), QStringLiteral("a"));
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("エラー"));
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("no such message")));
+  // The first is stored and gone; the failed one and the rest wait.
+  EXPECT_EQ(remainingUids(), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("1"));
+}
+
+TEST_F(CheckMailTest, AStoreFailureLeavesTheMailOnTheServer) {
+  box_->add("a", textMail(QStringLiteral("件名"), QStringLiteral("本文")));
+  box_->add("b", textMail(QStringLiteral("件名2"), QStringLiteral("本文2")));
+
+  // A received-mail file already holding 32767 records.
+  {
+    QFile f(recordFile());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.resize(qint64(store::kMaxRecords) * store::MailRecord::kLength));
+  }
+  check();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("32767")));
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("サーバーに残して")));
+  EXPECT_EQ(records(), store::kMaxRecords);
+  EXPECT_EQ(box_->messages.size(), 2);
+
+  // A received-mail file that cannot be written (here: a folder in its place).
+  ASSERT_TRUE(QFile::remove(recordFile()));
+  ASSERT_TRUE(QDir().mkdir(recordFile()));
+  check();
+  ASSERT_EQ(boxes_.seen().size(), 2);
+  EXPECT_TRUE(boxes_.seen()[1].text.contains(QStringLiteral("保存できません")));
+  EXPECT_EQ(box_->messages.size(), 2);
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("0"));
+}
+
+TEST_F(CheckMailTest, AnAttachmentThatCannotBeWrittenKeepsTheMailOnTheServer) {
+  box_->add("a", mailWithFile(QStringLiteral("件名"), QStringLiteral("本文"), "x.pdf"));
+  ASSERT_TRUE(QDir(paths::resolve(paths::kAttachFolder)).removeRecursively());
+  check();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("添付ファイルをオープンできません"));
+  EXPECT_EQ(records(), 0);
+  EXPECT_EQ(box_->messages.size(), 1);
+}
+
+TEST_F(CheckMailTest, ADropBeforeQuitDoesNotStoreAMailTwice) {
+  // Another account's IDs share the file and must survive.
+  const QString uidFile = receivedUidsPath();
+  home_.write(QStringLiteral("★MAilData/received-uids.txt"), "other%40elsewhere\tzzz\n");
+  box_->add("a", textMail(QStringLiteral("一"), QStringLiteral("本文")));
+  box_->add("b", textMail(QStringLiteral("二"), QStringLiteral("本文")));
+  box_->breakAtQuit = true;
+  check();
+  EXPECT_EQ(records(), 2);
+  EXPECT_EQ(box_->messages.size(), 2);  // the server undid the deletions
+  EXPECT_EQ(box_->commits, 0);
+
+  box_->breakAtQuit = false;
+  box_->add("c", textMail(QStringLiteral("三"), QStringLiteral("本文")));
+  check();
+  ASSERT_EQ(records(), 3);
+  EXPECT_EQ(text::trimSpaces(record(3).subject()), QStringLiteral("三"));
+  EXPECT_TRUE(box_->messages.isEmpty());
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("1"));
+
+  // The server no longer lists them: forgotten; the other account's stay.
+  check();
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール無し。"));
+  ReceivedUidList mine(uidFile, mailboxKey(QStringLiteral("tomo"), QStringLiteral("pop.example:110")));
+  ASSERT_TRUE(mine.load());
+  EXPECT_EQ(mine.size(), 0);
+  ReceivedUidList other(uidFile, QStringLiteral("other@elsewhere"));
+  ASSERT_TRUE(other.load());
+  EXPECT_TRUE(other.contains("zzz"));
+}
+
+TEST_F(CheckMailTest, WithoutUidlADropBeforeQuitBringsTheMailAgain) {
+  // Such a server gives nothing to tell a mail stored before from a new one.
+  box_->uidl = false;
+  box_->add("a", textMail(QStringLiteral("一"), QStringLiteral("本文")));
+  box_->breakAtQuit = true;
+  check();
+  box_->breakAtQuit = false;
+  check();
+  EXPECT_EQ(records(), 2);
+  EXPECT_TRUE(box_->messages.isEmpty());
+}

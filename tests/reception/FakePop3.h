@@ -1,0 +1,181 @@
+#pragma once
+// A POP3 server in memory behind the link the session talks over: a mailbox
+// that commits deletions only at QUIT, with switches for the faults real
+// servers and networks produce.
+#include "reception/Pop3Session.h"
+
+#include <QCryptographicHash>
+#include <QList>
+#include <QSet>
+#include <memory>
+
+struct FakeMailbox {
+  struct Message {
+    QByteArray uid;
+    QByteArray data;  // CR LF lines
+  };
+  QList<Message> messages;
+  QByteArray greeting = "+OK fake POP3 ready <4711.1700000000@fake.example>";
+  QByteArray user = "tomo";
+  QByteArray password = "secret";
+  bool capa = true;
+  bool uidl = true;
+  bool pipelining = true;
+  QSet<int> refuseRetr;   // RETR n answered -ERR
+  QSet<int> refuseDele;   // DELE n answered -ERR
+  int breakInRetr = 0;    // the connection breaks halfway through RETR n
+  bool breakAtQuit = false;  // the connection breaks when QUIT arrives: nothing committed
+  bool garbageList = false;  // LIST answered with something that is not POP3
+  int chunk = 4096;       // bytes handed over per receive
+
+  // What happened.
+  QList<QByteArray> commands;  // every command line, in order
+  int connections = 0;
+  int commits = 0;
+  int pipelined = 0;  // commands that arrived while earlier answers were still unread
+
+  void add(const QByteArray& uid, const QByteArray& data) { messages.append({uid, data}); }
+
+  // MailLibPop3Connect opens its links here until the returned guard ends.
+  struct Installed {
+    ~Installed() { maillib::g_pop3LinkFactory = nullptr; }
+  };
+  static std::unique_ptr<Installed> install(const std::shared_ptr<FakeMailbox>& box);
+};
+
+class FakeLink : public maillib::Pop3Link {
+ public:
+  explicit FakeLink(std::shared_ptr<FakeMailbox> box) : box_(std::move(box)) { ++box_->connections; }
+
+  bool send(const QByteArray& bytes, QString* error) override {
+    if (broken_) {
+      *error = QStringLiteral("接続が切れました（テスト）。");
+      return false;
+    }
+    partial_ += bytes;
+    qsizetype nl;
+    while ((nl = partial_.indexOf("\r\n")) >= 0) {
+      const QByteArray line = partial_.left(nl);
+      partial_.remove(0, nl + 2);
+      if (!out_.isEmpty()) ++box_->pipelined;
+      handle(line);
+      if (broken_) break;
+    }
+    return true;
+  }
+
+  bool receive(QByteArray& buffer, QString* error) override {
+    if (out_.isEmpty()) {
+      *error = broken_ ? QStringLiteral("接続が切れました（テスト）。")
+                       : QStringLiteral("サーバーが応答しません（テストのサーバーは何も送っていません）。");
+      return false;
+    }
+    const qsizetype n = std::min<qsizetype>(box_->chunk, out_.size());
+    buffer += out_.left(n);
+    out_.remove(0, n);
+    return true;
+  }
+
+ private:
+  void reply(const QByteArray& s) { out_ += s + "\r\n"; }
+
+  static QByteArray stuffed(const QByteArray& data) {
+    QByteArray out;
+    for (qsizetype start = 0; start < data.size();) {
+      const qsizetype nl = data.indexOf('\n', start);
+      const qsizetype end = nl < 0 ? data.size() : nl + 1;
+      if (data[start] == '.') out += '.';
+      out += data.mid(start, end - start);
+      start = end;
+    }
+    if (!out.endsWith("\r\n")) out += "\r\n";
+    return out;
+  }
+
+  int number(const QByteArray& arg) const {
+    bool ok = false;
+    const int n = arg.toInt(&ok);
+    return ok && n >= 1 && n <= box_->messages.size() && !deleted_.contains(n) ? n : 0;
+  }
+
+  void handle(const QByteArray& line) {
+    box_->commands.append(line);
+    const qsizetype sp = line.indexOf(' ');
+    const QByteArray cmd = (sp < 0 ? line : line.left(sp)).toUpper();
+    const QByteArray arg = sp < 0 ? QByteArray() : line.mid(sp + 1);
+    FakeMailbox& b = *box_;
+    if (cmd == "CAPA") {
+      if (!b.capa) return reply("-ERR unknown command");
+      reply("+OK\r\nUSER\r\nTOP" + QByteArray(b.uidl ? "\r\nUIDL" : "") + (b.pipelining ? "\r\nPIPELINING" : "") + "\r\n.");
+    } else if (cmd == "USER") {
+      user_ = arg;
+      reply("+OK");
+    } else if (cmd == "PASS") {
+      authed_ = user_ == b.user && arg == b.password;
+      reply(authed_ ? "+OK Logged in." : "-ERR [AUTH] Authentication failed.");
+    } else if (cmd == "APOP") {
+      const QByteArray stamp = b.greeting.mid(b.greeting.indexOf('<'));
+      const QByteArray want = b.user + ' ' + QCryptographicHash::hash(stamp + b.password, QCryptographicHash::Md5).toHex();
+      authed_ = arg == want;
+      reply(authed_ ? "+OK Logged in." : "-ERR [AUTH] Authentication failed.");
+    } else if (!authed_ && cmd != "QUIT") {
+      reply("-ERR not logged in");
+    } else if (cmd == "LIST") {
+      if (b.garbageList) return reply("HELLO THERE");
+      QByteArray r = "+OK";
+      for (int i = 1; i <= b.messages.size(); ++i)
+        if (!deleted_.contains(i)) r += "\r\n" + QByteArray::number(i) + ' ' + QByteArray::number(b.messages[i - 1].data.size());
+      reply(r + "\r\n.");
+    } else if (cmd == "UIDL") {
+      if (!b.uidl) return reply("-ERR unknown command");
+      QByteArray r = "+OK";
+      for (int i = 1; i <= b.messages.size(); ++i)
+        if (!deleted_.contains(i)) r += "\r\n" + QByteArray::number(i) + ' ' + b.messages[i - 1].uid;
+      reply(r + "\r\n.");
+    } else if (cmd == "RETR") {
+      const int n = number(arg);
+      if (!n || b.refuseRetr.contains(n)) return reply("-ERR no such message");
+      const QByteArray body = stuffed(b.messages[n - 1].data);
+      if (b.breakInRetr == n) {
+        out_ += "+OK\r\n" + body.left(body.size() / 2);
+        broken_ = true;
+        return;
+      }
+      out_ += "+OK message follows\r\n" + body + ".\r\n";
+    } else if (cmd == "DELE") {
+      const int n = number(arg);
+      if (!n || b.refuseDele.contains(n)) return reply("-ERR cannot delete");
+      deleted_.insert(n);
+      reply("+OK Marked to be deleted.");
+    } else if (cmd == "QUIT") {
+      if (b.breakAtQuit) {
+        broken_ = true;
+        return;
+      }
+      QList<FakeMailbox::Message> kept;
+      for (int i = 1; i <= b.messages.size(); ++i)
+        if (!deleted_.contains(i)) kept.append(b.messages[i - 1]);
+      b.messages = kept;
+      ++b.commits;
+      reply("+OK Logging out.");
+    } else {
+      reply("-ERR unknown command");
+    }
+  }
+
+  std::shared_ptr<FakeMailbox> box_;
+  QByteArray partial_;
+  QByteArray out_;
+  QByteArray user_;
+  bool authed_ = false;
+  bool broken_ = false;
+  QSet<int> deleted_;
+};
+
+inline std::unique_ptr<FakeMailbox::Installed> FakeMailbox::install(const std::shared_ptr<FakeMailbox>& box) {
+  maillib::g_pop3LinkFactory = [box](const maillib::ServerAddress&, QByteArray* greeting, QString*) {
+    *greeting = box->greeting;
+    return std::make_unique<FakeLink>(box);
+  };
+  return std::make_unique<Installed>();
+}

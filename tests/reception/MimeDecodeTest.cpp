@@ -1,0 +1,229 @@
+// Received mail decoded into what a person reads: golden mails in
+// tests/data/mail, named after what they exercise.
+#include "reception/Charsets.h"
+#include "reception/MailLib.h"
+#include "reception/MimeDecode.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace maillib;
+
+namespace {
+
+QByteArray golden(const char* name) {
+  QFile f(QStringLiteral(TOMOSHIBI_SOURCE_DIR "/tests/data/mail/") + QString::fromLatin1(name));
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+  return f.readAll();
+}
+
+DecodedMail decodeGolden(const char* name) {
+  MailLibInitialize();  // GMime set up
+  return decodeMail(golden(name));
+}
+
+QString crlf(const QString& s) {
+  QString t = s;
+  return t.replace(u'\n', QStringLiteral("\r\n"));
+}
+
+}  // namespace
+
+// --- Japanese charsets: the characters the strict tables lose ----------------
+
+TEST(MimeDecode, Iso2022jpKeepsNecAndIbmCharacters) {
+  const DecodedMail m = decodeGolden("iso2022jp-nec-specials.eml");
+  // The subject's two encoded words split a character: joined as bytes first.
+  EXPECT_EQ(m.subject, QStringLiteral("①会議は～髙橋さんの部屋で"));
+  EXPECT_EQ(m.from, QStringLiteral("髙橋 一郎 <takahashi@example.jp>"));
+  EXPECT_EQ(m.date, QStringLiteral("Tue, 2 Jan 2024 09:30:00 +0900"));
+  EXPECT_EQ(m.body, crlf(QStringLiteral("お疲れさまです。\n①議題　②日程　③場所\n波ダッシュ～と全角チルダ～、平行記号∥。\n髙橋")));
+  EXPECT_TRUE(m.attachments.isEmpty());
+}
+
+TEST(MimeDecode, ShiftJisIsReadAsWindowsDoes) {
+  const DecodedMail m = decodeGolden("shift_jis-tilde-backslash.eml");
+  // Raw 8-bit subject; a quoted name whose last byte before the quote is 0x5C.
+  EXPECT_EQ(m.subject, QStringLiteral("生のShift_JIS件名　ソフト～表"));
+  EXPECT_EQ(m.from, QStringLiteral("山田　表 <hyo@example.jp>"));
+  EXPECT_EQ(m.body, crlf(QStringLiteral("パス: C:\\Users\\tomo\\ソフト\n~/bin と ～ と ①\n髙島屋の表示")));
+}
+
+TEST(MimeDecode, EucJpIsReadWithTheMicrosoftTable) {
+  const DecodedMail m = decodeGolden("euc-jp-ms.eml");
+  EXPECT_EQ(m.subject, QStringLiteral("EUC-JPの件名"));
+  EXPECT_EQ(m.from, QStringLiteral("鈴木 <suzuki@example.jp>"));
+  EXPECT_EQ(m.body, QStringLiteral("こんにちは。①番と～です。"));
+}
+
+TEST(MimeDecode, Utf8AndWesternCharsets) {
+  const DecodedMail u = decodeGolden("utf8-quoted-printable.eml");
+  EXPECT_EQ(u.subject, QStringLiteral("件名 with spaces"));
+  EXPECT_EQ(u.from, QStringLiteral("佐藤 花子 <hanako@example.com>"));
+  EXPECT_EQ(u.body, QStringLiteral("こんにちは、UTF-8の本文です。とても長い行なので途中で折り返されますが、文字の途中で切れても元通りになります。"));
+
+  // Labelled Latin-1, written on Windows: 0x93/0x94/0x96 are quotes and a dash.
+  const DecodedMail w = decodeGolden("latin1-windows1252.eml");
+  EXPECT_EQ(w.subject, QStringLiteral("Café"));
+  EXPECT_EQ(w.from, QStringLiteral("René Dupont <rene@example.fr>"));
+  EXPECT_EQ(w.body, QStringLiteral("“Café” – crème brûlée"));
+}
+
+TEST(Charsets, LabelsAndGuesses) {
+  // Shift_JIS labels mean CP932: 0x5C and 0x7E stay ASCII, NEC row 13 works.
+  EXPECT_EQ(decodeCharset("\\~\x87\x40", "Shift_JIS"), QStringLiteral("\\~①"));
+  // Half-width katakana in ISO-2022-JP, and JIS X 0212 (not in CP932) as 〓.
+  EXPECT_EQ(decodeCharset("\x1b(I\x31\x32\x1b(B!", "iso-2022-jp"), QStringLiteral("ｱｲ!"));
+  EXPECT_EQ(decodeCharset("\x1b$(D\x30\x21\x1b(Bx", "iso-2022-jp"), QStringLiteral("〓x"));
+  // A wrong label does not turn the text into U+FFFD: CP932 bytes labelled UTF-8.
+  EXPECT_EQ(decodeCharset(QStringLiteral("日本語").toUtf8(), "utf-8"), QStringLiteral("日本語"));
+  EXPECT_EQ(decodeCharset(QByteArray("\x93\xfa\x96\x7b\x8c\xea"), "utf-8"), QStringLiteral("日本語"));
+  // Unlabelled EUC-JP is not mistaken for CP932 half-width katakana.
+  EXPECT_EQ(decodeGuess(QByteArray("\xa4\xb3\xa4\xf3\xa4\xcb\xa4\xc1\xa4\xcf")), QStringLiteral("こんにちは"));
+  // Unknown labels and labels that try to steer iconv fall back to guessing.
+  EXPECT_EQ(decodeCharset(QStringLiteral("テスト").toUtf8(), "x-no-such-charset"), QStringLiteral("テスト"));
+  EXPECT_EQ(decodeCharset(QByteArray("\x93\xfa\x96\x7b\x8c\xea"), "UTF-8//TRANSLIT"), QStringLiteral("日本語"));
+}
+
+// --- headers ------------------------------------------------------------------
+
+TEST(MimeDecode, EncodedWordsAndAddresses) {
+  // Adjacent words joined without the space between them; text around kept.
+  EXPECT_EQ(decodeHeaderText("=?UTF-8?B?5pel?= =?UTF-8?B?5pys?= and =?UTF-8?Q?=E8=AA=9E?= end"),
+            QStringLiteral("日本 and 語 end"));
+  // Glued to other text, as careless mailers write it.
+  EXPECT_EQ(decodeHeaderText("Re:=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?="), QStringLiteral("Re:テスト"));
+  // Raw ISO-2022-JP in a header.
+  EXPECT_EQ(decodeHeaderText("\x1b$B%F%9%H\x1b(B"), QStringLiteral("テスト"));
+  // A broken word stays as it was written.
+  EXPECT_EQ(decodeHeaderText("=?UTF-8?B?broken"), QStringLiteral("=?UTF-8?B?broken"));
+
+  EXPECT_EQ(decodeAddresses("\"Yamada, Taro\" <taro@example.jp>, hanako@example.jp (Hanako)"),
+            QStringLiteral("Yamada, Taro <taro@example.jp>, Hanako <hanako@example.jp>"));
+  EXPECT_EQ(decodeAddresses("<only@example.jp>"), QStringLiteral("only@example.jp"));
+  EXPECT_EQ(decodeAddresses("\"=?UTF-8?B?5bGx55Sw?=\" <y@example.jp>"), QStringLiteral("山田 <y@example.jp>"));
+}
+
+TEST(MimeDecode, FileNameParameters) {
+  // RFC 2231 continuation without encoding, and a single encoded value.
+  EXPECT_EQ(headerParameter("attachment; filename*0=\"long \"; filename*1=\"name.txt\"", "filename"),
+            QStringLiteral("long name.txt"));
+  EXPECT_EQ(headerParameter("attachment; filename*=UTF-8''%E8%A1%A8.txt", "filename"), QStringLiteral("表.txt"));
+  // Raw Shift_JIS in quotes whose second byte is a backslash (表 = 95 5C).
+  EXPECT_EQ(headerParameter("attachment; filename=\"\x95\x5c.txt\"; size=3", "filename"), QStringLiteral("表.txt"));
+  EXPECT_TRUE(headerParameter("attachment; size=3", "filename").isNull());
+}
+
+// --- structure ------------------------------------------------------------------
+
+TEST(MimeDecode, HtmlOnlyMailBecomesReadableText) {
+  const DecodedMail m = decodeGolden("html-only.eml");
+  EXPECT_EQ(m.body, crlf(QStringLiteral("こんにちは、HTMLだけのメールです。\n\n・一つ目\n・二つ目 & <三>\nline1\nline2 ①①")));
+  EXPECT_EQ(htmlToText(QStringLiteral("<pre>a  b\n  c</pre>x &unknown; y")), QStringLiteral("a  b\n  c\nx &unknown; y"));
+}
+
+TEST(MimeDecode, AlternativePrefersPlainText) {
+  EXPECT_EQ(decodeGolden("alternative-plain-html.eml").body, QStringLiteral("プレーンテキスト版です。"));
+}
+
+TEST(MimeDecode, NestedMessageIsShownInsideWithItsFiles) {
+  const DecodedMail m = decodeGolden("nested-rfc822.eml");
+  EXPECT_EQ(m.subject, QStringLiteral("Fwd"));
+  EXPECT_EQ(m.body, crlf(QStringLiteral("転送します。\n\n―――――― 添付されたメール ――――――\nSubject: 元のメール\n"
+                                        "From: 田中 <tanaka@example.jp>\nDate: Mon, 1 Jan 2024 00:00:00 +0900\n\n元の本文です。")));
+  ASSERT_EQ(m.attachments.size(), 1);
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("memo.txt"));
+  EXPECT_TRUE(m.attachments[0].data.startsWith("inner attachment"));
+}
+
+TEST(MimeDecode, JapaneseAttachmentNames) {
+  const DecodedMail m = decodeGolden("rfc2231-japanese-split-filename.eml");
+  EXPECT_EQ(m.body, QStringLiteral("See attachment."));
+  ASSERT_EQ(m.attachments.size(), 3);
+  // filename*0*/*1* split inside 求: joined as bytes, then decoded.
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("請求書.pdf"));
+  EXPECT_EQ(m.attachments[0].data, QByteArray("%PDF-1.4 test\x00\x01\x02\xff", 17));
+  EXPECT_EQ(m.attachments[1].name, QStringLiteral("見積書.xls"));
+  EXPECT_EQ(m.attachments[1].data, QByteArray("xls-bytes"));
+  EXPECT_EQ(m.attachments[2].name, QStringLiteral("議事録①.txt"));
+}
+
+TEST(MimeDecode, GarbageGivesTheBestReadableText) {
+  const DecodedMail m = decodeGolden("broken-garbage.eml");
+  EXPECT_EQ(m.subject, QStringLiteral("生のJIS件名"));
+  EXPECT_EQ(m.from, QStringLiteral("壊れた差出人 <broken@example.jp>"));
+  EXPECT_EQ(m.date, QStringLiteral("garbage date"));
+  EXPECT_TRUE(m.body.contains(QStringLiteral("読める本文の続"))) << m.body.toStdString();
+  EXPECT_TRUE(m.body.contains(QStringLiteral("ラベルはASCIIでも中身はShift_JIS"))) << m.body.toStdString();
+  EXPECT_FALSE(m.body.contains(QChar(0)));
+
+  // Nothing at all, or no header at all.
+  EXPECT_TRUE(decodeMail(QByteArray()).body.isEmpty());
+  EXPECT_EQ(decodeMail("\r\njust a body").body, QStringLiteral("just a body"));
+}
+
+TEST(MimeDecode, PieceOfASplitMessageIsMarked) {
+  const DecodedMail m = decodeGolden("message-partial.eml");
+  EXPECT_TRUE(m.partial);
+  EXPECT_TRUE(m.body.contains(QStringLiteral("first half of the text")));
+  EXPECT_FALSE(decodeGolden("alternative-plain-html.eml").partial);
+}
+
+// --- files ----------------------------------------------------------------------
+
+TEST(AttachmentFiles, HostileNamesStayInsideTheFolder) {
+  const DecodedMail m = decodeGolden("dotdot-filename.eml");
+  ASSERT_EQ(m.attachments.size(), 6);
+  QStringList safe;
+  for (const MailAttachment& a : m.attachments) safe << safeFileName(a.name);
+  EXPECT_EQ(safe, (QStringList{QStringLiteral("bashrc"), QStringLiteral("passwd"), QStringLiteral("win.ini"),
+                               QStringLiteral("evilgnp.exe"), QStringLiteral("添付ファイル"),
+                               QStringLiteral("添付ファイル.bin")}));
+
+  QTemporaryDir root;
+  const QString folder = root.filePath(QStringLiteral("添付フォルダ"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  QStringList written;
+  QString error;
+  EXPECT_EQ(writeAttachments(m.attachments, folder, &written, &error), 1) << error.toStdString();
+  EXPECT_EQ(written.size(), 6);
+  for (const QString& f : written) EXPECT_EQ(QFileInfo(f).absolutePath(), QDir(folder).absolutePath());
+  EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{QStringLiteral("添付フォルダ")});
+}
+
+TEST(AttachmentFiles, NamesAreCleanedAndShortened) {
+  EXPECT_EQ(safeFileName(QStringLiteral("a\tb\x01" "c:d*e?.txt ")), QStringLiteral("abc_d_e_.txt"));
+  EXPECT_EQ(safeFileName(QStringLiteral("　. .")), QStringLiteral("添付ファイル"));
+  const QString longName = QString(300, QChar(u'長')) + QStringLiteral(".docx");
+  const QString cut = safeFileName(longName);
+  EXPECT_LE(cut.toUtf8().size(), 200);
+  EXPECT_TRUE(cut.endsWith(QStringLiteral("長.docx")));
+}
+
+TEST(AttachmentFiles, AnExistingFileIsNeverReplaced) {
+  QTemporaryDir dir;
+  {
+    QFile old(dir.filePath(QStringLiteral("report.pdf")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+  }
+  QStringList written;
+  QString error;
+  ASSERT_EQ(writeAttachments({{QStringLiteral("report.pdf"), "new1"}, {QStringLiteral("report.pdf"), "new2"}},
+                             dir.path(), &written, &error),
+            1);
+  EXPECT_EQ(written, (QStringList{dir.filePath(QStringLiteral("report (2).pdf")),
+                                  dir.filePath(QStringLiteral("report (3).pdf"))}));
+  QFile old(dir.filePath(QStringLiteral("report.pdf")));
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), QByteArray("old"));
+
+  // No folder: a failure, and nothing of the call left behind.
+  EXPECT_EQ(writeAttachments({{QStringLiteral("a.txt"), "x"}}, dir.filePath(QStringLiteral("missing")), nullptr, &error),
+            -5);
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(writeAttachments({}, dir.path(), nullptr, &error), 0);
+}

@@ -1,0 +1,161 @@
+// The POP3 conversation rules, against a mailbox in memory.
+#include "FakePop3.h"
+
+#include <gtest/gtest.h>
+
+using maillib::Pop3Session;
+
+namespace {
+
+std::unique_ptr<Pop3Session> open(const std::shared_ptr<FakeMailbox>& box) {
+  auto s = std::make_unique<Pop3Session>(std::make_unique<FakeLink>(box), box->greeting, QStringLiteral("fake"));
+  s->readCapabilities();
+  return s;
+}
+
+QByteArray mail(int n) {
+  return "Subject: " + QByteArray::number(n) + "\r\n\r\nbody of mail " + QByteArray::number(n) + "\r\n";
+}
+
+std::shared_ptr<FakeMailbox> boxWith(int count) {
+  auto box = std::make_shared<FakeMailbox>();
+  for (int i = 1; i <= count; ++i) box->add("uid-" + QByteArray::number(i), mail(i));
+  return box;
+}
+
+}  // namespace
+
+TEST(Pop3Session, LogsInWithUserPassAndReadsMessagesWhole) {
+  auto box = boxWith(0);
+  // Dot-stuffed lines, a lone dot inside the text, and delivery in 3-byte pieces.
+  const QByteArray tricky = "Subject: dots\r\n\r\n.leading dot\r\n.\r\n..two\r\nend\r\n";
+  box->add("u1", tricky);
+  box->chunk = 3;
+  auto s = open(box);
+  EXPECT_EQ(s->login("tomo", "secret", false), 1);
+  EXPECT_EQ(box->commands.mid(1, 2), (QList<QByteArray>{"USER tomo", "PASS secret"}));
+  EXPECT_EQ(s->size(1), tricky.size());
+  QByteArray got;
+  ASSERT_TRUE(s->retrieve(1, &got));
+  EXPECT_EQ(got, tricky);
+  EXPECT_TRUE(s->quit());
+}
+
+TEST(Pop3Session, ApopUsesTheGreetingsTimestamp) {
+  // The example of RFC 1939.
+  EXPECT_EQ(maillib::apopDigest("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>", "tanstaaf"),
+            QByteArray("c4c9334bac560ecc979e58001b3e22fb"));
+  EXPECT_TRUE(maillib::apopDigest("+OK ready", "x").isEmpty());
+
+  auto box = boxWith(2);
+  auto s = open(box);
+  EXPECT_EQ(s->login("tomo", "secret", true), 2);
+  for (const QByteArray& c : box->commands) EXPECT_FALSE(c.startsWith("USER") || c.startsWith("PASS"));
+
+  // A server without a timestamp cannot do APOP: refused before anything is sent.
+  auto plain = boxWith(1);
+  plain->greeting = "+OK ready";
+  auto t = open(plain);
+  EXPECT_EQ(t->login("tomo", "secret", true), -2);
+  EXPECT_TRUE(t->error().contains(QStringLiteral("APOP")));
+  EXPECT_EQ(plain->commands, QList<QByteArray>{"CAPA"});
+}
+
+TEST(Pop3Session, RefusedLoginKeepsTheServersWords) {
+  auto box = boxWith(1);
+  auto s = open(box);
+  EXPECT_EQ(s->login("tomo", "wrong", false), -2);
+  EXPECT_TRUE(s->error().contains(QStringLiteral("-ERR [AUTH] Authentication failed.")));
+  EXPECT_TRUE(s->alive());
+
+  // Line breaks in a password would smuggle in a command: refused unsent.
+  auto box2 = boxWith(1);
+  auto t = open(box2);
+  EXPECT_EQ(t->login("tomo", "secret\r\nDELE 1", false), -2);
+  EXPECT_EQ(box2->commands, QList<QByteArray>{"CAPA"});
+}
+
+TEST(Pop3Session, PipelinedDeletesAndReadAheadStayInStep) {
+  // The order in which the mail check calls: fetch, fetch, fetch, delete
+  // the stored ones, fetch the rest, delete, quit.
+  auto box = boxWith(6);
+  auto s = open(box);
+  ASSERT_EQ(s->login("tomo", "secret", false), 6);
+  QByteArray got;
+  for (int n = 1; n <= 3; ++n) {
+    ASSERT_TRUE(s->retrieve(n, &got)) << n;
+    EXPECT_EQ(got, mail(n));
+  }
+  for (int n = 1; n <= 3; ++n) EXPECT_TRUE(s->remove(n));
+  for (int n = 4; n <= 6; ++n) {
+    ASSERT_TRUE(s->retrieve(n, &got)) << n;
+    EXPECT_EQ(got, mail(n));
+  }
+  EXPECT_TRUE(s->remove(5));
+  EXPECT_TRUE(s->quit());
+  EXPECT_GT(box->pipelined, 0);
+  ASSERT_EQ(box->messages.size(), 2);
+  EXPECT_EQ(box->messages[0].uid, "uid-4");
+  EXPECT_EQ(box->messages[1].uid, "uid-6");
+}
+
+TEST(Pop3Session, RefusedDeletionShowsAtQuit) {
+  auto box = boxWith(3);
+  box->refuseDele = {2};
+  auto s = open(box);
+  ASSERT_EQ(s->login("tomo", "secret", false), 3);
+  for (int n = 1; n <= 3; ++n) s->remove(n);
+  EXPECT_FALSE(s->quit());
+  EXPECT_TRUE(s->error().contains(QStringLiteral("cannot delete")));
+  ASSERT_EQ(box->messages.size(), 1);
+  EXPECT_EQ(box->messages[0].uid, "uid-2");
+}
+
+TEST(Pop3Session, BrokenConnectionEndsTheSessionWithoutReconnecting) {
+  auto box = boxWith(3);
+  box->breakInRetr = 2;
+  auto s = open(box);
+  ASSERT_EQ(s->login("tomo", "secret", false), 3);
+  QByteArray got;
+  ASSERT_TRUE(s->retrieve(1, &got));
+  s->remove(1);  // may already meet the break: RETR 2 went out ahead
+  EXPECT_FALSE(s->retrieve(2, &got));
+  EXPECT_FALSE(s->alive());
+  EXPECT_FALSE(s->error().isEmpty());
+  EXPECT_FALSE(s->retrieve(3, &got));
+  EXPECT_FALSE(s->remove(3));
+  EXPECT_FALSE(s->quit());
+  // Nothing committed, nothing opened again.
+  EXPECT_EQ(box->commits, 0);
+  EXPECT_EQ(box->messages.size(), 3);
+  EXPECT_EQ(box->connections, 1);
+}
+
+TEST(Pop3Session, OldServerWithoutCapaOrUidl) {
+  auto box = boxWith(3);
+  box->capa = false;
+  box->uidl = false;
+  auto s = open(box);
+  ASSERT_EQ(s->login("tomo", "secret", false), 3);
+  QList<QByteArray> uids;
+  EXPECT_FALSE(s->uniqueIds(&uids));
+  EXPECT_TRUE(s->alive());
+  QByteArray got;
+  for (int n = 1; n <= 3; ++n) {
+    ASSERT_TRUE(s->retrieve(n, &got));
+    EXPECT_EQ(got, mail(n));
+    EXPECT_TRUE(s->remove(n));
+  }
+  EXPECT_TRUE(s->quit());
+  EXPECT_EQ(box->pipelined, 0);  // never more than one command in flight
+  EXPECT_TRUE(box->messages.isEmpty());
+}
+
+TEST(Pop3Session, AnAnswerThatIsNotPop3EndsTheSession) {
+  auto box = boxWith(1);
+  box->garbageList = true;
+  auto s = open(box);
+  EXPECT_EQ(s->login("tomo", "secret", false), -1);
+  EXPECT_FALSE(s->alive());
+  EXPECT_TRUE(s->error().contains(QStringLiteral("HELLO THERE")));
+}
