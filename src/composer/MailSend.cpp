@@ -1,0 +1,20 @@
+#include "MailSend.h"
+
+#include "platform/Text.h"
+#include "reception/MailLib.h"
+#include "settings/AccountSettings.h"
+
+#include <cstdint>
+
+SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
+                        const QString& attachments) {
+  const AccountSettingsRecord& s = AccountSettings();
+  const int16_t result =
+      int16_t(MailLibSmtpSendMail(s.SmtpServer, recipient, nullptr, nullptr, s.MailAddress, subject, body, nullptr,
+                                  attachments, 0));
+  if (result >= 0) return {true, QString()};
+  QString buffer(8192, QChar(u' '));
+  int length = 8192;
+  MailLibGetErrorText(0, buffer, length);
+  return {false, text::CutAtNul(buffer)};
+}

@@ -1,0 +1,13 @@
+#pragma once
+// One mail through the mail library, with the account's SMTP server and
+// sender: what the compose window, the reply window and the headless send
+// command all do for each mail.
+#include <QString>
+
+struct SendOutcome {
+  bool ok = false;
+  QString error;  // the library's error text when not ok
+};
+
+SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
+                        const QString& attachments);

@@ -1,0 +1,8 @@
+#pragma once
+// tomoshibi --send: one mail sent without a window, for scripts.
+struct CommandLine;
+
+// Sends the mail the command line describes with the server and sender of
+// "pelkit.ini" in the current directory and the account of the program
+// folder. 0 = sent; 1 = not sent, the reason on standard error.
+int RunSendCommand(const CommandLine& cl);

@@ -1,0 +1,660 @@
+#include "WriteForm.h"
+
+#include "composer/AttachPanel.h"
+#include "composer/BackColor.h"
+#include "composer/MailSend.h"
+#include "composer/SideList.h"
+#include "platform/MsgBox.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "platform/Twips.h"
+#include "platform/WindowOrder.h"
+#include "shell/MainForm.h"
+#include "shell/SharedState.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRadialGradient>
+#include <QToolBar>
+#include <QValidator>
+
+namespace {
+
+QPointer<WriteForm> g_form;
+
+// The two widths of the window: with the side list, and without it.
+constexpr double kWideWidth = 9700;
+constexpr double kNarrowWidth = 7100;
+// Top of the help box when explanations are on, and out of sight when off.
+constexpr double kHelpTopShown = 3600;
+constexpr double kHelpTopHidden = -4000;
+constexpr double kClientHeight = 8100;
+
+// The recipient box takes at most 60 typed characters; a longer text set by
+// the window itself (a held mail, an address field) is kept whole.
+class TypedLimit : public QValidator {
+ public:
+  TypedLimit(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+  State validate(QString& input, int&) const override { return input.size() > limit_ ? Invalid : Acceptable; }
+
+ private:
+  int limit_;
+};
+
+// A radio button may be cleared although it belongs to a group, as the
+// sending steps clear "一括送信" without choosing "取消".
+void setOptionValue(QRadioButton* b, bool on) {
+  if (on || !b->isChecked()) {
+    b->setChecked(on);
+    return;
+  }
+  b->setAutoExclusive(false);
+  b->setChecked(false);
+  b->setAutoExclusive(true);
+}
+
+// A lamp for the corner of the window.
+QPixmap paintLamp(const QSize& size) {
+  QPixmap pm(size);
+  pm.fill(QColor(40, 30, 60));
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QPointF c(size.width() / 2.0, size.height() * 0.45);
+  const double r = std::min(size.width(), size.height()) * 0.42;
+  QRadialGradient glow(c, r);
+  glow.setColorAt(0, QColor(255, 220, 140, 230));
+  glow.setColorAt(1, QColor(255, 160, 60, 0));
+  p.setBrush(glow);
+  p.setPen(Qt::NoPen);
+  p.drawEllipse(c, r, r);
+  QPainterPath flame;
+  flame.moveTo(c.x(), c.y() - r * 0.45);
+  flame.cubicTo(c.x() + r * 0.22, c.y() - r * 0.1, c.x() + r * 0.15, c.y() + r * 0.2, c.x(), c.y() + r * 0.2);
+  flame.cubicTo(c.x() - r * 0.15, c.y() + r * 0.2, c.x() - r * 0.22, c.y() - r * 0.1, c.x(), c.y() - r * 0.45);
+  p.setBrush(QColor(255, 245, 200));
+  p.drawPath(flame);
+  p.setBrush(QColor(120, 70, 40));
+  p.drawRect(QRectF(c.x() - r * 0.35, c.y() + r * 0.28, r * 0.7, r * 0.12));
+  return pm;
+}
+
+// Toolbar pictures: the desktop's icon theme where it has one, else a
+// character drawn on the button.
+QIcon toolIcon(const char* theme, const QString& glyph) {
+  QIcon icon = QIcon::fromTheme(QString::fromLatin1(theme));
+  if (!icon.isNull()) return icon;
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  QFont f = p.font();
+  f.setPixelSize(22);
+  f.setBold(true);
+  p.setFont(f);
+  p.drawText(pm.rect(), Qt::AlignCenter, glyph);
+  return QIcon(pm);
+}
+
+const QString kSending = QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
+
+}  // namespace
+
+WriteForm* WriteForm::existing() { return g_form; }
+
+WriteForm* WriteForm::instance() {
+  if (!g_form) g_form = new WriteForm;
+  return g_form;
+}
+
+WriteForm::WriteForm() : QMainWindow(nullptr) {
+  setObjectName(QStringLiteral("WriteForm"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("新規作成"));
+  chooseAttachment = [this] { return openAttachmentDialog(); };
+  buildControls();
+  buildMenus();
+  buildToolBar();
+  setHelpTexts();
+  surface_->setMinimumHeight(twips::toPx(kClientHeight));
+  resize(twips::toPx(kWideWidth), minimumSizeHint().height());
+  Form_Load();
+}
+
+WriteForm::~WriteForm() = default;
+
+QStringList WriteForm::stockPhrases() {
+  return {
+      QStringLiteral("御社益々ご清祥の事とお慶び申し上げます。"),
+      QStringLiteral("平素のご愛顧誠にありがとうございます。"),
+      QStringLiteral("平素は格別のご愛顧を賜り深謝申し上げます。"),
+      QStringLiteral("いつもお世話になっております。"),
+      QStringLiteral("メールありがとうございました。確かに受け取りました。"),
+      QStringLiteral("はじめまして、突然のメールで恐縮です。"),
+      QStringLiteral("こんにちわ。はじめてメールいたします。"),
+      QStringLiteral("こんにちわ。お変わりなく、お元気ですか？"),
+  };
+}
+
+void WriteForm::buildControls() {
+  surface_ = new QWidget(this);
+  surface_->setObjectName(QStringLiteral("WriteSurface"));
+  setCentralWidget(surface_);
+
+  auto button = [&](QPushButton*& b, const char* name, const QString& caption, QWidget* parent, double l, double t,
+                    double w, double h) {
+    b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    twips::place(b, l, t, w, h);
+  };
+  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
+    e = new QLineEdit(surface_);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setAccessibleName(accessible);
+    twips::place(e, l, t, w, h);
+  };
+  auto label = [&](const char* name, const QString& caption, double l, double t, double w, double h) {
+    auto* lb = new QLabel(caption, surface_);
+    lb->setObjectName(QString::fromLatin1(name));
+    twips::place(lb, l, t, w, h);
+    return lb;
+  };
+
+  // Recipient, subject and stock phrases, each with its label of the
+  // Label2 array: (0) 首記例, (1) 件名, (2) 宛先.
+  Label2 = {label("Label2", QStringLiteral("首記例"), 120, 990, 720, 300),
+            label("Label2", QStringLiteral("件名"), 120, 570, 720, 300),
+            label("Label2", QStringLiteral("宛先"), 120, 150, 720, 300)};
+  for (int i = 0; i < Label2.size(); ++i) Label2[i]->setProperty("index", i);
+  box(ToText, "ToText", QStringLiteral("宛先"), 840, 120, 3960, 330);
+  ToText->setValidator(new TypedLimit(60, ToText));
+  Label2[2]->setBuddy(ToText);
+  box(SubjectText, "SubjectText", QStringLiteral("件名"), 840, 540, 3960, 330);
+  Label2[1]->setBuddy(SubjectText);
+  Combo1 = new QComboBox(surface_);
+  Combo1->setObjectName(QStringLiteral("Combo1"));
+  Combo1->setAccessibleName(QStringLiteral("首記例"));
+  Combo1->setEditable(true);
+  Combo1->setInsertPolicy(QComboBox::NoInsert);
+  twips::place(Combo1, 840, 960, 3960, 330);
+  Label2[0]->setBuddy(Combo1);
+  button(Command7, "Command7", QStringLiteral("     宛先に貼付"), surface_, 4920, 90, 1980, 390);
+  button(Command5, "Command5", QStringLiteral("     本文に貼付"), surface_, 4920, 510, 1980, 390);
+  button(Command8, "Command8", QStringLiteral("　　絵・顔文字"), surface_, 4920, 930, 1980, 390);
+
+  // The body.
+  rtfEd = new QPlainTextEdit(surface_);
+  rtfEd->setObjectName(QStringLiteral("rtfEd"));
+  rtfEd->setAccessibleName(QStringLiteral("本文"));
+  rtfEd->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 11));
+  twips::place(rtfEd, 120, 1380, 6780, 3300);
+
+  // The help box lies over the lower part of the body while it is shown.
+  Text14 = new QPlainTextEdit(surface_);
+  Text14->setObjectName(QStringLiteral("Text14"));
+  Text14->setAccessibleName(QStringLiteral("説明"));
+  Text14->setReadOnly(true);
+  twips::place(Text14, 120, kHelpTopShown, 6780, 1080);
+  Text14->hide();  // until the mouse passes over a control with a help text
+
+  // Attachment panel.
+  box(AttachText, "AttachText", QStringLiteral("添付ファイル"), 120, 4800, 3000, 360);
+  button(AttachCommand, "AttachCommand", QStringLiteral("添付File"), surface_, 3180, 4785, 960, 390);
+  button(Command9, "Command9", QStringLiteral("追加"), surface_, 4200, 4785, 720, 390);
+  button(Command10, "Command10", QStringLiteral("取り消し"), surface_, 4980, 4785, 960, 390);
+  button(Command16, "Command16", QStringLiteral("リスト"), surface_, 6000, 4785, 900, 390);
+  List2 = new QListWidget(surface_);
+  List2->setObjectName(QStringLiteral("List2"));
+  List2->setAccessibleName(QStringLiteral("添付ファイル一覧"));
+  twips::place(List2, 120, 5190, 3000, 900);
+  AttachCommonDialog = new QFileDialog(this);
+  AttachCommonDialog->setObjectName(QStringLiteral("AttachCommonDialog"));
+  AttachCommonDialog->setFileMode(QFileDialog::ExistingFile);
+  AttachCommonDialog->setWindowTitle(QStringLiteral("添付ファイル"));
+
+  // Sending modes.
+  Frame1 = new QGroupBox(surface_);
+  Frame1->setObjectName(QStringLiteral("Frame1"));
+  Frame1->setAccessibleName(QStringLiteral("送信方法"));
+  twips::place(Frame1, 3180, 5220, 2160, 660);
+  Option1 = new QRadioButton(QStringLiteral("取消"), Frame1);
+  Option1->setObjectName(QStringLiteral("Option1"));
+  twips::place(Option1, 120, 180, 840, 360);
+  Option2 = new QRadioButton(QStringLiteral("一括送信"), Frame1);
+  Option2->setObjectName(QStringLiteral("Option2"));
+  twips::place(Option2, 1020, 180, 1080, 360);
+  Option1->setChecked(true);
+  Check1 = new QCheckBox(QStringLiteral("Check1"), surface_);
+  Check1->setObjectName(QStringLiteral("Check1"));
+  twips::place(Check1, 5460, 5370, 1440, 360);
+
+  Label7 = label("Label7", QString(), 120, 6030, 6780, 330);
+  Label7->setAccessibleName(QStringLiteral("送信状況"));
+
+  // Commands.
+  button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6420, 1260, 420);
+  button(Command3, "Command3", QStringLiteral("    送信中止"), surface_, 1440, 6420, 1560, 420);
+  button(Command4, "Command4", QStringLiteral("   アドレス帳"), surface_, 3060, 6420, 1860, 420);
+  button(Command6, "Command6", QStringLiteral("     サイズ（小）"), surface_, 4980, 6420, 1920, 420);
+  button(Command17, "Command17", QStringLiteral("下書き"), surface_, 120, 6900, 1260, 420);
+  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), surface_, 1440, 6900, 2040, 420);
+  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), surface_, 3540, 6900, 2040, 420);
+
+  // Held-mail panel.
+  Picture7 = new QFrame(surface_);
+  Picture7->setObjectName(QStringLiteral("Picture7"));
+  Picture7->setAccessibleName(QStringLiteral("下書き"));
+  Picture7->setFrameShape(QFrame::Panel);
+  Picture7->setFrameShadow(QFrame::Raised);
+  twips::place(Picture7, 120, 7380, 3900, 600);
+  button(Command13, "Command13", QStringLiteral("保存"), Picture7, 60, 60, 1200, 420);
+  button(Command14, "Command14", QStringLiteral("呼出"), Picture7, 1320, 60, 1200, 420);
+  button(Command15, "Command15", QStringLiteral("削除"), Picture7, 2580, 60, 1200, 420);
+
+  // Side list, beyond the narrow width.
+  Label1 = label("Label1", QStringLiteral("アドレス帳"), 7200, 120, 2300, 300);
+  List1 = new SideList(surface_);
+  List1->setObjectName(QStringLiteral("List1"));
+  List1->setAccessibleName(QStringLiteral("アドレス帳"));
+  twips::place(List1, 7200, 420, 2300, 5400);
+  // Names are stored padded to 90 characters: no sideways scrolling for that.
+  List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  List1->setTextElideMode(Qt::ElideNone);
+  Label1->setBuddy(List1);
+  Label3 = label("Label3", QStringLiteral("件数"), 7200, 5970, 700, 300);
+  box(Text1, "Text1", QStringLiteral("件数"), 7920, 5940, 1000, 330);
+  Text1->setReadOnly(true);
+  Label3->setBuddy(Text1);
+  box(Text2, "Text2", QStringLiteral("行の選択"), 7200, 6300, 600, 330);
+  Text2->hide();
+  Picture3 = new QLabel(surface_);
+  Picture3->setObjectName(QStringLiteral("Picture3"));
+  Picture3->setAccessibleName(QStringLiteral("灯りの絵"));
+  twips::place(Picture3, 7200, 6420, 2300, 1440);
+  Picture3->setPixmap(paintLamp(Picture3->size()));
+
+  CommonDialog1 = new QFileDialog(this);
+  CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
+  CommonDialog1->setNameFilter(QStringLiteral("txtファイル (*.txt *.ini)"));
+
+  connect(Command1, &QPushButton::clicked, this, &WriteForm::SendComposedMail);
+  connect(Command3, &QPushButton::clicked, this, &WriteForm::Command3_Click);
+  connect(Command4, &QPushButton::clicked, this, &WriteForm::Command4_Click);
+  connect(Command6, &QPushButton::clicked, this, &WriteForm::Command6_Click);
+  connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) Option1_Click();
+  });
+  connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) Option2_Click();
+  });
+  connect(List1, &SideList::mouseDown, this, &WriteForm::List1_MouseDown);
+  connect(AttachCommand, &QPushButton::clicked, this, &WriteForm::AttachCommand_Click);
+  connect(Command9, &QPushButton::clicked, this, &WriteForm::Command9_Click);
+  connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
+  connect(Command16, &QPushButton::clicked, this, &WriteForm::Command16_Click);
+  Combo1->installEventFilter(this);
+  // Recipient, subject, phrase, body: the order a mail is written in.
+  setTabOrder(ToText, SubjectText);
+  setTabOrder(SubjectText, Combo1);
+  setTabOrder(Combo1, rtfEd);
+}
+
+void WriteForm::buildMenus() {
+  auto item = [&](QMenu* menu, QAction*& a, const char* name, const QString& caption) {
+    a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+  };
+  auto separator = [&](QMenu* menu, QAction*& a, const char* name) {
+    a = menu->addSeparator();
+    a->setObjectName(QString::fromLatin1(name));
+  };
+  mFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  mFile->setObjectName(QStringLiteral("mFile"));
+  item(mFile, mnew, "mnew", QStringLiteral("新規作成"));
+  item(mFile, mopen, "mopen", QStringLiteral("開く"));
+  item(mFile, mprint, "mprint", QStringLiteral("印刷"));
+  separator(mFile, mline, "mline");
+  item(mFile, mend, "mend", QStringLiteral("終了"));
+  medit = menuBar()->addMenu(QStringLiteral("編集"));
+  medit->setObjectName(QStringLiteral("medit"));
+  item(medit, mall, "mall", QStringLiteral("全て選択"));
+  item(medit, matamajump, "matamajump", QStringLiteral("文頭へジャンプ"));
+  item(medit, mbunmatujump, "mbunmatujump", QStringLiteral("文末へジャンプ"));
+  separator(medit, mline3, "mline3");
+  item(medit, mcut, "mcut", QStringLiteral("切り取り"));
+  item(medit, mcopy, "mcopy", QStringLiteral("コピー"));
+  item(medit, mpaste, "mpaste", QStringLiteral("貼り付け"));
+}
+
+void WriteForm::buildToolBar() {
+  tbToolBar = addToolBar(QStringLiteral("tbToolBar"));
+  tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
+  tbToolBar->setAccessibleName(QStringLiteral("ツールバー"));
+  tbToolBar->setMovable(false);
+  tbToolBar->setFloatable(false);
+  tbToolBar->setIconSize(QSize(16, 16));
+  const struct {
+    const char* key;
+    const char* theme;
+    QString glyph;
+    QString tip;
+  } buttons[] = {
+      {"New", "document-new", QStringLiteral("新"), QStringLiteral("新規作成")},
+      {"Open", "document-open", QStringLiteral("開"), QStringLiteral("開く")},
+      {"Print", "document-print", QStringLiteral("印"), QStringLiteral("印刷")},
+      {"Cut", "edit-cut", QStringLiteral("切"), QStringLiteral("切り取り")},
+      {"Copy", "edit-copy", QStringLiteral("写"), QStringLiteral("ｺﾋﾟｰ")},
+      {"Paste", "edit-paste", QStringLiteral("貼"), QStringLiteral("貼り付け")},
+      {"Bold", "format-text-bold", QStringLiteral("B"), QStringLiteral("太字")},
+      {"Italic", "format-text-italic", QStringLiteral("I"), QStringLiteral("斜体")},
+      {"Underline", "format-text-underline", QStringLiteral("U"), QStringLiteral("下線")},
+  };
+  for (const auto& b : buttons) {
+    const QString key = QString::fromLatin1(b.key);
+    QAction* a = tbToolBar->addAction(toolIcon(b.theme, b.glyph), b.tip);
+    a->setObjectName(key);
+    a->setToolTip(b.tip);
+    toolButtons_.insert(key, a);
+  }
+}
+
+void WriteForm::setHelpText(QWidget* control, const QString& text) {
+  helpTexts_.insert(control, text);
+  control->installEventFilter(this);
+}
+
+void WriteForm::hideHelpOver(QWidget* control) {
+  helpHiders_ << control;
+  control->installEventFilter(this);
+}
+
+void WriteForm::setHelpTexts() {
+  const QString crlf = QStringLiteral("\r\n");
+  setHelpText(AttachCommand,
+              QStringLiteral("各種ファイルを添付して送信できます。１個の添付ファイルの際に使用します。") + crlf +
+                  QStringLiteral("２個目からは「追加」ボタンをクリックして下さい。一覧リストが表示されます。送信メール１件について１０個までの送信が可能です。") +
+                  crlf + QStringLiteral("添付ファイルを中止したい時は「取り消し」ボタンをクリック！") + crlf +
+                  QStringLiteral("添付ファイルを複数選択した際に表示される一覧リストが邪魔なときは「リスト」をクリックして下さい。一覧リストの一時的な表示・非表示が出来ます。表示・非表示を行うだけで、選択したファイルが取り消される訳ではありません。"));
+  setHelpText(Command9, QStringLiteral("添付ファイルを複数送信する際に使用します。確認しやすいように、リストボックスが表示されます。"));
+  setHelpText(Command10, QStringLiteral("添付ファイルの内容をクリアします。"));
+  setHelpText(Command16, QStringLiteral("添付ファイルを複数選択した際、リストが自動的に表示されます。このリストの表示、非表示を操作します。リストが非表示になっても、選択したファイルがクリアされた訳ではありません。クリアする場合は「取り消し」か「クリア」をクリックして下さい。"));
+  setHelpText(Command5, QStringLiteral("コピーした内容を本文に貼り付けますコピーは本ソフト、あるいは別のアプリからでも可能です。"));
+  setHelpText(Command7, QStringLiteral("コピーした内容を宛先に貼り付けます。コピーは本ソフト、あるいは別のアプリからでも可能です。"));
+  setHelpText(Check1, QStringLiteral("コンピュータがアトランダムにチョイスする占いを本文後に添付します。"));
+  setHelpText(Command13, QStringLiteral("記入途中、あるいは書き終えたメールを保留（保存）とします。書き溜めておいて後でまとめて送信する場合に便利です。"));
+  setHelpText(Command14, QStringLiteral("保留（保存）扱いとしておいたメールデータを呼び出します。呼び出されたメールデータは右側のアドレス欄に件名のみが表示されます。マウスで選択すると、メールアドレス、件名、本文に自動的に挿入されます。"));
+  setHelpText(Command15, QStringLiteral("保留（保存）扱いとしていたメールデータの削除を１件単位で行います。"));
+  setHelpText(Command17, QStringLiteral("「下書き機能」です。予め作成しておいた「ひな型」を使用すれば非常に迅速にメールが書けます。"));
+  setHelpText(Command4, QStringLiteral("このフォーム（新規作成）が拡張され、登録したメールアドレスの名称が一覧（リスト）に現れます。送信したい名称をクリックすると、メールアドレスが自動的に入力されます。"));
+  setHelpText(Command6, QStringLiteral("アドレス帳を含むサイズから、元のサイズに戻します。"));
+  setHelpText(Command11, QStringLiteral("宛先、件名、本文他、設定等が初期状態に戻せます。"));
+  setHelpText(Command1, QStringLiteral("送信します。電話回線が接続されていない場合は、自動的に接続してメールを送信します。"));
+  setHelpText(Command3, QStringLiteral("送信を中止します。"));
+  setHelpText(Command8,
+              QStringLiteral("顔・絵文字の本文への挿入を行います。") + crlf + crlf +
+                  QStringLiteral("使用方法：使用したい顔・絵文字をマウスで選択状態（青色反転）にし、「新規作成本文に挿入」ボタンを。") +
+                  QStringLiteral("クリックしますと、本分中に挿入されます。") + crlf + crlf +
+                  QStringLiteral("素材の県名や氏名、電話番号はあなた用に変更してご使用下さい。画面を終了させると自動的に保存されます。") + crlf +
+                  QStringLiteral("上手な使用方法：素材が豊富ですので、お気に入りに追加しておいた方が良いでしょう。") + crlf +
+                  QStringLiteral("お気に入りに追加（注意:IEではありません）する場合も、マウスで選択状態にし、顔・絵文字画面での「お気に入りに追加」ボタンをクリックして下さい。"));
+  for (QLabel* l : Label2)
+    setHelpText(l, QStringLiteral("本文の冒頭に例文を貼り付けます。プルダウンから選択し、本文をクリックすると内容が貼り付けられます。"));
+  setHelpText(Option2, QStringLiteral("アドレス帳に登録しているメールアドレスすべてに同様の件名、本文で送信します。") + crlf + crlf +
+                           QStringLiteral("件名、本文入力完了後、送信ボタンをクリックして下さい。"));
+  hideHelpOver(Frame1);
+  hideHelpOver(rtfEd);
+  hideHelpOver(rtfEd->viewport());
+  hideHelpOver(Picture3);
+}
+
+bool WriteForm::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type == QEvent::Enter || type == QEvent::MouseMove) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    auto it = helpTexts_.constFind(w);
+    if (it != helpTexts_.constEnd()) {
+      // The box holds the text with plain line breaks.
+      QString shown = *it;
+      shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+      if (Text14->toPlainText() != shown) Text14->setPlainText(shown);
+      Text14->show();
+    } else if (helpHiders_.contains(w)) {
+      Text14->hide();
+    }
+  } else if (type == QEvent::FocusOut && watched == Combo1) {
+    // Opening the drop-down, leaving the window or a dialog taking the
+    // focus is no move to another control of the window.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const QWidget* now = QApplication::focusWidget();
+    if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && (!now || now->window() == this))
+      Combo1_LostFocus();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void WriteForm::setOuterWidthTwips(double width) {
+  const int frame = frameGeometry().width() - geometry().width();
+  resize(std::max(1, twips::toPx(width) - frame), height());
+}
+
+void WriteForm::Form_Load() {
+  // 1. Above every window that is not kept on top, and shown.
+  SetWindowPos(this, HWND_TOPMOST);
+  // It opens at the width that shows the side list; the frame is known now.
+  setOuterWidthTwips(kWideWidth);
+  // 2, 3.
+  Picture7->hide();
+  setBackColor(List1, colors::white);
+  setBackColor(ToText, colors::white);
+  ToText->setEnabled(true);
+  List1->setEnabled(true);
+  List2->hide();
+  // 4.
+  RowRecordMap.clear();
+  // 5. An empty box, so that leaving it untouched keeps the body.
+  Combo1->clear();
+  Combo1->addItems(stockPhrases());
+  Combo1->setCurrentIndex(-1);
+  Combo1->setEditText(QString());
+  // 6.
+  Option2->setEnabled(true);
+  // 7. The help box in view only while the main window shows explanations.
+  if (MainForm* main = MainForm::instance()) {
+    const double top = main->Check1->isChecked() ? kHelpTopShown : kHelpTopHidden;
+    twips::move(Text14, twips::left(Text14), top);
+  }
+  // 8.
+  shared::ListSource = 0;
+  LoadAddressList();
+}
+
+void WriteForm::LoadAddressList() {
+  List1->clear();
+  RowRecordMap.clear();
+  store::RecordFile f(paths::resolve(paths::kAddressFile), store::AddressRecord::kLength);
+  if (f.open()) {
+    QByteArray raw;
+    for (int n = 1; n <= store::kMaxRecords; ++n) {
+      if (f.read(n, raw) != store::ReadResult::Ok) break;
+      store::AddressBuffer().setBytes(raw);
+      List1->addItem(store::AddressBuffer().name());
+      RowRecordMap << int16_t(n);
+    }
+    f.close();
+  }
+  Text1->setText(QString::number(List1->count()));
+}
+
+void WriteForm::Command4_Click() {
+  List1->clear();
+  setBackColor(List1, colors::white);
+  setOuterWidthTwips(kWideWidth);
+  shared::ListSource = 0;
+  LoadAddressList();
+}
+
+void WriteForm::Command6_Click() {
+  setOuterWidthTwips(kNarrowWidth);
+  setBackColor(List1, colors::white);
+}
+
+void WriteForm::List1_MouseDown() {
+  Text2->setText(QStringLiteral("1"));
+  // A held mail is picked by the held-mail panel's own steps.
+  if (shared::ListSource == 10) return;
+  const int row = List1->currentRow();
+  if (row < 0 || row >= RowRecordMap.size() || !List1->item(row)->isSelected()) {
+    MsgBox(QStringLiteral("データが選択されていません"), MsgButtons::Ok, MsgIcon::Exclamation);
+    List1->setFocus();
+    return;
+  }
+  store::RecordFile f(paths::resolve(paths::kAddressFile), store::AddressRecord::kLength);
+  if (!f.open()) return;
+  QByteArray raw;
+  const store::ReadResult r = f.read(RowRecordMap[row], raw);
+  f.close();
+  if (r != store::ReadResult::Ok) return;
+  store::AddressBuffer().setBytes(raw);
+  ToText->setText(text::trimSpaces(store::AddressBuffer().address().left(60)));
+}
+
+void WriteForm::Combo1_LostFocus() { rtfEd->setPlainText(Combo1->currentText()); }
+
+void WriteForm::Option2_Click() {
+  ToText->clear();
+  ToText->setEnabled(false);
+  setBackColor(ToText, colors::allAddresses);
+  setBackColor(List1, colors::green);
+  const MsgResult answer =
+      MsgBox(QStringLiteral("アドレス帳に登録しているメールアドレスすべてに同様の件名、本文で送信します。\n\n"
+                            "件名、本文入力完了後、送信ボタンをクリックして下さい。"),
+             MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("確認"));
+  if (answer != MsgResult::Yes) {
+    setBackColor(List1, colors::white);
+    setBackColor(ToText, colors::white);
+    setOptionValue(Option2, false);
+  }
+}
+
+void WriteForm::Option1_Click() {
+  ToText->clear();
+  setBackColor(List1, colors::white);
+  ToText->setEnabled(true);
+  setBackColor(ToText, colors::white);
+}
+
+void WriteForm::SendComposedMail() {
+  // 1, 2.
+  Command9->setEnabled(false);
+  List2->hide();
+  AttachCommand->setEnabled(true);
+  Label7->setText(kSending);
+
+  // The run holds the window until its last turn; only the status line and
+  // the recipient box are redrawn between turns.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool allAddresses = Option2->isChecked();
+  const QString typedRecipient = ToText->text();
+  int turns = 0;
+  int failures = 0;
+  auto turn = [&](const QString& recipient) {
+    Label7->setText(kSending);
+    Label7->repaint();
+    ToText->repaint();
+    ++turns;
+    const SendOutcome outcome = SendOneMail(recipient, SubjectText->text(), rtfEd->toPlainText(), AttachText->text());
+    if (!outcome.ok) {
+      ++failures;
+      QApplication::restoreOverrideCursor();
+      MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+  };
+
+  if (!allAddresses) {
+    turn(ToText->text());
+  } else {
+    // Turn i uses record i, until a read reports the end of the file. The
+    // file is opened for each read, as no file stays open across a box.
+    const QString file = paths::resolve(paths::kAddressFile);
+    for (int n = 1; n <= store::kMaxRecords; ++n) {
+      store::RecordFile f(file, store::AddressRecord::kLength);
+      if (!f.open()) break;
+      QByteArray raw;
+      const store::ReadResult r = f.read(n, raw);
+      f.close();
+      if (r != store::ReadResult::Ok) break;
+      store::AddressBuffer().setBytes(raw);
+      const QString field = store::AddressBuffer().address();
+      ToText->setText(field);
+      turn(text::trimRight(field));
+    }
+  }
+  QApplication::restoreOverrideCursor();
+
+  if (failures > 0) {
+    // Nothing is claimed and nothing is lost: the mail stays in the window
+    // for another try.
+    if (allAddresses) ToText->setText(typedRecipient);
+    Label7->setText(QStringLiteral("%1件中%2件の送信に失敗しました。内容はそのまま残してあります。").arg(turns).arg(failures));
+    return;
+  }
+  Label7->setText(QStringLiteral("送信完了です。"));
+  ToText->clear();
+  SubjectText->clear();
+  rtfEd->clear();
+  Check1->setChecked(false);
+  AttachText->clear();
+  setOptionValue(Option2, false);
+  setBackColor(List1, colors::green);
+  close();
+}
+
+void WriteForm::Command3_Click() { close(); }
+
+QString WriteForm::openAttachmentDialog() {
+  AttachCommonDialog->selectFile(QString());
+  if (AttachCommonDialog->exec() != QDialog::Accepted) return QString();
+  return AttachCommonDialog->selectedFiles().value(0);
+}
+
+void WriteForm::AttachCommand_Click() {
+  AttachFirstFile({AttachText, List2, AttachCommand, Command9, Command10, chooseAttachment});
+}
+
+void WriteForm::Command9_Click() {
+  AttachMoreFile({AttachText, List2, AttachCommand, Command9, Command10, chooseAttachment});
+}
+
+void WriteForm::Command10_Click() {
+  CancelAttachments({AttachText, List2, AttachCommand, Command9, Command10, chooseAttachment});
+}
+
+void WriteForm::Command16_Click() {
+  if ((AttachListCounter & 1) == 0) {
+    setBackColor(Command16, colors::yellow);
+    Command16->setText(QStringLiteral("非表示"));
+    List2->hide();
+  } else {
+    setBackColor(Command16, colors::lightGrey);
+    Command16->setText(QStringLiteral("表示"));
+    List2->show();
+  }
+  ++AttachListCounter;
+}

@@ -1,0 +1,152 @@
+#pragma once
+// The compose window "新規作成": a recipient, a subject and a body, the
+// address side list, the stock opening phrases, the attachment panel and
+// sending, either to the typed recipient or to every address-book entry.
+// One window per process; closing it destroys it, and the next opening
+// loads it anew.
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QCheckBox;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QToolBar;
+class SideList;
+
+class WriteForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  // The window, created and loaded when it does not exist yet.
+  static WriteForm* instance();
+  // The window if it exists, else null.
+  static WriteForm* existing();
+  ~WriteForm() override;
+
+  // Controls, by their names.
+  QLineEdit* ToText = nullptr;          // recipient
+  QLineEdit* SubjectText = nullptr;     // subject
+  QPlainTextEdit* rtfEd = nullptr;      // body
+  QComboBox* Combo1 = nullptr;          // stock opening phrases
+  QList<QLabel*> Label2;                // "首記例", "件名", "宛先"
+  SideList* List1 = nullptr;            // address-book names or held-mail subjects
+  QLabel* Label1 = nullptr;             // "アドレス帳", above List1
+  QLineEdit* Text1 = nullptr;           // number of rows in List1
+  QLabel* Label3 = nullptr;             // "件数"
+  QLineEdit* Text2 = nullptr;           // hidden: "1" after a row was picked
+  QPlainTextEdit* Text14 = nullptr;     // help box
+  QLabel* Label7 = nullptr;             // status line of a send run
+  QGroupBox* Frame1 = nullptr;          // the two sending modes
+  QRadioButton* Option1 = nullptr;      // 取消: single recipient
+  QRadioButton* Option2 = nullptr;      // 一括送信: every address of the book
+  QCheckBox* Check1 = nullptr;          // "Check1"
+  QPushButton* Command1 = nullptr;      // 送信
+  QPushButton* Command3 = nullptr;      // 送信中止
+  QPushButton* Command4 = nullptr;      // アドレス帳
+  QPushButton* Command5 = nullptr;      // 本文に貼付
+  QPushButton* Command6 = nullptr;      // サイズ（小）
+  QPushButton* Command7 = nullptr;      // 宛先に貼付
+  QPushButton* Command8 = nullptr;      // 絵・顔文字
+  QPushButton* Command11 = nullptr;     // IMEパッドの説明
+  QPushButton* Command12 = nullptr;     // IMEパッドの表示
+  QPushButton* Command17 = nullptr;     // 下書き
+  QFrame* Picture7 = nullptr;           // held-mail panel
+  QPushButton* Command13 = nullptr;     // 保存
+  QPushButton* Command14 = nullptr;     // 呼出
+  QPushButton* Command15 = nullptr;     // 削除
+  QLabel* Picture3 = nullptr;           // lamp picture
+  // Attachment panel.
+  QLineEdit* AttachText = nullptr;      // full paths, comma-separated
+  QListWidget* List2 = nullptr;         // file titles
+  QPushButton* AttachCommand = nullptr; // 添付File
+  QPushButton* Command9 = nullptr;      // 追加
+  QPushButton* Command10 = nullptr;     // 取り消し
+  QPushButton* Command16 = nullptr;     // リスト
+  QFileDialog* AttachCommonDialog = nullptr;
+  QFileDialog* CommonDialog1 = nullptr;  // opening text files
+  QToolBar* tbToolBar = nullptr;
+
+  // Menu "ファイル(&F)".
+  QMenu* mFile = nullptr;
+  QAction* mnew = nullptr;
+  QAction* mopen = nullptr;
+  QAction* mprint = nullptr;
+  QAction* mline = nullptr;
+  QAction* mend = nullptr;
+  // Menu "編集".
+  QMenu* medit = nullptr;
+  QAction* mall = nullptr;
+  QAction* matamajump = nullptr;
+  QAction* mbunmatujump = nullptr;
+  QAction* mline3 = nullptr;
+  QAction* mcut = nullptr;
+  QAction* mcopy = nullptr;
+  QAction* mpaste = nullptr;
+
+  // Record numbers behind the rows of List1, row k → entry k.
+  QList<int16_t> RowRecordMap;
+  // Parity of "リスト".
+  int16_t AttachListCounter = 0;
+
+  // Chooses a file for the attachment panel: its full path, or an empty
+  // text when cancelled. The file-open dialog unless replaced (tests).
+  std::function<QString()> chooseAttachment;
+
+  // A toolbar button by its key ("New" … "Underline"); null for others.
+  QAction* toolButton(const QString& key) const { return toolButtons_.value(key); }
+  // The help text of a control, or an empty text when it has none.
+  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+
+  // Fills List1, RowRecordMap and Text1 from the address book.
+  void LoadAddressList();
+  // The window's outer width, in twips.
+  void setOuterWidthTwips(double width);
+
+  // The stock opening phrases, in their order.
+  static QStringList stockPhrases();
+
+ public slots:
+  void SendComposedMail();     // 送信 (Command1)
+  void Command3_Click();       // 送信中止
+  void Command4_Click();       // アドレス帳
+  void Command6_Click();       // サイズ（小）
+  void Option1_Click();        // 取消
+  void Option2_Click();        // 一括送信
+  void List1_MouseDown();      // a mouse button pressed over the side list
+  void Combo1_LostFocus();     // the body becomes the phrase
+  void AttachCommand_Click();  // 添付File
+  void Command9_Click();       // 追加
+  void Command10_Click();      // 取り消し
+  void Command16_Click();      // リスト
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  WriteForm();
+  void buildControls();
+  void buildMenus();
+  void buildToolBar();
+  void setHelpTexts();
+  void setHelpText(QWidget* control, const QString& text);
+  void hideHelpOver(QWidget* control);
+  void Form_Load();
+  QString openAttachmentDialog();
+
+  QWidget* surface_ = nullptr;
+  QHash<const QWidget*, QString> helpTexts_;
+  QList<const QWidget*> helpHiders_;
+  QHash<QString, QAction*> toolButtons_;
+};

@@ -1,0 +1,517 @@
+#include "MimeBuild.h"
+
+#include "MailLibCommon.h"
+#include "platform/Text.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <algorithm>
+#include <cerrno>
+#include <gmime/gmime.h>
+#include <iconv.h>
+
+namespace maillib {
+namespace {
+
+// Lines of a header are kept within this many characters where possible.
+constexpr int kLineLimit = 76;
+// RFC 2047: an encoded word is at most 75 characters long.
+constexpr int kMaxWord = 75;
+// RFC 5321: a line of the message body is at most 998 octets.
+constexpr int kMaxBodyLine = 998;
+
+bool isPrintableAscii(const QString& s) {
+  for (QChar c : s)
+    if (c.unicode() < 0x20 || c.unicode() > 0x7E) return false;
+  return true;
+}
+
+// Line breaks and tabs have no place inside one header line.
+QString flatten(const QString& s) {
+  QString out = s;
+  for (QChar& c : out)
+    if (c == u'\r' || c == u'\n' || c == u'\t') c = u' ';
+  return out;
+}
+
+// The text split into whole code points, so a surrogate pair is never cut.
+QStringList codePoints(const QString& s) {
+  QStringList out;
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+      out << s.mid(i, 2);
+      ++i;
+    } else {
+      out << QString(s[i]);
+    }
+  }
+  return out;
+}
+
+// RFC 2047 Q form of UTF-8 bytes, with only the characters that are safe
+// in every header position left as they are.
+QByteArray qEncoded(const QByteArray& bytes) {
+  QByteArray out;
+  for (unsigned char c : bytes) {
+    if (c == ' ') {
+      out += '_';
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '*' ||
+               c == '+' || c == '-' || c == '/') {
+      out += char(c);
+    } else {
+      out += '=';
+      out += QByteArray::number(c, 16).toUpper().rightJustified(2, '0');
+    }
+  }
+  return out;
+}
+
+// Encoded words for `text`, the first at most `firstMax` characters long,
+// the others at most 75. Each word is a complete piece of its own: in
+// ISO-2022-JP it starts and ends in ASCII state, so every word decodes alone.
+//
+// Readers that join adjacent words of one charset and encoding before
+// decoding (GMime does) lose everything after a base64 "=" padding inside
+// the run. So every word but the last carries a multiple of 3 bytes; where
+// no split point gives that, the padded word is followed by a word in the
+// Q form, which such readers do not join with it.
+QList<QByteArray> encodedWords(const QString& text, int firstMax) {
+  const bool jis = toIso2022jp(text).has_value();
+  const QByteArray prefix = jis ? QByteArrayLiteral("=?ISO-2022-JP?B?") : QByteArrayLiteral("=?UTF-8?B?");
+  const QStringList all = codePoints(text);
+  auto joined = [&](qsizetype from, qsizetype n) { return all.mid(from, n).join(QString()); };
+  auto bytesOf = [&](qsizetype from, qsizetype n) {
+    const QString s = joined(from, n);
+    return jis ? toIso2022jp(s).value_or(QByteArray()) : s.toUtf8();
+  };
+  auto bWord = [&](qsizetype from, qsizetype n) { return prefix + bytesOf(from, n).toBase64() + "?="; };
+  auto qWord = [&](qsizetype from, qsizetype n) { return "=?UTF-8?Q?" + qEncoded(joined(from, n).toUtf8()) + "?="; };
+
+  QList<QByteArray> words;
+  qsizetype pos = 0;
+  int max = firstMax;
+  bool qNext = false;
+  while (pos < all.size()) {
+    auto make = [&](qsizetype from, qsizetype count) { return qNext ? qWord(from, count) : bWord(from, count); };
+    // The longest run of characters that fits (at least one).
+    qsizetype n = 1;
+    while (pos + n < all.size() && make(pos, n + 1).size() <= max) ++n;
+    bool padded = false;
+    if (!qNext && pos + n < all.size()) {
+      qsizetype k = n;
+      while (k >= 1 && bytesOf(pos, k).size() % 3 != 0) --k;
+      if (k >= 1)
+        n = k;
+      else
+        padded = bytesOf(pos, n).size() % 3 != 0;
+    }
+    words << make(pos, n);
+    pos += n;
+    max = kMaxWord;
+    qNext = padded;
+  }
+  return words;
+}
+
+// Joins atoms with single spaces, folding ("\n ") in place of a space where
+// the line would grow past the limit.
+class Folder {
+ public:
+  explicit Folder(int used) : line_(used) {}
+  void add(const QByteArray& atom, bool spaceBefore = true) {
+    if (first_) {
+      out_ += atom;
+      line_ += int(atom.size());
+      first_ = false;
+      return;
+    }
+    if (spaceBefore && line_ + 1 + atom.size() > kLineLimit) {
+      out_ += "\n ";
+      line_ = 1;
+    } else if (spaceBefore) {
+      out_ += ' ';
+      ++line_;
+    }
+    out_ += atom;
+    line_ += int(atom.size());
+  }
+  QByteArray result() const { return out_; }
+
+ private:
+  QByteArray out_;
+  int line_;
+  bool first_ = true;
+};
+
+QByteArray quoted(const QString& s) {
+  QByteArray out = "\"";
+  for (char c : s.toLatin1()) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + '"';
+}
+
+// One address item for a header: kept as typed when it is plain ASCII; a
+// display name outside ASCII becomes encoded words before "<address>".
+void addAddressItem(Folder& f, const QString& item, bool last) {
+  const QByteArray comma = last ? QByteArray() : QByteArrayLiteral(",");
+  if (isPrintableAscii(item)) {
+    // Atoms split at spaces, so a long list folds between words.
+    const QStringList parts = item.split(u' ');
+    for (qsizetype i = 0; i < parts.size(); ++i)
+      f.add(parts[i].toLatin1() + (i + 1 == parts.size() ? comma : QByteArray()));
+    return;
+  }
+  const qsizetype lt = item.lastIndexOf(u'<');
+  if (lt < 0 || !item.endsWith(u'>')) {
+    // An address outside ASCII has no encoded form; it goes over as UTF-8.
+    f.add(item.toUtf8() + comma);
+    return;
+  }
+  QString name = item.left(lt).trimmed();
+  if (name.size() >= 2 && name.startsWith(u'"') && name.endsWith(u'"')) name = name.mid(1, name.size() - 2);
+  const QString address = item.mid(lt);
+  if (!name.isEmpty()) {
+    if (isPrintableAscii(name)) {
+      f.add(quoted(name));
+    } else {
+      for (const QByteArray& w : encodedWords(name, kMaxWord)) f.add(w);
+    }
+  }
+  f.add(address.toUtf8() + comma);
+}
+
+// RFC 2231 attribute characters: everything else is written as %XX.
+bool isAttrChar(unsigned char c) {
+  if (c >= 'a' && c <= 'z') return true;
+  if (c >= 'A' && c <= 'Z') return true;
+  if (c >= '0' && c <= '9') return true;
+  return QByteArray("!#$&+-.^_`|~").contains(char(c));
+}
+
+QByteArray percentEncoded(const QString& s) {
+  QByteArray out;
+  for (unsigned char c : s.toUtf8()) {
+    if (isAttrChar(c)) {
+      out += char(c);
+    } else {
+      out += '%';
+      out += QByteArray::number(c, 16).toUpper().rightJustified(2, '0');
+    }
+  }
+  return out;
+}
+
+// A file-name parameter. Plain ASCII names are quoted; others are written
+// in RFC 2231 form as UTF-8, split into numbered pieces at character
+// boundaries when one line would not hold them (some readers decode each
+// piece alone).
+QByteArray fileNameParameter(const QByteArray& attribute, const QString& name) {
+  if (isPrintableAscii(name)) return ";\n " + attribute + '=' + quoted(name);
+  const QByteArray whole = attribute + "*=UTF-8''" + percentEncoded(name);
+  if (1 + whole.size() + 1 <= kLineLimit) return ";\n " + whole;
+  QByteArray out;
+  QByteArray piece;
+  int n = 0;
+  auto head = [&] {
+    return attribute + '*' + QByteArray::number(n) + "*=" + (n == 0 ? QByteArrayLiteral("UTF-8''") : QByteArray());
+  };
+  for (const QString& cp : codePoints(name)) {
+    const QByteArray enc = percentEncoded(cp);
+    if (!piece.isEmpty() && 1 + head().size() + piece.size() + enc.size() + 1 > kLineLimit) {
+      out += ";\n " + head() + piece;
+      ++n;
+      piece.clear();
+    }
+    piece += enc;
+  }
+  out += ";\n " + head() + piece;
+  return out;
+}
+
+// The same name for readers that look only at the Content-Type's "name":
+// encoded words inside quotes, as the common mail programs write it.
+QByteArray nameParameter(const QString& name) {
+  if (isPrintableAscii(name)) return ";\n name=" + quoted(name);
+  QByteArray out = ";\n name=\"";
+  const QList<QByteArray> words = encodedWords(name, kLineLimit - 8);
+  for (qsizetype i = 0; i < words.size(); ++i) out += (i ? QByteArrayLiteral("\n ") : QByteArray()) + words[i];
+  return out + '"';
+}
+
+// Replaces what GMime would write after "Name:" with our own text.
+void setRawHeader(GMimeObject* object, const char* name, const QByteArray& value) {
+  g_mime_object_set_header(object, name, "", nullptr);
+  GMimeHeader* h = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
+  const QByteArray raw = (value.isEmpty() ? QByteArray() : QByteArrayLiteral(" ") + value) + '\n';
+  g_mime_header_set_raw_value(h, raw.constData());
+}
+
+// Content from bytes; GMime takes its own copy.
+void setContent(GMimePart* part, const QByteArray& bytes) {
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
+  GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(part, wrapper);
+  g_object_unref(wrapper);
+  g_object_unref(stream);
+}
+
+bool hasLongLine(const QByteArray& bytes) {
+  for (const QByteArray& line : bytes.split('\n')) {
+    const qsizetype len = line.endsWith('\r') ? line.size() - 1 : line.size();
+    if (len > kMaxBodyLine) return true;
+  }
+  return false;
+}
+
+bool isAscii(const QString& s) {
+  for (QChar c : s)
+    if (c.unicode() > 0x7F) return false;
+  return true;
+}
+
+GMimePart* textPart(const QString& body) {
+  QString text = text::toCrLf(body);
+  // Text lines end with CR LF, the last one included.
+  if (!text.isEmpty() && !text.endsWith(u'\n')) text += QStringLiteral("\r\n");
+  GMimePart* part = g_mime_part_new_with_type("text", "plain");
+  GMimeObject* obj = GMIME_OBJECT(part);
+  QByteArray bytes;
+  const std::optional<QByteArray> jis = isAscii(text) ? std::nullopt : toIso2022jp(text);
+  if (isAscii(text)) {
+    bytes = text.toLatin1();
+    g_mime_object_set_content_type_parameter(obj, "charset", "US-ASCII");
+    setContent(part, bytes);
+    g_mime_part_set_content_encoding(part, hasLongLine(bytes) ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
+                                                              : GMIME_CONTENT_ENCODING_7BIT);
+  } else if (jis) {
+    // The form Japanese mail readers expect; 7 bit unless a line is too long.
+    bytes = *jis;
+    g_mime_object_set_content_type_parameter(obj, "charset", "ISO-2022-JP");
+    setContent(part, bytes);
+    g_mime_part_set_content_encoding(part, hasLongLine(bytes) ? GMIME_CONTENT_ENCODING_BASE64
+                                                              : GMIME_CONTENT_ENCODING_7BIT);
+  } else {
+    bytes = text.toUtf8();
+    g_mime_object_set_content_type_parameter(obj, "charset", "UTF-8");
+    setContent(part, bytes);
+    // Quoted-printable for mostly-ASCII text, base64 otherwise.
+    g_mime_part_set_content_encoding(part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+  }
+  return part;
+}
+
+std::optional<QByteArray> readAttachment(const QString& path, QString* error) {
+  const QFileInfo fi(path);
+  auto fail = [&](const QString& why) -> std::optional<QByteArray> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  if (path.isEmpty()) return fail(QStringLiteral("添付ファイルの名前が空です。"));
+  if (!fi.exists()) return fail(QStringLiteral("添付ファイル「%1」が見つかりません。").arg(path));
+  if (fi.isDir()) return fail(QStringLiteral("添付ファイル「%1」はフォルダです。ファイルを選んで下さい。").arg(path));
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    if (!fi.isReadable())
+      return fail(QStringLiteral("添付ファイル「%1」を読み込めません（読み取りが許可されていません）。").arg(path));
+    return fail(QStringLiteral("添付ファイル「%1」を読み込めません（%2）。").arg(path, f.errorString()));
+  }
+  QByteArray data = f.readAll();
+  if (f.error() != QFileDevice::NoError)
+    return fail(QStringLiteral("添付ファイル「%1」を読み込めません（%2）。").arg(path, f.errorString()));
+  return data;
+}
+
+GMimePart* attachmentPart(const QString& path, const QByteArray& data) {
+  const QString name = QFileInfo(path).fileName();
+  const QString type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+  const QByteArray mime = type.isEmpty() || !type.contains(u'/') ? QByteArrayLiteral("application/octet-stream")
+                                                                  : type.toLatin1();
+  const qsizetype slash = mime.indexOf('/');
+  GMimePart* part = g_mime_part_new_with_type(mime.left(slash).constData(), mime.mid(slash + 1).constData());
+  setContent(part, data);
+  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  GMimeObject* obj = GMIME_OBJECT(part);
+  setRawHeader(obj, "Content-Type", mime + nameParameter(name));
+  setRawHeader(obj, "Content-Disposition", "attachment" + fileNameParameter("filename", name));
+  return part;
+}
+
+QByteArray messageIdDomain(const QString& from) {
+  const QStringList items = splitAddressList(from);
+  const QString address = items.isEmpty() ? QString() : bareAddress(items.first());
+  const QString domain = address.section(u'@', -1);
+  if (!address.contains(u'@') || domain.isEmpty() || !isPrintableAscii(domain) || domain.contains(u' ') ||
+      domain.contains(u'>'))
+    return QByteArrayLiteral("localhost");
+  return domain.toLatin1();
+}
+
+}  // namespace
+
+QStringList splitAddressList(const QString& list) {
+  QStringList out;
+  QString cur;
+  bool inQuotes = false;
+  int angle = 0;
+  auto flush = [&] {
+    const QString t = cur.trimmed();
+    if (!t.isEmpty()) out << t;
+    cur.clear();
+  };
+  for (qsizetype i = 0; i < list.size(); ++i) {
+    const QChar c = list[i];
+    if (c == u'"' && (i == 0 || list[i - 1] != u'\\')) inQuotes = !inQuotes;
+    if (!inQuotes && c == u'<') ++angle;
+    if (!inQuotes && c == u'>' && angle > 0) --angle;
+    if (!inQuotes && angle == 0 && (c == u',' || c == u';')) {
+      flush();
+      continue;
+    }
+    cur += c;
+  }
+  flush();
+  return out;
+}
+
+QString bareAddress(const QString& item) {
+  const qsizetype lt = item.lastIndexOf(u'<');
+  if (lt >= 0) {
+    const qsizetype gt = item.indexOf(u'>', lt);
+    return item.mid(lt + 1, (gt < 0 ? item.size() : gt) - lt - 1).trimmed();
+  }
+  return item.trimmed();
+}
+
+QStringList splitAttachmentList(const QString& list) {
+  const QStringList pieces = list.split(u',');
+  QStringList out;
+  qsizetype i = 0;
+  while (i < pieces.size()) {
+    if (pieces[i].trimmed().isEmpty()) {
+      ++i;
+      continue;
+    }
+    QString candidate;
+    qsizetype found = -1;
+    for (qsizetype j = i; j < pieces.size(); ++j) {
+      candidate += (j > i ? QStringLiteral(",") : QString()) + pieces[j];
+      if (QFileInfo(candidate).isFile()) {
+        found = j;
+        break;
+      }
+    }
+    if (found < 0) {
+      // Names no file: kept as it is, so the failure names it.
+      out << pieces[i];
+      ++i;
+    } else {
+      out << candidate;
+      i = found + 1;
+    }
+  }
+  return out;
+}
+
+std::optional<QByteArray> toIso2022jp(const QString& text) {
+  if (text.isEmpty()) return QByteArray();
+  iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  QByteArray in = text.toUtf8();
+  QByteArray out(in.size() * 3 + 16, '\0');
+  char* inPtr = in.data();
+  size_t inLeft = size_t(in.size());
+  char* outPtr = out.data();
+  size_t outLeft = size_t(out.size());
+  bool ok = true;
+  while (inLeft > 0) {
+    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1)) break;
+    if (errno != E2BIG) {
+      ok = false;
+      break;
+    }
+    const qsizetype used = outPtr - out.data();
+    out.resize(out.size() * 2);
+    outPtr = out.data() + used;
+    outLeft = size_t(out.size() - used);
+  }
+  // Back to ASCII at the end.
+  if (ok && iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == size_t(-1)) ok = false;
+  iconv_close(cd);
+  if (!ok) return std::nullopt;
+  out.truncate(outPtr - out.data());
+  return out;
+}
+
+QByteArray encodeUnstructured(const QString& value, int used) {
+  const QString v = flatten(value);
+  Folder f(used);
+  if (isPrintableAscii(v) && !v.contains(u"=?")) {
+    for (const QString& atom : v.split(u' ')) f.add(atom.toLatin1());
+    return f.result();
+  }
+  const QList<QByteArray> words = encodedWords(v, std::max(kLineLimit - used, 24));
+  for (const QByteArray& w : words) f.add(w);
+  return f.result();
+}
+
+QByteArray encodeAddressList(const QString& list, int used) {
+  const QStringList items = splitAddressList(flatten(list));
+  Folder f(used);
+  for (qsizetype i = 0; i < items.size(); ++i) addAddressItem(f, items[i], i + 1 == items.size());
+  return f.result();
+}
+
+std::optional<QByteArray> buildMessage(const OutgoingMail& mail, QString* error) {
+  ensureInitialized();
+  // Every file first: a missing one fails the send before anything is built.
+  QList<QByteArray> contents;
+  for (const QString& path : mail.attachments) {
+    std::optional<QByteArray> data = readAttachment(path, error);
+    if (!data) return std::nullopt;
+    contents << *data;
+  }
+
+  GMimeMessage* message = g_mime_message_new(FALSE);
+  GMimeObject* m = GMIME_OBJECT(message);
+  setRawHeader(m, "From", encodeAddressList(mail.from, 6));
+  setRawHeader(m, "To", encodeAddressList(mail.to, 4));
+  setRawHeader(m, "Subject", encodeUnstructured(mail.subject, 9));
+  GDateTime* now = g_date_time_new_now_local();
+  g_mime_message_set_date(message, now);
+  g_date_time_unref(now);
+  char* id = g_mime_utils_generate_message_id(messageIdDomain(mail.from).constData());
+  g_mime_message_set_message_id(message, id);
+  g_free(id);
+
+  GMimePart* text = textPart(mail.body);
+  if (mail.attachments.isEmpty()) {
+    g_mime_message_set_mime_part(message, GMIME_OBJECT(text));
+  } else {
+    GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+    g_mime_multipart_add(mixed, GMIME_OBJECT(text));
+    for (qsizetype i = 0; i < mail.attachments.size(); ++i) {
+      GMimePart* part = attachmentPart(mail.attachments[i], contents[i]);
+      g_mime_multipart_add(mixed, GMIME_OBJECT(part));
+      g_object_unref(part);
+    }
+    g_mime_message_set_mime_part(message, GMIME_OBJECT(mixed));
+    g_object_unref(mixed);
+  }
+  g_object_unref(text);
+
+  GMimeFormatOptions* options = g_mime_format_options_new();
+  g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+  GMimeStream* out = g_mime_stream_mem_new();
+  g_mime_object_write_to_stream(m, options, out);
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out));
+  QByteArray result(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
+  g_object_unref(out);
+  g_mime_format_options_free(options);
+  g_object_unref(message);
+  return result;
+}
+
+}  // namespace maillib

@@ -1,0 +1,48 @@
+// The program's entry. A headless send (--send) runs right here, in a
+// process that loads only the text, settings and mail libraries: scripts
+// send mail after mail, and loading the window libraries would cost more
+// than the send itself. Everything else continues in the full program
+// beside this executable, in the same process.
+#include "composer/SendCommand.h"
+#include "platform/Paths.h"
+#include "shell/CommandLine.h"
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+// The full program, in the folder of this executable.
+constexpr const char* kFullProgram = "tomoshibi-main";
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  if (args.contains(QStringLiteral("--send"))) {
+    const CommandLine cl = parseCommandLine(args);
+    // A command line in error goes on to the full program, which explains it.
+    if (cl.error.isEmpty() && cl.send) {
+      QCoreApplication app(argc, argv);
+      if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
+      return RunSendCommand(cl);
+    }
+  }
+
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) {
+    std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(errno));
+    return 127;
+  }
+  self[n] = '\0';
+  std::string full(self);
+  full = full.substr(0, full.rfind('/') + 1) + kFullProgram;
+  execv(full.c_str(), argv);
+  std::fprintf(stderr, "tomoshibi: %s: %s\n", full.c_str(), std::strerror(errno));
+  return 127;
+}

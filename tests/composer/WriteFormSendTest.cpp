@@ -1,0 +1,271 @@
+// "送信" in the compose window against the local aiosmtpd: the window calls
+// the real mail library, and what arrives is parsed as a reader would.
+#include "ComposeFixture.h"
+
+#include "composer/BackColor.h"
+#include "platform/Text.h"
+#include "settings/AccountSettings.h"
+#include "support/MailServers.h"
+#include "support/ParsedMail.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextCursor>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kDone = QStringLiteral("送信完了です。");
+
+class ComposeAndSend : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    MailServers::Options o;
+    o.smtpReject = {QStringLiteral("refused@example.com")};
+    servers_ = new MailServers(o);
+  }
+  static void TearDownTestSuite() {
+    delete servers_;
+    servers_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();
+    already_ = int(servers_->received().size());
+    useServer(QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort()));
+    AccountSettings().MailAddress = QStringLiteral("tomo@localhost");
+  }
+  void TearDown() override { AccountSettings() = AccountSettingsRecord{}; }
+
+  static void useServer(const QString& s) { AccountSettings().SmtpServer = s; }
+  // What arrived during this test.
+  QList<MailServers::Received> arrived() const { return servers_->received().mid(already_); }
+  // "All addresses" chosen and confirmed.
+  static void chooseAllAddresses(Compose& c) {
+    MsgBoxAnswerer yes;
+    yes.answer(QMessageBox::Yes);
+    c->Option2->click();
+  }
+  QString file(const QString& name, const QByteArray& data) {
+    home_.write(name, data);
+    return home_.path() + u'/' + name;
+  }
+
+  static MailServers* servers_;
+  TempHome home_;
+  int already_ = 0;
+};
+
+MailServers* ComposeAndSend::servers_ = nullptr;
+
+int closedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+QString crlf(QString s) {
+  s.replace(u'\n', QStringLiteral("\r\n"));
+  return s;
+}
+
+}  // namespace
+
+// As a user would: an address from the side list, a stock phrase, two
+// attached files, "送信".
+TEST_F(ComposeAndSend, AComposedMailArrivesWholeAndTheWindowCloses) {
+  addAddress(home_, QStringLiteral("自分"), QStringLiteral("tomo@example.com"));
+  QByteArray picture;
+  for (int i = 0; i < 5000; ++i) picture += char(i * 31 % 256);
+  const QString p1 = file(QStringLiteral("写真.jpg"), picture);
+  const QString p2 = file(QStringLiteral("メモ.txt"), "memo\r\n");
+  Compose c;
+  c.pressSideList(0);
+  c->SubjectText->setText(QStringLiteral("来週の打ち合わせ"));
+  c->Combo1->setFocus();
+  c->Combo1->setCurrentIndex(3);
+  QTest::mouseClick(c->rtfEd->viewport(), Qt::LeftButton);
+  c->rtfEd->moveCursor(QTextCursor::End);
+  c->rtfEd->insertPlainText(QStringLiteral("\n火曜の午後でいかがでしょうか。"));
+  c.chooseFiles({p1, p2});
+  c->AttachCommand->click();
+  c->Command9->click();
+  c->Check1->setChecked(true);
+
+  MsgBoxAnswerer boxes;
+  c->Command1->click();
+  EXPECT_TRUE(boxes.seen().isEmpty());
+  ASSERT_TRUE(c.alive());
+  EXPECT_EQ(c->Label7->text(), kDone);
+  EXPECT_FALSE(c->isVisible());
+  EXPECT_TRUE(c->ToText->text().isEmpty());
+  EXPECT_TRUE(c->SubjectText->text().isEmpty());
+  EXPECT_TRUE(c->rtfEd->toPlainText().isEmpty());
+  EXPECT_TRUE(c->AttachText->text().isEmpty());
+  EXPECT_FALSE(c->Check1->isChecked());
+  destroyClosed();
+  EXPECT_FALSE(c.alive());
+
+  const auto got = arrived();
+  ASSERT_EQ(got.size(), 1);
+  EXPECT_EQ(got[0].rcptTos, QStringList{QStringLiteral("tomo@example.com")});
+  EXPECT_EQ(got[0].mailFrom, QStringLiteral("tomo@localhost"));
+  const ParsedMail p = parseMail(got[0].data);
+  EXPECT_EQ(p.subject, QStringLiteral("来週の打ち合わせ"));
+  EXPECT_EQ(p.to, QStringLiteral("tomo@example.com"));
+  EXPECT_EQ(p.from, QStringLiteral("tomo@localhost"));
+  EXPECT_EQ(p.text, crlf(QStringLiteral("いつもお世話になっております。\n火曜の午後でいかがでしょうか。\n")));
+  ASSERT_EQ(p.attachments.size(), 2);
+  EXPECT_EQ(p.attachments[0].fileName, QStringLiteral("写真.jpg"));
+  EXPECT_EQ(p.attachments[0].data, picture);
+  EXPECT_EQ(p.attachments[1].fileName, QStringLiteral("メモ.txt"));
+  EXPECT_EQ(p.attachments[1].data, QByteArray("memo\r\n"));
+}
+
+TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
+  const QString attached = file(QStringLiteral("a.txt"), "A");
+  Compose c;
+  c->ToText->setText(QStringLiteral("tomo@example.com"));
+  c->SubjectText->setText(QStringLiteral("届かない件名"));
+  c->rtfEd->setPlainText(QStringLiteral("消えてはいけない本文"));
+  c.chooseFiles({attached});
+  c->AttachCommand->click();
+
+  // The server is down.
+  useServer(QStringLiteral("127.0.0.1:%1").arg(closedPort()));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_EQ(boxes.seen()[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(boxes.seen()[0].buttons, QMessageBox::Ok);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("接続できません"))) << boxes.seen()[0].text.toStdString();
+  }
+  destroyClosed();
+  ASSERT_TRUE(c.alive());
+  EXPECT_TRUE(c->isVisible());
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("1件中1件の送信に失敗しました。内容はそのまま残してあります。"));
+  EXPECT_EQ(c->ToText->text(), QStringLiteral("tomo@example.com"));
+  EXPECT_EQ(c->SubjectText->text(), QStringLiteral("届かない件名"));
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("消えてはいけない本文"));
+  EXPECT_EQ(c->AttachText->text(), attached);
+  EXPECT_TRUE(arrived().isEmpty());
+
+  // Back up: the same window sends it.
+  useServer(QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort()));
+  MsgBoxAnswerer none;
+  c->Command1->click();
+  EXPECT_TRUE(none.seen().isEmpty());
+  destroyClosed();
+  EXPECT_FALSE(c.alive());
+  ASSERT_EQ(arrived().size(), 1);
+  EXPECT_EQ(parseMail(arrived()[0].data).subject, QStringLiteral("届かない件名"));
+}
+
+TEST_F(ComposeAndSend, SingleModePassesTheTypedRecipientTextOn) {
+  Compose c;
+  c->ToText->setText(QStringLiteral("one@example.com, two@example.com"));
+  c->SubjectText->setText(QStringLiteral("  spaces kept  "));
+  c->Command1->click();
+  const auto got = arrived();
+  ASSERT_EQ(got.size(), 1);
+  EXPECT_EQ(got[0].rcptTos, (QStringList{QStringLiteral("one@example.com"), QStringLiteral("two@example.com")}));
+  const ParsedMail p = parseMail(got[0].data);
+  EXPECT_EQ(p.rawHeader("To"), QByteArray("one@example.com, two@example.com"));
+}
+
+TEST_F(ComposeAndSend, AllAddressesModeSendsOneMailPerRecordInOrder) {
+  addAddress(home_, QStringLiteral("一"), QStringLiteral("first@example.com   "));
+  addAddress(home_, QStringLiteral("二"), QStringLiteral("second@example.com"));
+  addAddress(home_, QStringLiteral("三"), QStringLiteral("third@example.com"));
+  Compose c;
+  chooseAllAddresses(c);
+  c->SubjectText->setText(QStringLiteral("皆様へ"));
+  c->rtfEd->setPlainText(QStringLiteral("一斉にお知らせします。"));
+  MsgBoxAnswerer boxes;
+  c->Command1->click();
+  EXPECT_TRUE(boxes.seen().isEmpty());
+  ASSERT_TRUE(c.alive());
+  EXPECT_EQ(c->Label7->text(), kDone);
+  EXPECT_FALSE(c->Option2->isChecked());
+  EXPECT_EQ(backColor(c->List1), QColor(0, 128, 0));
+  destroyClosed();
+  EXPECT_FALSE(c.alive());
+
+  const auto got = arrived();
+  ASSERT_EQ(got.size(), 3);
+  EXPECT_EQ(got[0].rcptTos, QStringList{QStringLiteral("first@example.com")});
+  EXPECT_EQ(got[1].rcptTos, QStringList{QStringLiteral("second@example.com")});
+  EXPECT_EQ(got[2].rcptTos, QStringList{QStringLiteral("third@example.com")});
+  for (const auto& r : got) {
+    const ParsedMail p = parseMail(r.data);
+    EXPECT_EQ(p.subject, QStringLiteral("皆様へ"));
+    EXPECT_EQ(p.text, QStringLiteral("一斉にお知らせします。\r\n"));
+  }
+  // Trailing spaces removed: the To header holds the bare address.
+  EXPECT_EQ(parseMail(got[0].data).rawHeader("To"), QByteArray("first@example.com"));
+}
+
+TEST_F(ComposeAndSend, AnEmptyAddressBookSendsNothingAndStillEnds) {
+  Compose c;
+  chooseAllAddresses(c);
+  c->SubjectText->setText(QStringLiteral("誰にも"));
+  MsgBoxAnswerer boxes;
+  c->Command1->click();
+  EXPECT_TRUE(boxes.seen().isEmpty());
+  ASSERT_TRUE(c.alive());
+  EXPECT_EQ(c->Label7->text(), kDone);
+  EXPECT_TRUE(c->SubjectText->text().isEmpty());
+  EXPECT_FALSE(c->isVisible());
+  destroyClosed();
+  EXPECT_TRUE(arrived().isEmpty());
+}
+
+TEST_F(ComposeAndSend, ARefusalInTheSecondOfThreeTurnsShowsOneBoxAndTheThirdIsSent) {
+  addAddress(home_, QStringLiteral("一"), QStringLiteral("first@example.com"));
+  addAddress(home_, QStringLiteral("拒否"), QStringLiteral("refused@example.com"));
+  addAddress(home_, QStringLiteral("三"), QStringLiteral("third@example.com"));
+  const QString attached = file(QStringLiteral("資料.txt"), "data");
+  Compose c;
+  chooseAllAddresses(c);
+  c->SubjectText->setText(QStringLiteral("お知らせ"));
+  c->rtfEd->setPlainText(QStringLiteral("本文"));
+  c.chooseFiles({attached});
+  c->AttachCommand->click();
+  MsgBoxAnswerer boxes;
+  c->Command1->click();
+  ASSERT_EQ(boxes.seen().size(), 1);
+  EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+  EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("refused@example.com"))) << boxes.seen()[0].text.toStdString();
+
+  const auto got = arrived();
+  ASSERT_EQ(got.size(), 2);
+  EXPECT_EQ(got[0].rcptTos, QStringList{QStringLiteral("first@example.com")});
+  EXPECT_EQ(got[1].rcptTos, QStringList{QStringLiteral("third@example.com")});
+
+  // Not claimed as done: the window stays with the mail as it was.
+  destroyClosed();
+  ASSERT_TRUE(c.alive());
+  EXPECT_TRUE(c->isVisible());
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("3件中1件の送信に失敗しました。内容はそのまま残してあります。"));
+  EXPECT_EQ(c->SubjectText->text(), QStringLiteral("お知らせ"));
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("本文"));
+  EXPECT_EQ(c->AttachText->text(), attached);
+  EXPECT_TRUE(c->Option2->isChecked());
+  EXPECT_TRUE(c->ToText->text().isEmpty());
+  EXPECT_FALSE(c->ToText->isEnabled());
+}

@@ -1,0 +1,174 @@
+// MailLibSmtpSendMail against the local aiosmtpd: envelopes, SMTP AUTH,
+// STARTTLS, refusals and their error texts.
+#include "reception/MailLib.h"
+#include "settings/AccountSettings.h"
+#include "support/MailServers.h"
+#include "support/ParsedMail.h"
+#include "support/TempHome.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QString errorText() {
+  QString buffer(8192, QChar(u' '));
+  int length = 8192;
+  MailLibGetErrorText(0, buffer, length);
+  return buffer.left(length);
+}
+
+int send(const QString& server, const QString& to, const QString& subject = QStringLiteral("件名"),
+         const QString& attachments = QString(), const QString& from = QStringLiteral("tomo@localhost")) {
+  return MailLibSmtpSendMail(server, to, nullptr, nullptr, from, subject, QStringLiteral("本文"), nullptr, attachments, 0);
+}
+
+QString local(const MailServers& s) { return QStringLiteral("127.0.0.1:%1").arg(s.smtpPort()); }
+
+void setAccount(const QString& id, const QString& password) {
+  AccountSettings().UserId = id;
+  AccountSettings().Password = password;
+}
+
+// A port on which nothing listens: one just given out and released.
+int closedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+}  // namespace
+
+TEST(SmtpSend, EveryRecipientOfTheTextIsAnEnvelopeRecipient) {
+  TempHome home;
+  setAccount(QString(), QString());
+  MailServers servers;
+  ASSERT_TRUE(servers.ok()) << servers.error().toStdString();
+  const QString to = QStringLiteral("灯火 <tomo@localhost>; second@example.com,third@example.org");
+  ASSERT_EQ(send(local(servers), to), 0) << errorText().toStdString();
+  const auto got = servers.received();
+  ASSERT_EQ(got.size(), 1);
+  EXPECT_EQ(got[0].mailFrom, QStringLiteral("tomo@localhost"));
+  EXPECT_EQ(got[0].rcptTos, (QStringList{QStringLiteral("tomo@localhost"), QStringLiteral("second@example.com"),
+                                         QStringLiteral("third@example.org")}));
+  EXPECT_FALSE(got[0].authenticated);
+  const ParsedMail p = parseMail(got[0].data);
+  EXPECT_EQ(p.subject, QStringLiteral("件名"));
+  EXPECT_TRUE(p.to.contains(QStringLiteral("second@example.com")));
+}
+
+TEST(SmtpSend, LogsInWhenTheServerAsksAndOnlyThen) {
+  TempHome home;
+  MailServers::Options o;
+  o.smtpAuth = true;
+  o.smtpReject = {QStringLiteral("refused@example.com")};
+  MailServers auth(o);
+  ASSERT_TRUE(auth.ok()) << auth.error().toStdString();
+
+  setAccount(auth.user(), auth.password());
+  ASSERT_EQ(send(local(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(auth.received().size(), 1);
+  EXPECT_TRUE(auth.received()[0].authenticated);
+  // After a login the server's later replies are still quoted.
+  EXPECT_LT(send(local(auth), QStringLiteral("refused@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("<refused@example.com>")) && errorText().contains(QStringLiteral("550")))
+      << errorText().toStdString();
+
+  setAccount(auth.user(), QStringLiteral("wrong"));
+  EXPECT_LT(send(local(auth), QStringLiteral("a@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("ログインできません"))) << errorText().toStdString();
+  EXPECT_TRUE(errorText().contains(QStringLiteral("535"))) << errorText().toStdString();
+
+  // Nothing to log in with: the server's refusal says why.
+  setAccount(QString(), QString());
+  EXPECT_LT(send(local(auth), QStringLiteral("a@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("530"))) << errorText().toStdString();
+  EXPECT_EQ(auth.received().size(), 1);
+
+  // A server that offers no AUTH takes the mail although an ID is set.
+  MailServers plain;
+  ASSERT_TRUE(plain.ok());
+  setAccount(auth.user(), auth.password());
+  ASSERT_EQ(send(local(plain), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(plain.received().size(), 1);
+  EXPECT_FALSE(plain.received()[0].authenticated);
+  setAccount(QString(), QString());
+}
+
+TEST(SmtpSend, IdAndPasswordComeFromTheAccountFileWhenNoneWasConfirmed) {
+  TempHome home;
+  MailServers::Options o;
+  o.smtpAuth = true;
+  MailServers auth(o);
+  ASSERT_TRUE(auth.ok());
+  setAccount(QString(), QString());
+  writeAccount(home.path(), auth.user(), auth.password());
+  ASSERT_EQ(send(local(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  EXPECT_TRUE(auth.received().value(0).authenticated);
+}
+
+TEST(SmtpSend, StartTlsWhenOffered) {
+  TempHome home;
+  setAccount(QString(), QString());
+  MailServers::Options o;
+  o.smtpStartTls = true;
+  MailServers tls(o);
+  ASSERT_TRUE(tls.ok());
+  // Without trusting the test authority the certificate is refused.
+  EXPECT_LT(send(local(tls), QStringLiteral("a@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("証明書"))) << errorText().toStdString();
+  trustTestCa(tls, home.path());
+  ASSERT_EQ(send(QStringLiteral("localhost:%1").arg(tls.smtpPort()), QStringLiteral("a@example.com")), 0)
+      << errorText().toStdString();
+  EXPECT_EQ(tls.received().size(), 1);
+}
+
+TEST(SmtpSend, ARefusedRecipientFailsTheWholeSendWithTheServersReply) {
+  TempHome home;
+  setAccount(QString(), QString());
+  MailServers::Options o;
+  o.smtpReject = {QStringLiteral("nobody@example.com")};
+  MailServers servers(o);
+  ASSERT_TRUE(servers.ok());
+  EXPECT_LT(send(local(servers), QStringLiteral("ok@example.com, nobody@example.com")), 0);
+  const QString e = errorText();
+  EXPECT_TRUE(e.contains(QStringLiteral("nobody@example.com"))) << e.toStdString();
+  EXPECT_TRUE(e.contains(QStringLiteral("550"))) << e.toStdString();
+  // All or nothing: a failure never means that some recipients got it.
+  EXPECT_TRUE(servers.received().isEmpty());
+}
+
+TEST(SmtpSend, FailuresBeforeAnyServerReplyAreExplainedInPlainWords) {
+  TempHome home;
+  setAccount(QString(), QString());
+  EXPECT_LT(send(QStringLiteral("127.0.0.1:%1").arg(closedPort()), QStringLiteral("a@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("接続できません"))) << errorText().toStdString();
+
+  EXPECT_LT(send(QString(), QStringLiteral("a@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("サーバー名が設定されていません"))) << errorText().toStdString();
+
+  MailServers servers;
+  ASSERT_TRUE(servers.ok());
+  EXPECT_LT(send(local(servers), QStringLiteral(" ; , ")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("宛先"))) << errorText().toStdString();
+  EXPECT_LT(send(local(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), QString(), QString()), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("差出人"))) << errorText().toStdString();
+
+  // A line break in an address would smuggle a command into the dialogue.
+  EXPECT_LT(send(local(servers), QStringLiteral("a@example.com\r\nRSET")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("正しくありません"))) << errorText().toStdString();
+
+  const QString missing = home.path() + QStringLiteral("/ない.txt");
+  EXPECT_LT(send(local(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), missing), 0);
+  EXPECT_TRUE(errorText().contains(missing)) << errorText().toStdString();
+  EXPECT_TRUE(servers.received().isEmpty());
+}
