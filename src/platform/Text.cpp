@@ -33,6 +33,14 @@ Converter& decoder() {
 QByteArray toCp932(const QString& s) {
   QByteArray out;
   if (s.isEmpty()) return out;
+  // ASCII is the same in CP932: headers and padding need no iconv.
+  bool ascii = true;
+  for (QChar ch : s)
+    if (ch.unicode() >= 0x80) {
+      ascii = false;
+      break;
+    }
+  if (ascii) return s.toLatin1();
   Converter& c = encoder();
   c.reset();
   const char16_t* data = reinterpret_cast<const char16_t*>(s.utf16());

@@ -45,7 +45,7 @@ void LoadServerSettings() {
 
 bool SaveServerSettings() {
   const auto& s = AccountSettings();
-  const QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\nMAIL=%3\r\nAPOP=%4\r\n")
+  const QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n")
                               .arg(s.SmtpServer, s.Pop3Server, s.MailAddress)
                               .arg(s.ApopFlag);
   return durable::replaceFile(serverSettingsPath(), text::toCp932(content));

@@ -21,10 +21,30 @@ CommandLine parseCommandLine(const QStringList& args) {
       c.initHome = a.mid(12);
     } else if (a == u"--version") {
       c.version = true;
+    } else if (a == u"--check") {
+      c.check = true;
+    } else if (a == u"--send") {
+      c.send = true;
+    } else if (a == u"--to") {
+      c.to = value(i, a);
+      c.toGiven = true;
+    } else if (a == u"--subject") {
+      c.subject = value(i, a);
+      c.subjectGiven = true;
+    } else if (a == u"--body-file") {
+      c.bodyFile = value(i, a);
+      c.bodyGiven = true;
+    } else if (a == u"--attach") {
+      const QString v = value(i, a);
+      c.attach += (c.attach.isEmpty() || v.isEmpty() ? QString() : QStringLiteral(",")) + v;
     } else {
       c.error = QStringLiteral("不明な引数です: %1").arg(a);
     }
   }
+  if (c.error.isEmpty() && c.send && !(c.toGiven && c.subjectGiven && c.bodyGiven))
+    c.error = QStringLiteral("--send には --to、--subject、--body-file が必要です。");
+  if (c.error.isEmpty() && !c.send && (c.toGiven || c.subjectGiven || c.bodyGiven || !c.attach.isEmpty()))
+    c.error = QStringLiteral("--to、--subject、--body-file、--attach は --send と一緒に使います。");
   return c;
 }
 
@@ -32,5 +52,8 @@ QString usageText() {
   return QStringLiteral(
       "使い方: tomoshibi [--home DIR]\n"
       "       tomoshibi --init-home DIR   プログラムフォルダを DIR に作る\n"
-      "       tomoshibi --version         名前と版を表示する\n");
+      "       tomoshibi --version         名前と版を表示する\n"
+      "       tomoshibi [--home DIR] --check  メールを１回受信する（画面なし。状況は標準エラー出力へ）\n"
+      "       tomoshibi [--home DIR] --send --to ADDRESS --subject TEXT --body-file FILE [--attach PATH,PATH...]\n"
+      "                                   メールを１通送信する（サーバーと差出人はカレントフォルダの pelkit.ini）\n");
 }

@@ -7,6 +7,14 @@ struct CommandLine {
   QString home;      // --home DIR: the program folder (default: the executable's folder)
   QString initHome;  // --init-home DIR: lay out a fresh program folder and exit
   bool version = false;
+  bool check = false;  // --check: one mail check without windows
+  // --send: one mail sent headless with the settings of the program folder.
+  bool send = false;
+  QString to;          // --to ADDRESS
+  QString subject;     // --subject TEXT
+  QString bodyFile;    // --body-file FILE ("-" = standard input)
+  QString attach;      // --attach PATH,PATH… (repeatable)
+  bool toGiven = false, subjectGiven = false, bodyGiven = false;
   QString error;     // set when the arguments cannot be understood
 };
 

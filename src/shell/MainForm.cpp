@@ -1,17 +1,22 @@
 #include "MainForm.h"
 
+#include "composer/WriteForm.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
+#include "reception/CheckMail.h"
+#include "reception/MailLib.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
+#include "shell/ListHeaders.h"
 #include "shell/ShopPicture.h"
 #include "shell/StateFile.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "viewer/TyakuForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +31,7 @@
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTreeView>
 
 namespace {
 MainForm* g_main = nullptr;
@@ -145,6 +151,9 @@ void MainForm::buildControls() {
   Timer4->setObjectName(QStringLiteral("Timer4"));
 
   connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
+  connect(Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
+  connect(Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
+  connect(Command6, &QPushButton::clicked, this, &MainForm::Command6_Click);
   connect(Check1, &QCheckBox::toggled, this, &MainForm::Check1_Click);
   connect(Timer2, &QTimer::timeout, this, &MainForm::Timer2_Timer);
 
@@ -241,6 +250,10 @@ void MainForm::Form_Load() {
   // 6. The server settings.
   LoadServerSettings();
 
+  // 7. The mail library.
+  MailLibInitialize();
+  MailLibSetOption(1, 8192);
+
   Timer1->start();
   Timer2->start();
   Timer2_Timer();
@@ -265,6 +278,28 @@ void MainForm::Check1_Click() { Text1->setVisible(Check1->isChecked()); }
 
 void MainForm::Command1_Click() { SetForm::showDialog(); }
 
+void MainForm::Command4_Click() { CheckMail(); }
+
+void MainForm::Command3_Click() {
+  // One compose window: a second press brings the open one forward.
+  const bool open = WriteForm::existing() != nullptr;
+  WriteForm* form = WriteForm::instance();
+  if (open) {
+    form->show();
+    form->raise();
+  }
+  form->activateWindow();
+}
+
+void MainForm::Command6_Click() {
+  TyakuForm* viewer = TyakuForm::instance();
+  viewer->show();
+  viewer->raise();
+  viewer->activateWindow();
+  viewer->setWindowTitle(QStringLiteral("着信履歴"));
+  viewer->FillMailList();
+}
+
 void MainForm::mend_Click() {
   Form_QueryUnload();
   Form_Unload();
@@ -286,7 +321,10 @@ void MainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void MainForm::Form_QueryUnload() {}
+void MainForm::Form_QueryUnload() {
+  // The viewer's list gets its own headings back before the process ends.
+  if (TyakuForm* viewer = TyakuForm::existing()) UnhookListHeaders(viewer->MailListView);
+}
 
 void MainForm::Form_Unload() {
   if (unloaded_) return;
@@ -295,6 +333,7 @@ void MainForm::Form_Unload() {
   // The results of these writes are not examined: a missing data folder
   // loses the choices, as it loses everything else.
   WriteStateFile(Check1->isChecked(), Check2->isChecked());
+  MailLibEnd();
   // The process ends at once; other windows get no closing steps of their own.
   QCoreApplication::exit(0);
 }

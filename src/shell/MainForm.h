@@ -74,6 +74,12 @@ class MainForm : public QMainWindow {
 
  public slots:
   void Command1_Click();
+  // "メール受信": one mail check.
+  void Command4_Click();
+  // "新規作成": the compose window, modeless.
+  void Command3_Click();
+  // "メールを見る": the viewer, shown and filled.
+  void Command6_Click();
   void Check1_Click();
   void Timer2_Timer();
   // "終了" and closing the window: the shutdown steps, then the process ends.

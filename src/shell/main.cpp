@@ -1,5 +1,7 @@
 // 灯火亭: a desktop mail client for one user.
+#include "composer/SendCommand.h"
 #include "platform/Paths.h"
+#include "reception/CheckMail.h"
 #include "shell/AppSetup.h"
 #include "shell/CommandLine.h"
 #include "shell/MainForm.h"
@@ -46,6 +48,22 @@ int main(int argc, char** argv) {
     }
     printLine(stdout, QStringLiteral("プログラムフォルダを用意しました: %1").arg(QDir(cl.initHome).absolutePath()));
     return 0;
+  }
+
+  if (cl.check) {
+    // The check works through the windows' boxes, which need no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    setUpJapaneseUi(app);
+    if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
+    return RunHeadlessCheck();
+  }
+
+  if (cl.send) {
+    // One mail and out: no window, no translations.
+    QCoreApplication app(argc, argv);
+    if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
+    return RunSendCommand(cl);
   }
 
   QApplication app(argc, argv);

@@ -67,7 +67,7 @@ TEST(ServerSettingsFile, SaveWritesFourLinesAndReloads) {
   ASSERT_TRUE(SaveServerSettings());
   QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=\x93\x94\x89\xce <tomo@example.jp>\r\nAPOP=1\r\n"));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\n" "MAIL=\x93\x94\x89\xce <tomo@example.jp>\r\nAPOP=1\r\n"));
   resetSettings();
   LoadServerSettings();
   EXPECT_EQ(AccountSettings().MailAddress, QStringLiteral("灯火 <tomo@example.jp>"));

@@ -42,7 +42,7 @@ TEST(ServerDialog, ConfirmStoresInMemoryAndFileAndReopensFilled) {
   EXPECT_EQ(OptionForm::instance(), nullptr);  // closed and discarded
   EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("pop.example"));
   EXPECT_EQ(AccountSettings().ApopFlag, 1);
-  EXPECT_EQ(pelkit(), QByteArray("SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=me@example\r\nAPOP=1\r\n"));
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=1\r\n"));
 
   d = OptionForm::showDialog();
   EXPECT_EQ(d->Pop3Text->text(), QStringLiteral("pop.example"));

@@ -31,7 +31,7 @@ void writeState(const TempHome& home, const QByteArray& content) { home.write(QS
 
 // Everything a start needs so that no start-up dialog opens.
 void configure(const TempHome& home) {
-  home.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=me@example\r\nAPOP=0\r\n");
+  home.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
   ASSERT_TRUE(WriteAccountFile(QStringLiteral("id"), QStringLiteral("pw"), true));
 }
 
