@@ -83,35 +83,64 @@ QByteArray toCp932(const QString& s) {
   return out;
 }
 
-QString fromCp932(const char* data, qsizetype size) {
-  QString out;
-  if (size <= 0) return out;
-  // Pure ASCII is the common case for padding and headers: no iconv needed.
-  qsizetype i = 0;
-  while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
-  if (i == size) return QString::fromLatin1(data, size);
+namespace {
 
-  Converter& c = decoder();
-  c.reset();
-  out.resize(size);  // never more UTF-16 units than bytes
+// Decodes to UTF-16 through `cd`; each byte it cannot read becomes one
+// U+FFFD and decoding goes on with the next byte (glibc stops at the first).
+QString decodeLoop(iconv_t cd, const char* data, qsizetype size, int* badBytes) {
+  QString out;
+  out.resize(size + 8);  // never more UTF-16 units than bytes, plus room for a state flush
   char* in = const_cast<char*>(data);
   size_t inLeft = size_t(size);
   char* outPtr = reinterpret_cast<char*>(out.data());
-  size_t outLeft = size_t(size) * 2;
+  size_t outLeft = size_t(out.size()) * 2;
+  int bad = 0;
+  auto grow = [&](qsizetype units) {
+    const qsizetype used = (outPtr - reinterpret_cast<char*>(out.data())) / 2;
+    out.resize(out.size() + units);
+    outPtr = reinterpret_cast<char*>(out.data()) + used * 2;
+    outLeft = size_t(out.size() - used) * 2;
+  };
   while (inLeft > 0) {
-    size_t r = iconv(c.cd, &in, &inLeft, &outPtr, &outLeft);
-    if (r != size_t(-1)) break;
-    // A bad byte (or a lead byte cut off at the end): one U+FFFD, then go on
-    // from the next byte so a following valid character is kept.
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != size_t(-1)) break;
+    if (errno == E2BIG) {
+      grow(out.size());
+      continue;
+    }
+    // EILSEQ, or EINVAL for a sequence cut off at the end.
+    if (outLeft < 2) grow(16);
     const char16_t rep = 0xFFFD;
     memcpy(outPtr, &rep, 2);
     outPtr += 2;
     outLeft -= 2;
     ++in;
     --inLeft;
-    c.reset();
+    ++bad;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   out.truncate(qsizetype((outPtr - reinterpret_cast<char*>(out.data())) / 2));
+  if (badBytes) *badBytes = bad;
+  return out;
+}
+
+}  // namespace
+
+QString fromCp932(const char* data, qsizetype size) {
+  if (size <= 0) return QString();
+  // Pure ASCII is the common case for padding and headers: no iconv needed.
+  qsizetype i = 0;
+  while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+  if (i == size) return QString::fromLatin1(data, size);
+  Converter& c = decoder();
+  c.reset();
+  return decodeLoop(c.cd, data, size, nullptr);
+}
+
+std::optional<QString> decodeWith(const QByteArray& bytes, const char* charset, int* badBytes) {
+  iconv_t cd = iconv_open("UTF-16LE", charset);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  QString out = decodeLoop(cd, bytes.constData(), bytes.size(), badBytes);
+  iconv_close(cd);
   return out;
 }
 

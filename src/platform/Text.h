@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace text {
 
@@ -13,6 +14,11 @@ namespace text {
 QByteArray toCp932(const QString& s);
 QString fromCp932(const QByteArray& bytes);
 QString fromCp932(const char* data, qsizetype size);
+
+// Bytes in any charset iconv knows, decoded the same never-failing way;
+// `badBytes` counts the bytes that became U+FFFD. Null when iconv does not
+// know the charset.
+std::optional<QString> decodeWith(const QByteArray& bytes, const char* charset, int* badBytes = nullptr);
 
 // True when b can start a double-byte CP932 character.
 inline bool isCp932Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }

@@ -10,47 +10,8 @@
 namespace maillib {
 namespace {
 
-// Decodes through iconv, replacing each unreadable byte by U+FFFD and going
-// on (glibc stops at the first one). Null when iconv does not know `from`.
 std::optional<QString> iconvDecode(const QByteArray& bytes, const char* from, int* errors = nullptr) {
-  iconv_t cd = iconv_open("UTF-16LE", from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  QString out;
-  out.resize(bytes.size() + 8);  // never more UTF-16 units than bytes (+ slack for state flushes)
-  char* in = const_cast<char*>(bytes.constData());
-  size_t inLeft = size_t(bytes.size());
-  char* outPtr = reinterpret_cast<char*>(out.data());
-  size_t outLeft = size_t(out.size()) * 2;
-  int bad = 0;
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != size_t(-1)) break;
-    if (errno == E2BIG) {
-      const qsizetype used = (outPtr - reinterpret_cast<char*>(out.data())) / 2;
-      out.resize(out.size() * 2);
-      outPtr = reinterpret_cast<char*>(out.data()) + used * 2;
-      outLeft = size_t(out.size() - used) * 2;
-      continue;
-    }
-    // EILSEQ, or EINVAL for a sequence cut off at the end.
-    if (outLeft < 2) {
-      const qsizetype used = (outPtr - reinterpret_cast<char*>(out.data())) / 2;
-      out.resize(out.size() + 16);
-      outPtr = reinterpret_cast<char*>(out.data()) + used * 2;
-      outLeft = size_t(out.size() - used) * 2;
-    }
-    const char16_t rep = 0xFFFD;
-    memcpy(outPtr, &rep, 2);
-    outPtr += 2;
-    outLeft -= 2;
-    ++in;
-    --inLeft;
-    ++bad;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
-  iconv_close(cd);
-  out.truncate(qsizetype((outPtr - reinterpret_cast<char*>(out.data())) / 2));
-  if (errors) *errors = bad;
-  return out;
+  return text::decodeWith(bytes, from, errors);
 }
 
 bool isAscii(const QByteArray& b) { return isSevenBit(b); }

@@ -129,26 +129,8 @@ void TyakuForm::dropRowAfterDelete(int row) {
 
 void TyakuForm::relistAfterDelete() {
   mailList->clear();
-  viewer::MailListScan scan = viewer::scanReceivedMail();
-  if (!scan.opened) {
-    if (scan.folderMissing)
-      viewer::reportDataFolderMissing();
-    else
-      MsgBox(scan.error, MsgButtons::Ok, MsgIcon::Exclamation);
-    setCount(0);
-    return;
-  }
-  const int rows = scan.rows;
-  mailList->setHeads(std::move(scan.heads));
   // The boxes end on the last record, its header fields as stored.
-  if (rows > 0) {
-    store::ReceivedMailBuffer() = scan.last;
-    showRecord(scan.last, false);
-  }
-  setCount(rows);
-  if (!scan.error.isEmpty())
-    MsgBox(scan.error + QStringLiteral("\n読めたところまでを一覧に表示しています。"), MsgButtons::Ok,
-           MsgIcon::Exclamation);
+  listFile(false);
 }
 
 void TyakuForm::Command6_Click() {

@@ -122,6 +122,9 @@ class TyakuForm : public QMainWindow {
   // The record in the boxes: header fields trimmed or as stored; the body is
   // always trimmed, by the clipboard round trip.
   void showRecord(const store::MailRecord& record, bool trimHeaders);
+  // Lists the received-mail file; the boxes end on its last record, the
+  // header fields trimmed or as stored.
+  void listFile(bool trimHeaders);
   // Lists the file again after a delete.
   void relistAfterDelete();
   // The list after a delete that took exactly the mail of `row`.

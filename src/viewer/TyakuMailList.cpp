@@ -49,9 +49,12 @@ void TyakuForm::FillMailList() {
   MailListView->setPalette(listPalette);
   mailList->clear();
   rtfEd->clear();
-
   // 3. Each record would pass through the boxes in turn; only the last one
   // stays there, so only the last one is put there.
+  listFile(true);
+}
+
+void TyakuForm::listFile(bool trimHeaders) {
   viewer::MailListScan scan = viewer::scanReceivedMail();
   if (!scan.opened) {
     reportUnreadable(scan);
@@ -62,7 +65,7 @@ void TyakuForm::FillMailList() {
   mailList->setHeads(std::move(scan.heads));
   if (rows > 0) {
     store::ReceivedMailBuffer() = scan.last;
-    showRecord(scan.last, true);
+    showRecord(scan.last, trimHeaders);
   }
   setCount(rows);
   reportPartialList(scan);
