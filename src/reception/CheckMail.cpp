@@ -193,6 +193,10 @@ class Check {
   bool uidsKnown_ = false;
   QList<QByteArray> uids_;
   std::optional<ReceivedUidList> uidList_;
+
+  // The body of the mail last staged, for the body box at the end.
+  QString stagedBody_;
+  bool bodyStaged_ = false;
 };
 
 void Check::libraryError() {
@@ -255,6 +259,7 @@ CheckOutcome Check::run() {
       MailLibPop3Close(handle_);
     }
   }
+  if (bodyStaged_) TyakuForm::instance()->rtfEd->setPlainText(stagedBody_);
 
   if (attachFlag_ > 0) {
     report_.status(QStringLiteral("添付ファイルメール。"));
@@ -346,9 +351,12 @@ Check::Step Check::fetchOne(int i) {
   viewer->Text7->setText(text::CutAtNul(subject_));
   viewer->Text8->setText(text::CutAtNul(from_));
   viewer->Text9->setText(text::CutAtNul(date_));
-  QString shown = text::CutAtNul(body);
-  if (attachFlag_ == 1) shown += QStringLiteral("\r\n") + kAttachmentLine;
-  viewer->rtfEd->setPlainText(shown);
+  // The body box is filled once, with the last mail, when the check ends:
+  // nothing is drawn while a check runs, and laying out every body in the
+  // box took half of a long check. The record gets what the box would give.
+  stagedBody_ = text::CutAtNul(body);
+  if (attachFlag_ == 1) stagedBody_ += QStringLiteral("\r\n") + kAttachmentLine;
+  bodyStaged_ = true;
 
   const int number =
       int(text::roundHalfEven(double(QFileInfo(recordFile_).size()) / store::MailRecord::kLength) + 1);
@@ -359,7 +367,7 @@ Check::Step Check::fetchOne(int i) {
     return Step::Stop;
   }
   QString why;
-  if (!StoreReceivedMail(number, &why)) {
+  if (!StoreReceivedMail(number, asBodyBoxText(stagedBody_), &why)) {
     stop(QStringLiteral("受信したメールを保存できません（%1）。\n").arg(why) + kLeftOnServer);
     return Step::Stop;
   }
@@ -409,9 +417,17 @@ bool Check::commit() {
 
 }  // namespace
 
+// What the body box gives back for `s`, with CR LF line ends: the box makes
+// every kind of line break (CR LF, CR, LF, U+2028, U+2029) one.
+QString asBodyBoxText(QString s) {
+  s.replace(QChar(0x2028), u'\n');
+  s.replace(QChar(0x2029), u'\n');
+  return text::toCrLf(s);
+}
+
 CheckOutcome CheckMail() { return Check().run(); }
 
-bool StoreReceivedMail(int recordNumber, QString* error) {
+bool StoreReceivedMail(int recordNumber, const QString& body, QString* error) {
   TyakuForm* viewer = TyakuForm::instance();
   store::MailRecord& r = store::ReceivedMailBuffer();
   r.setSubject(text::trimSpaces(viewer->Text7->text()));
@@ -419,14 +435,13 @@ bool StoreReceivedMail(int recordNumber, QString* error) {
   r.setDate(text::trimSpaces(viewer->Text9->text()));
   // Every two UTF-16 units make at least one byte: what lies beyond twice
   // the field's width is never stored, so it is not converted either.
-  r.setBody(text::trimSpaces(text::toCrLf(viewer->rtfEd->toPlainText())).left(2 * store::MailRecord::kBody.width));
+  r.setBody(text::trimSpaces(body).left(2 * store::MailRecord::kBody.width));
   r.markWritten();
   store::RecordFile records(paths::resolve(paths::kReceivedMailFile), store::MailRecord::kLength);
   if (!records.open() || !records.write(recordNumber, r.bytes())) {
     if (error) *error = records.errorText();
     return false;
   }
-  records.close();
   return true;
 }
 

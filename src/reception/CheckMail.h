@@ -15,10 +15,15 @@ struct CheckOutcome {
 // check turns it into its exit status.
 CheckOutcome CheckMail();
 
-// Writes the viewer's subject, sender, date and body boxes as record
-// `recordNumber` of the received-mail file. False, with a sentence in
-// `error`, when the record could not be written.
-bool StoreReceivedMail(int recordNumber, QString* error = nullptr);
+// Writes the viewer's subject, sender and date boxes and `body` (the body
+// as the body box holds it, with CR LF line ends) as record `recordNumber`
+// of the received-mail file. False, with a sentence in `error`, when the
+// record could not be written.
+bool StoreReceivedMail(int recordNumber, const QString& body, QString* error = nullptr);
+
+// What the viewer's body box gives back for `s`, with CR LF line ends: the
+// box makes every kind of line break (CR LF, CR, LF, U+2028, U+2029) one.
+QString asBodyBoxText(QString s);
 
 // tomoshibi --check: the start-up steps a check needs (received-mail file,
 // server settings, mail library), one check without any window, and the

@@ -2,6 +2,7 @@
 // in memory: what is stored, what is deleted on the server, what the user
 // is told, and the failures that must lose nothing and store nothing twice.
 #include "FakePop3.h"
+#include "reception/CheckMail.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "reception/ReceivedUids.h"
@@ -248,4 +249,14 @@ TEST_F(CheckMailTest, WithoutUidlADropBeforeQuitBringsTheMailAgain) {
   check();
   EXPECT_EQ(records(), 2);
   EXPECT_TRUE(box_->messages.isEmpty());
+}
+
+TEST(BodyStaging, TheStoredBodyIsWhatTheBodyBoxGivesBack) {
+  // The check stores each body as the viewer's body box would give it back,
+  // without putting every body through the box.
+  const char16_t raw[] = u"a\r\nb\rc\nd\te\u2028f\u2029g\0h\r\n\r\n  x  \x0c y\r";
+  const QString body = QString::fromUtf16(raw, sizeof(raw) / 2 - 1);
+  QPlainTextEdit box;
+  box.setPlainText(body);
+  EXPECT_EQ(asBodyBoxText(body), text::toCrLf(box.toPlainText()));
 }
