@@ -220,6 +220,12 @@ void TyakuForm::buildControls() {
   box(Text7, "Text7", QStringLiteral("件名"), 0, 2760, 4695, 375);
   box(Text8, "Text8", QStringLiteral("差出人"), 4680, 2760, 3015, 375);
   box(Text9, "Text9", QStringLiteral("日付"), 7695, 2760, 1680, 375);
+  for (QLineEdit* b : {Text7, Text8, Text9}) {
+    // A value put in by the program is shown from its start, as one reads it.
+    connect(b, &QLineEdit::textChanged, b, [b] {
+      if (!b->hasFocus()) b->setCursorPosition(0);
+    });
+  }
 
   rtfEd = new QPlainTextEdit(surface_);
   rtfEd->setObjectName(QStringLiteral("rtfEd"));
@@ -232,6 +238,9 @@ void TyakuForm::buildControls() {
   Text4->setAccessibleName(QStringLiteral("説明"));
   Text4->setReadOnly(true);
   book_.place(Text4, 1320, 3840, 5535, 1935);
+  // It lies over the body box: shown only when there is an explanation to
+  // give, so an empty box never hides the mail.
+  Text4->hide();
 
   // The status bar along the bottom; the copy button and its preview lie over it.
   StatusBar1 = new QStatusBar(surface_);

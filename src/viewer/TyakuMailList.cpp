@@ -116,6 +116,7 @@ void TyakuForm::showRecord(const store::MailRecord& record, bool trimHeaders) {
   Text7->setText(header(store::MailRecord::kSubject));
   Text8->setText(header(store::MailRecord::kFrom));
   Text9->setText(header(store::MailRecord::kDate));
+  for (QLineEdit* b : {Text7, Text8, Text9}) b->setCursorPosition(0);  // read from the start
   // The round trip trims the body; trimming first spares the body box 32000
   // characters of padding.
   rtfEd->setPlainText(text::trimSpaces(record.body()));

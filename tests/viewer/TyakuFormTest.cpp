@@ -143,6 +143,8 @@ TEST_F(ViewerTest, FillShowsTheLastMailAndLeavesItsBodyOnTheClipboard) {
   EXPECT_EQ(v.Text7->text(), QStringLiteral("件名その3"));
   EXPECT_EQ(v.Text8->text(), QStringLiteral("saburo@example.jp"));
   EXPECT_EQ(v.Text9->text(), QStringLiteral("Wed, 3 Apr 2024"));
+  // A box narrower than its value shows the value's start.
+  EXPECT_EQ(v.Text9->cursorPosition(), 0);
   EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("本文その3"));
   EXPECT_EQ(clipboard(), QStringLiteral("本文その3"));
   EXPECT_TRUE(v.Text5->text().isEmpty());
