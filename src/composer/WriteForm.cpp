@@ -1,4 +1,5 @@
 #include "WriteForm.h"
+#include "platform/NamedMenu.h"
 
 #include "composer/AttachPanel.h"
 #include "composer/BackColor.h"
@@ -316,30 +317,22 @@ void WriteForm::buildControls() {
 }
 
 void WriteForm::buildMenus() {
-  auto item = [&](QMenu* menu, QAction*& a, const char* name, const QString& caption) {
-    a = menu->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-  };
-  auto separator = [&](QMenu* menu, QAction*& a, const char* name) {
-    a = menu->addSeparator();
-    a->setObjectName(QString::fromLatin1(name));
-  };
   mFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   mFile->setObjectName(QStringLiteral("mFile"));
-  item(mFile, mnew, "mnew", QStringLiteral("新規作成"));
-  item(mFile, mopen, "mopen", QStringLiteral("開く"));
-  item(mFile, mprint, "mprint", QStringLiteral("印刷"));
-  separator(mFile, mline, "mline");
-  item(mFile, mend, "mend", QStringLiteral("終了"));
+  mnew = addNamedItem(mFile, "mnew", QStringLiteral("新規作成"));
+  mopen = addNamedItem(mFile, "mopen", QStringLiteral("開く"));
+  mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
+  mline = addNamedSeparator(mFile, "mline");
+  mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));
   medit = menuBar()->addMenu(QStringLiteral("編集"));
   medit->setObjectName(QStringLiteral("medit"));
-  item(medit, mall, "mall", QStringLiteral("全て選択"));
-  item(medit, matamajump, "matamajump", QStringLiteral("文頭へジャンプ"));
-  item(medit, mbunmatujump, "mbunmatujump", QStringLiteral("文末へジャンプ"));
-  separator(medit, mline3, "mline3");
-  item(medit, mcut, "mcut", QStringLiteral("切り取り"));
-  item(medit, mcopy, "mcopy", QStringLiteral("コピー"));
-  item(medit, mpaste, "mpaste", QStringLiteral("貼り付け"));
+  mall = addNamedItem(medit, "mall", QStringLiteral("全て選択"));
+  matamajump = addNamedItem(medit, "matamajump", QStringLiteral("文頭へジャンプ"));
+  mbunmatujump = addNamedItem(medit, "mbunmatujump", QStringLiteral("文末へジャンプ"));
+  mline3 = addNamedSeparator(medit, "mline3");
+  mcut = addNamedItem(medit, "mcut", QStringLiteral("切り取り"));
+  mcopy = addNamedItem(medit, "mcopy", QStringLiteral("コピー"));
+  mpaste = addNamedItem(medit, "mpaste", QStringLiteral("貼り付け"));
 }
 
 void WriteForm::buildToolBar() {

@@ -2,6 +2,7 @@
 
 #include "composer/WriteForm.h"
 #include "platform/MsgBox.h"
+#include "platform/NamedMenu.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
@@ -172,25 +173,21 @@ void MainForm::buildControls() {
 void MainForm::buildMenu() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   file->setObjectName(QStringLiteral("mFile"));
-  auto item = [&](QAction*& a, const char* name, const QString& caption) {
-    a = file->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-  };
-  item(mcheck, "mcheck", QStringLiteral("メールチェック"));
-  item(mview, "mview", QStringLiteral("メールを見る"));
-  item(mshinki, "mshinki", QStringLiteral("新規作成"));
-  item(mfriend, "mfriend", QStringLiteral("アドレス帳"));
+  mcheck = addNamedItem(file, "mcheck", QStringLiteral("メールチェック"));
+  mview = addNamedItem(file, "mview", QStringLiteral("メールを見る"));
+  mshinki = addNamedItem(file, "mshinki", QStringLiteral("新規作成"));
+  mfriend = addNamedItem(file, "mfriend", QStringLiteral("アドレス帳"));
   file->addSeparator();
-  item(mzenmen, "mzenmen", QStringLiteral("常に前面表示"));
-  item(mkaijyo, "mkaijyo", QStringLiteral("常に前面表示解除"));
-  item(mtaiki, "mtaiki", QStringLiteral("待機"));
+  mzenmen = addNamedItem(file, "mzenmen", QStringLiteral("常に前面表示"));
+  mkaijyo = addNamedItem(file, "mkaijyo", QStringLiteral("常に前面表示解除"));
+  mtaiki = addNamedItem(file, "mtaiki", QStringLiteral("待機"));
   file->addSeparator();
-  item(mkakunin, "mkakunin", QStringLiteral("イベント確認"));
-  item(mmodosu, "mmodosu", QStringLiteral("戻す"));
+  mkakunin = addNamedItem(file, "mkakunin", QStringLiteral("イベント確認"));
+  mmodosu = addNamedItem(file, "mmodosu", QStringLiteral("戻す"));
   file->addSeparator();
-  item(mhome, "mhome", QStringLiteral("作者のホームページ"));
+  mhome = addNamedItem(file, "mhome", QStringLiteral("作者のホームページ"));
   file->addSeparator();
-  item(mend, "mend", QStringLiteral("終了"));
+  mend = addNamedItem(file, "mend", QStringLiteral("終了"));
 
   // These menu items do exactly what the button of the same role does.
   connect(mcheck, &QAction::triggered, Command4, &QPushButton::click);

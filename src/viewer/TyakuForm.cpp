@@ -1,6 +1,7 @@
 #include "TyakuForm.h"
 
 #include "platform/MsgBox.h"
+#include "platform/NamedMenu.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
@@ -265,34 +266,26 @@ void TyakuForm::buildControls() {
 }
 
 void TyakuForm::buildMenus() {
-  auto item = [](QMenu* menu, QAction*& a, const char* name, const QString& caption) {
-    a = menu->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-  };
-  auto line = [](QMenu* menu, QAction*& a, const char* name) {
-    a = menu->addSeparator();
-    a->setObjectName(QString::fromLatin1(name));
-  };
   mFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   mFile->setObjectName(QStringLiteral("mFile"));
-  item(mFile, mnew, "mnew", QStringLiteral("新規作成"));
-  item(mFile, mopen, "mopen", QStringLiteral("開く"));
-  item(mFile, msave, "msave", QStringLiteral("名前を付けて保存"));
-  item(mFile, mprint, "mprint", QStringLiteral("印刷"));
-  line(mFile, mline, "mline");
-  item(mFile, mend, "mend", QStringLiteral("終了"));
+  mnew = addNamedItem(mFile, "mnew", QStringLiteral("新規作成"));
+  mopen = addNamedItem(mFile, "mopen", QStringLiteral("開く"));
+  msave = addNamedItem(mFile, "msave", QStringLiteral("名前を付けて保存"));
+  mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
+  mline = addNamedSeparator(mFile, "mline");
+  mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));
 
   medit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
   medit->setObjectName(QStringLiteral("medit"));
-  item(medit, mall, "mall", QStringLiteral("全て選択"));
-  item(medit, matamajump, "matamajump", QStringLiteral("文頭へジャンプ"));
-  item(medit, mbunmatujump, "mbunmatujump", QStringLiteral("文末へジャンプ"));
-  line(medit, mline2, "mline2");
-  item(medit, mkensaku, "mkensaku", QStringLiteral("検索"));
-  item(medit, mtugikensaku, "mtugikensaku", QStringLiteral("次を検索"));
-  item(medit, mcut, "mcut", QStringLiteral("切り取り"));
-  item(medit, mcopy, "mcopy", QStringLiteral("コピー"));
-  item(medit, mpaste, "mpaste", QStringLiteral("貼り付け"));
+  mall = addNamedItem(medit, "mall", QStringLiteral("全て選択"));
+  matamajump = addNamedItem(medit, "matamajump", QStringLiteral("文頭へジャンプ"));
+  mbunmatujump = addNamedItem(medit, "mbunmatujump", QStringLiteral("文末へジャンプ"));
+  mline2 = addNamedSeparator(medit, "mline2");
+  mkensaku = addNamedItem(medit, "mkensaku", QStringLiteral("検索"));
+  mtugikensaku = addNamedItem(medit, "mtugikensaku", QStringLiteral("次を検索"));
+  mcut = addNamedItem(medit, "mcut", QStringLiteral("切り取り"));
+  mcopy = addNamedItem(medit, "mcopy", QStringLiteral("コピー"));
+  mpaste = addNamedItem(medit, "mpaste", QStringLiteral("貼り付け"));
 
   connect(mend, &QAction::triggered, this, &TyakuForm::mend_Click);
 }

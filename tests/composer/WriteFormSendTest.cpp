@@ -65,18 +65,6 @@ class ComposeAndSend : public ::testing::Test {
 
 MailServers* ComposeAndSend::servers_ = nullptr;
 
-int closedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 QString crlf(QString s) {
   s.replace(u'\n', QStringLiteral("\r\n"));
   return s;
@@ -145,7 +133,7 @@ TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
   c->AttachCommand->click();
 
   // The server is down.
-  useServer(QStringLiteral("127.0.0.1:%1").arg(closedPort()));
+  useServer(QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort()));
   {
     MsgBoxAnswerer boxes;
     c->Command1->click();

@@ -33,19 +33,6 @@ void setAccount(const QString& id, const QString& password) {
   AccountSettings().Password = password;
 }
 
-// A port on which nothing listens: one just given out and released.
-int closedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 }  // namespace
 
 TEST(SmtpSend, EveryRecipientOfTheTextIsAnEnvelopeRecipient) {
@@ -150,7 +137,7 @@ TEST(SmtpSend, ARefusedRecipientFailsTheWholeSendWithTheServersReply) {
 TEST(SmtpSend, FailuresBeforeAnyServerReplyAreExplainedInPlainWords) {
   TempHome home;
   setAccount(QString(), QString());
-  EXPECT_LT(send(QStringLiteral("127.0.0.1:%1").arg(closedPort()), QStringLiteral("a@example.com")), 0);
+  EXPECT_LT(send(QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort()), QStringLiteral("a@example.com")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("接続できません"))) << errorText().toStdString();
 
   EXPECT_LT(send(QString(), QStringLiteral("a@example.com")), 0);

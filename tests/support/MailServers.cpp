@@ -9,7 +9,10 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <arpa/inet.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -112,6 +115,18 @@ int MailServers::crashingPop3Proxy(qint64 bytes) {
 
 bool MailServers::killPop3() { return command("kill-pop3"); }
 bool MailServers::startPop3() { return command("start-pop3"); }
+
+int closedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
 
 RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs) {
   QProcess p;

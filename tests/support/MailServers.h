@@ -65,6 +65,9 @@ class MailServers {
   int delivered_ = 0;
 };
 
+// A loopback port on which nothing listens: one just given out and released.
+int closedLoopbackPort();
+
 // Runs the real program and waits for it.
 struct RunResult {
   int exitCode = -1;
