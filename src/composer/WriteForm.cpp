@@ -447,32 +447,28 @@ void WriteForm::setOuterWidthTwips(double width) {
 }
 
 void WriteForm::Form_Load() {
-  // 1. Above every window that is not kept on top, and shown.
+  // Above every window that is not kept on top, and shown.
   SetWindowPos(this, HWND_TOPMOST);
   // It opens at the width that shows the side list; the frame is known now.
   setOuterWidthTwips(kWideWidth);
-  // 2, 3.
   Picture7->hide();
   setBackColor(List1, colors::white);
   setBackColor(ToText, colors::white);
   ToText->setEnabled(true);
   List1->setEnabled(true);
   List2->hide();
-  // 4.
   RowRecordMap.clear();
-  // 5. An empty box, so that leaving it untouched keeps the body.
+  // An empty box, so that leaving it untouched keeps the body.
   Combo1->clear();
   Combo1->addItems(stockPhrases());
   Combo1->setCurrentIndex(-1);
   Combo1->setEditText(QString());
-  // 6.
   Option2->setEnabled(true);
-  // 7. The help box in view only while the main window shows explanations.
+  // The help box in view only while the main window shows explanations.
   if (MainForm* main = MainForm::instance()) {
     const double top = main->Check1->isChecked() ? kHelpTopShown : kHelpTopHidden;
     twips::move(Text14, twips::left(Text14), top);
   }
-  // 8.
   shared::ListSource = 0;
   LoadAddressList();
 }
@@ -553,7 +549,6 @@ void WriteForm::Option1_Click() {
 }
 
 void WriteForm::SendComposedMail() {
-  // 1, 2.
   Command9->setEnabled(false);
   List2->hide();
   AttachCommand->setEnabled(true);

@@ -19,7 +19,7 @@ QString resolve(const QString& relative);
 // True when the folder of `relative` below the program folder exists.
 bool folderExists(const QString& relative);
 
-// Names the Parts use, relative to the program folder.
+// Fixed paths below the program folder.
 inline const QString kDataFolder = QStringLiteral("★MAilData");
 inline const QString kReceivedMailFile = QStringLiteral("★MAilData/plkdata2.data");
 inline const QString kReceivedMailTemp = QStringLiteral("★MAilData/PLKDATA2.TMP");

@@ -358,8 +358,7 @@ Check::Step Check::fetchOne(int i) {
   if (attachFlag_ == 1) stagedBody_ += QStringLiteral("\r\n") + kAttachmentLine;
   bodyStaged_ = true;
 
-  const int number =
-      int(text::roundHalfEven(double(QFileInfo(recordFile_).size()) / store::MailRecord::kLength) + 1);
+  const int number = store::appendNumberFor(QFileInfo(recordFile_).size(), store::MailRecord::kLength);
   if (number > store::kMaxRecords) {
     stop(QStringLiteral("受信メールのファイルは既に %1 件で一杯です。「メールを見る」画面で不要なメールを削除して下さい。\n")
              .arg(store::kMaxRecords) +

@@ -212,14 +212,14 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainForm::Form_Load() {
-  // 1. The still picture in front; the scenery page hidden at its start place.
+  // The still picture in front; the scenery page hidden at its start place.
   Picture3->show();
   WebBrowser1->hide();
   WebBrowser1->move(twips::toPx(120), WebBrowser1->y());
   Command8->setText(QStringLiteral("宵待ち草(Click)"));
   Text5->setText(QStringLiteral("0"));
 
-  // 2, 3. The remembered choices: 1 checks, 0 unchecks, anything else leaves
+  // The remembered choices: 1 checks, 0 unchecks, anything else leaves
   // the box as it is.
   const StateChoices st = ReadStateFile();
   if (st.number == 1) Check1->setChecked(true);
@@ -227,11 +227,12 @@ void MainForm::Form_Load() {
   if (st.number2 == 1) Check2->setChecked(true);
   if (st.number2 == 0) Check2->setChecked(false);
 
-  // 4, 5. The received-mail file, created empty when missing, and its count.
+  // The received-mail file, created empty when missing, and its count.
   const QString mailFile = paths::resolve(paths::kReceivedMailFile);
   store::RecordFile f(mailFile, store::MailRecord::kLength);
   if (f.open()) {
-    Text4->setText(QString::number(text::roundHalfEven(double(f.byteLength()) / store::MailRecord::kLength)));
+    // Complete records, as the viewer lists them.
+    Text4->setText(QString::number(f.recordCount()));
     f.close();
   } else {
     Text4->setText(QStringLiteral("0"));
@@ -244,10 +245,10 @@ void MainForm::Form_Load() {
            MsgButtons::Ok, MsgIcon::Exclamation);
   }
 
-  // 6. The server settings.
+  // The server settings.
   LoadServerSettings();
 
-  // 7. The mail library.
+  // The mail library.
   MailLibInitialize();
   MailLibSetOption(1, 8192);
 
@@ -255,9 +256,9 @@ void MainForm::Form_Load() {
   Timer2->start();
   Timer2_Timer();
 
-  // 8. No POP3 server yet: ask for it.
+  // No POP3 server yet: ask for it.
   if (AccountSettings().Pop3Server.isEmpty()) OptionForm::showDialog();
-  // 9. No ID or password saved: ask for them.
+  // No ID or password saved: ask for them.
   IdPassForm* idPass = IdPassForm::instance();
   if (idPass->IdText->text().isEmpty() || idPass->PassText->text().isEmpty())
     idPass->showDialog();

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,10 +102,18 @@ qint64 RecordFile::byteLength() const {
   return QFileInfo(path_).size();
 }
 
-int RecordFile::recordCount() const { return int(std::min<qint64>(byteLength() / length_, kMaxRecords)); }
+int RecordFile::recordCount() const {
+  return int(std::min<qint64>(completeRecordsFor(byteLength(), length_), kMaxRecords));
+}
 
-int RecordFile::nextRecordNumber() const {
-  return int(text::roundHalfEven(double(byteLength()) / double(length_) + 1.0));
+int RecordFile::nextRecordNumber() const { return appendNumberFor(byteLength(), length_); }
+
+qint64 completeRecordsFor(qint64 byteLength, int recordLength) {
+  return recordLength > 0 && byteLength > 0 ? byteLength / recordLength : 0;
+}
+
+int appendNumberFor(qint64 byteLength, int recordLength) {
+  return int(std::min<qint64>(completeRecordsFor(byteLength, recordLength), kMaxRecords)) + 1;
 }
 
 ReadResult RecordFile::read(int n, QByteArray& out) const { return readPart(n, 0, length_, out); }
@@ -182,8 +191,12 @@ StoreResult appendRecord(const QString& path, int recordLength, const QByteArray
   return res;
 }
 
-StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset) {
+StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                                    const QList<int>& drop) {
   StoreResult res;
+  QList<int> dropped = drop;
+  std::sort(dropped.begin(), dropped.end());
+  auto isDropped = [&](qint64 number) { return std::binary_search(dropped.cbegin(), dropped.cend(), int(number)); };
   RecordFile src(file, recordLength);
   if (!src.open()) {
     res.error = src.errorText();
@@ -218,7 +231,7 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
     if (i < count) {
       if (!preadAll(src.fd(), flag, 2, i * recordLength + flagOffset))
         return fail(QStringLiteral("ファイル「%1」を読めません（%2）。").arg(file, durable::lastErrorText()));
-      live = (flag[0] | flag[1]) != 0;
+      live = (flag[0] | flag[1]) != 0 && !isDropped(i + 1);
     }
     if (live && runStart < 0) runStart = i;
     if (!live && runStart >= 0) {
@@ -247,14 +260,7 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
 
 StoreResult deleteRecords(const QString& file, const QString& temp, int recordLength, int flagOffset,
                           const QList<int>& numbers) {
-  {
-    RecordFile f(file, recordLength);
-    if (!f.open()) return StoreResult{false, 0, 0, f.errorText()};
-    const int count = f.recordCount();
-    for (int n : numbers)
-      if (n >= 1 && n <= count && !f.writeLiveFlag(n, flagOffset, 0)) return StoreResult{false, 0, 0, f.errorText()};
-  }
-  return rewriteThroughTemporary(file, temp, recordLength, flagOffset);
+  return rewriteThroughTemporary(file, temp, recordLength, flagOffset, numbers);
 }
 
 }  // namespace store

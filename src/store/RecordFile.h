@@ -33,7 +33,7 @@ class RecordFile {
   qint64 byteLength() const;
   // Complete records only: a partial last record is never counted or read.
   int recordCount() const;
-  // Where an append goes: length / L + 1, rounded half to even.
+  // Where an append goes (see appendNumberFor).
   int nextRecordNumber() const;
 
   // Record n whole, or `len` bytes of it from `offset`. EndOfFile when the
@@ -65,6 +65,13 @@ struct StoreResult {
   QString error;
 };
 
+// The one rule for counting and appending, used by every window and by the
+// mail check: a file holds its complete records (a partial tail left by a
+// crash or a full disk is never shown), and an append goes right after the
+// last complete one, so it overwrites such a tail instead of leaving a gap.
+qint64 completeRecordsFor(qint64 byteLength, int recordLength);
+int appendNumberFor(qint64 byteLength, int recordLength);
+
 // Opens `path` (creating it empty) and closes it again; false when it cannot
 // be opened.
 bool ensureFile(const QString& path, QString* error = nullptr);
@@ -73,14 +80,19 @@ bool ensureFile(const QString& path, QString* error = nullptr);
 // pass 32767. With `durable` the record is on the disk before this returns.
 StoreResult appendRecord(const QString& path, int recordLength, const QByteArray& record, bool durable);
 
-// Deletes the records whose live flag (16-bit at `flagOffset`) is 0, keeping
-// the others in order, renumbered from 1, and dropping a partial last
-// record. The survivors are written into `temp`, flushed, and `temp` is then
-// renamed over `file`: at every instant the whole old or the whole new file
-// exists under the real name. A stale `temp` is replaced.
-StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset);
+// Deletes the records whose live flag (16-bit at `flagOffset`) is 0 and the
+// records numbered in `drop`, keeping the others in order, renumbered from
+// 1, and dropping a partial last record. The survivors are written into
+// `temp`, flushed, and `temp` is then renamed over `file`: at every instant
+// the whole old or the whole new file exists under the real name, and a
+// rewrite that fails leaves `file` exactly as it was. A stale `temp` is
+// replaced.
+StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                                    const QList<int>& drop = {});
 
-// Marks each of `numbers` with the live flag 0, then rewrites.
+// Deletes the records `numbers`. They are left out of the copy rather than
+// marked in the file, so a delete that fails changes nothing on the disk
+// and cannot take those records with it at the next delete.
 StoreResult deleteRecords(const QString& file, const QString& temp, int recordLength, int flagOffset,
                           const QList<int>& numbers);
 

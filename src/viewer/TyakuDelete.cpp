@@ -53,7 +53,6 @@ class OldFileRelease {
 }  // namespace
 
 void TyakuForm::Command3_Click() {
-  // 1.
   if (Text5->text().isEmpty()) {
     MsgBox(kNoSelection);
     return;
@@ -65,9 +64,7 @@ void TyakuForm::Command3_Click() {
     MsgBox(kNoSelection);
     return;
   }
-  // 2.
   shared::CurrentRecordNumber = int16_t(row + 1);
-  // 3, 4.
   if (MsgBox(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"), MsgButtons::YesNo,
              MsgIcon::Question, QStringLiteral("確認")) != MsgResult::Yes) {
     rtfEd->setFocus();
@@ -75,7 +72,6 @@ void TyakuForm::Command3_Click() {
     Text5->clear();
     return;
   }
-  // 5.1
   rtfEd->setFocus();
   Text5->clear();
   if (viewer::dataFolderMissing()) {
@@ -87,7 +83,7 @@ void TyakuForm::Command3_Click() {
     store::RecordFile f(mailFile(), kLength);
     if (f.open()) recordsBefore = f.recordCount();
   }
-  // 5.2, 5.3: the record is marked and the file rewritten without it.
+  // The record is marked and the file rewritten without it.
   store::ReceivedMailBuffer().setLiveFlag(0);
   Text7->clear();
   Text8->clear();
@@ -101,7 +97,7 @@ void TyakuForm::Command3_Click() {
                                 {shared::CurrentRecordNumber});
   }
   if (!done.ok) MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
-  // 5.4, 5.5: the list shows what the file holds now. When the file held
+  // The list shows what the file holds now. When the file held
   // exactly the listed mails and lost exactly one, that is the list without
   // the deleted row, and only the new last record needs reading.
   if (done.ok && recordsBefore == listed && done.survivors == listed - 1)
@@ -134,7 +130,6 @@ void TyakuForm::relistAfterDelete() {
 }
 
 void TyakuForm::Command6_Click() {
-  // 1.
   if (MsgBox(QStringLiteral("すべてのデータを削除して良いですか？"), MsgButtons::YesNo, MsgIcon::Question,
              QStringLiteral("確認")) != MsgResult::Yes)
     return;
@@ -142,20 +137,18 @@ void TyakuForm::Command6_Click() {
     viewer::reportDataFolderMissing();
     return;
   }
-  // 2. Every record is marked; a partial last record is dropped by the
+  // Every complete record goes; a partial last record is dropped by the
   // rewrite all the same.
   QList<int> all;
   {
     store::RecordFile f(mailFile(), kLength);
     if (f.open()) {
-      const int64_t marked = text::roundHalfEven(double(f.byteLength()) / kLength);
-      shared::CurrentRecordNumber = int16_t(std::min<int64_t>(marked, store::kMaxRecords));
       const int complete = f.recordCount();
+      shared::CurrentRecordNumber = int16_t(complete);
       all.reserve(complete);
       for (int i = 1; i <= complete; ++i) all.append(i);
     }
   }
-  // 3.
   store::StoreResult done;
   {
     OldFileRelease old(mailFile());
@@ -167,7 +160,7 @@ void TyakuForm::Command6_Click() {
     relistAfterDelete();
     return;
   }
-  // 4, 5. As after any delete, no row is selected and the marker is empty.
+  // As after any delete, no row is selected and the marker is empty.
   mailList->clear();
   Text5->clear();
   if (MainForm* main = MainForm::instance()) main->Text1->setPlainText(QStringLiteral("0"));

@@ -314,28 +314,26 @@ void TyakuForm::buildToolBar() {
 
 // Load: runs once per creation of the window, shown or not.
 void TyakuForm::Form_Load() {
-  // 1. The help box in view only while the main window shows explanations;
+  // The help box in view only while the main window shows explanations;
   // a check box in neither state leaves it where it is.
   if (MainForm* main = MainForm::instance()) {
     if (main->Check1->checkState() == Qt::Checked) book_.setTop(Text4, 3600);
     if (main->Check1->checkState() == Qt::Unchecked) book_.setTop(Text4, -4000);
   }
 
-  // 2. The columns share the list's width as it is now.
+  // The columns share the list's width as it is now.
   const double w = book_.width(MailListView);
   QHeaderView* header = MailListView->header();
   header->resizeSection(MailListModel::SubjectColumn, twips::toPx(w / 2));
   header->resizeSection(MailListModel::FromColumn, twips::toPx(w / 4));
   header->resizeSection(MailListModel::DateColumn, twips::toPx(w / 4));
 
-  // 3. The headings drawn white on steel blue.
+  // The headings drawn white on steel blue.
   HookListHeaders(MailListView);
 
-  // 4.
   book_.setLeft(rtfEd, 20);
   book_.setTop(rtfEd, 3900);
 
-  // 5.
   lstLst->hide();
   loadCurrentDocument();
   rtfEd->show();
@@ -372,38 +370,28 @@ void TyakuForm::alignBars() {
 void TyakuForm::LayoutViewer() {
   const double W = book_.outerWidth(this);
   const double H = book_.outerHeight(this);
-  // 1.
   Text6->show();
   Command2->show();
-  // 2.
   book_.setWidth(MailListView, 0.99 * W);
   book_.setHeight(MailListView, 0.25 * H);
   const double listHeight = book_.height(MailListView);
-  // 3.
   for (QLineEdit* b : {Text7, Text8, Text9}) book_.setTop(b, listHeight + 940);
-  // 4.
   if (QFrame* band = Picture1.value(1)) book_.setWidth(band, W);
-  // 5.
   book_.setWidth(rtfEd, 0.99 * W);
   book_.setTop(rtfEd, listHeight + 1300);
-  // 6.
   book_.setWidth(Text7, 0.5 * W);
   book_.setWidth(Text8, 0.3 * W);
   book_.setWidth(Text9, 0.2 * W);
-  // 7. The header boxes in one row from the body's left edge.
+  // The header boxes in one row from the body's left edge.
   book_.setLeft(Text7, book_.left(rtfEd) - 15);
   book_.setLeft(Text8, book_.left(Text7) + book_.width(Text7));
   book_.setLeft(Text9, book_.left(Text8) + book_.width(Text8));
-  // 8. From where the copy button is before step 10 moves it.
+  // From where the copy button is before the next line moves it.
   book_.setLeft(Text6, book_.left(Command1) + 3380);
-  // 9.
   book_.setTop(Text6, book_.top(StatusBar1) + 80);
-  // 10.
   book_.setLeft(Command1, book_.left(StatusBar1) + 1880);
   book_.setTop(Command1, book_.top(StatusBar1) + 80);
-  // 11.
   book_.setHeight(rtfEd, 0.62 * (H - book_.height(MailListView)));
-  // 12.
   if (isMaximized()) {
     book_.setTop(Text6, H - 1000);
     book_.setTop(Command1, H - 980);

@@ -41,15 +41,13 @@ void reportPartialList(const viewer::MailListScan& scan) {
 }  // namespace
 
 void TyakuForm::FillMailList() {
-  // 1.
   shared::ListSource = 1;
-  // 2.
   QPalette listPalette = MailListView->palette();
   listPalette.setColor(QPalette::Base, QColor(210, 250, 250));
   MailListView->setPalette(listPalette);
   mailList->clear();
   rtfEd->clear();
-  // 3. Each record would pass through the boxes in turn; only the last one
+  // Each record would pass through the boxes in turn; only the last one
   // stays there, so only the last one is put there.
   listFile(true);
 }
@@ -72,9 +70,7 @@ void TyakuForm::listFile(bool trimHeaders) {
 }
 
 void TyakuForm::ShowSelectedMail() {
-  // 1.
   Text5->setText(QStringLiteral("1"));
-  // 2.
   if (text::leadingNumber(Text2->text()) == 0) {
     MsgBox(QStringLiteral("選択するデータがありません。"));
     return;
@@ -83,7 +79,6 @@ void TyakuForm::ShowSelectedMail() {
   const int row = selectedRow();
   if (row < 0) return;
 
-  // 3.
   store::RecordFile f(paths::resolve(paths::kReceivedMailFile), store::MailRecord::kLength);
   if (!f.open()) {
     if (viewer::dataFolderMissing())
@@ -104,7 +99,6 @@ void TyakuForm::ShowSelectedMail() {
     return;
   }
   store::ReceivedMailBuffer().setBytes(bytes);
-  // 4.
   showRecord(store::ReceivedMailBuffer(), true);
 }
 

@@ -6,7 +6,7 @@
 #include "platform/Paths.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
-#include "support/TempHome.h"
+#include "support/Gui.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -9,7 +9,7 @@
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"
-#include "support/TempHome.h"
+#include "support/Gui.h"
 #include "viewer/TyakuForm.h"
 
 #include <QAbstractItemModel>

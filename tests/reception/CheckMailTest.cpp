@@ -12,7 +12,7 @@
 #include "shell/SharedState.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
-#include "support/TempHome.h"
+#include "support/Gui.h"
 #include "viewer/TyakuForm.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
-#include "support/TempHome.h"
+#include "support/Gui.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -135,10 +135,27 @@ TEST(RecordFileAccess, PartialLastRecordIsNeverRead) {
   QByteArray b;
   EXPECT_EQ(rf.read(2, b), ReadResult::EndOfFile);
   EXPECT_EQ(rf.readPart(2, 0, 10, b), ReadResult::EndOfFile);
-  // 1.5 records + 1 = 2.5, rounded to the even 2: the append overwrites the tail.
+  // The append goes right after the last complete record, over the tail,
+  // however long the tail is.
   EXPECT_EQ(rf.nextRecordNumber(), 2);
   f.resize(qint64(L) * 1.6);
-  EXPECT_EQ(rf.nextRecordNumber(), 3);
+  EXPECT_EQ(rf.nextRecordNumber(), 2);
+  EXPECT_EQ(rf.recordCount(), 1);
+}
+
+TEST(RecordFileAccess, AnAppendOverAPartialTailLeavesNoGarbageRow) {
+  for (const double records : {1.5, 1.6, 1.01, 1.99}) {
+    MailFile m({QStringLiteral("a")});
+    {
+      QFile f(m.file);
+      ASSERT_TRUE(f.resize(qint64(L * records)));
+    }
+    StoreResult r = appendRecord(m.file, L, mail(QStringLiteral("b")).bytes(), true);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.recordNumber, 2) << records;
+    EXPECT_EQ(QFileInfo(m.file).size(), 2 * L) << records;
+    EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("a"), QStringLiteral("b")})) << records;
+  }
 }
 
 TEST(RecordFileAccess, FullFileRefusesAnotherAppend) {
@@ -262,9 +279,22 @@ TEST_P(RewriteInterrupted, CrashLeavesOldOrNewWhole) {
   const QStringList after{QStringLiteral("1"), QStringLiteral("3")};
   EXPECT_TRUE(now == before || now == after) << now.join(u',').toStdString();
   EXPECT_EQ(QFileInfo(m.file).size() % L, 0);
-  // The next delete goes through, whatever the crash left behind.
+  // The next delete goes through, whatever the crash left behind, and
+  // takes only what it is asked to.
   ASSERT_TRUE(deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {}).ok);
-  EXPECT_EQ(m.subjects(), after);
+  EXPECT_EQ(m.subjects(), now);
+}
+
+TEST_P(RewriteInterrupted, AFailedDeleteIsNotCarriedIntoTheNextOne) {
+  MailFile m({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+  const QByteArray before = readAll(m.file);
+  const RewriteStep step = GetParam();
+  g_rewriteHook = [step](RewriteStep s) { return s == step; };
+  EXPECT_FALSE(deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {1, 2}).ok);
+  g_rewriteHook = nullptr;
+  EXPECT_EQ(readAll(m.file), before);
+  ASSERT_TRUE(deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {3}).ok);
+  EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("1"), QStringLiteral("2")}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, RewriteInterrupted,

@@ -3,8 +3,6 @@
 // the program folder and the current directory (where "pelkit.ini" lives)
 // for the test's duration.
 #include <QByteArray>
-#include <QList>
-#include <QMessageBox>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -23,28 +21,3 @@ class TempHome {
   QTemporaryDir dir_;
   QString oldCwd_;
 };
-
-// Answers the program's message boxes: each box is recorded, then answered
-// with the next scripted button (or its default one when none is left).
-class MsgBoxAnswerer {
- public:
-  struct Seen {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-  };
-  MsgBoxAnswerer();
-  ~MsgBoxAnswerer();
-  void answer(QMessageBox::StandardButton b) { answers_.append(b); }
-  const QList<Seen>& seen() const { return seen_; }
-  QStringList texts() const;
-
- private:
-  QList<QMessageBox::StandardButton> answers_;
-  QList<Seen> seen_;
-};
-
-// Lets the event loop run for `ms` milliseconds, windows closed meanwhile
-// included (they are deleted).
-void pump(int ms = 0);

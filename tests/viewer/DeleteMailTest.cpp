@@ -137,7 +137,7 @@ TEST_F(ViewerTest, DeleteAllDropsEveryRecordAndAPartialTail) {
   {
     QFile f(mailPath());
     ASSERT_TRUE(f.open(QIODevice::Append));
-    f.write(QByteArray(20000, 'x'));  // 3.62 records: four are marked
+    f.write(QByteArray(20000, 'x'));  // 3.62 records: three complete ones
   }
   TyakuForm& v = view();
   boxes_.answer(QMessageBox::Yes);
@@ -146,7 +146,7 @@ TEST_F(ViewerTest, DeleteAllDropsEveryRecordAndAPartialTail) {
   EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("確認"));
   EXPECT_EQ(QFileInfo(mailPath()).size(), 0);
   EXPECT_FALSE(QFileInfo::exists(paths::resolve(paths::kReceivedMailTemp)));
-  EXPECT_EQ(shared::CurrentRecordNumber, 4);
+  EXPECT_EQ(shared::CurrentRecordNumber, 3);
   EXPECT_EQ(v.MailListView->model()->rowCount(), 0);
   for (QLineEdit* b : {v.Text7, v.Text8, v.Text9}) EXPECT_TRUE(b->text().isEmpty());
   EXPECT_TRUE(v.rtfEd->toPlainText().isEmpty());
@@ -205,4 +205,31 @@ TEST_F(ViewerTest, FailedRewriteIsReportedAndTheListKeepsEveryMail) {
   EXPECT_FALSE(QFileInfo::exists(paths::resolve(paths::kReceivedMailTemp)));
   EXPECT_EQ(v.MailListView->model()->rowCount(), 3);
   EXPECT_EQ(v.Text2->text(), QStringLiteral("3"));
+}
+
+// A delete that failed leaves nothing behind that a later delete would act on.
+TEST_F(ViewerTest, AFailedDeleteAllDoesNotMakeTheNextDeleteTakeEverything) {
+  storeMails(threeMails());
+  const QByteArray before = [] {
+    QFile f(mailPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  TyakuForm& v = view();
+  store::g_rewriteHook = [](store::RewriteStep s) { return s == store::RewriteStep::TempFlushed; };
+  boxes_.answer(QMessageBox::Yes);
+  v.Command6->click();
+  store::g_rewriteHook = nullptr;
+  {
+    QFile f(mailPath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+  }
+  EXPECT_EQ(v.Text2->text(), QStringLiteral("3"));
+
+  clickRow(v, 1);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command3->click();
+  EXPECT_EQ(QFileInfo(mailPath()).size(), 2 * store::MailRecord::kLength);
+  EXPECT_EQ(v.Text2->text(), QStringLiteral("2"));
+  EXPECT_EQ(main().Text4->text(), QStringLiteral("2"));
 }

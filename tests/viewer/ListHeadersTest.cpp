@@ -1,6 +1,6 @@
 // The drawn column headings: colours, edge, pressed look, hook and unhook.
 #include "shell/ListHeaders.h"
-#include "support/TempHome.h"
+#include "support/Gui.h"
 
 #include <QApplication>
 #include <QHeaderView>

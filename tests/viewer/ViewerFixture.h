@@ -8,7 +8,7 @@
 #include "shell/MainForm.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
-#include "support/TempHome.h"
+#include "support/Gui.h"
 #include "viewer/TyakuForm.h"
 
 #include <QAbstractItemModel>
