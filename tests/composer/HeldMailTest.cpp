@@ -178,12 +178,20 @@ TEST(HeldMailPanel, RecallPickAndTheWholeBodyComesBack) {
   EXPECT_EQ(c->ToText->text(), QStringLiteral("日本太郎<taro@example.jp>"));
   EXPECT_EQ(c->SubjectText->text(), QStringLiteral("長い手紙"));
   EXPECT_EQ(c->rtfEd->toPlainText(), body);
+  // ...and the other one deleted.
+  c.pressSideList(1);
+  {
+    MsgBoxAnswerer boxes;
+    boxes.answer(QMessageBox::Yes);
+    c->Command15->click();
+  }
+  EXPECT_EQ(heldSubjects(home), QStringList{QStringLiteral("長い手紙")});
 
   // A recipient longer than 60 characters, put in by the pick, can be
   // edited down but not lengthened by typing.
   const QString longTo = QString(70, u'a') + QStringLiteral("@example.jp");
   hold(c, longTo, QStringLiteral("宛先が長い"), QStringLiteral("本文"));
-  c.pressSideList(2);
+  c.pressSideList(1);
   ASSERT_EQ(c->ToText->text(), longTo);
   c->ToText->setFocus();
   c->ToText->end(false);
