@@ -269,6 +269,7 @@ void WriteForm::buildControls() {
   // Names are stored padded to 90 characters: no sideways scrolling for that.
   List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   List1->setTextElideMode(Qt::ElideNone);
+  List1->setUniformItemSizes(true);
   Label1->setBuddy(List1);
   Label3 = label("Label3", QStringLiteral("件数"), 7200, 5970, 700, 300);
   box(Text1, "Text1", QStringLiteral("件数"), 7920, 5940, 1000, 330);
@@ -475,13 +476,15 @@ void WriteForm::LoadAddressList() {
   store::RecordFile f(paths::resolve(paths::kAddressFile), store::AddressRecord::kLength);
   if (f.open()) {
     QByteArray raw;
+    QStringList names;
     for (int n = 1; n <= store::kMaxRecords; ++n) {
       if (f.read(n, raw) != store::ReadResult::Ok) break;
       store::AddressBuffer().setBytes(raw);
-      List1->addItem(store::AddressBuffer().name());
+      names << store::AddressBuffer().name();
       RowRecordMap << int16_t(n);
     }
     f.close();
+    List1->addItems(names);  // one insertion for the whole book
   }
   Text1->setText(QString::number(List1->count()));
 }
