@@ -36,24 +36,6 @@ TEST(AddressBookFile, RegisteringWritesTheRecordAsTheComposerReadsIt) {
   EXPECT_EQ(raw.mid(8, 82), QByteArray(82, ' '));
   EXPECT_EQ(raw.mid(90, 4), QByteArray("\r\n\x01\x00", 4));
   EXPECT_EQ(raw.mid(94, 15), QByteArray("taro@example.jp"));
-  // Empty boxes give a blank entry; a long text is cut to 90 bytes.
-  ASSERT_TRUE(addressbook::registerEntry(QString(), QString()).ok);
-  ASSERT_TRUE(addressbook::registerEntry(QString(50, u'名'), QStringLiteral("x")).ok);
-  const addressbook::Listing book = addressbook::readAll();
-  ASSERT_EQ(book.rows, 3);
-  EXPECT_EQ(addressbook::shownText(book.entry(1).name()), QString());
-  EXPECT_EQ(addressbook::shownText(book.entry(2).name()), QString(45, u'名'));
-}
-
-TEST(AddressBookFile, NamedAddressesAndTheirMailbox) {
-  EXPECT_EQ(addressbook::namedAddress(QStringLiteral("日本太郎"), QStringLiteral("  taro@example.jp  ")),
-            QStringLiteral("日本太郎<taro@example.jp>"));
-  // Not guarded: a second press nests the brackets.
-  EXPECT_EQ(addressbook::namedAddress(QStringLiteral("様"), QStringLiteral("日本太郎<taro@example.jp>")),
-            QStringLiteral("様<日本太郎<taro@example.jp>>"));
-  EXPECT_EQ(addressbook::bareAddress(QStringLiteral("日本太郎<taro@example.jp>")), QStringLiteral("taro@example.jp"));
-  EXPECT_EQ(addressbook::bareAddress(QStringLiteral("様<日本太郎<taro@example.jp>>")), QStringLiteral("taro@example.jp"));
-  EXPECT_EQ(addressbook::bareAddress(QStringLiteral(" plain@example.jp ")), QStringLiteral("plain@example.jp"));
 }
 
 TEST(AddressBookImport, AppendsAsRegisteringDoesAndReportsWhatItDid) {
