@@ -3,12 +3,14 @@
 
 #include "composer/AttachPanel.h"
 #include "composer/BackColor.h"
+#include "composer/HeldPanel.h"
 #include "composer/MailSend.h"
 #include "composer/SideList.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
+#include "platform/TypingLimit.h"
 #include "platform/WindowOrder.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
@@ -35,7 +37,6 @@
 #include <QRadioButton>
 #include <QRadialGradient>
 #include <QToolBar>
-#include <QValidator>
 
 namespace {
 
@@ -48,17 +49,6 @@ constexpr double kNarrowWidth = 7100;
 constexpr double kHelpTopShown = 3600;
 constexpr double kHelpTopHidden = -4000;
 constexpr double kClientHeight = 8100;
-
-// The recipient box takes at most 60 typed characters; a longer text set by
-// the window itself (a held mail, an address field) is kept whole.
-class TypedLimit : public QValidator {
- public:
-  TypedLimit(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
-  State validate(QString& input, int&) const override { return input.size() > limit_ ? Invalid : Acceptable; }
-
- private:
-  int limit_;
-};
 
 // A radio button may be cleared although it belongs to a group, as the
 // sending steps clear "一括送信" without choosing "取消".
@@ -165,7 +155,7 @@ void WriteForm::buildControls() {
     twips::place(b, l, t, w, h);
   };
   auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
-    e = new QLineEdit(surface_);
+    if (!e) e = new QLineEdit(surface_);
     e->setObjectName(QString::fromLatin1(name));
     e->setAccessibleName(accessible);
     twips::place(e, l, t, w, h);
@@ -183,8 +173,10 @@ void WriteForm::buildControls() {
             label("Label2", QStringLiteral("件名"), 120, 570, 720, 300),
             label("Label2", QStringLiteral("宛先"), 120, 150, 720, 300)};
   for (int i = 0; i < Label2.size(); ++i) Label2[i]->setProperty("index", i);
+  // At most 60 typed characters; a longer text set by the window itself (a
+  // held mail, an address field) is kept whole and can be edited down.
+  ToText = new TypedLineEdit(60, surface_);
   box(ToText, "ToText", QStringLiteral("宛先"), 840, 120, 3960, 330);
-  ToText->setValidator(new TypedLimit(60, ToText));
   Label2[2]->setBuddy(ToText);
   box(SubjectText, "SubjectText", QStringLiteral("件名"), 840, 540, 3960, 330);
   Label2[1]->setBuddy(SubjectText);
@@ -277,6 +269,7 @@ void WriteForm::buildControls() {
   // Names are stored padded to 90 characters: no sideways scrolling for that.
   List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   List1->setTextElideMode(Qt::ElideNone);
+  List1->setUniformItemSizes(true);
   Label1->setBuddy(List1);
   Label3 = label("Label3", QStringLiteral("件数"), 7200, 5970, 700, 300);
   box(Text1, "Text1", QStringLiteral("件数"), 7920, 5940, 1000, 330);
@@ -309,6 +302,10 @@ void WriteForm::buildControls() {
   connect(Command9, &QPushButton::clicked, this, &WriteForm::Command9_Click);
   connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
   connect(Command16, &QPushButton::clicked, this, &WriteForm::Command16_Click);
+  connect(Command17, &QPushButton::clicked, this, &WriteForm::Command17_Click);
+  connect(Command13, &QPushButton::clicked, this, &WriteForm::Command13_Click);
+  connect(Command14, &QPushButton::clicked, this, &WriteForm::Command14_Click);
+  connect(Command15, &QPushButton::clicked, this, &WriteForm::Command15_Click);
   Combo1->installEventFilter(this);
   // Recipient, subject, phrase, body: the order a mail is written in.
   setTabOrder(ToText, SubjectText);
@@ -479,13 +476,15 @@ void WriteForm::LoadAddressList() {
   store::RecordFile f(paths::resolve(paths::kAddressFile), store::AddressRecord::kLength);
   if (f.open()) {
     QByteArray raw;
+    QStringList names;
     for (int n = 1; n <= store::kMaxRecords; ++n) {
       if (f.read(n, raw) != store::ReadResult::Ok) break;
       store::AddressBuffer().setBytes(raw);
-      List1->addItem(store::AddressBuffer().name());
+      names << store::AddressBuffer().name();
       RowRecordMap << int16_t(n);
     }
     f.close();
+    List1->addItems(names);  // one insertion for the whole book
   }
   Text1->setText(QString::number(List1->count()));
 }
@@ -495,6 +494,7 @@ void WriteForm::Command4_Click() {
   setBackColor(List1, colors::white);
   setOuterWidthTwips(kWideWidth);
   shared::ListSource = 0;
+  heldInList_ = false;
   LoadAddressList();
 }
 
@@ -506,7 +506,10 @@ void WriteForm::Command6_Click() {
 void WriteForm::List1_MouseDown() {
   Text2->setText(QStringLiteral("1"));
   // A held mail is picked by the held-mail panel's own steps.
-  if (shared::ListSource == 10) return;
+  if (heldInList_) {
+    PickHeldMail(heldPanel());
+    return;
+  }
   const int row = List1->currentRow();
   if (row < 0 || row >= RowRecordMap.size() || !List1->item(row)->isSelected()) {
     MsgBox(QStringLiteral("データが選択されていません"), MsgButtons::Ok, MsgIcon::Exclamation);
@@ -646,3 +649,18 @@ void WriteForm::Command16_Click() {
   }
   ++AttachListCounter;
 }
+
+HeldPanel WriteForm::heldPanel() {
+  HeldPanel p{ToText, SubjectText, rtfEd, List1, Text1, Text2, Command17, Picture7, &RowRecordMap, {}, {}};
+  p.listHoldsHeld = [this] { return heldInList_; };
+  p.showHeldList = [this] {
+    setOuterWidthTwips(kWideWidth);
+    heldInList_ = true;
+  };
+  return p;
+}
+
+void WriteForm::Command17_Click() { ToggleDraftPanel(heldPanel()); }
+void WriteForm::Command13_Click() { HoldMail(heldPanel()); }
+void WriteForm::Command14_Click() { RecallHeldMails(heldPanel()); }
+void WriteForm::Command15_Click() { DeleteHeldMail(heldPanel()); }

@@ -25,6 +25,7 @@ class QPushButton;
 class QRadioButton;
 class QToolBar;
 class SideList;
+struct HeldPanel;
 
 class WriteForm : public QMainWindow {
   Q_OBJECT
@@ -130,6 +131,10 @@ class WriteForm : public QMainWindow {
   void Command9_Click();       // 追加
   void Command10_Click();      // 取り消し
   void Command16_Click();      // リスト
+  void Command17_Click();      // 下書き
+  void Command13_Click();      // 保存
+  void Command14_Click();      // 呼出
+  void Command15_Click();      // 削除
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,9 +149,14 @@ class WriteForm : public QMainWindow {
   void hideHelpOver(QWidget* control);
   void Form_Load();
   QString openAttachmentDialog();
+  // The held-mail panel's controls and this window's part in it.
+  HeldPanel heldPanel();
 
   QWidget* surface_ = nullptr;
   QHash<const QWidget*, QString> helpTexts_;
   QList<const QWidget*> helpHiders_;
   QHash<QString, QAction*> toolButtons_;
+  // What List1 shows, by this window's own steps: the list-source indicator
+  // is shared with the other windows, which change it for their lists.
+  bool heldInList_ = false;
 };

@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include "addressbook/FriendForm.h"
 #include "composer/WriteForm.h"
 #include "platform/MsgBox.h"
 #include "platform/NamedMenu.h"
@@ -154,6 +155,7 @@ void MainForm::buildControls() {
   connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
   connect(Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
   connect(Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
+  connect(Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
   connect(Command6, &QPushButton::clicked, this, &MainForm::Command6_Click);
   connect(Check1, &QCheckBox::toggled, this, &MainForm::Check1_Click);
   connect(Timer2, &QTimer::timeout, this, &MainForm::Timer2_Timer);
@@ -287,6 +289,13 @@ void MainForm::Command3_Click() {
     form->raise();
   }
   form->activateWindow();
+}
+
+void MainForm::Command5_Click() {
+  FriendForm* book = FriendForm::instance();
+  book->show();
+  book->raise();
+  book->activateWindow();
 }
 
 void MainForm::Command6_Click() {

@@ -78,6 +78,8 @@ class MainForm : public QMainWindow {
   void Command4_Click();
   // "新規作成": the compose window, modeless.
   void Command3_Click();
+  // "アドレス帳": the address book window, modeless.
+  void Command5_Click();
   // "メールを見る": the viewer, shown and filled.
   void Command6_Click();
   void Check1_Click();
