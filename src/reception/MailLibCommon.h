@@ -1,13 +1,18 @@
 #pragma once
 // Pieces shared by the POP3 and SMTP sides of the mail library.
-#include <QString>
-#include <optional>
+#include "platform/Handles.h"
 
-typedef void CURL;
+#include <QString>
+#include <curl/curl.h>
+#include <optional>
 
 namespace maillib {
 
 enum class Protocol { Pop3, Smtp };
+
+// libcurl's handles and lists, released on every path out.
+using CurlEasy = handles::Owned<CURL, curl_easy_cleanup>;
+using CurlList = handles::Owned<curl_slist, curl_slist_free_all>;
 
 // Where a server value leads. A bare host name means the protocol's plain
 // port (POP3 110, SMTP 25) with STARTTLS whenever the server offers it;

@@ -33,20 +33,20 @@ size_t collectHeader(char* data, size_t size, size_t n, void* user) {
 
 class CurlLink : public Pop3Link {
  public:
-  CurlLink(CURL* curl, curl_socket_t sock, const QString& host) : curl_(curl), sock_(sock), host_(host) {}
+  CurlLink(CurlEasy curl, curl_socket_t sock, const QString& host)
+      : curl_(std::move(curl)), sock_(sock), host_(host) {}
   ~CurlLink() override {
     // libcurl would say QUIT on its way out and wait for the answer; the
     // session has said all it means to (a QUIT here could commit deletions
     // of a session the caller gave up on).
     if (sock_ != CURL_SOCKET_BAD) ::shutdown(sock_, SHUT_RDWR);
-    curl_easy_cleanup(curl_);
   }
 
   bool send(const QByteArray& bytes, QString* error) override {
     qsizetype off = 0;
     while (off < bytes.size()) {
       size_t sent = 0;
-      const CURLcode rc = curl_easy_send(curl_, bytes.constData() + off, size_t(bytes.size() - off), &sent);
+      const CURLcode rc = curl_easy_send(curl_.get(), bytes.constData() + off, size_t(bytes.size() - off), &sent);
       if (rc == CURLE_OK) {
         off += qsizetype(sent);
         continue;
@@ -64,7 +64,7 @@ class CurlLink : public Pop3Link {
     char chunk[64 * 1024];
     for (;;) {
       size_t got = 0;
-      const CURLcode rc = curl_easy_recv(curl_, chunk, sizeof chunk, &got);
+      const CURLcode rc = curl_easy_recv(curl_.get(), chunk, sizeof chunk, &got);
       if (rc == CURLE_OK) {
         if (got == 0) {
           *error = describeCurlError(CURLE_RECV_ERROR, QString(), host_);
@@ -93,7 +93,7 @@ class CurlLink : public Pop3Link {
     }
   }
 
-  CURL* curl_;
+  CurlEasy curl_;
   curl_socket_t sock_;
   QString host_;
 };
@@ -101,7 +101,8 @@ class CurlLink : public Pop3Link {
 }  // namespace
 
 std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error) {
-  CURL* curl = curl_easy_init();
+  CurlEasy handle(curl_easy_init());
+  CURL* curl = handle.get();
   if (!curl) {
     *error = QStringLiteral("通信の準備ができません（メモリ不足）。");
     return nullptr;
@@ -125,17 +126,15 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
     if (l.startsWith("-ERR")) refusal = l;
   if (rc != CURLE_OK) {
     *error = describeCurlError(rc, QString::fromUtf8(refusal), server.host);
-    curl_easy_cleanup(curl);
     return nullptr;
   }
   curl_socket_t sock = CURL_SOCKET_BAD;
   if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD) {
     *error = describeCurlError(CURLE_COULDNT_CONNECT, QString(), server.host);
-    curl_easy_cleanup(curl);
     return nullptr;
   }
   *greeting = lines.lines.value(0);
-  return std::make_unique<CurlLink>(curl, sock, server.host);
+  return std::make_unique<CurlLink>(std::move(handle), sock, server.host);
 }
 
 }  // namespace maillib
