@@ -108,7 +108,7 @@ class Pop3Session {
 };
 
 // The APOP digest: MD5 of the greeting's timestamp and the password, in hex.
-// Empty when the greeting carries no timestamp.
+// Empty when the greeting carries no timestamp of the right shape.
 QByteArray apopDigest(const QByteArray& greeting, const QByteArray& password);
 
 }  // namespace maillib
