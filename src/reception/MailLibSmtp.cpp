@@ -1,5 +1,5 @@
 // Sending one mail over SMTP with libcurl: one connection per call, AUTH
-// when the server offers it, STARTTLS whenever offered.
+// when the server offers it, STARTTLS required (MailLibCommon).
 #include "MailLib.h"
 #include "MailLibCommon.h"
 #include "MimeBuild.h"

@@ -18,11 +18,13 @@ struct Lines {
   QList<QByteArray> lines;
 };
 
+// Called when TLS starts on the connection (implicit, or after STLS).
 // TLS records arrive a few kilobytes at a time: let OpenSSL read whatever
 // has arrived in one go instead of asking the socket for every record's
 // header and body separately (a megabyte mail took thousands of calls).
-CURLcode readAhead(CURL*, void* sslCtx, void*) {
+CURLcode startTls(CURL*, void* sslCtx, void* started) {
   SSL_CTX_set_read_ahead(static_cast<SSL_CTX*>(sslCtx), 1);
+  if (started) *static_cast<bool*>(started) = true;
   return CURLE_OK;
 }
 
@@ -117,15 +119,25 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kStallTimeout);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &lines);
-  curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, readAhead);
+  bool tlsStarted = false;
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, startTls);
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &tlsStarted);
   const CURLcode rc = curl_easy_perform(curl);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, nullptr);
   QByteArray refusal;
   for (const QByteArray& l : lines.lines)
     if (l.startsWith("-ERR")) refusal = l;
   if (rc != CURLE_OK) {
     *error = describeCurlError(rc, QString::fromUtf8(refusal), server.host);
+    return nullptr;
+  }
+  // libcurl was told to insist on TLS; that it started (and, the connection
+  // being made, succeeded) is checked all the same before the session sends
+  // an ID or a password.
+  if (!tlsStarted && !plainLoginAllowed(server)) {
+    *error = plainRefusedText(server.host);
     return nullptr;
   }
   curl_socket_t sock = CURL_SOCKET_BAD;

@@ -28,8 +28,9 @@ class Pop3Link {
 };
 
 // The real link on libcurl: name lookup, connection, the greeting, STARTTLS
-// whenever the server offers it (or implicit TLS), certificate checks and
-// timeouts (MailLibCommon). `greeting` gets the server's first line.
+// (required unless the user allowed this server without) or implicit TLS,
+// certificate checks and timeouts (MailLibCommon). `greeting` gets the
+// server's first line.
 std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error);
 
 // Tests put a scripted server here; MailLibPop3Connect then opens its links
