@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const QString smtp = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
-  writeServerSettings(home, smtp, QStringLiteral("127.0.0.1"), servers.address(), 0);
+  // Plain SMTP, as msmtp below: allowed as the server dialog allows it.
+  writeServerSettings(home, smtp, QStringLiteral("127.0.0.1"), servers.address(), 0, true);
 
   // msmtp: the same server, no TLS, no login.
   const QString rc = dir.path() + QStringLiteral("/msmtprc");

@@ -2,6 +2,7 @@
 
 #include "MailLib.h"
 #include "platform/Paths.h"
+#include "settings/AccountSettings.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -33,6 +34,7 @@ std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol
   if (v.isEmpty()) return fail(QStringLiteral("サーバー名が設定されていません。"));
   ServerAddress s;
   s.protocol = protocol;
+  s.value = value;
   const int plainPort = protocol == Protocol::Pop3 ? 110 : 25;
   const int tlsPort = protocol == Protocol::Pop3 ? 995 : 465;
   if (v.contains(u"://")) {
@@ -75,6 +77,11 @@ std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol
 
 QString extraCaFilePath() { return paths::resolve(kExtraCaFile); }
 
+bool plainLoginAllowed(const ServerAddress& server) {
+  const AccountSettingsRecord& s = AccountSettings();
+  return PlainLoginAllowed(server.protocol == Protocol::Pop3 ? s.PlainPop3Server : s.PlainSmtpServer, server.value);
+}
+
 void applyConnectionOptions(CURL* curl, const ServerAddress& server) {
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeout);
@@ -84,7 +91,10 @@ void applyConnectionOptions(CURL* curl, const ServerAddress& server) {
   curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!server.implicitTls) curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+  // Never on in clear text behind the user's back: a server (or a man in the
+  // middle) that offers no STARTTLS ends the connection before any login.
+  if (!server.implicitTls)
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, long(plainLoginAllowed(server) ? CURLUSESSL_TRY : CURLUSESSL_ALL));
   const QString ca = extraCaFilePath();
   if (QFileInfo(ca).isFile()) {
     // The extra authority is trusted besides, not instead of, the system's.
@@ -95,6 +105,15 @@ void applyConnectionOptions(CURL* curl, const ServerAddress& server) {
 
 void setLastError(const QString& text) { g_lastError = text; }
 QString lastError() { return g_lastError; }
+
+QString plainRefusedText(const QString& host) {
+  return QStringLiteral("サーバー「%1」は暗号化通信（STARTTLS）を提供していないため、接続を中止しました。"
+                        "IDやパスワード、メールは送っていません。"
+                        "通信の途中で暗号化が妨げられている可能性もあります。\n"
+                        "このサーバーに暗号化なしで接続してよい場合は、「初期設定」→「POPサーバー」の"
+                        "「%2」にチェックを付けて下さい。")
+      .arg(host, kPlainLoginCaption);
+}
 
 QString describeCurlError(int code, const QString& serverReply, const QString& host) {
   const QString reply = serverReply.trimmed();
@@ -117,7 +136,7 @@ QString describeCurlError(int code, const QString& serverReply, const QString& h
       why = QStringLiteral("サーバー「%1」との暗号化通信（TLS）を始められません。").arg(host);
       break;
     case CURLE_USE_SSL_FAILED:
-      why = QStringLiteral("サーバー「%1」は暗号化通信（TLS）に対応していません。").arg(host);
+      why = plainRefusedText(host);
       break;
     case CURLE_LOGIN_DENIED:
       why = QStringLiteral("サーバー「%1」にログインできません（IDかパスワードが違います）。").arg(host);

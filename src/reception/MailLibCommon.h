@@ -1,20 +1,26 @@
 #pragma once
 // Pieces shared by the POP3 and SMTP sides of the mail library.
-#include <QString>
-#include <optional>
+#include "platform/Handles.h"
 
-typedef void CURL;
+#include <QString>
+#include <curl/curl.h>
+#include <optional>
 
 namespace maillib {
 
 enum class Protocol { Pop3, Smtp };
 
+// libcurl's handles and lists, released on every path out.
+using CurlEasy = handles::Owned<CURL, curl_easy_cleanup>;
+using CurlList = handles::Owned<curl_slist, curl_slist_free_all>;
+
 // Where a server value leads. A bare host name means the protocol's plain
-// port (POP3 110, SMTP 25) with STARTTLS whenever the server offers it;
-// "host:port" picks the port (995 and 465 mean implicit TLS); the URL forms
-// pop3://, pop3s://, smtp://, smtps:// say it all.
+// port (POP3 110, SMTP 25) with STARTTLS; "host:port" picks the port (995
+// and 465 mean implicit TLS); the URL forms pop3://, pop3s://, smtp://,
+// smtps:// say it all.
 struct ServerAddress {
   Protocol protocol;
+  QString value;  // the server value as it was given, for the permission below
   QString host;
   int port = 0;
   bool implicitTls = false;
@@ -23,9 +29,15 @@ struct ServerAddress {
 };
 std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol, QString* error);
 
+// Whether the user allowed this server to be used without encryption (the
+// server dialog's check box, given for this server value). Without that
+// permission a server that offers no STARTTLS is refused before any login.
+bool plainLoginAllowed(const ServerAddress& server);
+
 // Options every connection gets: certificate checks against the system's
-// store (plus the extra CA file below when present), STARTTLS whenever
-// offered, connect and stall timeouts, no signals.
+// store (plus the extra CA file below when present), TLS required (STARTTLS
+// or implicit) unless plainLoginAllowed, then still used whenever offered,
+// connect and stall timeouts, no signals.
 void applyConnectionOptions(CURL* curl, const ServerAddress& server);
 
 // An extra certificate authority to trust, for a server with a self-signed
@@ -43,6 +55,8 @@ QString lastError();
 // A plain Japanese sentence for a libcurl failure (host not found, refused,
 // timeout, certificate rejected …), with the server's reply when there is one.
 QString describeCurlError(int curlCode, const QString& serverReply, const QString& host);
+// Why a server without STARTTLS was refused, and how the user can allow it.
+QString plainRefusedText(const QString& host);
 
 // Writes `value` and a NUL into a fixed-length buffer, keeping its length
 // (a buffer too short keeps what fits).

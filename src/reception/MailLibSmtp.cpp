@@ -1,5 +1,5 @@
 // Sending one mail over SMTP with libcurl: one connection per call, AUTH
-// when the server offers it, STARTTLS whenever offered.
+// when the server offers it, STARTTLS required (MailLibCommon).
 #include "MailLib.h"
 #include "MailLibCommon.h"
 #include "MimeBuild.h"
@@ -159,7 +159,20 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
   const std::optional<QByteArray> message = maillib::buildMessage(mail, &error);
   if (!message) return fail(error);
 
-  CURL* curl = curl_easy_init();
+  // Whatever the handle points at is declared before it, so it outlives
+  // the handle's cleanup (whose QUIT still reports to the transcript).
+  maillib::CurlList rcpt;
+  for (const QString& r : recipients) {
+    curl_slist* longer = curl_slist_append(rcpt.get(), ('<' + r.toUtf8() + '>').constData());
+    if (!longer) return fail(QStringLiteral("送信の準備ができません（メモリ不足）。"));
+    (void)rcpt.release();  // now the head of `longer`
+    rcpt.reset(longer);
+  }
+  Upload upload{&*message};
+  Transcript transcript;
+
+  const maillib::CurlEasy handle(curl_easy_init());
+  CURL* curl = handle.get();
   if (!curl) return fail(QStringLiteral("送信の準備ができません（メモリ不足）。"));
   const QByteArray url = (address->baseUrl() + u'/').toUtf8() + ehloName();
   curl_easy_setopt(curl, CURLOPT_URL, url.constData());
@@ -167,9 +180,7 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
 
   const QByteArray mailFrom = '<' + sender.toUtf8() + '>';
   curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mailFrom.constData());
-  curl_slist* rcpt = nullptr;
-  for (const QString& r : recipients) rcpt = curl_slist_append(rcpt, ('<' + r.toUtf8() + '>').constData());
-  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt.get());
 
   // libcurl logs in only when the server offers AUTH; a server without it
   // takes the mail all the same.
@@ -181,23 +192,18 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
     curl_easy_setopt(curl, CURLOPT_PASSWORD, passwordBytes.constData());
   }
 
-  Upload upload{&*message};
   curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(curl, CURLOPT_READFUNCTION, onRead);
   curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
   curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(message->size()));
 
-  Transcript transcript;
   curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, onDebug);
   curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &transcript);
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
 
   const CURLcode rc = curl_easy_perform(curl);
-  // Worded before the cleanup, whose QUIT would end the transcript.
-  const QString failure = rc == CURLE_OK ? QString() : failureText(rc, transcript, address->host);
-  curl_easy_cleanup(curl);
-  curl_slist_free_all(rcpt);
-  if (rc != CURLE_OK) return fail(failure);
+  // Worded now: the cleanup's QUIT would end the transcript.
+  if (rc != CURLE_OK) return fail(failureText(rc, transcript, address->host));
   maillib::setLastError(QString());
   return 0;
 }

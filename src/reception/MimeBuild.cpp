@@ -1,6 +1,7 @@
 #include "MimeBuild.h"
 
 #include "MailLibCommon.h"
+#include "platform/Handles.h"
 #include "platform/Text.h"
 
 #include <QFile>
@@ -13,6 +14,10 @@
 
 namespace maillib {
 namespace {
+
+// A GMime object and the reference it holds.
+template <class T>
+using GObject = handles::Owned<T, g_object_unref>;
 
 // Lines of a header are kept within this many characters where possible.
 constexpr int kLineLimit = 76;
@@ -251,11 +256,10 @@ void setRawHeader(GMimeObject* object, const char* name, const QByteArray& value
 
 // Content from bytes; GMime takes its own copy.
 void setContent(GMimePart* part, const QByteArray& bytes) {
-  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
-  GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
-  g_mime_part_set_content(part, wrapper);
-  g_object_unref(wrapper);
-  g_object_unref(stream);
+  const GObject<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
+  const GObject<GMimeDataWrapper> wrapper(
+      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part, wrapper.get());
 }
 
 bool hasLongLine(const QByteArray& bytes) {
@@ -272,11 +276,12 @@ bool isAscii(const QString& s) {
   return true;
 }
 
-GMimePart* textPart(const QString& body) {
+GObject<GMimePart> textPart(const QString& body) {
   QString text = text::toCrLf(body);
   // Text lines end with CR LF, the last one included.
   if (!text.isEmpty() && !text.endsWith(u'\n')) text += QStringLiteral("\r\n");
-  GMimePart* part = g_mime_part_new_with_type("text", "plain");
+  GObject<GMimePart> owned(g_mime_part_new_with_type("text", "plain"));
+  GMimePart* part = owned.get();
   GMimeObject* obj = GMIME_OBJECT(part);
   QByteArray bytes;
   const std::optional<QByteArray> jis = isAscii(text) ? std::nullopt : toIso2022jp(text);
@@ -300,7 +305,7 @@ GMimePart* textPart(const QString& body) {
     // Quoted-printable for mostly-ASCII text, base64 otherwise.
     g_mime_part_set_content_encoding(part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
   }
-  return part;
+  return owned;
 }
 
 std::optional<QByteArray> readAttachment(const QString& path, QString* error) {
@@ -324,16 +329,16 @@ std::optional<QByteArray> readAttachment(const QString& path, QString* error) {
   return data;
 }
 
-GMimePart* attachmentPart(const QString& path, const QByteArray& data) {
+GObject<GMimePart> attachmentPart(const QString& path, const QByteArray& data) {
   const QString name = QFileInfo(path).fileName();
   const QString type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
   const QByteArray mime = type.isEmpty() || !type.contains(u'/') ? QByteArrayLiteral("application/octet-stream")
                                                                   : type.toLatin1();
   const qsizetype slash = mime.indexOf('/');
-  GMimePart* part = g_mime_part_new_with_type(mime.left(slash).constData(), mime.mid(slash + 1).constData());
-  setContent(part, data);
-  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
-  GMimeObject* obj = GMIME_OBJECT(part);
+  GObject<GMimePart> part(g_mime_part_new_with_type(mime.left(slash).constData(), mime.mid(slash + 1).constData()));
+  setContent(part.get(), data);
+  g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
+  GMimeObject* obj = GMIME_OBJECT(part.get());
   setRawHeader(obj, "Content-Type", mime + nameParameter(name));
   setRawHeader(obj, "Content-Disposition", "attachment" + fileNameParameter("filename", name));
   return part;
@@ -417,8 +422,10 @@ QStringList splitAttachmentList(const QString& list) {
 
 std::optional<QByteArray> toIso2022jp(const QString& text) {
   if (text.isEmpty()) return QByteArray();
-  iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  iconv_t opened = iconv_open("ISO-2022-JP", "UTF-8");
+  if (opened == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  const handles::Owned<void, iconv_close> converter(opened);
+  iconv_t cd = converter.get();
   QByteArray in = text.toUtf8();
   QByteArray out(in.size() * 3 + 16, '\0');
   char* inPtr = in.data();
@@ -439,7 +446,6 @@ std::optional<QByteArray> toIso2022jp(const QString& text) {
   }
   // Back to ASCII at the end.
   if (ok && iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == size_t(-1)) ok = false;
-  iconv_close(cd);
   if (!ok) return std::nullopt;
   out.truncate(outPtr - out.data());
   return out;
@@ -474,44 +480,33 @@ std::optional<QByteArray> buildMessage(const OutgoingMail& mail, QString* error)
     contents << *data;
   }
 
-  GMimeMessage* message = g_mime_message_new(FALSE);
-  GMimeObject* m = GMIME_OBJECT(message);
+  const GObject<GMimeMessage> message(g_mime_message_new(FALSE));
+  GMimeObject* m = GMIME_OBJECT(message.get());
   setRawHeader(m, "From", encodeAddressList(mail.from, 6));
   setRawHeader(m, "To", encodeAddressList(mail.to, 4));
   setRawHeader(m, "Subject", encodeUnstructured(mail.subject, 9));
-  GDateTime* now = g_date_time_new_now_local();
-  g_mime_message_set_date(message, now);
-  g_date_time_unref(now);
-  char* id = g_mime_utils_generate_message_id(messageIdDomain(mail.from).constData());
-  g_mime_message_set_message_id(message, id);
-  g_free(id);
+  const handles::Owned<GDateTime, g_date_time_unref> now(g_date_time_new_now_local());
+  g_mime_message_set_date(message.get(), now.get());
+  const handles::Owned<char, g_free> id(g_mime_utils_generate_message_id(messageIdDomain(mail.from).constData()));
+  g_mime_message_set_message_id(message.get(), id.get());
 
-  GMimePart* text = textPart(mail.body);
+  const GObject<GMimePart> text = textPart(mail.body);
   if (mail.attachments.isEmpty()) {
-    g_mime_message_set_mime_part(message, GMIME_OBJECT(text));
+    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(text.get()));
   } else {
-    GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
-    g_mime_multipart_add(mixed, GMIME_OBJECT(text));
-    for (qsizetype i = 0; i < mail.attachments.size(); ++i) {
-      GMimePart* part = attachmentPart(mail.attachments[i], contents[i]);
-      g_mime_multipart_add(mixed, GMIME_OBJECT(part));
-      g_object_unref(part);
-    }
-    g_mime_message_set_mime_part(message, GMIME_OBJECT(mixed));
-    g_object_unref(mixed);
+    const GObject<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+    g_mime_multipart_add(mixed.get(), GMIME_OBJECT(text.get()));
+    for (qsizetype i = 0; i < mail.attachments.size(); ++i)
+      g_mime_multipart_add(mixed.get(), GMIME_OBJECT(attachmentPart(mail.attachments[i], contents[i]).get()));
+    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
   }
-  g_object_unref(text);
 
-  GMimeFormatOptions* options = g_mime_format_options_new();
-  g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
-  GMimeStream* out = g_mime_stream_mem_new();
-  g_mime_object_write_to_stream(m, options, out);
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out));
-  QByteArray result(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
-  g_object_unref(out);
-  g_mime_format_options_free(options);
-  g_object_unref(message);
-  return result;
+  const handles::Owned<GMimeFormatOptions, g_mime_format_options_free> options(g_mime_format_options_new());
+  g_mime_format_options_set_newline_format(options.get(), GMIME_NEWLINE_FORMAT_DOS);
+  const GObject<GMimeStream> out(g_mime_stream_mem_new());
+  g_mime_object_write_to_stream(m, options.get(), out.get());
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+  return QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
 }
 
 }  // namespace maillib

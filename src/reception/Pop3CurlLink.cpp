@@ -18,11 +18,13 @@ struct Lines {
   QList<QByteArray> lines;
 };
 
+// Called when TLS starts on the connection (implicit, or after STLS).
 // TLS records arrive a few kilobytes at a time: let OpenSSL read whatever
 // has arrived in one go instead of asking the socket for every record's
 // header and body separately (a megabyte mail took thousands of calls).
-CURLcode readAhead(CURL*, void* sslCtx, void*) {
+CURLcode startTls(CURL*, void* sslCtx, void* started) {
   SSL_CTX_set_read_ahead(static_cast<SSL_CTX*>(sslCtx), 1);
+  if (started) *static_cast<bool*>(started) = true;
   return CURLE_OK;
 }
 
@@ -33,20 +35,20 @@ size_t collectHeader(char* data, size_t size, size_t n, void* user) {
 
 class CurlLink : public Pop3Link {
  public:
-  CurlLink(CURL* curl, curl_socket_t sock, const QString& host) : curl_(curl), sock_(sock), host_(host) {}
+  CurlLink(CurlEasy curl, curl_socket_t sock, const QString& host)
+      : curl_(std::move(curl)), sock_(sock), host_(host) {}
   ~CurlLink() override {
     // libcurl would say QUIT on its way out and wait for the answer; the
     // session has said all it means to (a QUIT here could commit deletions
     // of a session the caller gave up on).
     if (sock_ != CURL_SOCKET_BAD) ::shutdown(sock_, SHUT_RDWR);
-    curl_easy_cleanup(curl_);
   }
 
   bool send(const QByteArray& bytes, QString* error) override {
     qsizetype off = 0;
     while (off < bytes.size()) {
       size_t sent = 0;
-      const CURLcode rc = curl_easy_send(curl_, bytes.constData() + off, size_t(bytes.size() - off), &sent);
+      const CURLcode rc = curl_easy_send(curl_.get(), bytes.constData() + off, size_t(bytes.size() - off), &sent);
       if (rc == CURLE_OK) {
         off += qsizetype(sent);
         continue;
@@ -64,7 +66,7 @@ class CurlLink : public Pop3Link {
     char chunk[64 * 1024];
     for (;;) {
       size_t got = 0;
-      const CURLcode rc = curl_easy_recv(curl_, chunk, sizeof chunk, &got);
+      const CURLcode rc = curl_easy_recv(curl_.get(), chunk, sizeof chunk, &got);
       if (rc == CURLE_OK) {
         if (got == 0) {
           *error = describeCurlError(CURLE_RECV_ERROR, QString(), host_);
@@ -93,7 +95,7 @@ class CurlLink : public Pop3Link {
     }
   }
 
-  CURL* curl_;
+  CurlEasy curl_;
   curl_socket_t sock_;
   QString host_;
 };
@@ -101,7 +103,8 @@ class CurlLink : public Pop3Link {
 }  // namespace
 
 std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error) {
-  CURL* curl = curl_easy_init();
+  CurlEasy handle(curl_easy_init());
+  CURL* curl = handle.get();
   if (!curl) {
     *error = QStringLiteral("通信の準備ができません（メモリ不足）。");
     return nullptr;
@@ -116,26 +119,34 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kStallTimeout);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &lines);
-  curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, readAhead);
+  bool tlsStarted = false;
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, startTls);
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &tlsStarted);
   const CURLcode rc = curl_easy_perform(curl);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, nullptr);
   QByteArray refusal;
   for (const QByteArray& l : lines.lines)
     if (l.startsWith("-ERR")) refusal = l;
   if (rc != CURLE_OK) {
     *error = describeCurlError(rc, QString::fromUtf8(refusal), server.host);
-    curl_easy_cleanup(curl);
+    return nullptr;
+  }
+  // libcurl was told to insist on TLS; that it started (and, the connection
+  // being made, succeeded) is checked all the same before the session sends
+  // an ID or a password.
+  if (!tlsStarted && !plainLoginAllowed(server)) {
+    *error = plainRefusedText(server.host);
     return nullptr;
   }
   curl_socket_t sock = CURL_SOCKET_BAD;
   if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD) {
     *error = describeCurlError(CURLE_COULDNT_CONNECT, QString(), server.host);
-    curl_easy_cleanup(curl);
     return nullptr;
   }
   *greeting = lines.lines.value(0);
-  return std::make_unique<CurlLink>(curl, sock, server.host);
+  return std::make_unique<CurlLink>(std::move(handle), sock, server.host);
 }
 
 }  // namespace maillib

@@ -28,7 +28,14 @@ QByteArray apopDigest(const QByteArray& greeting, const QByteArray& password) {
   const qsizetype close = open >= 0 ? greeting.indexOf('>', open) : -1;
   if (close < 0) return {};
   const QByteArray stamp = greeting.mid(open, close - open + 1);
-  if (!stamp.contains('@')) return {};
+  // A message ID as RFC 1939 asks, <local@domain> in printable ASCII: the
+  // known attacks on APOP's MD5 need a server (or a man in the middle) that
+  // may choose arbitrary bytes for the timestamp.
+  const QByteArray inner = stamp.mid(1, stamp.size() - 2);
+  const qsizetype at = inner.indexOf('@');
+  if (at <= 0 || at == inner.size() - 1 || inner.indexOf('@', at + 1) >= 0) return {};
+  for (char c : inner)
+    if (c < 0x21 || c > 0x7E || c == '<') return {};
   return QCryptographicHash::hash(stamp + password, QCryptographicHash::Md5).toHex();
 }
 

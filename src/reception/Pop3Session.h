@@ -28,8 +28,9 @@ class Pop3Link {
 };
 
 // The real link on libcurl: name lookup, connection, the greeting, STARTTLS
-// whenever the server offers it (or implicit TLS), certificate checks and
-// timeouts (MailLibCommon). `greeting` gets the server's first line.
+// (required unless the user allowed this server without) or implicit TLS,
+// certificate checks and timeouts (MailLibCommon). `greeting` gets the
+// server's first line.
 std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error);
 
 // Tests put a scripted server here; MailLibPop3Connect then opens its links
@@ -108,7 +109,7 @@ class Pop3Session {
 };
 
 // The APOP digest: MD5 of the greeting's timestamp and the password, in hex.
-// Empty when the greeting carries no timestamp.
+// Empty when the greeting carries no timestamp of the right shape.
 QByteArray apopDigest(const QByteArray& greeting, const QByteArray& password);
 
 }  // namespace maillib

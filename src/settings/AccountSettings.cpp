@@ -10,6 +10,13 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+// The permissions' keys in "pelkit.ini": a reader that knows only the four
+// server lines skips them.
+const QString kPlainPop3Key = QStringLiteral("ALLOWPLAIN_POP3=");
+const QString kPlainSmtpKey = QStringLiteral("ALLOWPLAIN_SMTP=");
+}  // namespace
+
 AccountSettingsRecord& AccountSettings() {
   static AccountSettingsRecord s;
   return s;
@@ -26,7 +33,18 @@ void LoadServerSettings() {
   all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   all.replace(u'\r', u'\n');
   auto& s = AccountSettings();
+  // Not in the file means not allowed, whatever memory held before.
+  s.PlainPop3Server.clear();
+  s.PlainSmtpServer.clear();
   for (const QString& line : all.split(u'\n')) {
+    if (line.startsWith(kPlainPop3Key)) {
+      s.PlainPop3Server = line.mid(kPlainPop3Key.size(), 100);
+      continue;
+    }
+    if (line.startsWith(kPlainSmtpKey)) {
+      s.PlainSmtpServer = line.mid(kPlainSmtpKey.size(), 100);
+      continue;
+    }
     const QString prefix = line.left(5);
     const QString value = line.mid(5, 100);
     if (prefix == u"SMTP=") {
@@ -45,10 +63,20 @@ void LoadServerSettings() {
 
 bool SaveServerSettings() {
   const auto& s = AccountSettings();
-  const QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n")
-                              .arg(s.SmtpServer, s.Pop3Server, s.MailAddress)
-                              .arg(s.ApopFlag);
+  QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n")
+                        .arg(s.SmtpServer, s.Pop3Server, s.MailAddress)
+                        .arg(s.ApopFlag);
+  // After the four lines, so a reader that knows only those reads as before.
+  if (!s.PlainPop3Server.trimmed().isEmpty())
+    content += kPlainPop3Key + s.PlainPop3Server + QStringLiteral("\r\n");
+  if (!s.PlainSmtpServer.trimmed().isEmpty())
+    content += kPlainSmtpKey + s.PlainSmtpServer + QStringLiteral("\r\n");
   return durable::replaceFile(serverSettingsPath(), text::toCp932(content));
+}
+
+bool PlainLoginAllowed(const QString& allowedFor, const QString& server) {
+  const QString a = allowedFor.trimmed();
+  return !a.isEmpty() && a.compare(server.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
 AccountFileValues ReadAccountFile() {

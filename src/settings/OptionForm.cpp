@@ -45,12 +45,15 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
   ApopCheck->setObjectName(QStringLiteral("ApopCheck"));
   grid->addWidget(ApopCheck, 6, 0, 1, 2);
+  PlainCheck = new QCheckBox(kPlainLoginCaption + QStringLiteral("(&U)"), this);
+  PlainCheck->setObjectName(QStringLiteral("PlainCheck"));
+  grid->addWidget(PlainCheck, 7, 0, 1, 2);
   OkCommand = new QPushButton(QStringLiteral("設定"), this);
   OkCommand->setObjectName(QStringLiteral("OkCommand"));
   CancelCommand = new QPushButton(QStringLiteral("中止"), this);
   CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-  grid->addWidget(OkCommand, 7, 0);
-  grid->addWidget(CancelCommand, 7, 1);
+  grid->addWidget(OkCommand, 8, 0);
+  grid->addWidget(CancelCommand, 8, 1);
   connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
   connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
 
@@ -59,6 +62,21 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   Pop3Text->setText(s.Pop3Server);
   MailText->setText(s.MailAddress);
   ApopCheck->setChecked(s.ApopFlag != 0);  // any nonzero value means APOP
+  // Ticked only when every server named holds the permission.
+  const bool pop3 = PlainLoginAllowed(s.PlainPop3Server, s.Pop3Server);
+  const bool smtp = PlainLoginAllowed(s.PlainSmtpServer, s.SmtpServer);
+  PlainCheck->setChecked((pop3 || smtp) && (pop3 || s.Pop3Server.trimmed().isEmpty()) &&
+                         (smtp || s.SmtpServer.trimmed().isEmpty()));
+  // A permission given earlier was given for the names it came with: a new
+  // name is a new host, and the permission is not carried over to it
+  // unasked. Ticked in this dialog, it is given for the names confirmed.
+  plainInherited_ = PlainCheck->isChecked();
+  connect(PlainCheck, &QCheckBox::clicked, this, [this] { plainInherited_ = false; });
+  for (QLineEdit* server : {SmtpText, Pop3Text})
+    connect(server, &QLineEdit::textEdited, this, [this] {
+      if (plainInherited_) PlainCheck->setChecked(false);
+      plainInherited_ = false;
+    });
 }
 
 void OptionForm::OkCommand_Click() {
@@ -67,6 +85,8 @@ void OptionForm::OkCommand_Click() {
   s.Pop3Server = Pop3Text->text();
   s.MailAddress = MailText->text();
   s.ApopFlag = ApopCheck->isChecked() ? 1 : 0;
+  s.PlainPop3Server = PlainCheck->isChecked() ? s.Pop3Server : QString();
+  s.PlainSmtpServer = PlainCheck->isChecked() ? s.SmtpServer : QString();
   if (!SaveServerSettings())
     MsgBox(QStringLiteral("サーバー設定を「%1」に保存できませんでした。設定はこの実行の間だけ有効です。").arg(serverSettingsPath()),
            MsgButtons::Ok, MsgIcon::Exclamation);

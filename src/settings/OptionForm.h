@@ -1,6 +1,7 @@
 #pragma once
-// The server dialog "サーバー設定": SMTP server, POP3 server, own address and
-// APOP, kept in "pelkit.ini" of the current directory.
+// The server dialog "サーバー設定": SMTP server, POP3 server, own address,
+// APOP and whether these servers may be used without encryption, kept in
+// "pelkit.ini" of the current directory.
 #include <QWidget>
 
 class QCheckBox;
@@ -18,6 +19,10 @@ class OptionForm : public QWidget {
   QLineEdit* Pop3Text;
   QLineEdit* MailText;
   QCheckBox* ApopCheck;
+  // Allows a login without encryption to the two servers as they are named
+  // in the boxes. A permission loaded with the dialog is dropped when a name
+  // is edited.
+  QCheckBox* PlainCheck;
   QPushButton* OkCommand;      // "設定"
   QPushButton* CancelCommand;  // "中止"
 
@@ -30,4 +35,5 @@ class OptionForm : public QWidget {
 
  private:
   OptionForm();
+  bool plainInherited_ = false;  // PlainCheck ticked from the file, untouched since
 };

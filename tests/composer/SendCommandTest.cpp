@@ -23,9 +23,11 @@ class SendCommand : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(servers_.ok()) << servers_.error().toStdString(); }
 
+  // The test SMTP server speaks plain SMTP: allowed, as the server dialog's
+  // check box allows it.
   void settings(const MailServers& s) {
     writeServerSettings(home_.path(), QStringLiteral("127.0.0.1:%1").arg(s.smtpPort()),
-                        QStringLiteral("127.0.0.1:%1").arg(s.pop3Port()), s.address(), 0);
+                        QStringLiteral("127.0.0.1:%1").arg(s.pop3Port()), s.address(), 0, true);
   }
   QString file(const QString& name, const QByteArray& data) {
     home_.write(name, data);
@@ -121,7 +123,7 @@ TEST(SendCommandAuth, TheAccountOfTheProgramFolderLogsIn) {
   MailServers servers(o);
   ASSERT_TRUE(servers.ok());
   writeServerSettings(home.path(), QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort()), QStringLiteral("127.0.0.1"),
-                      servers.address(), 0);
+                      servers.address(), 0, true);
   writeAccount(home.path(), servers.user(), servers.password());
   home.write(QStringLiteral("b.txt"), "body");
   const RunResult r = runProgram({QStringLiteral("--home"), home.path(), QStringLiteral("--send"), QStringLiteral("--to"),

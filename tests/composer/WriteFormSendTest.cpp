@@ -44,7 +44,12 @@ class ComposeAndSend : public ::testing::Test {
   }
   void TearDown() override { AccountSettings() = AccountSettingsRecord{}; }
 
-  static void useServer(const QString& s) { AccountSettings().SmtpServer = s; }
+  // The test server speaks plain SMTP: allowed, as the server dialog's
+  // check box allows it.
+  static void useServer(const QString& s) {
+    AccountSettings().SmtpServer = s;
+    AccountSettings().PlainSmtpServer = s;
+  }
   // What arrived during this test.
   QList<MailServers::Received> arrived() const { return servers_->received().mid(already_); }
   // "All addresses" chosen and confirmed.

@@ -26,7 +26,13 @@ int send(const QString& server, const QString& to, const QString& subject = QStr
   return MailLibSmtpSendMail(server, to, nullptr, nullptr, from, subject, QStringLiteral("本文"), nullptr, attachments, 0);
 }
 
-QString local(const MailServers& s) { return QStringLiteral("127.0.0.1:%1").arg(s.smtpPort()); }
+// The test server speaks plain SMTP unless asked for STARTTLS: a test that
+// means plain allows it for that server, as the server dialog's check box does.
+QString plainServer(const MailServers& s) {
+  const QString server = QStringLiteral("127.0.0.1:%1").arg(s.smtpPort());
+  AccountSettings().PlainSmtpServer = server;
+  return server;
+}
 
 void setAccount(const QString& id, const QString& password) {
   AccountSettings().UserId = id;
@@ -41,7 +47,7 @@ TEST(SmtpSend, EveryRecipientOfTheTextIsAnEnvelopeRecipient) {
   MailServers servers;
   ASSERT_TRUE(servers.ok()) << servers.error().toStdString();
   const QString to = QStringLiteral("灯火 <tomo@localhost>; second@example.com,third@example.org");
-  ASSERT_EQ(send(local(servers), to), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(servers), to), 0) << errorText().toStdString();
   const auto got = servers.received();
   ASSERT_EQ(got.size(), 1);
   EXPECT_EQ(got[0].mailFrom, QStringLiteral("tomo@localhost"));
@@ -62,22 +68,22 @@ TEST(SmtpSend, LogsInWhenTheServerAsksAndOnlyThen) {
   ASSERT_TRUE(auth.ok()) << auth.error().toStdString();
 
   setAccount(auth.user(), auth.password());
-  ASSERT_EQ(send(local(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
   ASSERT_EQ(auth.received().size(), 1);
   EXPECT_TRUE(auth.received()[0].authenticated);
   // After a login the server's later replies are still quoted.
-  EXPECT_LT(send(local(auth), QStringLiteral("refused@example.com")), 0);
+  EXPECT_LT(send(plainServer(auth), QStringLiteral("refused@example.com")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("<refused@example.com>")) && errorText().contains(QStringLiteral("550")))
       << errorText().toStdString();
 
   setAccount(auth.user(), QStringLiteral("wrong"));
-  EXPECT_LT(send(local(auth), QStringLiteral("a@example.com")), 0);
+  EXPECT_LT(send(plainServer(auth), QStringLiteral("a@example.com")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("ログインできません"))) << errorText().toStdString();
   EXPECT_TRUE(errorText().contains(QStringLiteral("535"))) << errorText().toStdString();
 
   // Nothing to log in with: the server's refusal says why.
   setAccount(QString(), QString());
-  EXPECT_LT(send(local(auth), QStringLiteral("a@example.com")), 0);
+  EXPECT_LT(send(plainServer(auth), QStringLiteral("a@example.com")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("530"))) << errorText().toStdString();
   EXPECT_EQ(auth.received().size(), 1);
 
@@ -85,7 +91,7 @@ TEST(SmtpSend, LogsInWhenTheServerAsksAndOnlyThen) {
   MailServers plain;
   ASSERT_TRUE(plain.ok());
   setAccount(auth.user(), auth.password());
-  ASSERT_EQ(send(local(plain), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(plain), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
   ASSERT_EQ(plain.received().size(), 1);
   EXPECT_FALSE(plain.received()[0].authenticated);
   setAccount(QString(), QString());
@@ -99,7 +105,7 @@ TEST(SmtpSend, IdAndPasswordComeFromTheAccountFileWhenNoneWasConfirmed) {
   ASSERT_TRUE(auth.ok());
   setAccount(QString(), QString());
   writeAccount(home.path(), auth.user(), auth.password());
-  ASSERT_EQ(send(local(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
   EXPECT_TRUE(auth.received().value(0).authenticated);
 }
 
@@ -111,12 +117,38 @@ TEST(SmtpSend, StartTlsWhenOffered) {
   MailServers tls(o);
   ASSERT_TRUE(tls.ok());
   // Without trusting the test authority the certificate is refused.
-  EXPECT_LT(send(local(tls), QStringLiteral("a@example.com")), 0);
+  EXPECT_LT(send(QStringLiteral("127.0.0.1:%1").arg(tls.smtpPort()), QStringLiteral("a@example.com")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("証明書"))) << errorText().toStdString();
   trustTestCa(tls, home.path());
   ASSERT_EQ(send(QStringLiteral("localhost:%1").arg(tls.smtpPort()), QStringLiteral("a@example.com")), 0)
       << errorText().toStdString();
   EXPECT_EQ(tls.received().size(), 1);
+}
+
+TEST(SmtpSend, AServerWithoutStartTlsIsRefusedUnlessAllowedForThatVeryServer) {
+  TempHome home;
+  setAccount(QString(), QString());
+  MailServers servers;
+  ASSERT_TRUE(servers.ok());
+  const QString server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
+  auto& s = AccountSettings();
+  s.PlainSmtpServer.clear();
+  EXPECT_LT(send(server, QStringLiteral("a@example.com")), 0);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("暗号化通信（STARTTLS）を提供していない"))) << errorText().toStdString();
+  EXPECT_TRUE(errorText().contains(QStringLiteral("「暗号化なしの接続を許可する（非推奨）」"))) << errorText().toStdString();
+  // Allowed for another name of the same machine, or for receiving only:
+  // still refused.
+  s.PlainSmtpServer = QStringLiteral("localhost:%1").arg(servers.smtpPort());
+  EXPECT_LT(send(server, QStringLiteral("a@example.com")), 0);
+  s.PlainSmtpServer.clear();
+  s.PlainPop3Server = server;
+  EXPECT_LT(send(server, QStringLiteral("a@example.com")), 0);
+  s.PlainPop3Server.clear();
+  EXPECT_TRUE(servers.received().isEmpty());
+
+  s.PlainSmtpServer = server;
+  EXPECT_EQ(send(server, QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  EXPECT_EQ(servers.received().size(), 1);
 }
 
 TEST(SmtpSend, ARefusedRecipientFailsTheWholeSendWithTheServersReply) {
@@ -126,7 +158,7 @@ TEST(SmtpSend, ARefusedRecipientFailsTheWholeSendWithTheServersReply) {
   o.smtpReject = {QStringLiteral("nobody@example.com")};
   MailServers servers(o);
   ASSERT_TRUE(servers.ok());
-  EXPECT_LT(send(local(servers), QStringLiteral("ok@example.com, nobody@example.com")), 0);
+  EXPECT_LT(send(plainServer(servers), QStringLiteral("ok@example.com, nobody@example.com")), 0);
   const QString e = errorText();
   EXPECT_TRUE(e.contains(QStringLiteral("nobody@example.com"))) << e.toStdString();
   EXPECT_TRUE(e.contains(QStringLiteral("550"))) << e.toStdString();
@@ -145,17 +177,17 @@ TEST(SmtpSend, FailuresBeforeAnyServerReplyAreExplainedInPlainWords) {
 
   MailServers servers;
   ASSERT_TRUE(servers.ok());
-  EXPECT_LT(send(local(servers), QStringLiteral(" ; , ")), 0);
+  EXPECT_LT(send(plainServer(servers), QStringLiteral(" ; , ")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("宛先"))) << errorText().toStdString();
-  EXPECT_LT(send(local(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), QString(), QString()), 0);
+  EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), QString(), QString()), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("差出人"))) << errorText().toStdString();
 
   // A line break in an address would smuggle a command into the dialogue.
-  EXPECT_LT(send(local(servers), QStringLiteral("a@example.com\r\nRSET")), 0);
+  EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com\r\nRSET")), 0);
   EXPECT_TRUE(errorText().contains(QStringLiteral("正しくありません"))) << errorText().toStdString();
 
   const QString missing = home.path() + QStringLiteral("/ない.txt");
-  EXPECT_LT(send(local(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), missing), 0);
+  EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), missing), 0);
   EXPECT_TRUE(errorText().contains(missing)) << errorText().toStdString();
   EXPECT_TRUE(servers.received().isEmpty());
 }

@@ -116,3 +116,36 @@ TEST(AccountFile, WithoutDataFolderNothingIsCreated) {
   EXPECT_FALSE(WriteAccountFile(QStringLiteral("u"), QStringLiteral("p"), true));
   EXPECT_TRUE(QDir(home.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
+
+TEST(ServerSettingsFile, UnencryptedLoginPermissionFollowsTheFourLinesAndIsTiedToItsServer) {
+  TempHome home;
+  resetSettings();
+  auto& s = AccountSettings();
+  s.SmtpServer = QStringLiteral("127.0.0.1:2525");
+  s.Pop3Server = QStringLiteral("pop.lan");
+  s.PlainSmtpServer = s.SmtpServer;
+  s.PlainPop3Server = s.Pop3Server;
+  ASSERT_TRUE(SaveServerSettings());
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\nMAIL=\r\nAPOP=0\r\n"
+                                    "ALLOWPLAIN_POP3=pop.lan\r\nALLOWPLAIN_SMTP=127.0.0.1:2525\r\n"));
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("pop.lan"));
+  EXPECT_EQ(AccountSettings().PlainPop3Server, QStringLiteral("pop.lan"));
+  EXPECT_EQ(AccountSettings().PlainSmtpServer, QStringLiteral("127.0.0.1:2525"));
+
+  // A file of the four lines allows nothing, even after a run that allowed.
+  writePelkit("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\nMAIL=\r\nAPOP=0\r\n");
+  LoadServerSettings();
+  EXPECT_TRUE(AccountSettings().PlainPop3Server.isEmpty());
+  EXPECT_TRUE(AccountSettings().PlainSmtpServer.isEmpty());
+
+  // Only for the very server value it was given for.
+  EXPECT_TRUE(PlainLoginAllowed(QStringLiteral("Pop.LAN"), QStringLiteral(" pop.lan ")));
+  EXPECT_FALSE(PlainLoginAllowed(QStringLiteral("pop.lan"), QStringLiteral("pop.isp.example")));
+  EXPECT_FALSE(PlainLoginAllowed(QStringLiteral("pop.lan"), QStringLiteral("pop.lan:110")));
+  EXPECT_FALSE(PlainLoginAllowed(QString(), QString()));
+  EXPECT_FALSE(PlainLoginAllowed(QStringLiteral(" "), QStringLiteral(" ")));
+}

@@ -132,3 +132,41 @@ TEST(JapaneseInterface, StandardButtonsAndQuestionsReadInJapanese) {
   EXPECT_TRUE(yes.startsWith(QStringLiteral("はい"))) << yes.toStdString();
   EXPECT_TRUE(no.startsWith(QStringLiteral("いいえ"))) << no.toStdString();
 }
+
+TEST(ServerDialog, UnencryptedLoginIsAllowedForTheNamedServersOnly) {
+  TempHome home;
+  resetSettings();
+  OptionForm* d = OptionForm::showDialog();
+  EXPECT_EQ(d->PlainCheck->text(), QStringLiteral("暗号化なしの接続を許可する（非推奨）(&U)"));
+  EXPECT_FALSE(d->PlainCheck->isChecked());
+  QTest::keyClicks(d->SmtpText, QStringLiteral("127.0.0.1:2525"));
+  QTest::keyClicks(d->Pop3Text, QStringLiteral("127.0.0.1:1110"));
+  d->PlainCheck->click();
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=127.0.0.1:1110\r\nMAIL=\r\nAPOP=0\r\n"
+                                 "ALLOWPLAIN_POP3=127.0.0.1:1110\r\nALLOWPLAIN_SMTP=127.0.0.1:2525\r\n"));
+
+  // Reopened, the box shows the permission; a new server name does not
+  // inherit it.
+  d = OptionForm::showDialog();
+  EXPECT_TRUE(d->PlainCheck->isChecked());
+  d->Pop3Text->selectAll();
+  QTest::keyClicks(d->Pop3Text, QStringLiteral("pop.isp.example"));
+  EXPECT_FALSE(d->PlainCheck->isChecked());
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.isp.example\r\nMAIL=\r\nAPOP=0\r\n"));
+  EXPECT_TRUE(AccountSettings().PlainPop3Server.isEmpty());
+  EXPECT_TRUE(AccountSettings().PlainSmtpServer.isEmpty());
+
+  // Ticked again after the edit, it holds for the names confirmed.
+  d = OptionForm::showDialog();
+  d->PlainCheck->click();
+  QTest::keyClicks(d->SmtpText, QStringLiteral("0"));
+  EXPECT_TRUE(d->PlainCheck->isChecked());
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(AccountSettings().PlainSmtpServer, QStringLiteral("127.0.0.1:25250"));
+  EXPECT_EQ(AccountSettings().PlainPop3Server, QStringLiteral("pop.isp.example"));
+}

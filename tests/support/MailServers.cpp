@@ -154,10 +154,13 @@ void trustTestCa(const MailServers& servers, const QString& home) {
   QFile::copy(servers.caFile(), target);
 }
 
-void writeServerSettings(const QString& dir, const QString& smtp, const QString& pop3, const QString& mail, int apop) {
+void writeServerSettings(const QString& dir, const QString& smtp, const QString& pop3, const QString& mail, int apop,
+                         bool allowPlain) {
   QFile f(dir + QStringLiteral("/pelkit.ini"));
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  f.write(QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n").arg(smtp, pop3, mail).arg(apop).toUtf8());
+  QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n").arg(smtp, pop3, mail).arg(apop);
+  if (allowPlain) content += QStringLiteral("ALLOWPLAIN_POP3=%1\r\nALLOWPLAIN_SMTP=%2\r\n").arg(pop3, smtp);
+  f.write(content.toUtf8());
 }
 
 void writeAccount(const QString& home, const QString& id, const QString& password) {

@@ -81,6 +81,9 @@ RunResult runProgram(const QStringList& args, const QString& workingDir, int tim
 // at `home` (as a user would for a self-signed server).
 void trustTestCa(const MailServers& servers, const QString& home);
 // Writes "pelkit.ini" into `dir` (the program's current directory).
-void writeServerSettings(const QString& dir, const QString& smtp, const QString& pop3, const QString& mail, int apop);
+// `allowPlain`: both servers may be used without encryption, as the server
+// dialog's check box allows (for a test server that speaks plain SMTP).
+void writeServerSettings(const QString& dir, const QString& smtp, const QString& pop3, const QString& mail, int apop,
+                         bool allowPlain = false);
 // Writes the account file of the program folder at `home`.
 void writeAccount(const QString& home, const QString& id, const QString& password);
