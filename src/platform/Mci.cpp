@@ -23,6 +23,7 @@ namespace mci {
 namespace {
 
 constexpr double kGain = 0.7;
+constexpr qint64 kLargestTune = 16 * 1024 * 1024;
 // Output tried in this order; every desktop sound server speaks PulseAudio
 // (PipeWire included), and plain ALSA covers the rest.
 const char* const kDrivers[] = {"pulseaudio", "alsa"};
@@ -100,7 +101,7 @@ struct Engine {
   }
 
   void startOutput(std::function<void(const QString&)> notify) {
-    if (output.joinable() || driver) return;
+    if (output.joinable()) return;  // started already (the thread is joined only at the end)
     output = std::thread([this, notify] {
       if (!silentOnly) {
         for (const char* name : kDrivers) {
@@ -112,13 +113,14 @@ struct Engine {
           }
         }
       }
-      if (!silentOnly || !fontLoaded) notify(noticeText(false));
+      // Asked to be silent, there is no device to miss.
+      if (!silentOnly || !fontLoaded) notify(noticeText(silentOnly));
       renderSilently();
     });
   }
 
-  QString noticeText(bool device) const {
-    if (!fontLoaded && !device)
+  QString noticeText(bool deviceFound) const {
+    if (!fontLoaded && !deviceFound)
       return QStringLiteral("音源（General MIDI のサウンドフォント）と音を出す装置が見つからないため、BGM は鳴りません。");
     if (!fontLoaded)
       return QStringLiteral("音源（General MIDI のサウンドフォント）が見つからないため、BGM は鳴りません。"
@@ -304,6 +306,8 @@ int openDevice(const QStringList& w) {
   if (s.devices.contains(key)) return kDuplicateAlias;
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return kFileNotFound;
+  // A tune is a few kilobytes; a large file is not read into memory at all.
+  if (f.size() > kLargestTune) return kInvalidFile;
   Device d;
   d.midi = f.readAll();
   if (!d.midi.startsWith("MThd")) return kInvalidFile;
