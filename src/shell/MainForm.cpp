@@ -51,6 +51,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("灯火亭　Ver 1.0"));
   buildControls();
   buildMenu();
+  connectShop();
   Form_Load();
 }
 
@@ -217,7 +218,7 @@ void MainForm::Form_Load() {
   // The still picture in front; the scenery page hidden at its start place.
   Picture3->show();
   WebBrowser1->hide();
-  WebBrowser1->move(twips::toPx(120), WebBrowser1->y());
+  setSceneryLeft(120);
   Command8->setText(QStringLiteral("宵待ち草(Click)"));
   Text5->setText(QStringLiteral("0"));
 
@@ -336,7 +337,7 @@ void MainForm::Form_QueryUnload() {
 void MainForm::Form_Unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  Timer1->stop();
+  stopMusic();
   // The results of these writes are not examined: a missing data folder
   // loses the choices, as it loses everything else.
   WriteStateFile(Check1->isChecked(), Check2->isChecked());

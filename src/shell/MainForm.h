@@ -87,6 +87,24 @@ class MainForm : public QMainWindow {
   // "終了" and closing the window: the shutdown steps, then the process ends.
   void mend_Click();
 
+  // Music and scenery (MainFormShop.cpp).
+  void Command2_Click();   // BGM ON
+  void Command7_Click();   // BGM OFF
+  void Command8_Click();   // tune toggle
+  void Command9_Click();   // 店を覗く
+  void Command11_Click();  // 店を出る
+  void Command10_Click();  // HP
+  void mkakunin_Click();   // イベント確認
+  void Timer1_Timer();     // music monitor
+  void Timer3_Timer();     // drift left
+  void Timer4_Timer();     // drift right
+
+ public:
+  // The scenery page's left position in twips, kept exact: the drift moves
+  // it by 2 twips, a fraction of a pixel.
+  double sceneryLeft() const { return sceneryLeft_; }
+  void setSceneryLeft(double twips);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -99,7 +117,14 @@ class MainForm : public QMainWindow {
   void Form_QueryUnload();
   void Form_Unload();
   void setHelpText(QWidget* control, const QString& text);
+  void connectShop();
+  void stopMusic();
+  void startTune(int tune);
+  void showPage(const QString& relative);
+  void showShopNotice(const QString& text);
 
   QHash<const QWidget*, QString> helpTexts_;
+  double sceneryLeft_ = 120;
+  bool browserFailureTold_ = false;
   bool unloaded_ = false;
 };

@@ -19,6 +19,15 @@ struct ShippedFile {
 // Files that come with the program. Later windows add their pages and tunes here.
 const ShippedFile kShipped[] = {
     {":/home/Kao1.txt", "顔文字データ/Kao1.txt", true},
+    // The shop: its tunes and scenery pages (UTF-8, as their meta line says)
+    // with their pictures, and the author's page.
+    {":/home/Sound/Kouka.mid", "Sound/Kouka.mid", false},
+    {":/home/Sound/Kouka2.mid", "Sound/Kouka2.mid", false},
+    {":/home/scenery/Back.htm", "画像データ/Back.htm", false},
+    {":/home/scenery/Front.htm", "画像データ/Front.htm", false},
+    {":/home/scenery/Back.png", "画像データ/Back.png", false},
+    {":/home/scenery/Front.png", "画像データ/Front.png", false},
+    {":/home/scenery/Home.htm", "画像データ/Home.htm", false},
 };
 
 }  // namespace

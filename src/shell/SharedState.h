@@ -10,6 +10,8 @@ namespace shared {
 inline int16_t ListSource = 0;
 // The record number of the mail or entry last stored, picked or being deleted.
 inline int16_t CurrentRecordNumber = 0;
+// Parity of the tune toggle of the main window ("宵待ち草(Click)").
+inline int16_t TuneToggleCounter = 0;
 // Parity of the held-mail panel toggle, shared by both composers.
 inline int16_t DraftPanelCounter = 0;
 // The current text document of the body boxes.

@@ -63,3 +63,33 @@ TEST(CommandLineOptions, VersionAndBadArguments) {
   RunResult missing = runProgram({QStringLiteral("--home")}, dir.path());
   EXPECT_NE(missing.exitCode, 0);
 }
+
+TEST(ProgramFolder, LaysOutTheShopsTunesPagesAndPicturesAndKeepsTheUsers) {
+  QTemporaryDir dir;
+  // The user's own tune and page, in another spelling of the folders.
+  ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("sound")));
+  QFile mine(dir.filePath(QStringLiteral("sound/Kouka.mid")));
+  ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+  mine.write("my own tune");
+  mine.close();
+  QString error;
+  ASSERT_TRUE(layOutProgramFolder(dir.path(), &error)) << error.toStdString();
+  EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("Sound"))).exists());  // "sound" is the folder
+  ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+  EXPECT_EQ(mine.readAll(), QByteArray("my own tune"));
+
+  QFile tune2(paths::resolveIn(dir.path(), QStringLiteral("Sound/Kouka2.mid")));
+  ASSERT_TRUE(tune2.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(tune2.readAll().startsWith("MThd"));
+  for (const char* page : {"Back", "Front"}) {
+    QFile htm(dir.filePath(QStringLiteral("画像データ/%1.htm").arg(QLatin1String(page))));
+    ASSERT_TRUE(htm.open(QIODevice::ReadOnly)) << page;
+    const QByteArray html = htm.readAll();
+    // The page shows its own picture, which is there beside it.
+    EXPECT_TRUE(html.contains(QStringLiteral("<img src=\"%1.png\"").arg(QLatin1String(page)).toUtf8())) << page;
+    QFile png(dir.filePath(QStringLiteral("画像データ/%1.png").arg(QLatin1String(page))));
+    ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << page;
+    EXPECT_TRUE(png.readAll().startsWith("\x89PNG")) << page;
+  }
+  EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("画像データ/Home.htm"))));
+}
