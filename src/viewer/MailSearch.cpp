@@ -16,6 +16,9 @@
 #include <unistd.h>
 #include <thread>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace viewer {
 
@@ -42,23 +45,33 @@ void appendKey(char32_t c, QString& out) {
 
 // The key of every CP932 code, so that a record's bytes are decoded and
 // folded in one pass: decoding 1 GB through iconv and normalising it would
-// take seconds. A single byte's entry is at its value, a pair's at
-// lead × 256 + trail. An entry holds the key's length (low 8 bits) and
-// either its one character or its offset in `pool_`; 0 is no character.
+// take seconds. An entry holds the key's length (low 8 bits) and either its
+// one character or its offset in `pool_`; 0 is no character. The pairs'
+// entries are packed by lead and trail (45 KB) to stay in the processor's
+// cache.
 class FoldTable {
  public:
-  FoldTable() : entries_(0x10000, 0) {
+  static constexpr int kTrails = 0xFC - 0x40 + 1;
+
+  FoldTable() {
+    int leads = 0;
     for (int b = 0; b < 256; ++b) {
-      if (text::isCp932Lead(uchar(b))) continue;
+      lead_[b] = -1;
+      if (text::isCp932Lead(uchar(b))) {
+        lead_[b] = leads++;
+        single_[b] = kReplacement;  // a lead byte with no trail after it
+        continue;
+      }
       const char c = char(b);
-      add(b, text::fromCp932(&c, 1));
+      single_[b] = entryFor(text::fromCp932(&c, 1));
     }
-    for (int lead = 0x81; lead <= 0xFC; ++lead) {
-      if (!text::isCp932Lead(uchar(lead))) continue;
+    pairs_.assign(size_t(leads) * kTrails, 0);
+    for (int lead = 0; lead < 256; ++lead) {
+      if (lead_[lead] < 0) continue;
       for (int trail = 0x40; trail <= 0xFC; ++trail) {
         const char pair[2] = {char(lead), char(trail)};
         const QString s = text::fromCp932(pair, 2);
-        if (s.size() == 1 && s[0] != QChar(0xFFFD)) add(lead << 8 | trail, s);
+        if (s.size() == 1 && s[0] != QChar(0xFFFD)) pairs_[size_t(lead_[lead]) * kTrails + size_t(trail - 0x40)] = entryFor(s);
       }
     }
   }
@@ -69,13 +82,18 @@ class FoldTable {
     qsizetype i = 0;
     while (i < n) {
       const uchar b = p[i];
-      uint32_t e;
-      if (text::isCp932Lead(b) && i + 1 < n && (e = entries_[b << 8 | p[i + 1]]) != 0) {
+      uint32_t e = 0;
+      const int lead = lead_[b];
+      if (lead >= 0 && i + 1 < n) {
+        const unsigned trail = unsigned(p[i + 1]) - 0x40u;
+        if (trail < unsigned(kTrails)) e = pairs_[size_t(lead) * kTrails + trail];
+      }
+      if (e != 0) {
         i += 2;
       } else {
         // A byte on its own; a lead byte here starts no character and
         // reads as one U+FFFD, as the decoder reads it.
-        e = text::isCp932Lead(b) ? kReplacement : entries_[b];
+        e = single_[b];
         ++i;
       }
       const uint32_t length = e & 0xFF;
@@ -94,19 +112,19 @@ class FoldTable {
  private:
   static constexpr uint32_t kReplacement = 0xFFFDu << 8 | 1;
 
-  void add(int code, const QString& decoded) {
+  uint32_t entryFor(const QString& decoded) {
     QString key;
     for (char32_t c : decoded.toUcs4()) appendKey(c, key);
     maxPerByte_ = std::max(maxPerByte_, key.size());
-    if (key.size() == 1) {
-      entries_[code] = uint32_t(key[0].unicode()) << 8 | 1;
-    } else {
-      entries_[code] = uint32_t(pool_.size()) << 8 | uint32_t(key.size());
-      for (QChar ch : key) pool_.push_back(ch.unicode());
-    }
+    if (key.size() == 1) return uint32_t(key[0].unicode()) << 8 | 1;
+    const uint32_t entry = uint32_t(pool_.size()) << 8 | uint32_t(key.size());
+    for (QChar ch : key) pool_.push_back(ch.unicode());
+    return entry;
   }
 
-  std::vector<uint32_t> entries_;
+  int lead_[256];
+  uint32_t single_[256];
+  std::vector<uint32_t> pairs_;
   std::vector<char16_t> pool_;
   qsizetype maxPerByte_ = 1;
 };
@@ -119,15 +137,26 @@ const FoldTable& foldTable() {
 // The field's length without its padding. Most of a body field is
 // padding, so it is passed over 64 bytes at a time.
 qsizetype textLength(const char* p, qsizetype n) {
-  constexpr uint64_t kSpaces = 0x2020202020202020ull;
+#ifdef __SSE2__
+  const __m128i spaces = _mm_set1_epi8(' ');
   while (n >= 64) {
-    uint64_t w[8];
-    std::memcpy(w, p + n - 64, 64);
-    uint64_t diff = 0;
-    for (uint64_t x : w) diff |= x ^ kSpaces;
-    if (diff) break;
+    const char* q = p + n - 64;
+    const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), spaces);
+    const __m128i b = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16)), spaces);
+    const __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 32)), spaces);
+    const __m128i d = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 48)), spaces);
+    if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), _mm_and_si128(c, d))) != 0xFFFF) break;
     n -= 64;
   }
+#else
+  constexpr uint64_t kSpaces = 0x2020202020202020ull;
+  while (n >= 8) {
+    uint64_t w;
+    std::memcpy(&w, p + n - 8, 8);
+    if (w != kSpaces) break;
+    n -= 8;
+  }
+#endif
   while (n > 0 && p[n - 1] == ' ') --n;
   return n;
 }
