@@ -139,7 +139,7 @@ void TyakuForm::mouseOver(QObject* watched) {
     if (overList) Text4->clear();
     return;
   }
-  const auto it = helpTexts_.constFind(static_cast<const QWidget*>(watched));
+  const auto it = helpTexts_.constFind(qobject_cast<QWidget*>(watched));
   if (it == helpTexts_.constEnd()) return;
   // The box holds the text with plain line breaks.
   QString shown = *it;
