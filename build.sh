@@ -8,16 +8,17 @@ what=${1:-start}
 
 # Debian 12 packages: building, the Japanese interface, the shop's music
 # (FluidSynth and a small General MIDI sound font), and for the tests the
-# local POP3 (Dovecot) and SMTP (aiosmtpd) servers and a virtual display (and
-# mpop and msmtp, the yardsticks of the receiving and sending benchmarks;
-# fluidsynth's file renderer and sox, which measure the tunes).
+# local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a virtual display,
+# pdftotext to read printed PDFs back (and mpop and msmtp, the yardsticks of
+# the receiving and sending benchmarks; fluidsynth's file renderer and sox,
+# which measure the tunes).
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
   libgtest-dev googletest
   fonts-ipafont-gothic fontconfig
   libfluidsynth-dev timgm6mb-soundfont)
-test_packages=(dovecot-pop3d python3-aiosmtpd openssl xvfb xauth mpop msmtp fluidsynth sox)
+test_packages=(dovecot-pop3d python3-aiosmtpd openssl xvfb xauth mpop msmtp fluidsynth sox poppler-utils)
 start_packages=(xvfb xauth)
 
 install_missing() {

@@ -1,7 +1,7 @@
 // The viewer on a full received-mail file: 32767 records (1.06 GB) written
 // into a temporary program folder, then the fill, clicks on rows at the
-// start, middle and end, and deleting one mail against a plain copy of the
-// file. The folder is removed at the end.
+// start, middle and end, searching the whole list, and deleting one mail
+// against a plain copy of the file. The folder is removed at the end.
 //
 //   bench_viewer [FOLDER]   FOLDER: where the temporary program folder goes
 //                           (default: the system's temporary folder)
@@ -12,6 +12,7 @@
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "viewer/MailListModel.h"
+#include "viewer/MailSearch.h"
 #include "viewer/ReceivedMail.h"
 #include "viewer/TyakuForm.h"
 
@@ -187,6 +188,41 @@ int main(int argc, char** argv) {
 
   for (int row : {0, kRecords / 2, kRecords - 1})
     say(QStringLiteral("click on row %1 to its mail shown:  %2 ms").arg(row + 1, 5).arg(clickMs(v, row), 0, 'f', 1));
+
+  // Searching the list from row 1: a text no mail holds (every record is
+  // read), and one only the last mail's body holds, in full-width digits.
+  // Then the same as the user does it: Enter in 検索文字, up to the mail shown.
+  for (const QString& text : {QStringLiteral("どこにもない言葉"), QStringLiteral("３２７６７通目")}) {
+    QList<double> runs;
+    viewer::MailSearchResult found;
+    for (int round = 0; round < 5; ++round) {
+      t.start();
+      found = viewer::findMailRow(file, v->mailList->rowCount(), 0, text);
+      runs << ms(t);
+    }
+    std::sort(runs.begin(), runs.end());
+    say(QStringLiteral("list search for \"%1\" from row 1: median %2 ms, slowest %3 ms (found row %4)")
+            .arg(text)
+            .arg(runs[2], 0, 'f', 1)
+            .arg(runs.last(), 0, 'f', 1)
+            .arg(found.row + 1));
+  }
+  {
+    QList<double> runs;
+    for (int round = 0; round < 5; ++round) {
+      clickMs(v, 0, false);
+      v->Text1->setText(QStringLiteral("３２７６７通目"));
+      t.start();
+      QTest::keyClick(v->Text1, Qt::Key_Return);
+      QCoreApplication::processEvents();  // painted
+      runs << ms(t);
+    }
+    std::sort(runs.begin(), runs.end());
+    say(QStringLiteral("Enter in the search box to the last mail shown: median %1 ms, slowest %2 ms (boxes on \"%3\")")
+            .arg(runs[2], 0, 'f', 1)
+            .arg(runs.last(), 0, 'f', 1)
+            .arg(v->Text7->text()));
+  }
 
   // Deleting the middle mail, three times, each against a plain copy of the
   // file made just before. Both end with the data on the disk (fsync); the

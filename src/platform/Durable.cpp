@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +29,11 @@ bool replaceFile(const QString& path, const QByteArray& data, int mode, QString*
     struct stat st;
     mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : 0644;
   }
-  const QByteArray tmp = QFile::encodeName(path + QStringLiteral(".new"));
+  // The new text beside the file; a name too long to take ".new" within
+  // the file system's limit gets a short temporary name of its own.
+  QByteArray tmp = QFile::encodeName(path + QStringLiteral(".new"));
+  if (QFile::encodeName(fi.fileName()).size() + 4 > NAME_MAX)
+    tmp = QFile::encodeName(folder + QStringLiteral("/.new-")) + QByteArray::number(qint64(::getpid()));
   int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   auto fail = [&](int fdToClose) {
     if (error) *error = lastErrorText();

@@ -117,6 +117,7 @@ TyakuForm::TyakuForm() : QMainWindow(nullptr) {
   buildControls();
   buildMenus();
   buildToolBar();
+  connectTextCommands();
   resize(twips::toPx(kClientWidth), menuBar()->sizeHint().height() + twips::toPx(kClientHeight));
   Form_Load();
 }
@@ -425,6 +426,7 @@ void TyakuForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) mouseOver(watched);
   if (watched == surface_) {
     if (event->type() == QEvent::Resize) {
       alignBars();

@@ -80,6 +80,13 @@ class TyakuForm : public QMainWindow {
   QAction* mcopy = nullptr;
   QAction* mpaste = nullptr;
 
+  // The position (from 1) of the last match of the body search, 0 when the
+  // last search found nothing.
+  int LastMatchPosition = 0;
+
+  // The help text shown while the mouse is over `control`; empty for none.
+  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+
   // A toolbar button by its key ("New", "Open", … "Underline"); null for
   // any other key.
   QAction* toolButton(const QString& key) const { return toolButtons_.value(key); }
@@ -103,6 +110,32 @@ class TyakuForm : public QMainWindow {
   void Command6_Click();  // 全件削除
   void mend_Click();      // 終了: close the viewer
 
+  // The menus and the toolbar on the body box.
+  void mnew_Click();          // 新規作成
+  void mopen_Click();         // 開く
+  void msave_Click();         // 名前を付けて保存
+  void mprint_Click();        // 印刷
+  void mall_Click();          // 全て選択
+  void matamajump_Click();    // 文頭へジャンプ
+  void mbunmatujump_Click();  // 文末へジャンプ
+  void mkensaku_Click();      // 検索
+  void mtugikensaku_Click();  // 次を検索
+  void mcut_Click();          // 切り取り
+  void mcopy_Click();         // コピー
+  void mpaste_Click();        // 貼り付け
+  // A toolbar button, by its key; any other key does nothing.
+  void tbToolBar_ButtonClick(const QString& key);
+  void Command1_Click();  // コピー（Subject/from/Data）: the copy preview to the clipboard
+  void Command2_Click();  // TextQuickSave
+  // The selected mail into "■TextQuickSave", named after its subject.
+  void QuickSave();
+  // The mail as a header block into a file the user chooses.
+  void SaveBodyAs();
+  // A text file's lines into the body box.
+  void OpenTextIntoBody();
+  // Selects the next row whose mail holds the search text (Enter in 検索文字).
+  void FindMailInList();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -114,6 +147,14 @@ class TyakuForm : public QMainWindow {
   void buildToolBar();
   void Form_Load();
   void Form_QueryUnload();
+  // Wires the menus, the toolbar, the copy and quick-save buttons and the
+  // search box, and sets the help texts.
+  void connectTextCommands();
+  // What the mouse passing over `watched` changes: the copy preview and
+  // the copy button's colour, and the help box.
+  void mouseOver(QObject* watched);
+  // Shows what a procedure had to say, if anything.
+  void tell(const QString& message);
   void loadCurrentDocument();
   void alignBars();
   int selectedRow() const;
@@ -133,5 +174,6 @@ class TyakuForm : public QMainWindow {
   QWidget* surface_ = nullptr;
   TwipsBook book_;
   QHash<QString, QAction*> toolButtons_;
+  QHash<const QWidget*, QString> helpTexts_;
   bool unhooked_ = false;
 };

@@ -1,0 +1,37 @@
+#include "FileDialog.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+namespace filedialog {
+
+QString dialogFilter(const QString& filter) {
+  // Pairs of description and patterns, as many as given.
+  const QStringList parts = filter.split(u'|');
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    const QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+    filters << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')';
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+QString choose(QWidget* parent, const Request& request) {
+  if (g_fileDialogHook) return g_fileDialogHook(request);
+  QFileDialog dialog(parent, request.title);
+  dialog.setNameFilter(dialogFilter(request.filter));
+  // The description already names its patterns.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  if (request.kind == Kind::Open) {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+  }
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+}  // namespace filedialog

@@ -1,0 +1,32 @@
+#pragma once
+// The open and save dialogs. A filter is written as the windows give it,
+// "description|pattern;pattern"; the answer is the chosen file's full path,
+// or an empty text when the user cancelled. Tests answer the dialogs
+// through the hook instead of showing them.
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace filedialog {
+
+enum class Kind { Open, Save };
+
+struct Request {
+  Kind kind = Kind::Open;
+  QString title;
+  QString filter;  // "txtファイル(*.txt,*.ini)|*.txt;*.ini"
+};
+
+// Open: only an existing file. Save: asks before replacing an existing
+// file. Both accept only folders that exist.
+QString choose(QWidget* parent, const Request& request);
+
+// The filter as the dialog takes it: "description (pattern pattern)".
+QString dialogFilter(const QString& filter);
+
+// Called instead of showing a dialog; returns the path chosen, or an empty
+// text for a cancel.
+inline std::function<QString(const Request&)> g_fileDialogHook;
+
+}  // namespace filedialog

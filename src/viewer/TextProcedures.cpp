@@ -1,0 +1,194 @@
+#include "TextProcedures.h"
+
+#include "platform/Durable.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "shell/SharedState.h"
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+
+namespace textproc {
+
+namespace {
+
+// Searches count from 1, as the window's LastMatchPosition does; 0 is none.
+int positionOf(const QString& text, const QString& s, int from) {
+  if (s.isEmpty() || from < 1 || from > text.size()) return 0;
+  return int(text.indexOf(s, from - 1, Qt::CaseSensitive)) + 1;
+}
+
+void selectMatch(TextBox& box, int position, int length) {
+  box.setFocus();
+  box.select(position - 1, length);
+}
+
+int16_t& counterOf(FontStyle style) {
+  switch (style) {
+    case FontStyle::Bold: return shared::BoldCounter;
+    case FontStyle::Italic: return shared::ItalicCounter;
+    case FontStyle::Underline: break;
+  }
+  return shared::UnderlineCounter;
+}
+
+}  // namespace
+
+void FindFirst(TextBox& box, const QString& searchText, int& lastMatch) {
+  lastMatch = positionOf(box.text(), searchText, 1);
+  if (lastMatch > 0) selectMatch(box, lastMatch, int(searchText.size()));
+}
+
+void FindNext(TextBox& box, const QString& searchText, int& lastMatch) {
+  // After a failed search this starts at the length of the text: its first
+  // characters are not searched again until a FindFirst.
+  lastMatch = positionOf(box.text(), searchText, lastMatch + int(searchText.size()));
+  if (lastMatch > 0) selectMatch(box, lastMatch, int(searchText.size()));
+}
+
+void CutSelection(TextBox& box, Clipboard& clipboard) {
+  box.setVisible(false);
+  clipboard.clear();
+  clipboard.setText(box.selectedText());
+  box.replaceSelection(QString());
+  box.setVisible(true);
+  box.setFocus();
+}
+
+void CopySelection(TextBox& box, Clipboard& clipboard) {
+  box.setVisible(false);
+  const int length = box.selectionLength();
+  const int caret = length != 0 ? box.selectionStart() + length : 0;
+  clipboard.clear();
+  clipboard.setText(box.selectedText());
+  box.setCaret(caret);
+  box.setVisible(true);
+  box.setFocus();
+}
+
+void PasteClipboard(TextBox& box, Clipboard& clipboard) {
+  box.setFocus();
+  box.setVisible(false);
+  box.replaceSelection(text::trimSpaces(clipboard.text()));
+  box.setVisible(true);
+  box.setFocus();
+}
+
+void SelectAllText(TextBox& box) { box.select(0, int(box.text().size())); }
+
+void JumpToStart(TextBox& box) {
+  box.setCaret(0);
+  box.setFocus();
+}
+
+void JumpToEnd(TextBox& box) {
+  box.setCaret(int(box.text().size()));
+  box.setFocus();
+}
+
+QString documentFolder(const QString& name) {
+  const qsizetype cut = std::max(name.lastIndexOf(u'\\'), name.lastIndexOf(u'/'));
+  return cut < 0 ? QString() : name.left(cut + 1);
+}
+
+QString documentPath(const QString& name) {
+  QString n = name;
+  n.replace(u'\\', u'/');
+  if (n.startsWith(u'/')) return QDir::cleanPath(paths::resolveIn(QStringLiteral("/"), n));
+  return paths::resolveIn(QDir::currentPath(), n);
+}
+
+bool SaveDocument(const TextBox& box, QString* error) {
+  const QString name = shared::CurrentDocumentName;
+  if (name.isEmpty()) {
+    if (error) error->clear();
+    return false;
+  }
+  QString why;
+  if (!writeTextFile(documentPath(name), box.text(), &why)) {
+    if (error)
+      *error = QStringLiteral("文書「%1」を保存できませんでした（%2）。")
+                   .arg(QDir::toNativeSeparators(documentPath(name)), why);
+    return false;
+  }
+  shared::DocumentModified = 0;
+  return true;
+}
+
+QString NewDocument(TextBox& box) {
+  if (shared::CurrentDocumentName.contains(kNewDocumentName)) return {};
+  if (shared::DocumentModified != 0) {
+    // Emptying the box after a failed save would lose the text.
+    QString error;
+    if (!SaveDocument(box, &error) && !error.isEmpty())
+      return error + QStringLiteral("\n新しい文書は始めず、本文はそのまま残しています。");
+  }
+  box.setText(QString());
+  shared::CurrentDocumentName = documentFolder(shared::CurrentDocumentName) + kNewDocumentName;
+  QString error;
+  SaveDocument(box, &error);
+  shared::DocumentModified = 0;
+  box.setCaption(kNewDocumentName + QStringLiteral("      ") + shared::CurrentDocumentName);
+  return error;
+}
+
+bool writeTextFile(const QString& path, const QString& text, QString* error) {
+  return durable::replaceFile(path, text::toCp932(text::toCrLf(text)), -1, error);
+}
+
+std::optional<QString> readTextLines(const QString& path, QString* error) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    if (error) *error = f.errorString();
+    return std::nullopt;
+  }
+  const QByteArray bytes = f.readAll();
+  if (f.error() != QFileDevice::NoError) {
+    if (error) *error = f.errorString();
+    return std::nullopt;
+  }
+  // Every line ends in CR LF, whatever ended it in the file (CR LF, CR or
+  // LF), and so does a last line that had no ending.
+  QString s = text::toCrLf(text::fromCp932(bytes));
+  if (!s.isEmpty() && !s.endsWith(QStringLiteral("\r\n"))) s += QStringLiteral("\r\n");
+  return s;
+}
+
+QString OpenTextIntoBody(TextBox& box, const std::function<QString()>& chooseFile) {
+  const QString file = chooseFile();
+  if (file.isEmpty()) return {};
+  QString error;
+  const std::optional<QString> lines = readTextLines(file, &error);
+  if (!lines) return QStringLiteral("ファイル「%1」を読めませんでした（%2）。").arg(QDir::toNativeSeparators(file), error);
+  box.setText(*lines);
+  return {};
+}
+
+QString PrintBody(TextBox& box, Printer& printer) {
+  // The selection of the body box itself, whichever control has the focus.
+  const bool selection = box.selectionLength() != 0;
+  const QString text = selection ? box.selectedText() : box.text();
+  int copies = 0;
+  if (!printer.choose(selection, &copies)) return {};
+  const PrintFont font = box.printFont();
+  QString error;
+  bool ok = true;
+  for (int i = 0; i < copies && ok; ++i) ok = printer.printCopy(text, font, &error);
+  QString finishError;
+  if (!printer.finish(&finishError) && ok) {
+    ok = false;
+    error = finishError;
+  }
+  if (ok) return {};
+  return QStringLiteral("印刷できませんでした（%1）。").arg(error);
+}
+
+void ToggleFontStyle(TextBox& box, FontStyle style) {
+  int16_t& counter = counterOf(style);
+  const bool on = counter % 2 == 0;
+  box.setFontStyle(style, on);
+  counter = on ? 1 : 2;
+}
+
+}  // namespace textproc

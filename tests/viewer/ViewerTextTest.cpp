@@ -1,0 +1,381 @@
+// The viewer's text commands as a user meets them: the menus and toolbar
+// on the body, documents, printing to PDF, copy and quick-save, save-as
+// and open, the help box, and finding mails from the search box.
+#include "ViewerFixture.h"
+
+#include "platform/FileDialog.h"
+#include "platform/Printing.h"
+#include "platform/Text.h"
+#include "shell/SharedState.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTextCursor>
+#include <QToolBar>
+
+namespace {
+
+// Answers the file dialogs with a path (empty: cancel), recording each request.
+struct FileDialogs {
+  FileDialogs() {
+    filedialog::g_fileDialogHook = [this](const filedialog::Request& r) {
+      requests.append(r);
+      return answer;
+    };
+  }
+  ~FileDialogs() { filedialog::g_fileDialogHook = nullptr; }
+  QString answer;
+  QList<filedialog::Request> requests;
+};
+
+struct ViewerText : ViewerTest {
+  void SetUp() override {
+    ViewerTest::SetUp();
+    shared::CurrentDocumentName.clear();
+    shared::DocumentModified = 0;
+    shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
+  }
+  void TearDown() override {
+    printing::g_printDialogHook = nullptr;
+    shared::CurrentDocumentName.clear();
+    shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
+    ViewerTest::TearDown();
+  }
+  static void select(QPlainTextEdit* e, int start, int length) {
+    QTextCursor c = e->textCursor();
+    c.setPosition(start);
+    c.setPosition(start + length, QTextCursor::KeepAnchor);
+    e->setTextCursor(c);
+  }
+  static int selStart(QPlainTextEdit* e) { return e->textCursor().selectionStart(); }
+  static int selLength(QPlainTextEdit* e) { return e->textCursor().selectionEnd() - e->textCursor().selectionStart(); }
+  static void hover(QWidget* w, QPoint at = {-1, -1}) {
+    QTest::mouseMove(w, at.x() < 0 ? w->rect().center() : at);
+    pump();
+  }
+  static QWidget* toolWidget(TyakuForm& v, const char* key) {
+    return v.tbToolBar->widgetForAction(v.toolButton(QString::fromLatin1(key)));
+  }
+  QString quickSaveFolder() const { return home_.file(paths::kQuickSaveFolder); }
+};
+
+}  // namespace
+
+TEST_F(ViewerText, SearchBcInAbcabcSteppingWithNextSearch) {
+  TyakuForm& v = view();
+  v.rtfEd->setPlainText(QStringLiteral("abcabc"));
+  v.Text1->setText(QStringLiteral("bc"));
+  v.mkensaku->trigger();
+  EXPECT_EQ(selStart(v.rtfEd), 1);
+  EXPECT_EQ(selLength(v.rtfEd), 2);
+  v.mtugikensaku->trigger();
+  EXPECT_EQ(selStart(v.rtfEd), 4);
+  v.mtugikensaku->trigger();
+  EXPECT_EQ(v.LastMatchPosition, 0);
+  EXPECT_EQ(selStart(v.rtfEd), 4);  // a miss leaves the selection
+  v.mtugikensaku->trigger();
+  EXPECT_EQ(selStart(v.rtfEd), 1);
+  EXPECT_EQ(selLength(v.rtfEd), 2);
+  // Past line breaks the selection still lands on the match.
+  v.rtfEd->setPlainText(QStringLiteral("一行目\r\n二行目\r\n三行目"));
+  v.Text1->setText(QStringLiteral("三行"));
+  v.mkensaku->trigger();
+  EXPECT_EQ(v.rtfEd->textCursor().selectedText(), QStringLiteral("三行"));
+}
+
+TEST_F(ViewerText, CutCopyAndPaste) {
+  TyakuForm& v = view();
+  v.rtfEd->setPlainText(QStringLiteral("灯火亭で読む手紙"));
+  select(v.rtfEd, 0, 3);
+  v.mcopy->trigger();
+  EXPECT_EQ(clipboard(), QStringLiteral("灯火亭"));
+  EXPECT_EQ(selStart(v.rtfEd), 3);  // collapsed to its end
+  EXPECT_EQ(selLength(v.rtfEd), 0);
+  select(v.rtfEd, 3, 2);
+  v.toolButton(QStringLiteral("Cut"))->trigger();
+  EXPECT_EQ(clipboard(), QStringLiteral("で読"));
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("灯火亭む手紙"));
+  EXPECT_TRUE(v.rtfEd->isVisible());
+  // Pasted without the spaces around it, in place of the selection.
+  QGuiApplication::clipboard()->setText(QStringLiteral("  の①～  "));
+  select(v.rtfEd, 0, 3);
+  v.mpaste->trigger();
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("の①～む手紙"));
+  // Copy with nothing selected: an empty clipboard, the caret at the start.
+  v.toolButton(QStringLiteral("Copy"))->trigger();
+  EXPECT_EQ(clipboard(), QString());
+  EXPECT_EQ(v.rtfEd->textCursor().position(), 0);
+  v.mbunmatujump->trigger();
+  EXPECT_EQ(v.rtfEd->textCursor().position(), 6);
+}
+
+TEST_F(ViewerText, NewDocumentCreatesTheFileOnceAndCaptionsTheWindow) {
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  v.mnew->trigger();
+  EXPECT_TRUE(v.rtfEd->toPlainText().isEmpty());
+  EXPECT_EQ(v.windowTitle(), QStringLiteral("新規作成.TXT      新規作成.TXT"));
+  const QFileInfo made(QDir::current().filePath(QStringLiteral("新規作成.TXT")));
+  ASSERT_TRUE(made.exists());
+  EXPECT_EQ(made.size(), 0);
+  v.rtfEd->setPlainText(QStringLiteral("書きかけ"));
+  v.toolButton(QStringLiteral("New"))->trigger();
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("書きかけ"));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(ViewerText, PrintTwoCopiesOfASelectionToPdf) {
+  const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+  ASSERT_FALSE(pdftotext.isEmpty()) << "pdftotext (poppler-utils) is needed to read the printed PDF";
+  TyakuForm& v = view();
+  v.rtfEd->setPlainText(QStringLiteral("一行目は印刷しない\r\n灯火亭の手紙を印刷する\r\n最後の行"));
+  select(v.rtfEd, 10, 6);  // 灯火亭の手紙
+  v.Text1->setFocus();      // the body's selection is printed, wherever the focus is
+  const QString pdf = home_.path() + QStringLiteral("/print.pdf");
+  bool offered = false;
+  printing::g_printDialogHook = [&](QPrinter& p, bool selection) {
+    offered = selection && p.printRange() == QPrinter::Selection;
+    p.setOutputFormat(QPrinter::PdfFormat);
+    p.setOutputFileName(pdf);
+    p.setCopyCount(2);
+    return true;
+  };
+  v.toolButton(QStringLiteral("Print"))->trigger();
+  EXPECT_TRUE(offered);
+  QProcess read;
+  read.start(pdftotext, {pdf, QStringLiteral("-")});
+  ASSERT_TRUE(read.waitForFinished(20000));
+  const QString text = QString::fromUtf8(read.readAllStandardOutput());
+  // Two copies of the selection only, each from a page of its own.
+  EXPECT_EQ(text.count(QStringLiteral("灯火亭の手紙")), 2) << text.toStdString();
+  EXPECT_EQ(text.count(QChar(u'\f')), 2) << text.toStdString();
+  EXPECT_FALSE(text.contains(QStringLiteral("印刷しない"))) << text.toStdString();
+
+  // The menu item prints too; without a selection none is offered; cancelled, nothing is printed.
+  QFile::remove(pdf);
+  v.rtfEd->moveCursor(QTextCursor::Start);
+  printing::g_printDialogHook = [&](QPrinter&, bool selection) {
+    offered = selection;
+    return false;
+  };
+  v.mprint->trigger();
+  EXPECT_FALSE(offered);
+  EXPECT_FALSE(QFileInfo::exists(pdf));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(ViewerText, QuickSaveWritesTheFourLineFile) {
+  storeMails({{QStringLiteral("abc"), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("b")},
+              {QStringLiteral("件名①"), QStringLiteral("送り主"), QStringLiteral("今日"), QStringLiteral("一行目\r\n二行目")}});
+  const QByteArray abc("Subject:  abc\r\nFrom:  x\r\nDate:  d\r\nBody:  b\r\n");
+  TyakuForm& v = view();
+  v.Command2->click();  // no click in the list yet
+  EXPECT_EQ(boxes_.texts(), QStringList{QStringLiteral("データが選択されていません")});
+  clickRow(v, 0);
+  v.Command2->click();
+  EXPECT_EQ(home_.read(paths::kQuickSaveFolder + QStringLiteral("/abc.txt")), abc);
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("Subject:  abc\nFrom:  x\nDate:  d\nBody:  b"));
+  EXPECT_TRUE(v.Text5->text().isEmpty());
+  clickRow(v, 1);
+  v.Command2->click();
+  EXPECT_EQ(home_.read(paths::kQuickSaveFolder + QStringLiteral("/件名①.txt")),
+            text::toCp932(QStringLiteral("Subject:  件名①\r\nFrom:  送り主\r\nDate:  今日\r\nBody:  一行目\r\n二行目\r\n")));
+
+  // Over an existing file, matched without regard to case: No keeps it, Yes replaces it.
+  QFile::remove(home_.file(paths::kQuickSaveFolder + QStringLiteral("/abc.txt")));
+  home_.write(paths::kQuickSaveFolder + QStringLiteral("/ABC.TXT"), "old");
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::No);
+  v.Command2->click();
+  ASSERT_EQ(boxes_.seen().size(), 2);
+  EXPECT_EQ(boxes_.seen()[1].text, QStringLiteral("同名のファイルが既に存在します。上書きしますか？ "));
+  EXPECT_EQ(boxes_.seen()[1].title, QStringLiteral("確認"));
+  EXPECT_EQ(home_.read(paths::kQuickSaveFolder + QStringLiteral("/ABC.TXT")), QByteArray("old"));
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("b"));
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command2->click();
+  EXPECT_EQ(home_.read(paths::kQuickSaveFolder + QStringLiteral("/ABC.TXT")), abc);
+  EXPECT_EQ(QDir(quickSaveFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(ViewerText, QuickSaveOfAPathLikeSubjectStaysInTheFolder) {
+  storeMails({{QStringLiteral("../../etc/x"), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("b")},
+              {QString(100, QChar(0xFF71)), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("長い件名")}});
+  TyakuForm& v = view();
+  clickRow(v, 0);
+  v.Command2->click();
+  EXPECT_EQ(QDir(quickSaveFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral(".._.._etc_x.txt")});
+  EXPECT_FALSE(QFileInfo::exists(home_.path() + QStringLiteral("/../etc/x.txt")));
+  // 100 half-width kana are 300 bytes of UTF-8: the name is cut, the file written.
+  clickRow(v, 1);
+  v.Command2->click();
+  EXPECT_TRUE(QFileInfo::exists(quickSaveFolder() + u'/' + QString(83, QChar(0xFF71)) + QStringLiteral(".txt")));
+  EXPECT_TRUE(boxes_.seen().isEmpty()) << boxes_.texts().join(u'|').toStdString();
+}
+
+TEST_F(ViewerText, AQuickSaveThatCannotWriteSaysSoAndLeavesNothingHalfWritten) {
+  storeMails({{QStringLiteral("abc"), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("b")}});
+  TyakuForm& v = view();
+  ASSERT_TRUE(QDir(quickSaveFolder()).mkdir(QStringLiteral("abc.txt")));  // a folder where the file would go
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command2->click();
+  ASSERT_EQ(boxes_.seen().size(), 2);
+  EXPECT_TRUE(boxes_.seen()[1].text.contains(QStringLiteral("保存できませんでした"))) << boxes_.texts().join(u'|').toStdString();
+  EXPECT_TRUE(QDir(quickSaveFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("b"));
+  // No quick-save folder: said so, and none is made.
+  ASSERT_TRUE(QDir(quickSaveFolder()).removeRecursively());
+  clickRow(v, 0);
+  v.Command2->click();
+  ASSERT_EQ(boxes_.seen().size(), 3);
+  EXPECT_TRUE(boxes_.seen()[2].text.contains(QStringLiteral("■TextQuickSave")));
+  EXPECT_FALSE(QFileInfo::exists(quickSaveFolder()));
+}
+
+TEST_F(ViewerText, SaveAsWritesTheHeaderBlockAndCaptionsTheFile) {
+  storeMails({{QStringLiteral("abc"), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("b")}});
+  TyakuForm& v = view();
+  FileDialogs dialogs;
+  const QString target = home_.path() + QStringLiteral("/保存.txt");
+  dialogs.answer = target;
+  v.msave->trigger();
+  ASSERT_EQ(dialogs.requests.size(), 1);
+  EXPECT_EQ(dialogs.requests[0].kind, filedialog::Kind::Save);
+  EXPECT_EQ(dialogs.requests[0].filter, QStringLiteral("txtファイル(*.txt,*.ini)|*.txt;*.ini"));
+  EXPECT_EQ(home_.read(QStringLiteral("保存.txt")), QByteArray("Subject:  abc\r\nFrom:  x\r\nDate:  d\r\nBody:  b\r\n"));
+  EXPECT_EQ(v.windowTitle(), target);
+  // Cancelled: the header block stays in the body.
+  dialogs.answer.clear();
+  clickRow(v, 0);
+  v.toolButton(QStringLiteral("Save"))->trigger();
+  EXPECT_TRUE(v.rtfEd->toPlainText().startsWith(QStringLiteral("Subject:  abc\n")));
+  // A file that cannot be written: said so, the caption keeps the last file.
+  dialogs.answer = home_.path() + QStringLiteral("/folder.txt");
+  ASSERT_TRUE(QDir(home_.path()).mkdir(QStringLiteral("folder.txt")));
+  v.msave->trigger();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("保存できませんでした")));
+  EXPECT_EQ(v.windowTitle(), target);
+}
+
+TEST_F(ViewerText, OpenPutsTheLinesIntoTheBody) {
+  TyakuForm& v = view();
+  const QString caption = v.windowTitle();
+  FileDialogs dialogs;
+  home_.write(QStringLiteral("ab.txt"), text::toCp932(QStringLiteral("a\r\n①㈱～")));
+  dialogs.answer = home_.file(QStringLiteral("ab.txt"));
+  shared::DocumentModified = 0;
+  v.mopen->trigger();
+  EXPECT_EQ(dialogs.requests.value(0).kind, filedialog::Kind::Open);
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("a\n①㈱～\n"));
+  EXPECT_EQ(v.windowTitle(), caption);
+  EXPECT_EQ(shared::DocumentModified, -1);
+  dialogs.answer.clear();
+  v.toolButton(QStringLiteral("Open"))->trigger();
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("a\n①㈱～\n"));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(ViewerText, BoldTwiceLeavesTheFontAsItWas) {
+  TyakuForm& v = view();
+  const QFont before = v.rtfEd->font();
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  EXPECT_TRUE(v.rtfEd->font().bold());
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  EXPECT_EQ(v.rtfEd->font(), before);
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  EXPECT_TRUE(v.rtfEd->font().bold());
+  v.toolButton(QStringLiteral("Underline"))->trigger();
+  EXPECT_TRUE(v.rtfEd->font().underline());
+  EXPECT_EQ(v.toolButton(QStringLiteral("Copy"))->toolTip(), QStringLiteral("ｺﾋﾟｰ"));
+}
+
+TEST_F(ViewerText, TheHelpBoxExplainsWhatIsUnderTheMouse) {
+  main().Check1->setChecked(true);
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  hover(toolWidget(v, "Print"));
+  EXPECT_TRUE(v.Text4->isVisible());
+  EXPECT_TRUE(v.Text4->toPlainText().contains(QStringLiteral("印刷")));
+  hover(v.Command3);
+  EXPECT_EQ(v.Text4->toPlainText(), QStringLiteral("受信したメールを１件ずつ削除します。リストでメールを選択（クリック）"
+                                                   "してから実行して下さい。"));
+  // Over the list: hidden and emptied; back over the button: its text again.
+  hover(v.MailListView->viewport());
+  EXPECT_FALSE(v.Text4->isVisible());
+  EXPECT_TRUE(v.Text4->toPlainText().isEmpty());
+  hover(v.Command3);
+  EXPECT_TRUE(v.Text4->isVisible());
+  // Over the body (beside the help box lying on it): hidden, the text kept.
+  hover(v.rtfEd->viewport(), QPoint(4, 4));
+  EXPECT_FALSE(v.Text4->isVisible());
+  EXPECT_FALSE(v.Text4->toPlainText().isEmpty());
+  // The copy button's text: three pieces joined by two line breaks each.
+  hover(v.Command1);
+  EXPECT_TRUE(v.Text4->toPlainText().contains(QStringLiteral("ます。\n\n 本文への貼り付け")));
+  EXPECT_EQ(v.Text4->toPlainText().count(QStringLiteral("\n\n")), 2);
+}
+
+TEST_F(ViewerText, WithoutExplanationsTheHelpIsWrittenButStaysOutOfView) {
+  main().Check1->setChecked(false);
+  TyakuForm& v = view();
+  hover(v.Command6);
+  EXPECT_EQ(v.Text4->toPlainText(), QStringLiteral("受信したメール全件削除します。"));
+  EXPECT_LT(v.Text4->geometry().bottom(), 0);
+}
+
+TEST_F(ViewerText, CopyPreviewFollowsTheHeaderBoxesAndTheButtonColour) {
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  auto face = [&] { return v.Command1->palette().color(QPalette::Button); };
+  QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+  v.Command1->click();  // before the mouse passed a header box: the empty text
+  EXPECT_EQ(clipboard(), QString());
+  hover(v.Text7);
+  EXPECT_EQ(v.Text6->text(), QStringLiteral("件名その3"));
+  EXPECT_EQ(face(), QColor(255, 255, 0));
+  hover(v.Text9);
+  EXPECT_EQ(face(), QColor(255, 255, 255));
+  hover(v.Text8);
+  EXPECT_EQ(face(), QColor(0, 0, 255));
+  // The list greys the button and leaves the preview.
+  hover(v.MailListView->viewport());
+  EXPECT_EQ(face(), QColor(128, 128, 128));
+  hover(v.Command1);
+  v.Command1->click();
+  EXPECT_EQ(clipboard(), QStringLiteral("saburo@example.jp"));
+}
+
+TEST_F(ViewerText, EnterInTheSearchBoxSelectsTheNextMailThatHoldsTheText) {
+  storeMails({{QStringLiteral("会議のお知らせ"), QStringLiteral("a@example.jp"), QStringLiteral("d1"), QStringLiteral("本文")},
+              {QStringLiteral("別件"), QStringLiteral("ｶﾞｲﾄﾞ <guide@example.jp>"), QStringLiteral("d2"), QStringLiteral("本文")},
+              {QStringLiteral("ご案内"), QStringLiteral("c@example.jp"), QStringLiteral("d3"),
+               QStringLiteral("10時～12時に ＯＳＨＩＲＡＳＥ します")}});
+  TyakuForm& v = view();
+  auto enter = [&](const QString& text) {
+    v.Text1->setText(text);
+    QTest::keyClick(v.Text1, Qt::Key_Return);
+    return v.MailListView->currentIndex().row();
+  };
+  v.Text1->setFocus();
+  EXPECT_EQ(enter(QStringLiteral("がいど")), 1);
+  EXPECT_EQ(v.Text7->text(), QStringLiteral("別件"));
+  EXPECT_EQ(v.Text5->text(), QStringLiteral("1"));  // as a click: the mail can be answered or deleted
+  EXPECT_EQ(enter(QStringLiteral("10時〜12時")), 2);
+  EXPECT_EQ(enter(QStringLiteral("お知らせ")), 0);  // on from the top
+  EXPECT_EQ(enter(QStringLiteral("oshirase")), 2);
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+  EXPECT_EQ(enter(QStringLiteral("どこにもない")), 2);
+  EXPECT_EQ(boxes_.texts(), QStringList{QStringLiteral("「どこにもない」を含むメールは一覧にありません。")});
+}
