@@ -5,7 +5,7 @@
 #include "addressbook/AddressListView.h"
 #include "addressbook/VCard.h"
 #include "platform/Durable.h"
-#include "platform/FileDialogs.h"
+#include "platform/FileDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
@@ -357,13 +357,14 @@ void FriendForm::ExportCommand_Click() {
     MsgBox(QStringLiteral("アドレス帳にデータがありません。"));
     return;
   }
-  FileDialogRequest ask;
-  ask.save = true;
+  filedialog::Request ask;
+  ask.kind = filedialog::Kind::Save;
   ask.title = QStringLiteral("エクスポート");
-  ask.filter = QStringLiteral("vCard ファイル (*.vcf)");
+  ask.filter = QStringLiteral("vCard ファイル(*.vcf)|*.vcf");
   ask.suggestedName = QStringLiteral("アドレス帳.vcf");
   ask.defaultSuffix = QStringLiteral("vcf");
-  const QString path = chooseFileName(this, ask);
+  ask.folder = QDir::homePath();
+  const QString path = filedialog::choose(this, ask);
   if (path.isEmpty()) return;
   QString error;
   if (!durable::replaceFile(path, vcard::write(addressbook::exportCards(book)), -1, &error)) {
@@ -375,10 +376,11 @@ void FriendForm::ExportCommand_Click() {
 }
 
 void FriendForm::ImportCommand_Click() {
-  FileDialogRequest ask;
+  filedialog::Request ask;
   ask.title = QStringLiteral("インポート");
-  ask.filter = QStringLiteral("vCard ファイル (*.vcf *.vcard);;すべてのファイル (*)");
-  const QString path = chooseFileName(this, ask);
+  ask.filter = QStringLiteral("vCard ファイル(*.vcf,*.vcard)|*.vcf;*.vcard|すべてのファイル(*)|*");
+  ask.folder = QDir::homePath();
+  const QString path = filedialog::choose(this, ask);
   if (path.isEmpty()) return;
   const QString shownPath = QDir::toNativeSeparators(path);
   QFile f(path);

@@ -18,7 +18,7 @@ QString dialogFilter(const QString& filter) {
 
 QString choose(QWidget* parent, const Request& request) {
   if (g_fileDialogHook) return g_fileDialogHook(request);
-  QFileDialog dialog(parent, request.title);
+  QFileDialog dialog(parent, request.title, request.folder);
   dialog.setNameFilter(dialogFilter(request.filter));
   // The description already names its patterns.
   dialog.setOption(QFileDialog::HideNameFilterDetails);
@@ -28,6 +28,8 @@ QString choose(QWidget* parent, const Request& request) {
   } else {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.suggestedName.isEmpty()) dialog.selectFile(request.suggestedName);
   }
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList files = dialog.selectedFiles();

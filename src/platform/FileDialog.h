@@ -15,7 +15,10 @@ enum class Kind { Open, Save };
 struct Request {
   Kind kind = Kind::Open;
   QString title;
-  QString filter;  // "txtファイル(*.txt,*.ini)|*.txt;*.ini"
+  QString filter;         // "txtファイル(*.txt,*.ini)|*.txt;*.ini"; several pairs may follow each other
+  QString suggestedName;  // save: the file name offered
+  QString defaultSuffix;  // save: added to a name typed without one
+  QString folder;         // where the dialog starts; empty: the current folder
 };
 
 // Open: only an existing file. Save: asks before replacing an existing

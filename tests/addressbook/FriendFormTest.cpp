@@ -7,7 +7,7 @@
 #include "addressbook/FriendForm.h"
 #include "composer/SideList.h"
 #include "composer/WriteForm.h"
-#include "platform/FileDialogs.h"
+#include "platform/FileDialog.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
@@ -52,7 +52,7 @@ class Book {
   ~Book() {
     if (form_) form_->close();
     destroyClosed();
-    g_fileDialogHook = nullptr;
+    filedialog::g_fileDialogHook = nullptr;
   }
   FriendForm* operator->() const { return form_; }
   FriendForm* get() const { return form_; }
@@ -362,15 +362,15 @@ TEST(AddressBookWindow, ExportDeleteEverythingImportBack) {
   b.enter(QStringLiteral("Bob"), QStringLiteral("bob@example.com"));
   const QByteArray book = home.read(paths::kAddressFile);
 
-  QList<FileDialogRequest> asked;
+  QList<filedialog::Request> asked;
   QString answer;
-  g_fileDialogHook = [&](const FileDialogRequest& r) {
+  filedialog::g_fileDialogHook = [&](const filedialog::Request& r) {
     asked << r;
     return answer;
   };
   b->ExportCommand->click();  // cancelled
   ASSERT_EQ(asked.size(), 1);
-  EXPECT_TRUE(asked[0].save);
+  EXPECT_EQ(asked[0].kind, filedialog::Kind::Save);
   EXPECT_EQ(asked[0].defaultSuffix, QStringLiteral("vcf"));
   answer = pathInHome(home, "連絡先.vcf");
   b->ExportCommand->click();
@@ -396,7 +396,7 @@ TEST(AddressBookWindow, ExportDeleteEverythingImportBack) {
     EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("「連絡先.vcf」から読み込みました。\n\n追加：3件\n"
                                                    "登録済みのため追加しなかったもの：0件\n名前かメールアドレスを切り詰めたもの：0件"));
   }
-  EXPECT_FALSE(asked.last().save);
+  EXPECT_EQ(asked.last().kind, filedialog::Kind::Open);
   EXPECT_EQ(home.read(paths::kAddressFile), book);
   EXPECT_EQ(b->Text3->text(), QStringLiteral("3"));
   EXPECT_EQ(b->Label7->text(), QStringLiteral("　インポートが完了しました。"));
