@@ -310,6 +310,10 @@ void WriteForm::buildControls() {
   connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
   connect(Command16, &QPushButton::clicked, this, &WriteForm::Command16_Click);
   Combo1->installEventFilter(this);
+  // A changed subject, body or attachment list makes another mail, which
+  // every address gets, those of an earlier partly failed run included.
+  for (QLineEdit* e : {SubjectText, AttachText}) connect(e, &QLineEdit::textChanged, this, [this] { served_.clear(); });
+  connect(rtfEd, &QPlainTextEdit::textChanged, this, [this] { served_.clear(); });
   // Recipient, subject, phrase, body: the order a mail is written in.
   setTabOrder(ToText, SubjectText);
   setTabOrder(SubjectText, Combo1);
@@ -526,6 +530,7 @@ void WriteForm::List1_MouseDown() {
 void WriteForm::Combo1_LostFocus() { rtfEd->setPlainText(Combo1->currentText()); }
 
 void WriteForm::Option2_Click() {
+  served_.clear();
   ToText->clear();
   ToText->setEnabled(false);
   setBackColor(ToText, colors::allAddresses);
@@ -542,6 +547,7 @@ void WriteForm::Option2_Click() {
 }
 
 void WriteForm::Option1_Click() {
+  served_.clear();
   ToText->clear();
   setBackColor(List1, colors::white);
   ToText->setEnabled(true);
@@ -554,15 +560,43 @@ void WriteForm::SendComposedMail() {
   AttachCommand->setEnabled(true);
   Label7->setText(kSending);
 
+  const bool allAddresses = Option2->isChecked();
+  const QString typedRecipient = ToText->text();
+  // Every address-book entry, in record order. Read before the first turn,
+  // so that a second try can say how many are left before it starts; the
+  // file is opened for each read, as no file stays open across a box.
+  QStringList fields;
+  if (allAddresses) {
+    const QString file = paths::resolve(paths::kAddressFile);
+    for (int n = 1; n <= store::kMaxRecords; ++n) {
+      store::RecordFile f(file, store::AddressRecord::kLength);
+      if (!f.open()) break;
+      QByteArray raw;
+      const store::ReadResult r = f.read(n, raw);
+      f.close();
+      if (r != store::ReadResult::Ok) break;
+      store::AddressBuffer().setBytes(raw);
+      fields << store::AddressBuffer().address();
+    }
+  }
+  // A mailbox is the same whatever its letter case; this mail goes to each once.
+  auto mailbox = [](const QString& field) { return text::trimSpaces(field).toLower(); };
+  QString sending = kSending;
+  if (allAddresses && !served_.isEmpty()) {
+    QSet<QString> unserved;
+    for (const QString& f : fields)
+      if (!served_.contains(mailbox(f))) unserved.insert(mailbox(f));
+    sending = QStringLiteral("未送信%1件に再送します。").arg(unserved.size()) + kSending;
+  }
+  Label7->setText(sending);
+
   // The run holds the window until its last turn; only the status line and
   // the recipient box are redrawn between turns.
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool allAddresses = Option2->isChecked();
-  const QString typedRecipient = ToText->text();
   int turns = 0;
   int failures = 0;
   auto turn = [&](const QString& recipient) {
-    Label7->setText(kSending);
+    Label7->setText(sending);
     Label7->repaint();
     ToText->repaint();
     ++turns;
@@ -573,34 +607,29 @@ void WriteForm::SendComposedMail() {
       MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
       QApplication::setOverrideCursor(Qt::WaitCursor);
     }
+    return outcome.ok;
   };
 
   if (!allAddresses) {
     turn(ToText->text());
   } else {
-    // Turn i uses record i, until a read reports the end of the file. The
-    // file is opened for each read, as no file stays open across a box.
-    const QString file = paths::resolve(paths::kAddressFile);
-    for (int n = 1; n <= store::kMaxRecords; ++n) {
-      store::RecordFile f(file, store::AddressRecord::kLength);
-      if (!f.open()) break;
-      QByteArray raw;
-      const store::ReadResult r = f.read(n, raw);
-      f.close();
-      if (r != store::ReadResult::Ok) break;
-      store::AddressBuffer().setBytes(raw);
-      const QString field = store::AddressBuffer().address();
+    for (const QString& field : fields) {
+      const QString key = mailbox(field);
+      if (served_.contains(key)) continue;
       ToText->setText(field);
-      turn(text::trimRight(field));
+      if (turn(text::trimRight(field))) served_.insert(key);
     }
   }
   QApplication::restoreOverrideCursor();
 
   if (failures > 0) {
     // Nothing is claimed and nothing is lost: the mail stays in the window
-    // for another try.
+    // for another try, which in the all-addresses mode skips those served.
     if (allAddresses) ToText->setText(typedRecipient);
-    Label7->setText(QStringLiteral("%1件中%2件の送信に失敗しました。内容はそのまま残してあります。").arg(turns).arg(failures));
+    QString status = QStringLiteral("%1件中%2件の送信に失敗しました。内容はそのまま残してあります。").arg(turns).arg(failures);
+    if (allAddresses)
+      status += QStringLiteral("もう一度「送信」を押すと、未送信の%1件にだけ送ります。").arg(failures);
+    Label7->setText(status);
     return;
   }
   Label7->setText(QStringLiteral("送信完了です。"));

@@ -6,6 +6,7 @@
 // loads it anew.
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
@@ -149,4 +150,7 @@ class WriteForm : public QMainWindow {
   QHash<const QWidget*, QString> helpTexts_;
   QList<const QWidget*> helpHiders_;
   QHash<QString, QAction*> toolButtons_;
+  // Mailboxes that already have the mail in the window, from all-addresses
+  // runs that partly failed: a second "送信" skips them.
+  QSet<QString> served_;
 };
