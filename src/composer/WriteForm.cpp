@@ -241,12 +241,13 @@ void WriteForm::buildControls() {
   Option2->setObjectName(QStringLiteral("Option2"));
   twips::place(Option2, 1020, 180, 1080, 360);
   Option1->setChecked(true);
-  Check1 = new QCheckBox(QStringLiteral("Check1"), surface_);
+  // Named after what it does: its first caption was the control's own name.
+  Check1 = new QCheckBox(QStringLiteral("占いを添付"), surface_);
   Check1->setObjectName(QStringLiteral("Check1"));
   twips::place(Check1, 5460, 5370, 1440, 360);
 
+  // A status line: screen readers read what it shows, so it gets no name.
   Label7 = label("Label7", QString(), 120, 6030, 6780, 330);
-  Label7->setAccessibleName(QStringLiteral("送信状況"));
 
   // Commands.
   button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6420, 1260, 420);
@@ -340,9 +341,11 @@ void WriteForm::buildMenus() {
 }
 
 void WriteForm::buildToolBar() {
-  tbToolBar = addToolBar(QStringLiteral("tbToolBar"));
+  tbToolBar = addToolBar(QStringLiteral("ツールバー"));
   tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
   tbToolBar->setAccessibleName(QStringLiteral("ツールバー"));
+  // The bar stays: a right-click offers no menu that would hide it.
+  tbToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
   tbToolBar->setMovable(false);
   tbToolBar->setFloatable(false);
   tbToolBar->setIconSize(QSize(16, 16));

@@ -52,7 +52,7 @@ class WriteForm : public QMainWindow {
   QGroupBox* Frame1 = nullptr;          // the two sending modes
   QRadioButton* Option1 = nullptr;      // 取消: single recipient
   QRadioButton* Option2 = nullptr;      // 一括送信: every address of the book
-  QCheckBox* Check1 = nullptr;          // "Check1"
+  QCheckBox* Check1 = nullptr;          // 占いを添付
   QPushButton* Command1 = nullptr;      // 送信
   QPushButton* Command3 = nullptr;      // 送信中止
   QPushButton* Command4 = nullptr;      // アドレス帳

@@ -185,6 +185,8 @@ void TyakuForm::buildControls() {
   // marker follows clicks in it.
   Text2->setReadOnly(true);
   Text5->setReadOnly(true);
+  // The marker is state, not something to read: it is never shown.
+  Text5->hide();
   Label4->setBuddy(Text2);
 
   // The decoration band between the buttons and the list.

@@ -8,6 +8,7 @@
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
+#include "support/ScreenReader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -148,6 +149,8 @@ TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
   ASSERT_TRUE(c.alive());
   EXPECT_TRUE(c->isVisible());
   EXPECT_EQ(c->Label7->text(), QStringLiteral("1件中1件の送信に失敗しました。内容はそのまま残してあります。"));
+  // What a screen reader hears is what the line shows.
+  EXPECT_EQ(spokenName(c->Label7), c->Label7->text());
   EXPECT_EQ(c->ToText->text(), QStringLiteral("tomo@example.com"));
   EXPECT_EQ(c->SubjectText->text(), QStringLiteral("届かない件名"));
   EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("消えてはいけない本文"));

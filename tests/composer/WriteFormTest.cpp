@@ -7,6 +7,7 @@
 #include "settings/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
+#include "support/ScreenReader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -328,4 +329,14 @@ TEST(HelpBox, StaysOutOfSightWhileTheMainWindowHidesExplanations) {
   destroyClosed();
   EXPECT_EQ(WriteForm::existing(), nullptr);
   AccountSettings() = AccountSettingsRecord{};
+}
+
+TEST(ComposeScreenReader, NoInternalNameShowsAndTheStatusLineReadsAsItShows) {
+  TempHome home;
+  Compose c;
+  EXPECT_TRUE(keepsScreenReaderRules(c.get()));
+  // The status line reads as what it shows.
+  c->Label7->setText(QStringLiteral("1件中1件の送信に失敗しました。"));
+  EXPECT_EQ(spokenName(c->Label7), QStringLiteral("1件中1件の送信に失敗しました。"));
+  EXPECT_FALSE(c->Text2->isVisibleTo(c.get()));
 }

@@ -3,6 +3,7 @@
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "support/Gui.h"
+#include "support/ScreenReader.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -131,4 +132,19 @@ TEST(JapaneseInterface, StandardButtonsAndQuestionsReadInJapanese) {
   g_msgBoxHook = nullptr;
   EXPECT_TRUE(yes.startsWith(QStringLiteral("はい"))) << yes.toStdString();
   EXPECT_TRUE(no.startsWith(QStringLiteral("いいえ"))) << no.toStdString();
+}
+
+TEST(SettingsScreenReader, EveryBoxIsNamedAndNoInternalNameShows) {
+  TempHome home;
+  SetForm* chooser = SetForm::showDialog();
+  EXPECT_TRUE(keepsScreenReaderRules(chooser));
+  OptionForm* server = OptionForm::showDialog();
+  EXPECT_TRUE(keepsScreenReaderRules(server));
+  EXPECT_EQ(spokenName(server->SmtpText), QStringLiteral("SMTPサーバー名(S)"));
+  IdPassForm* account = IdPassForm::instance();
+  account->showDialog();
+  EXPECT_TRUE(keepsScreenReaderRules(account));
+  EXPECT_EQ(spokenName(account->Check1), QStringLiteral("IDパスワードを保存する"));
+  for (QWidget* w : {static_cast<QWidget*>(chooser), static_cast<QWidget*>(server), static_cast<QWidget*>(account)}) w->close();
+  pump();
 }

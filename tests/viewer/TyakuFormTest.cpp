@@ -6,6 +6,7 @@
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
 #include "shell/SharedState.h"
+#include "support/ScreenReader.h"
 #include "viewer/MailListModel.h"
 
 #include <QAction>
@@ -306,4 +307,22 @@ TEST_F(ViewerTest, ClosingUnhooksAndTheNextViewLoadsAgain) {
   TyakuForm& next = view();
   EXPECT_TRUE(listHeadersHooked(next.MailListView->header()));
   EXPECT_EQ(next.windowTitle(), QStringLiteral("着信履歴"));
+}
+
+TEST_F(ViewerTest, ScreenReadersHearTheValuesAndNoInternalNameShows) {
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  clickRow(v, 1);
+  EXPECT_TRUE(keepsScreenReaderRules(&v));
+  EXPECT_EQ(spokenName(v.Text2), QStringLiteral("件数"));
+  EXPECT_EQ(spokenValue(v.Text2), QStringLiteral("3"));
+  EXPECT_EQ(spokenName(v.Text7), QStringLiteral("件名"));
+  EXPECT_EQ(spokenValue(v.Text7), QStringLiteral("件名その2"));
+  EXPECT_EQ(spokenName(v.Label4), QStringLiteral("件数"));
+  // The selection marker is state: never shown, however wide the window.
+  EXPECT_EQ(v.Text5->text(), QStringLiteral("1"));
+  v.resizeOuterTwips(14000, 9000);
+  pump();
+  EXPECT_FALSE(v.Text5->isVisibleTo(&v));
+  EXPECT_TRUE(keepsScreenReaderRules(&v));
 }
