@@ -116,6 +116,8 @@ class TyakuForm : public QMainWindow {
   void Form_QueryUnload();
   void loadCurrentDocument();
   void alignBars();
+  void keepBoxesInside();
+  void fitColumns();
   int selectedRow() const;
   void setCount(int rows);
   void mirrorCount(const QString& count);
@@ -134,4 +136,5 @@ class TyakuForm : public QMainWindow {
   TwipsBook book_;
   QHash<QString, QAction*> toolButtons_;
   bool unhooked_ = false;
+  int columnsWidth_ = -1;  // the list's inner width the columns were last fitted to
 };
