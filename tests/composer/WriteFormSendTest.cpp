@@ -8,7 +8,7 @@
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
-#include "support/ScreenReader.h"
+#include "support/WindowRules.h"
 
 #include <QCheckBox>
 #include <QComboBox>

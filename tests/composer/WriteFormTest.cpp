@@ -7,7 +7,7 @@
 #include "settings/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
-#include "support/ScreenReader.h"
+#include "support/WindowRules.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "support/Gui.h"
-#include "support/ScreenReader.h"
+#include "support/WindowRules.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -145,6 +145,8 @@ TEST(SettingsScreenReader, EveryBoxIsNamedAndNoInternalNameShows) {
   account->showDialog();
   EXPECT_TRUE(keepsScreenReaderRules(account));
   EXPECT_EQ(spokenName(account->Check1), QStringLiteral("IDパスワードを保存する"));
+  pump();
+  EXPECT_LE(std::abs(markOffsetFromLabel(account->Check1, account->Label3)), 1);
   for (QWidget* w : {static_cast<QWidget*>(chooser), static_cast<QWidget*>(server), static_cast<QWidget*>(account)}) w->close();
   pump();
 }

@@ -5,7 +5,7 @@
 #include "settings/SetForm.h"
 #include "shell/MainForm.h"
 #include "support/Gui.h"
-#include "support/ScreenReader.h"
+#include "support/WindowRules.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -231,4 +231,15 @@ TEST(MainWindowScreenReader, StatusBoxesReadTheirValueUnderTheirNameAndNoInterna
   }
   EXPECT_EQ(spokenName(m.Label2), QStringLiteral("新着メール有りで、メールを見るを自動表示"));
   EXPECT_EQ(spokenName(m.Check2), QStringLiteral("新着メール有りで、メールを見るを自動表示"));
+}
+
+TEST(MainWindowLayout, CheckBoxMarksLineUpWithTheFirstLineOfTheirLabels) {
+  TempHome home;
+  configure(home);
+  Started s;
+  MainForm& m = *s.form;
+  m.show();
+  pump();
+  for (const auto& [box, label] : {std::pair{m.Check1, m.Label1}, std::pair{m.Check2, m.Label2}, std::pair{m.Check3, m.Label3}})
+    EXPECT_LE(std::abs(markOffsetFromLabel(box, label)), 1) << label->text().toStdString() << ": " << markOffsetFromLabel(box, label);
 }

@@ -6,7 +6,7 @@
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
 #include "shell/SharedState.h"
-#include "support/ScreenReader.h"
+#include "support/WindowRules.h"
 #include "viewer/MailListModel.h"
 
 #include <QAction>

@@ -1,9 +1,12 @@
-#include "support/ScreenReader.h"
+#include "support/WindowRules.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QComboBox>
@@ -92,4 +95,18 @@ QStringList screenReaderFaults(QWidget* window) {
     }
   }
   return faults;
+}
+
+int markOffsetFromLabel(const QCheckBox* box, const QLabel* label) {
+  QStyleOptionButton opt;
+  opt.initFrom(box);
+  const QRect mark = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &opt, box);
+  const int markMiddle = box->mapTo(box->window(), mark.center()).y();
+  // Where the label draws its text, as QLabel paints plain text.
+  const int m = label->margin();
+  const QRect area = label->contentsRect().adjusted(m, m, -m, -m);
+  const int flags = int(label->alignment()) | (label->wordWrap() ? int(Qt::TextWordWrap) : 0);
+  const QRect text = label->style()->itemTextRect(label->fontMetrics(), area, flags, true, label->text());
+  const int lineMiddle = label->mapTo(label->window(), QPoint(0, text.top() + label->fontMetrics().height() / 2)).y();
+  return markMiddle - lineMiddle;
 }

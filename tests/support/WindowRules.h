@@ -1,11 +1,13 @@
 #pragma once
-// What a screen reader gets from the windows, read through the same
-// accessibility interfaces it uses, and a check of a whole window against
-// the rules every window keeps.
+// Rules every window keeps: what a screen reader gets from it, read through
+// the same accessibility interfaces it uses, a check of a whole window
+// against those rules, and how check boxes line up with their labels.
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
 
+class QCheckBox;
+class QLabel;
 class QWidget;
 
 // The name and the value a screen reader announces for a control.
@@ -27,3 +29,7 @@ inline ::testing::AssertionResult keepsScreenReaderRules(QWidget* window) {
   if (faults.isEmpty()) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << faults.join(u'\n').toStdString();
 }
+
+// How far, in pixels, the mark of `box` sits below (+) or above (-) the
+// middle of the first line `label` draws beside it.
+int markOffsetFromLabel(const QCheckBox* box, const QLabel* label);
