@@ -34,8 +34,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRadialGradient>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QValidator>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -134,6 +138,7 @@ WriteForm::WriteForm() : QMainWindow(nullptr) {
   buildToolBar();
   setHelpTexts();
   surface_->setMinimumHeight(twips::toPx(kClientHeight));
+  fitHelpBox();
   resize(twips::toPx(kWideWidth), minimumSizeHint().height());
   Form_Load();
 }
@@ -421,6 +426,48 @@ void WriteForm::setHelpTexts() {
   hideHelpOver(rtfEd);
   hideHelpOver(rtfEd->viewport());
   hideHelpOver(Picture3);
+}
+
+int WriteForm::helpBoxHeightFor(const QString& help) const {
+  // Laid out line by line as the box lays out plain text, at the width it
+  // shows it.
+  const QTextDocument* doc = Text14->document();
+  const qreal margin = doc->documentMargin();
+  const int frame = Text14->frameWidth();
+  const qreal width = Text14->width() - 2 * frame - 2 * margin;
+  QString shown = help;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  qreal height = 0;
+  for (const QString& paragraph : shown.split(u'\n')) {
+    QTextLayout layout(paragraph, Text14->font());
+    layout.setTextOption(doc->defaultTextOption());
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLeadingIncluded(true);
+      line.setLineWidth(width);
+      height += line.height();
+    }
+    layout.endLayout();
+  }
+  // The margin above and below the text, and one pixel the box keeps free
+  // under its last line before it offers to scroll.
+  return int(std::ceil(height + 2 * margin)) + 1 + 2 * frame;
+}
+
+void WriteForm::fitHelpBox() {
+  // The help box shows its longest text whole. It lies over the body, so
+  // the body grows under it and everything below the body moves down.
+  int need = Text14->height();
+  for (const QString& help : std::as_const(helpTexts_)) need = std::max(need, helpBoxHeightFor(help));
+  Text14->resize(Text14->width(), need);
+  const int bodyEnd = rtfEd->y() + rtfEd->height();
+  const int grow = std::max(0, Text14->y() + need - bodyEnd);
+  if (grow == 0) return;
+  for (QWidget* w : surface_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w->y() >= bodyEnd) w->move(w->x(), w->y() + grow);
+  rtfEd->resize(rtfEd->width(), rtfEd->height() + grow);
+  List1->resize(List1->width(), List1->height() + grow);
+  surface_->setMinimumHeight(surface_->minimumHeight() + grow);
 }
 
 bool WriteForm::eventFilter(QObject* watched, QEvent* event) {

@@ -143,6 +143,8 @@ class WriteForm : public QMainWindow {
   void setHelpTexts();
   void setHelpText(QWidget* control, const QString& text);
   void hideHelpOver(QWidget* control);
+  int helpBoxHeightFor(const QString& help) const;  // pixels
+  void fitHelpBox();
   void Form_Load();
   QString openAttachmentDialog();
 
