@@ -1,78 +1,139 @@
 #!/usr/bin/env bash
-# ./build.sh start   install what is missing, build, lay out the program folder, start 灯火亭
+# ./build.sh start   install what is missing, build the program, start 灯火亭 with
+#                    the program folder $XDG_DATA_HOME/tomoshibi (~/.local/share/tomoshibi)
 # ./build.sh test    install what is missing, build, run every test
-# ./build.sh build   install what is missing and build only
+# ./build.sh bench   install what is missing (mpop and msmtp too), build and run the benchmarks
+# ./build.sh build   install what is missing and build the program
 set -euo pipefail
 cd "$(dirname "$0")"
 what=${1:-start}
 
-# Debian 12 packages: building, the Japanese interface, the shop's music
-# (FluidSynth and a small General MIDI sound font), and for the tests the
-# local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a virtual display,
-# pdftotext to read printed PDFs back (and mpop and msmtp, the yardsticks of
-# the receiving and sending benchmarks; fluidsynth's file renderer and sox,
-# which measure the tunes).
+# Debian 12 packages: building, the Japanese interface and the shop's music
+# (FluidSynth and a small General MIDI sound font); for the tests
+# GoogleTest, the local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a
+# virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
+# renderer and sox, which measure the tunes; for the benchmarks also mpop and
+# msmtp, the yardsticks of receiving and sending.
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
-  libgtest-dev googletest
   fonts-ipafont-gothic fontconfig
   libfluidsynth-dev timgm6mb-soundfont)
-test_packages=(dovecot-pop3d python3-aiosmtpd openssl xvfb xauth mpop msmtp fluidsynth sox poppler-utils)
+test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils)
+bench_packages=(mpop msmtp)
 start_packages=(xvfb xauth)
+
+sudo=
+[ "$(id -u)" = 0 ] || sudo=sudo
+
+# While packages are installed the system must not start the mail servers as
+# services: a policy file says so, and it goes again however this script
+# ends (an error, Ctrl-C, a closed terminal).
+policy=/usr/sbin/policy-rc.d
+made_policy=
+remove_policy() {
+  if [ -n "$made_policy" ]; then
+    $sudo rm -f "$policy" || true
+    made_policy=
+  fi
+}
+trap remove_policy EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 install_missing() {
   local missing=() p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    installed "$p" || missing+=("$p")
   done
   ((${#missing[@]})) || return 0
-  local sudo=
-  [ "$(id -u)" = 0 ] || sudo=sudo
   echo "Installing: ${missing[*]}"
-  # The mail servers run only under the tests' control: keep the system from
-  # starting them as services while they are installed.
-  local policy=/usr/sbin/policy-rc.d made_policy=
+  local had_dovecot=
+  installed dovecot-core && had_dovecot=1
   if [ ! -e "$policy" ]; then
     printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
-    $sudo chmod +x "$policy"
     made_policy=1
+    $sudo chmod +x "$policy"
   fi
-  local rc=0
-  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" || rc=$?
-  [ -z "$made_policy" ] || $sudo rm -f "$policy"
-  return $rc
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+  remove_policy
+  # The tests start a Dovecot of their own; one that came with them stays
+  # off at boot too. A Dovecot the machine had before is left as it was.
+  if [ -z "$had_dovecot" ] && installed dovecot-core; then
+    echo "Dovecot came with the test packages: it is kept from starting at boot."
+    if command -v systemctl >/dev/null; then
+      $sudo systemctl disable --quiet dovecot.service dovecot.socket >/dev/null 2>&1 || true
+    fi
+    if command -v update-rc.d >/dev/null; then
+      $sudo update-rc.d dovecot disable >/dev/null 2>&1 || true
+    fi
+  fi
 }
 
-build() {
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
-  cmake --build build
+# $1: ON to build the tests (and the benchmarks) too. A build folder that
+# is already set up keeps its choice unless one is asked for.
+configure() {
+  local testing=()
+  if [ -n "${1:-}" ] || [ ! -f build/CMakeCache.txt ]; then testing=(-DBUILD_TESTING="${1:-OFF}"); fi
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${testing[@]}" >/dev/null
+}
+
+# The user's program folder: mail, settings and "pelkit.ini" live there,
+# outside the build folder, so that removing build/ loses nothing.
+program_folder() {
+  local data=${XDG_DATA_HOME:-}
+  # A relative XDG_DATA_HOME is to be ignored.
+  case "$data" in /*) ;; *) data=$HOME/.local/share ;; esac
+  echo "$data/tomoshibi"
 }
 
 case "$what" in
   build)
     install_missing "${build_packages[@]}"
-    build
+    configure
+    cmake --build build --target tomoshibi
     ;;
   test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
-    build
+    configure ON
+    cmake --build build
     ctest --test-dir build --output-on-failure -j "$(nproc)"
+    ;;
+  bench)
+    install_missing "${build_packages[@]}" "${test_packages[@]}" "${bench_packages[@]}"
+    configure ON
+    cmake --build build
+    # Every benchmark there is, the window ones on no display.
+    for bench in build/bench/bench_*; do
+      [ -x "$bench" ] || continue
+      echo "== ${bench##*/}"
+      QT_QPA_PLATFORM=offscreen "$bench"
+    done
     ;;
   start)
     install_missing "${build_packages[@]}" "${start_packages[@]}"
-    build
+    configure
+    cmake --build build --target tomoshibi
+    exe=$PWD/build/app/tomoshibi
+    home=$(program_folder)
+    if [ ! -d "$home" ]; then
+      "$exe" --init-home "$home"
+    fi
     # pelkit.ini is read from the current directory: the program folder.
-    cd build/app
+    cd "$home"
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-      exec ./tomoshibi
+      exec "$exe" --home "$home"
     fi
     echo "No display found: starting 灯火亭 on a virtual display (xvfb-run)."
     echo "To see it, run ./build.sh start from a desktop session, or forward X (ssh -X)."
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" ./tomoshibi
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$exe" --home "$home"
     ;;
   *)
-    echo "usage: $0 start|test|build" >&2
+    echo "usage: $0 start|test|bench|build" >&2
     exit 2
     ;;
 esac

@@ -36,7 +36,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRadialGradient>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolBar>
+#include <QValidator>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -124,6 +129,7 @@ WriteForm::WriteForm() : QMainWindow(nullptr) {
   buildToolBar();
   setHelpTexts();
   surface_->setMinimumHeight(twips::toPx(kClientHeight));
+  fitHelpBox();
   resize(twips::toPx(kWideWidth), minimumSizeHint().height());
   Form_Load();
 }
@@ -233,12 +239,13 @@ void WriteForm::buildControls() {
   Option2->setObjectName(QStringLiteral("Option2"));
   twips::place(Option2, 1020, 180, 1080, 360);
   Option1->setChecked(true);
-  Check1 = new QCheckBox(QStringLiteral("Check1"), surface_);
+  // Named after what it does: its first caption was the control's own name.
+  Check1 = new QCheckBox(QStringLiteral("占いを添付"), surface_);
   Check1->setObjectName(QStringLiteral("Check1"));
   twips::place(Check1, 5460, 5370, 1440, 360);
 
+  // A status line: screen readers read what it shows, so it gets no name.
   Label7 = label("Label7", QString(), 120, 6030, 6780, 330);
-  Label7->setAccessibleName(QStringLiteral("送信状況"));
 
   // Commands.
   button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6420, 1260, 420);
@@ -307,6 +314,10 @@ void WriteForm::buildControls() {
   connect(Command14, &QPushButton::clicked, this, &WriteForm::Command14_Click);
   connect(Command15, &QPushButton::clicked, this, &WriteForm::Command15_Click);
   Combo1->installEventFilter(this);
+  // A changed subject, body or attachment list makes another mail, which
+  // every address gets, those of an earlier partly failed run included.
+  for (QLineEdit* e : {SubjectText, AttachText}) connect(e, &QLineEdit::textChanged, this, [this] { served_.clear(); });
+  connect(rtfEd, &QPlainTextEdit::textChanged, this, [this] { served_.clear(); });
   // Recipient, subject, phrase, body: the order a mail is written in.
   setTabOrder(ToText, SubjectText);
   setTabOrder(SubjectText, Combo1);
@@ -333,9 +344,11 @@ void WriteForm::buildMenus() {
 }
 
 void WriteForm::buildToolBar() {
-  tbToolBar = addToolBar(QStringLiteral("tbToolBar"));
+  tbToolBar = addToolBar(QStringLiteral("ツールバー"));
   tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
   tbToolBar->setAccessibleName(QStringLiteral("ツールバー"));
+  // The bar stays: a right-click offers no menu that would hide it.
+  tbToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
   tbToolBar->setMovable(false);
   tbToolBar->setFloatable(false);
   tbToolBar->setIconSize(QSize(16, 16));
@@ -411,6 +424,48 @@ void WriteForm::setHelpTexts() {
   hideHelpOver(rtfEd);
   hideHelpOver(rtfEd->viewport());
   hideHelpOver(Picture3);
+}
+
+int WriteForm::helpBoxHeightFor(const QString& help) const {
+  // Laid out line by line as the box lays out plain text, at the width it
+  // shows it.
+  const QTextDocument* doc = Text14->document();
+  const qreal margin = doc->documentMargin();
+  const int frame = Text14->frameWidth();
+  const qreal width = Text14->width() - 2 * frame - 2 * margin;
+  QString shown = help;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  qreal height = 0;
+  for (const QString& paragraph : shown.split(u'\n')) {
+    QTextLayout layout(paragraph, Text14->font());
+    layout.setTextOption(doc->defaultTextOption());
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLeadingIncluded(true);
+      line.setLineWidth(width);
+      height += line.height();
+    }
+    layout.endLayout();
+  }
+  // The margin above and below the text, and one pixel the box keeps free
+  // under its last line before it offers to scroll.
+  return int(std::ceil(height + 2 * margin)) + 1 + 2 * frame;
+}
+
+void WriteForm::fitHelpBox() {
+  // The help box shows its longest text whole. It lies over the body, so
+  // the body grows under it and everything below the body moves down.
+  int need = Text14->height();
+  for (const QString& help : std::as_const(helpTexts_)) need = std::max(need, helpBoxHeightFor(help));
+  Text14->resize(Text14->width(), need);
+  const int bodyEnd = rtfEd->y() + rtfEd->height();
+  const int grow = std::max(0, Text14->y() + need - bodyEnd);
+  if (grow == 0) return;
+  for (QWidget* w : surface_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w->y() >= bodyEnd) w->move(w->x(), w->y() + grow);
+  rtfEd->resize(rtfEd->width(), rtfEd->height() + grow);
+  List1->resize(List1->width(), List1->height() + grow);
+  surface_->setMinimumHeight(surface_->minimumHeight() + grow);
 }
 
 bool WriteForm::eventFilter(QObject* watched, QEvent* event) {
@@ -529,6 +584,7 @@ void WriteForm::List1_MouseDown() {
 void WriteForm::Combo1_LostFocus() { rtfEd->setPlainText(Combo1->currentText()); }
 
 void WriteForm::Option2_Click() {
+  served_.clear();
   ToText->clear();
   ToText->setEnabled(false);
   setBackColor(ToText, colors::allAddresses);
@@ -545,6 +601,7 @@ void WriteForm::Option2_Click() {
 }
 
 void WriteForm::Option1_Click() {
+  served_.clear();
   ToText->clear();
   setBackColor(List1, colors::white);
   ToText->setEnabled(true);
@@ -557,15 +614,43 @@ void WriteForm::SendComposedMail() {
   AttachCommand->setEnabled(true);
   Label7->setText(kSending);
 
+  const bool allAddresses = Option2->isChecked();
+  const QString typedRecipient = ToText->text();
+  // Every address-book entry, in record order. Read before the first turn,
+  // so that a second try can say how many are left before it starts; the
+  // file is opened for each read, as no file stays open across a box.
+  QStringList fields;
+  if (allAddresses) {
+    const QString file = paths::resolve(paths::kAddressFile);
+    for (int n = 1; n <= store::kMaxRecords; ++n) {
+      store::RecordFile f(file, store::AddressRecord::kLength);
+      if (!f.open()) break;
+      QByteArray raw;
+      const store::ReadResult r = f.read(n, raw);
+      f.close();
+      if (r != store::ReadResult::Ok) break;
+      store::AddressBuffer().setBytes(raw);
+      fields << store::AddressBuffer().address();
+    }
+  }
+  // A mailbox is the same whatever its letter case; this mail goes to each once.
+  auto mailbox = [](const QString& field) { return text::trimSpaces(field).toLower(); };
+  QString sending = kSending;
+  if (allAddresses && !served_.isEmpty()) {
+    QSet<QString> unserved;
+    for (const QString& f : fields)
+      if (!served_.contains(mailbox(f))) unserved.insert(mailbox(f));
+    sending = QStringLiteral("未送信%1件に再送します。").arg(unserved.size()) + kSending;
+  }
+  Label7->setText(sending);
+
   // The run holds the window until its last turn; only the status line and
   // the recipient box are redrawn between turns.
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool allAddresses = Option2->isChecked();
-  const QString typedRecipient = ToText->text();
   int turns = 0;
   int failures = 0;
   auto turn = [&](const QString& recipient) {
-    Label7->setText(kSending);
+    Label7->setText(sending);
     Label7->repaint();
     ToText->repaint();
     ++turns;
@@ -576,34 +661,29 @@ void WriteForm::SendComposedMail() {
       MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
       QApplication::setOverrideCursor(Qt::WaitCursor);
     }
+    return outcome.ok;
   };
 
   if (!allAddresses) {
     turn(ToText->text());
   } else {
-    // Turn i uses record i, until a read reports the end of the file. The
-    // file is opened for each read, as no file stays open across a box.
-    const QString file = paths::resolve(paths::kAddressFile);
-    for (int n = 1; n <= store::kMaxRecords; ++n) {
-      store::RecordFile f(file, store::AddressRecord::kLength);
-      if (!f.open()) break;
-      QByteArray raw;
-      const store::ReadResult r = f.read(n, raw);
-      f.close();
-      if (r != store::ReadResult::Ok) break;
-      store::AddressBuffer().setBytes(raw);
-      const QString field = store::AddressBuffer().address();
+    for (const QString& field : fields) {
+      const QString key = mailbox(field);
+      if (served_.contains(key)) continue;
       ToText->setText(field);
-      turn(text::trimRight(field));
+      if (turn(text::trimRight(field))) served_.insert(key);
     }
   }
   QApplication::restoreOverrideCursor();
 
   if (failures > 0) {
     // Nothing is claimed and nothing is lost: the mail stays in the window
-    // for another try.
+    // for another try, which in the all-addresses mode skips those served.
     if (allAddresses) ToText->setText(typedRecipient);
-    Label7->setText(QStringLiteral("%1件中%2件の送信に失敗しました。内容はそのまま残してあります。").arg(turns).arg(failures));
+    QString status = QStringLiteral("%1件中%2件の送信に失敗しました。内容はそのまま残してあります。").arg(turns).arg(failures);
+    if (allAddresses)
+      status += QStringLiteral("もう一度「送信」を押すと、未送信の%1件にだけ送ります。").arg(failures);
+    Label7->setText(status);
     return;
   }
   Label7->setText(QStringLiteral("送信完了です。"));

@@ -6,6 +6,7 @@
 // loads it anew.
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
@@ -52,7 +53,7 @@ class WriteForm : public QMainWindow {
   QGroupBox* Frame1 = nullptr;          // the two sending modes
   QRadioButton* Option1 = nullptr;      // 取消: single recipient
   QRadioButton* Option2 = nullptr;      // 一括送信: every address of the book
-  QCheckBox* Check1 = nullptr;          // "Check1"
+  QCheckBox* Check1 = nullptr;          // 占いを添付
   QPushButton* Command1 = nullptr;      // 送信
   QPushButton* Command3 = nullptr;      // 送信中止
   QPushButton* Command4 = nullptr;      // アドレス帳
@@ -147,6 +148,8 @@ class WriteForm : public QMainWindow {
   void setHelpTexts();
   void setHelpText(QWidget* control, const QString& text);
   void hideHelpOver(QWidget* control);
+  int helpBoxHeightFor(const QString& help) const;  // pixels
+  void fitHelpBox();
   void Form_Load();
   QString openAttachmentDialog();
   // The held-mail panel's controls and this window's part in it.
@@ -159,4 +162,7 @@ class WriteForm : public QMainWindow {
   // What List1 shows, by this window's own steps: the list-source indicator
   // is shared with the other windows, which change it for their lists.
   bool heldInList_ = false;
+  // Mailboxes that already have the mail in the window, from all-addresses
+  // runs that partly failed: a second "送信" skips them.
+  QSet<QString> served_;
 };

@@ -90,6 +90,10 @@ void MainForm::buildControls() {
     c->setObjectName(QString::fromLatin1(name));
     c->setAccessibleName(beside->text().trimmed());
     twips::place(c, l, t, 300, 300);
+    // The mark sits on the middle of the label's first line, however many
+    // lines the label takes.
+    beside->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    c->move(c->x(), beside->y() + beside->fontMetrics().height() / 2 - c->height() / 2);
   };
 
   // The shop: a still picture, or the scenery page in its place.

@@ -38,6 +38,9 @@ QPointer<TyakuForm> g_viewer;
 constexpr double kClientWidth = 9375;
 constexpr double kClientHeight = 7320;
 constexpr double kStatusBarHeight = 375;
+// Room kept between a box and the client area's right edge, so that its
+// border stays in view.
+constexpr double kEdgeRoom = 15;
 
 void setFace(QPushButton* b, const QColor& face) {
   QPalette p = b->palette();
@@ -186,6 +189,8 @@ void TyakuForm::buildControls() {
   // marker follows clicks in it.
   Text2->setReadOnly(true);
   Text5->setReadOnly(true);
+  // The marker is state, not something to read: it is never shown.
+  Text5->hide();
   Label4->setBuddy(Text2);
 
   // The decoration band between the buttons and the list.
@@ -213,7 +218,7 @@ void TyakuForm::buildControls() {
   MailListView->setSelectionBehavior(QAbstractItemView::SelectRows);
   MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   MailListView->setItemDelegate(new PaddedFieldDelegate(MailListView));
-  MailListView->header()->setStretchLastSection(false);
+  MailListView->header()->setStretchLastSection(true);
   MailListView->header()->setSectionsClickable(true);
   MailListView->header()->setSectionsMovable(false);
   MailListView->viewport()->installEventFilter(this);
@@ -323,11 +328,7 @@ void TyakuForm::Form_Load() {
   }
 
   // The columns share the list's width as it is now.
-  const double w = book_.width(MailListView);
-  QHeaderView* header = MailListView->header();
-  header->resizeSection(MailListModel::SubjectColumn, twips::toPx(w / 2));
-  header->resizeSection(MailListModel::FromColumn, twips::toPx(w / 4));
-  header->resizeSection(MailListModel::DateColumn, twips::toPx(w / 4));
+  fitColumns();
 
   // The headings drawn white on steel blue.
   HookListHeaders(MailListView);
@@ -397,6 +398,35 @@ void TyakuForm::LayoutViewer() {
     book_.setTop(Text6, H - 1000);
     book_.setTop(Command1, H - 980);
   }
+  keepBoxesInside();
+  fitColumns();
+}
+
+void TyakuForm::keepBoxesInside() {
+  // The rules above measure from the outer size, which is wider and taller
+  // than the client area: a box they carry past its edge ends inside, and
+  // the body ends where the status bar begins.
+  const double right = twips::width(surface_) - kEdgeRoom;
+  for (QWidget* w : {static_cast<QWidget*>(MailListView), static_cast<QWidget*>(Text7), static_cast<QWidget*>(Text8),
+                     static_cast<QWidget*>(Text9), static_cast<QWidget*>(rtfEd), static_cast<QWidget*>(Text6)}) {
+    if (book_.left(w) + book_.width(w) > right) book_.setWidth(w, std::max(0.0, right - book_.left(w)));
+  }
+  const double bottom = book_.top(StatusBar1);
+  if (book_.top(rtfEd) + book_.height(rtfEd) > bottom) book_.setHeight(rtfEd, std::max(0.0, bottom - book_.top(rtfEd)));
+}
+
+void TyakuForm::fitColumns() {
+  // Half, a quarter and a quarter of the list's width inside its frame,
+  // computed again only when that width changes, so that widths the user
+  // set stay while the mouse moves. The last column gives up what a scroll
+  // bar takes, so the list never scrolls sideways.
+  const int inner = MailListView->width() - 2 * MailListView->frameWidth();
+  if (inner == columnsWidth_) return;
+  columnsWidth_ = inner;
+  QHeaderView* header = MailListView->header();
+  header->resizeSection(MailListModel::SubjectColumn, inner / 2);
+  header->resizeSection(MailListModel::FromColumn, inner / 4);
+  header->resizeSection(MailListModel::DateColumn, inner - inner / 2 - inner / 4);
 }
 
 int TyakuForm::selectedRow() const {

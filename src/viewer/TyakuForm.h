@@ -157,6 +157,8 @@ class TyakuForm : public QMainWindow {
   void tell(const QString& message);
   void loadCurrentDocument();
   void alignBars();
+  void keepBoxesInside();
+  void fitColumns();
   int selectedRow() const;
   void setCount(int rows);
   void mirrorCount(const QString& count);
@@ -176,4 +178,5 @@ class TyakuForm : public QMainWindow {
   QHash<QString, QAction*> toolButtons_;
   QHash<const QWidget*, QString> helpTexts_;
   bool unhooked_ = false;
+  int columnsWidth_ = -1;  // the list's inner width the columns were last fitted to
 };

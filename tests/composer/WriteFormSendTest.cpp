@@ -3,10 +3,12 @@
 #include "ComposeFixture.h"
 
 #include "composer/BackColor.h"
+#include "platform/MsgBox.h"
 #include "platform/Text.h"
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
+#include "support/WindowRules.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -152,6 +154,8 @@ TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
   ASSERT_TRUE(c.alive());
   EXPECT_TRUE(c->isVisible());
   EXPECT_EQ(c->Label7->text(), QStringLiteral("1件中1件の送信に失敗しました。内容はそのまま残してあります。"));
+  // What a screen reader hears is what the line shows.
+  EXPECT_EQ(spokenName(c->Label7), c->Label7->text());
   EXPECT_EQ(c->ToText->text(), QStringLiteral("tomo@example.com"));
   EXPECT_EQ(c->SubjectText->text(), QStringLiteral("届かない件名"));
   EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("消えてはいけない本文"));
@@ -254,11 +258,123 @@ TEST_F(ComposeAndSend, ARefusalInTheSecondOfThreeTurnsShowsOneBoxAndTheThirdIsSe
   destroyClosed();
   ASSERT_TRUE(c.alive());
   EXPECT_TRUE(c->isVisible());
-  EXPECT_EQ(c->Label7->text(), QStringLiteral("3件中1件の送信に失敗しました。内容はそのまま残してあります。"));
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("3件中1件の送信に失敗しました。内容はそのまま残してあります。"
+                                              "もう一度「送信」を押すと、未送信の1件にだけ送ります。"));
   EXPECT_EQ(c->SubjectText->text(), QStringLiteral("お知らせ"));
   EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("本文"));
   EXPECT_EQ(c->AttachText->text(), attached);
   EXPECT_TRUE(c->Option2->isChecked());
   EXPECT_TRUE(c->ToText->text().isEmpty());
   EXPECT_FALSE(c->ToText->isEnabled());
+}
+
+namespace {
+
+// The status line at the moment each message box of a run comes up.
+class StatusAtBoxes {
+ public:
+  explicit StatusAtBoxes(QLabel* status) {
+    const auto answer = g_msgBoxHook;
+    g_msgBoxHook = [this, status, answer](QMessageBox* box) {
+      seen_ << status->text();
+      answer(box);
+    };
+  }
+  const QStringList& seen() const { return seen_; }
+
+ private:
+  QStringList seen_;
+};
+
+void rewriteAddress(const TempHome& home, int n, const QString& address) {
+  store::RecordFile f(home.file(paths::kAddressFile), store::AddressRecord::kLength);
+  ASSERT_TRUE(f.open());
+  QByteArray raw;
+  ASSERT_EQ(f.read(n, raw), store::ReadResult::Ok);
+  store::AddressRecord r;
+  r.setBytes(raw);
+  r.setAddress(address);
+  ASSERT_TRUE(f.write(n, r.bytes()));
+  f.close();
+}
+
+QStringList recipientsOf(const QList<MailServers::Received>& got) {
+  QStringList all;
+  for (const auto& r : got) all << r.rcptTos;
+  return all;
+}
+
+}  // namespace
+
+// Pressing "送信" again after a partly failed run must not send the mail a
+// second time to those who already have it.
+TEST_F(ComposeAndSend, ASecondSendAfterAPartialFailureGoesOnlyToTheUnserved) {
+  addAddress(home_, QStringLiteral("一"), QStringLiteral("first@example.com"));
+  addAddress(home_, QStringLiteral("拒否"), QStringLiteral("refused@example.com"));
+  addAddress(home_, QStringLiteral("三"), QStringLiteral("third@example.com"));
+  addAddress(home_, QStringLiteral("一の会社"), QStringLiteral("First@Example.com   "));
+  Compose c;
+  chooseAllAddresses(c);
+  c->SubjectText->setText(QStringLiteral("お知らせ"));
+  c->rtfEd->setPlainText(QStringLiteral("本文"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    EXPECT_EQ(boxes.seen().size(), 1);
+  }
+  // The same mailbox listed twice gets the mail once.
+  EXPECT_EQ(recipientsOf(arrived()), (QStringList{QStringLiteral("first@example.com"), QStringLiteral("third@example.com")}));
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("3件中1件の送信に失敗しました。内容はそのまま残してあります。"
+                                              "もう一度「送信」を押すと、未送信の1件にだけ送ります。"));
+
+  // Still refused: one try, one box, and nobody served gets it again.
+  {
+    MsgBoxAnswerer boxes;
+    StatusAtBoxes status(c->Label7);
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("refused@example.com")));
+    ASSERT_EQ(status.seen().size(), 1);
+    EXPECT_TRUE(status.seen()[0].startsWith(QStringLiteral("未送信1件に再送します。"))) << status.seen()[0].toStdString();
+  }
+  EXPECT_EQ(arrived().size(), 2);
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("1件中1件の送信に失敗しました。内容はそのまま残してあります。"
+                                              "もう一度「送信」を押すと、未送信の1件にだけ送ります。"));
+
+  // The address corrected in the book: only that one is sent, and the run ends.
+  rewriteAddress(home_, 2, QStringLiteral("second@example.com"));
+  MsgBoxAnswerer none;
+  c->Command1->click();
+  EXPECT_TRUE(none.seen().isEmpty());
+  EXPECT_EQ(recipientsOf(arrived()), (QStringList{QStringLiteral("first@example.com"), QStringLiteral("third@example.com"),
+                                                  QStringLiteral("second@example.com")}));
+  destroyClosed();
+  EXPECT_FALSE(c.alive());
+}
+
+// Another mail is another mail: a changed text or sending mode goes to
+// everyone again.
+TEST_F(ComposeAndSend, AChangedMailOrModeAfterAPartialFailureGoesToEveryone) {
+  addAddress(home_, QStringLiteral("一"), QStringLiteral("first@example.com"));
+  addAddress(home_, QStringLiteral("拒否"), QStringLiteral("refused@example.com"));
+  Compose c;
+  chooseAllAddresses(c);
+  c->SubjectText->setText(QStringLiteral("第一報"));
+  auto send = [&] {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    return boxes.seen().size();
+  };
+  EXPECT_EQ(send(), 1);
+  ASSERT_EQ(arrived().size(), 1);
+
+  c->rtfEd->setPlainText(QStringLiteral("訂正版"));
+  EXPECT_EQ(send(), 1);
+  ASSERT_EQ(arrived().size(), 2);
+  EXPECT_EQ(parseMail(arrived()[1].data).text, QStringLiteral("訂正版\r\n"));
+
+  c->Option1->click();
+  chooseAllAddresses(c);
+  EXPECT_EQ(send(), 1);
+  EXPECT_EQ(recipientsOf(arrived()), QStringList(3, QStringLiteral("first@example.com")));
 }

@@ -7,6 +7,7 @@
 #include "settings/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
+#include "support/WindowRules.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <memory>
 
 namespace {
@@ -328,4 +330,40 @@ TEST(HelpBox, StaysOutOfSightWhileTheMainWindowHidesExplanations) {
   destroyClosed();
   EXPECT_EQ(WriteForm::existing(), nullptr);
   AccountSettings() = AccountSettingsRecord{};
+}
+
+TEST(ComposeScreenReader, NoInternalNameShowsAndTheStatusLineReadsAsItShows) {
+  TempHome home;
+  Compose c;
+  EXPECT_TRUE(keepsScreenReaderRules(c.get()));
+  // The status line reads as what it shows.
+  c->Label7->setText(QStringLiteral("1件中1件の送信に失敗しました。"));
+  EXPECT_EQ(spokenName(c->Label7), QStringLiteral("1件中1件の送信に失敗しました。"));
+  EXPECT_FALSE(c->Text2->isVisibleTo(c.get()));
+}
+
+TEST(HelpBox, ShowsEveryTextWholeAndCoversOnlyTheBody) {
+  TempHome home;
+  Compose c;
+  QPlainTextEdit* box = c->Text14;
+  // It lies over the body and nothing else.
+  const QRect help = box->geometry();
+  EXPECT_TRUE(c->rtfEd->geometry().contains(help));
+  for (QWidget* w : c->rtfEd->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w == box || w == c->rtfEd || !w->isVisibleTo(c.get())) continue;
+    EXPECT_FALSE(w->geometry().intersects(help)) << w->objectName().toStdString();
+  }
+  EXPECT_TRUE(c->centralWidget()->rect().contains(c->Picture7->geometry()));
+  // Every text fits: nothing is left to scroll to.
+  int texts = 0;
+  for (QWidget* w : c->findChildren<QWidget*>()) {
+    if (c->helpTextOf(w).isEmpty()) continue;
+    ++texts;
+    QEvent e(QEvent::Enter);
+    QCoreApplication::sendEvent(w, &e);
+    pump();
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->verticalScrollBar()->maximum(), 0) << w->objectName().toStdString();
+  }
+  EXPECT_GE(texts, 21);
 }

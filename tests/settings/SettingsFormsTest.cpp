@@ -3,6 +3,7 @@
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "support/Gui.h"
+#include "support/WindowRules.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -169,4 +170,21 @@ TEST(ServerDialog, UnencryptedLoginIsAllowedForTheNamedServersOnly) {
   pump();
   EXPECT_EQ(AccountSettings().PlainSmtpServer, QStringLiteral("127.0.0.1:25250"));
   EXPECT_EQ(AccountSettings().PlainPop3Server, QStringLiteral("pop.isp.example"));
+}
+
+TEST(SettingsScreenReader, EveryBoxIsNamedAndNoInternalNameShows) {
+  TempHome home;
+  SetForm* chooser = SetForm::showDialog();
+  EXPECT_TRUE(keepsScreenReaderRules(chooser));
+  OptionForm* server = OptionForm::showDialog();
+  EXPECT_TRUE(keepsScreenReaderRules(server));
+  EXPECT_EQ(spokenName(server->SmtpText), QStringLiteral("SMTPサーバー名(S)"));
+  IdPassForm* account = IdPassForm::instance();
+  account->showDialog();
+  EXPECT_TRUE(keepsScreenReaderRules(account));
+  EXPECT_EQ(spokenName(account->Check1), QStringLiteral("IDパスワードを保存する"));
+  pump();
+  EXPECT_LE(std::abs(markOffsetFromLabel(account->Check1, account->Label3)), 1);
+  for (QWidget* w : {static_cast<QWidget*>(chooser), static_cast<QWidget*>(server), static_cast<QWidget*>(account)}) w->close();
+  pump();
 }

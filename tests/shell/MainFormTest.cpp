@@ -5,6 +5,7 @@
 #include "settings/SetForm.h"
 #include "shell/MainForm.h"
 #include "support/Gui.h"
+#include "support/WindowRules.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -208,4 +209,37 @@ TEST(MainWindowLayout, ControlsMenuAndClock) {
   m.Command1->click();
   ASSERT_NE(SetForm::instance(), nullptr);
   EXPECT_TRUE(SetForm::instance()->isVisible());
+}
+
+TEST(MainWindowScreenReader, StatusBoxesReadTheirValueUnderTheirNameAndNoInternalNameShows) {
+  TempHome home;
+  configure(home);
+  Started s;
+  MainForm& m = *s.form;
+  EXPECT_TRUE(keepsScreenReaderRules(&m));
+  m.Text3->setText(QStringLiteral("新着メールが2件あります。"));
+  m.Text6->setText(QStringLiteral("2"));
+  const struct {
+    QWidget* box;
+    QString name, value;
+  } boxes[] = {{m.Text3, QStringLiteral("受信状況"), QStringLiteral("新着メールが2件あります。")},
+               {m.Text6, QStringLiteral("新着数"), QStringLiteral("2")},
+               {m.Text4, QStringLiteral("着信数（累積）"), QStringLiteral("0")}};
+  for (const auto& b : boxes) {
+    EXPECT_EQ(spokenName(b.box), b.name);
+    EXPECT_EQ(spokenValue(b.box), b.value);
+  }
+  EXPECT_EQ(spokenName(m.Label2), QStringLiteral("新着メール有りで、メールを見るを自動表示"));
+  EXPECT_EQ(spokenName(m.Check2), QStringLiteral("新着メール有りで、メールを見るを自動表示"));
+}
+
+TEST(MainWindowLayout, CheckBoxMarksLineUpWithTheFirstLineOfTheirLabels) {
+  TempHome home;
+  configure(home);
+  Started s;
+  MainForm& m = *s.form;
+  m.show();
+  pump();
+  for (const auto& [box, label] : {std::pair{m.Check1, m.Label1}, std::pair{m.Check2, m.Label2}, std::pair{m.Check3, m.Label3}})
+    EXPECT_LE(std::abs(markOffsetFromLabel(box, label)), 1) << label->text().toStdString() << ": " << markOffsetFromLabel(box, label);
 }

@@ -6,6 +6,7 @@
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
 #include "shell/SharedState.h"
+#include "support/WindowRules.h"
 #include "viewer/MailListModel.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <cmath>
 
@@ -106,9 +108,11 @@ TEST_F(ViewerTest, ButtonsCaptionsFacesAndWhatTheLoadStepsMove) {
                                                     v.Text9, v.rtfEd, v.MailListView})
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
 
-  // The columns share the list's starting width 9375: half, a quarter, a quarter.
-  EXPECT_EQ(v.MailListView->header()->sectionSize(0), twips::toPx(9375.0 / 2));
-  EXPECT_EQ(v.MailListView->header()->sectionSize(2), twips::toPx(9375.0 / 4));
+  // The columns share the list's starting width 9375 inside its frame: half,
+  // a quarter, a quarter.
+  const int inner = twips::toPx(9375) - 2 * v.MailListView->frameWidth();
+  EXPECT_EQ(v.MailListView->header()->sectionSize(0), inner / 2);
+  EXPECT_EQ(v.MailListView->header()->sectionSize(1), inner / 4);
 
   // Starting places, and what the load steps moved: the help box in view
   // (説明表示 is on) and the body box to 20, 3900.
@@ -219,7 +223,8 @@ TEST_F(ViewerTest, LayoutRulesAt10000By8000) {
   // Header boxes at 2000 + 940 in one row from the body's left edge (20) - 15.
   expectTwips(v, v.Text7, 5, 2940, 5000, 375);
   expectTwips(v, v.Text8, 5005, 2940, 3000, 375);
-  expectTwips(v, v.Text9, 8005, 2940, 2000, 375);
+  // The date box would end on the window's edge: it ends inside, its border in view.
+  expectTwips(v, v.Text9, 8005, 2940, 1925, 375);
   // Body: top 2000 + 1300, height 0.62 × (8000 - 2000).
   expectTwips(v, v.rtfEd, 20, 3300, 9900, 3720);
   EXPECT_DOUBLE_EQ(v.twipsGeometry().width(v.Picture1.value(1)), 10000);
@@ -306,4 +311,56 @@ TEST_F(ViewerTest, ClosingUnhooksAndTheNextViewLoadsAgain) {
   TyakuForm& next = view();
   EXPECT_TRUE(listHeadersHooked(next.MailListView->header()));
   EXPECT_EQ(next.windowTitle(), QStringLiteral("着信履歴"));
+}
+
+TEST_F(ViewerTest, ScreenReadersHearTheValuesAndNoInternalNameShows) {
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  clickRow(v, 1);
+  EXPECT_TRUE(keepsScreenReaderRules(&v));
+  EXPECT_EQ(spokenName(v.Text2), QStringLiteral("件数"));
+  EXPECT_EQ(spokenValue(v.Text2), QStringLiteral("3"));
+  EXPECT_EQ(spokenName(v.Text7), QStringLiteral("件名"));
+  EXPECT_EQ(spokenValue(v.Text7), QStringLiteral("件名その2"));
+  EXPECT_EQ(spokenName(v.Label4), QStringLiteral("件数"));
+  // The selection marker is state: never shown, however wide the window.
+  EXPECT_EQ(v.Text5->text(), QStringLiteral("1"));
+  v.resizeOuterTwips(14000, 9000);
+  pump();
+  EXPECT_FALSE(v.Text5->isVisibleTo(&v));
+  EXPECT_TRUE(keepsScreenReaderRules(&v));
+}
+
+TEST_F(ViewerTest, EveryBoxStaysInsideTheClientAreaAndTheColumnsFollowTheWidth) {
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  auto check = [&](const char* size) {
+    SCOPED_TRACE(size);
+    pump();
+    const QRect client = v.surface()->rect();
+    for (QWidget* w : std::initializer_list<QWidget*>{v.MailListView, v.Text7, v.Text8, v.Text9, v.rtfEd, v.Text6,
+                                                      v.Text1, v.Text2}) {
+      // The right border in view, not on the window's edge.
+      EXPECT_TRUE(client.adjusted(0, 0, -1, 0).contains(w->geometry())) << w->objectName().toStdString();
+    }
+    EXPECT_LE(v.rtfEd->geometry().bottom(), v.StatusBar1->geometry().top());
+    // Half, a quarter and a quarter of what the list shows, with no sideways scrolling.
+    QHeaderView* h = v.MailListView->header();
+    const int inner = v.MailListView->viewport()->width();
+    EXPECT_NEAR(h->sectionSize(0), inner / 2, 1);
+    EXPECT_NEAR(h->sectionSize(1), inner / 4, 1);
+    EXPECT_EQ(h->length(), inner);
+    // (once the list has settled its scroll bars)
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !v.MailListView->horizontalScrollBar()->isVisible(); }, 1000));
+  };
+  check("as opened");
+  v.resizeOuterTwips(14000, 9000);
+  check("wider");
+  v.resizeOuterTwips(9600, 5000);
+  check("shorter");
+  // Columns the user set stay while the list keeps its width.
+  v.MailListView->header()->resizeSection(0, 100);
+  QTest::mouseMove(v.surface(), QPoint(v.surface()->width() - 2, v.surface()->height() / 2 + 40));
+  pump();
+  EXPECT_EQ(v.MailListView->header()->sectionSize(0), 100);
 }
