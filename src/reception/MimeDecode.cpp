@@ -1,6 +1,7 @@
 #include "MimeDecode.h"
 
 #include "Charsets.h"
+#include "GMimeHandles.h"
 #include "platform/Durable.h"
 #include "platform/Text.h"
 
@@ -11,7 +12,6 @@
 #include <QMap>
 #include <QSet>
 #include <algorithm>
-#include <gmime/gmime.h>
 
 namespace maillib {
 namespace {
@@ -455,13 +455,11 @@ QByteArray partContent(GMimePart* part) {
   // Sized for the encoded content, which the decoded never exceeds by much.
   GMimeStream* source = g_mime_data_wrapper_get_stream(w);
   const gint64 encoded = source ? g_mime_stream_length(source) : -1;
-  GMimeStream* mem = g_mime_stream_mem_new_with_byte_array(
-      g_byte_array_sized_new(guint(std::clamp<gint64>(encoded, 0, 64 * 1024 * 1024))));
-  g_mime_data_wrapper_write_to_stream(w, mem);
-  GByteArray* ba = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
-  QByteArray out(reinterpret_cast<const char*>(ba->data), qsizetype(ba->len));
-  g_object_unref(mem);
-  return out;
+  const GObjectRef<GMimeStream> mem(g_mime_stream_mem_new_with_byte_array(
+      g_byte_array_sized_new(guint(std::clamp<gint64>(encoded, 0, 64 * 1024 * 1024)))));
+  g_mime_data_wrapper_write_to_stream(w, mem.get());
+  GByteArray* ba = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
+  return QByteArray(reinterpret_cast<const char*>(ba->data), qsizetype(ba->len));
 }
 
 QByteArray lower(const char* s) { return s ? QByteArray(s).toLower() : QByteArray(); }
@@ -880,24 +878,24 @@ QString htmlToText(const QString& html) {
 
 DecodedMail decodeMail(const QByteArray& raw) {
   DecodedMail mail;
-  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size()));
-  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-  GMimeParserOptions* options = g_mime_parser_options_new();
-  g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
-  g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
-  g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+  const GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
+  const GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  const GParserOptions options(g_mime_parser_options_new());
+  g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
   const char* fallback[] = {"utf-8", "cp932", "euc-jp", "iso-8859-1", nullptr};
-  g_mime_parser_options_set_fallback_charsets(options, fallback);
-  GMimeMessage* message = g_mime_parser_construct_message(parser, options);
+  g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
+  const GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
   if (message) {
-    GMimeObject* mo = GMIME_OBJECT(message);
+    GMimeObject* mo = GMIME_OBJECT(message.get());
     mail.subject = decodeHeaderText(objectHeader(mo, "Subject"));
     QByteArray from = objectHeader(mo, "From");
     if (from.isEmpty()) from = objectHeader(mo, "Sender");
     mail.from = decodeAddresses(from);
     mail.date = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
     Walker w{mail, {}};
-    w.message(message, false);
+    w.message(message.get(), false);
     QStringList pieces;
     for (const QString& p : w.pieces) {
       QString t = p;
@@ -905,7 +903,6 @@ DecodedMail decodeMail(const QByteArray& raw) {
       if (!t.isEmpty()) pieces.append(t);
     }
     mail.body = cleanBody(pieces.join(QStringLiteral("\n\n")));
-    g_object_unref(message);
   } else {
     const RawMessage parts = splitMessage(raw);
     mail.subject = decodeHeaderText(rawHeaderField(parts.header, "Subject"));
@@ -913,9 +910,6 @@ DecodedMail decodeMail(const QByteArray& raw) {
     mail.date = cleanLine(decodeHeaderText(rawHeaderField(parts.header, "Date")));
     mail.body = cleanBody(decodeGuess(parts.body));
   }
-  g_mime_parser_options_free(options);
-  g_object_unref(parser);
-  g_object_unref(stream);
   return mail;
 }
 
