@@ -877,6 +877,11 @@ QString htmlToText(const QString& html) {
 }
 
 DecodedMail decodeMail(const QByteArray& raw) {
+  QByteArray copy = raw;  // shared, not copied
+  return decodeMail(std::move(copy));
+}
+
+DecodedMail decodeMail(QByteArray&& raw) {
   DecodedMail mail;
   const GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
   const GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
@@ -888,6 +893,7 @@ DecodedMail decodeMail(const QByteArray& raw) {
   g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
   const GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
   if (message) {
+    raw = QByteArray();  // the stream holds the bytes the message refers to
     GMimeObject* mo = GMIME_OBJECT(message.get());
     mail.subject = decodeHeaderText(objectHeader(mo, "Subject"));
     QByteArray from = objectHeader(mo, "From");
@@ -962,7 +968,7 @@ QString freeFileName(const QString& folder, const QString& name) {
 }
 
 int writeAttachments(const QList<MailAttachment>& attachments, const QString& folder, QStringList* written,
-                     QString* error) {
+                     QString* error, const std::function<bool(const QString&, QString*)>& announce) {
   if (attachments.isEmpty()) return 0;
   QStringList mine;
   auto fail = [&](const QString& why) {
@@ -979,6 +985,8 @@ int writeAttachments(const QList<MailAttachment>& attachments, const QString& fo
     // appeared since the name was chosen.
     for (int attempt = 0; attempt < 100; ++attempt) {
       f.setFileName(dir.filePath(freeFileName(folder, safe)));
+      QString why;
+      if (announce && !announce(f.fileName(), &why)) return fail(why);
       if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
       if (QFileInfo::exists(f.fileName())) continue;
       return fail(QStringLiteral("「%1」を作れません（%2）。").arg(f.fileName(), f.errorString()));

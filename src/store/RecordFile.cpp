@@ -158,6 +158,14 @@ bool RecordFile::sync() {
   return true;
 }
 
+bool RecordFile::truncate(qint64 length) {
+  if (!fd_ || ::ftruncate(fd_.get(), length) != 0) {
+    error_ = QStringLiteral("ファイル「%1」を元の長さに戻せません（%2）。").arg(path_, durable::lastErrorText());
+    return false;
+  }
+  return true;
+}
+
 bool ensureFile(const QString& path, QString* error) {
   RecordFile f(path, 1);
   if (f.open()) return true;

@@ -48,6 +48,8 @@ class RecordFile {
   bool writeLiveFlag(int n, int flagOffset, int16_t flag);
   // Flushes everything written so far to the disk.
   bool sync();
+  // Cuts the file to `length` bytes (a write that failed half-way goes again).
+  bool truncate(qint64 length);
 
   QString errorText() const { return error_; }
   int fd() const { return fd_.get(); }
