@@ -3,6 +3,7 @@
 // is told, and the failures that must lose nothing and store nothing twice.
 #include "FakePop3.h"
 #include "reception/CheckMail.h"
+#include "reception/ReceiveJournal.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "reception/ReceivedUids.h"
@@ -22,7 +23,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -265,6 +269,60 @@ TEST_F(CheckMailTest, WithoutUidlTheHeaderDigestKeepsAMailFromComingTwice) {
   check();
   EXPECT_EQ(records(), 1);
   EXPECT_TRUE(box_->messages.isEmpty());
+}
+
+TEST_F(CheckMailTest, TheWindowsKeepPaintingButTakeNoInputDuringACheck) {
+  // A slow server: the check takes about a second.
+  for (int i = 1; i <= 8; ++i) box_->add("u" + QByteArray::number(i), textMail(QStringLiteral("件名%1").arg(i), u"本文"_qs));
+  box_->pipelining = false;
+  box_->delayMs = 60;
+  QStringList progress;
+  int clicksTried = 0;
+  QObject::connect(main_->Text3, &QLineEdit::textChanged, [&](const QString& t) {
+    if (!t.startsWith(QStringLiteral("受信中"))) return;
+    progress << t;
+    if (clicksTried++ == 0) {
+      // The user clicks "メールを見る" and presses Enter meanwhile.
+      QTest::mouseClick(main_->Command6, Qt::LeftButton);
+      QTest::keyClick(main_->Command4, Qt::Key_Space);
+    }
+  });
+  int ticks = 0;
+  QTimer clock;
+  QObject::connect(&clock, &QTimer::timeout, [&] { ++ticks; });
+  clock.start(20);
+  QElapsedTimer t;
+  t.start();
+  main_->Command4->click();
+  const double seconds = t.elapsed() / 1000.0;
+  clock.stop();
+
+  ASSERT_EQ(records(), 8);
+  // Events went on (the timer fired), at most ten progress lines a second,
+  // "受信中 n/8件" with the bytes.
+  EXPECT_GT(ticks, 5);
+  ASSERT_FALSE(progress.isEmpty());
+  EXPECT_LE(progress.size(), 10 * seconds + 2);
+  EXPECT_TRUE(progress.last().contains(QStringLiteral("/8件（"))) << progress.last().toStdString();
+  // Neither the click nor the key reached a window, then or later.
+  pump(50);
+  EXPECT_TRUE(TyakuForm::existing() == nullptr || !TyakuForm::existing()->isVisible());
+  EXPECT_EQ(box_->connections, 1);
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール有り。"));
+}
+
+TEST_F(CheckMailTest, ACheckWhileAnotherRunsChangesNothing) {
+  box_->add("a", textMail(u"件名"_qs, u"本文"_qs));
+  main_->Text3->setText(QStringLiteral("前の状況"));
+  main_->Text6->setText(QStringLiteral("7"));
+  const reception::CheckLock running = reception::CheckLock::tryAcquire();
+  check();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].text, reception::checkRunningText());
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("前の状況"));
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("7"));
+  EXPECT_EQ(records(), 0);
+  EXPECT_EQ(box_->connections, 0);
 }
 
 TEST(BoxShapes, TheStoredFieldsAreWhatTheBoxesGiveBack) {
