@@ -94,8 +94,9 @@ class CurlLink : public Pop3Link {
       if (r > 0) return true;
       if (r < 0 && errno == EINTR) continue;
       if (r == 0 && (waited += slice) < g_pop3Limits.stallMs) {
-        idle();
-        continue;
+        if (idle()) continue;
+        *error = QStringLiteral("受信を途中で止めました。");
+        return false;
       }
       *error = describeCurlError(r == 0 ? CURLE_OPERATION_TIMEDOUT : CURLE_RECV_ERROR, QString(), host_);
       return false;

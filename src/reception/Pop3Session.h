@@ -40,16 +40,15 @@ class Pop3Link {
   // connection broke, was closed or stalled.
   virtual bool receive(QByteArray& buffer, QString* error) = 0;
   // Called now and then (at least every 100 ms) while the link waits for
-  // the server, so that the caller can show progress or stop.
-  void setIdle(std::function<void()> idle) { idle_ = std::move(idle); }
+  // the server, so that the caller can show progress; false gives the wait
+  // up (the caller stops).
+  void setIdle(std::function<bool()> idle) { idle_ = std::move(idle); }
 
  protected:
-  void idle() const {
-    if (idle_) idle_();
-  }
+  bool idle() const { return !idle_ || idle_(); }
 
  private:
-  std::function<void()> idle_;
+  std::function<bool()> idle_;
 };
 
 // The real link on libcurl: name lookup, connection, the greeting, STARTTLS

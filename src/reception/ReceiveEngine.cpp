@@ -128,7 +128,7 @@ class Check {
   void rollBackBatch();
   void finish();
   void settleList(bool quitAnswered);
-  void tick(bool force = false);
+  bool tick(bool force = false);
   void stopStoring(const QString& why);
   void fail(const QString& why);
   QString summary() const;
@@ -193,8 +193,8 @@ void Check::stopStoring(const QString& why) {
   stopStoring_ = true;
 }
 
-void Check::tick(bool force) {
-  if (!force && sinceTick_.isValid() && sinceTick_.elapsed() < kProgressMs) return;
+bool Check::tick(bool force) {
+  if (!force && sinceTick_.isValid() && sinceTick_.elapsed() < kProgressMs) return !stopRequested_;
   sinceTick_.start();
   if (session_) progress_.bytes = session_->received();
   sink_.progress(progress_);
@@ -202,6 +202,7 @@ void Check::tick(bool force) {
     stopRequested_ = true;
     stopStoring(QStringLiteral("受信を途中で止めました。"));
   }
+  return !stopRequested_;
 }
 
 CheckOutcome Check::run() {
@@ -298,7 +299,7 @@ bool Check::connect() {
     maillib::setLastError(error);
     return false;
   }
-  link->setIdle([this] { tick(); });
+  link->setIdle([this] { return tick(); });
   session_ = std::make_unique<maillib::Pop3Session>(std::move(link), greeting, address->host);
   session_->readCapabilities();
   if (!session_->alive()) {
@@ -579,7 +580,7 @@ void Check::finish() {
       problems_.append(QStringLiteral("サーバー「%1」が受信の終わり（QUIT）に応答しませんでした。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%2")
                            .arg(host_, session_->error()));
     }
-  } else if (!session_->error().isEmpty()) {
+  } else if (!session_->error().isEmpty() && !problems_.contains(session_->error())) {
     problems_.append(session_->error());
   }
   if (answered) passing(Step::QuitAnswered);

@@ -244,3 +244,28 @@ TEST_F(HostileServer, TwoChecksAtOnceAndNoWindowCodeInTheHeadlessOne) {
   EXPECT_EQ(third.exitCode, 0) << third.err.toStdString();
   EXPECT_EQ(stored(), kThree);
 }
+
+TEST_F(HostileServer, SigtermOrSigintEndsTheCheckCleanlyAndSoon) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    peer(u"trickle"_qs);
+    addAll(kThree);
+    QProcess p;
+    p.setWorkingDirectory(home_.path());
+    p.start(QStringLiteral(TOMOSHIBI_EXE), {QStringLiteral("--home"), home_.path(), QStringLiteral("--check")});
+    ASSERT_TRUE(p.waitForStarted());
+    for (int i = 0; i < 200 && !peer_->state().commands.contains(u"RETR 1"_qs); ++i) QThread::msleep(50);
+    ::kill(pid_t(p.processId()), sig);
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_LT(t.elapsed(), 3000);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("受信を途中で止めました")));
+    EXPECT_EQ(peer_->state().subjects, kThree);
+    peer_->setFault(u"none"_qs);
+    const RunResult r = check();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+  }
+  EXPECT_EQ(stored(), kThree + kThree);
+}
