@@ -200,6 +200,7 @@ bool Pop3Session::readMultiline(QByteArray* data, qint64 limit, bool* tooLarge) 
         const void* nl = std::memchr(b + at, '\n', size_t(end - at));
         if (!nl) {
           at = end;
+          lineStart = false;  // the piece ends inside a line
           break;
         }
         at = static_cast<const char*>(nl) - b + 1;

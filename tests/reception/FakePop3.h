@@ -7,7 +7,9 @@
 #include <QCryptographicHash>
 #include <QHash>
 #include <QList>
+#include <QRandomGenerator>
 #include <QThread>
+#include <optional>
 #include <QSet>
 #include <memory>
 
@@ -32,6 +34,7 @@ struct FakeMailbox {
   QHash<int, qint64> listedSize;  // what LIST claims for message n, when not its size
   qsizetype endlessLine = 0;  // LIST answered with this many bytes and no line break
   int chunk = 4096;       // bytes handed over per receive
+  quint32 pieceSeed = 0;  // when set: pieces of 1 to `chunk` bytes, sizes drawn from this seed
   int delayMs = 0;        // a slow server: each receive waits this long
 
   // What happened.
@@ -77,7 +80,9 @@ class FakeLink : public maillib::Pop3Link {
       return false;
     }
     if (box_->delayMs > 0) QThread::msleep(box_->delayMs);
-    const qsizetype n = std::min<qsizetype>(box_->chunk, out_.size());
+    if (box_->pieceSeed && !rng_) rng_.emplace(box_->pieceSeed);
+    const int piece = rng_ ? int(rng_->bounded(1, box_->chunk + 1)) : box_->chunk;
+    const qsizetype n = std::min<qsizetype>(piece, out_.size());
     buffer += out_.left(n);
     out_.remove(0, n);
     return true;
@@ -183,6 +188,7 @@ class FakeLink : public maillib::Pop3Link {
   bool authed_ = false;
   bool broken_ = false;
   QSet<int> deleted_;
+  std::optional<QRandomGenerator> rng_;
 };
 
 inline std::unique_ptr<FakeMailbox::Installed> FakeMailbox::install(const std::shared_ptr<FakeMailbox>& box) {

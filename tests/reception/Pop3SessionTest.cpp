@@ -29,19 +29,26 @@ std::shared_ptr<FakeMailbox> boxWith(int count) {
 TEST(Pop3Session, LogsInWithUserPassAndReadsMessagesWhole) {
   auto box = boxWith(0);
   // Dot-stuffed lines, a lone dot inside the text, and delivery in 3-byte pieces.
-  const QByteArray tricky = "Subject: dots\r\n\r\n.leading dot\r\n.\r\n..two\r\n.\rx\r\nend\r\n";
+  const QByteArray tricky =
+      "Subject: dots\r\n\r\n.leading dot\r\n.\r\n..two\r\n.\rx\r\nends with a dot.\r\nand another.\r\n.\r\nend\r\n";
   box->add("u1", tricky);
   // Pieces of every small size put the dot, CR and LF on every boundary.
-  for (int chunk : {1, 2, 3, 5, 4096}) {
+  // Pieces of every small size, and of sizes drawn at random, put the dot,
+  // CR and LF on every boundary.
+  QList<std::pair<int, quint32>> ways{{4096, 0}};
+  for (int c = 1; c <= 8; ++c) ways.append({c, 0});
+  for (quint32 seed = 1; seed <= 300; ++seed) ways.append({40, seed});
+  for (const auto& [chunk, seed] : ways) {
     box->chunk = chunk;
+    box->pieceSeed = seed;
     box->commands.clear();
     auto s = open(box);
     EXPECT_EQ(s->login("tomo", "secret", false), 1);
     EXPECT_EQ(box->commands.mid(1, 2), (QList<QByteArray>{"USER tomo", "PASS secret"}));
     EXPECT_EQ(s->size(1), tricky.size());
     QByteArray got;
-    ASSERT_TRUE(s->retrieve(1, &got)) << chunk;
-    EXPECT_EQ(got, tricky) << chunk;
+    ASSERT_TRUE(s->retrieve(1, &got)) << chunk << ' ' << seed;
+    EXPECT_EQ(got, tricky) << chunk << ' ' << seed;
     EXPECT_TRUE(s->quit());
   }
 }

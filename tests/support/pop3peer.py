@@ -9,6 +9,7 @@ Prints one JSON line when it listens: {"port": P, "ca": PEM file}. Then
 reads commands from standard input, one per line, each answered with one
 JSON line:
   add UID SUBJECT [SIZE]   put a mail into the mailbox (UID "-" = by position)
+  load UID FILE            put the mail in FILE (CR LF lines) into the mailbox
   state                    {"uids": [...], "subjects": [...], "sessions": n,
                             "commits": n, "commands": [...]}
   fault NAME               play another fault from the next session on
@@ -268,6 +269,12 @@ def main():
             size = int(words[3]) if len(words) > 3 else 0
             with peer.box.lock:
                 peer.box.mails.append([uid, words[2], make_mail(words[2], size)])
+            print(json.dumps({"ok": True}), flush=True)
+        elif words[0] == "load":
+            with open(words[2], "rb") as f:
+                data = f.read()
+            with peer.box.lock:
+                peer.box.mails.append([words[1], os.path.basename(words[2]), data])
             print(json.dumps({"ok": True}), flush=True)
         elif words[0] == "state":
             with peer.box.lock:
