@@ -99,6 +99,7 @@ class WindowSink : public reception::CheckSink {
   }
   void error(const QString& t) override { box(t, QStringLiteral("エラー")); }
   void notice(const QString& t) override { box(t, kAppTitle); }
+  bool showsMail() const override { return true; }
   void showMail(const reception::BoxedMail& m) override {
     TyakuForm* viewer = TyakuForm::instance();
     viewer->Text7->setText(m.subject);

@@ -46,7 +46,9 @@ class CheckSink {
   // A failure, in a box titled "エラー"; a notice, under the program's title.
   virtual void error(const QString& text) = 0;
   virtual void notice(const QString& text) = 0;
-  // The viewer's boxes, with the last mail the check passed through them.
+  // The viewer's boxes, with the last mail the check passed through them;
+  // only a sink that shows them gets the body (a long one is large).
+  virtual bool showsMail() const { return false; }
   virtual void showMail(const BoxedMail& mail) { Q_UNUSED(mail); }
   // "新着メール有りで、メールを見るを自動表示" and "メールを見る".
   virtual bool autoShowViewer() const { return false; }

@@ -9,12 +9,14 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 namespace maillib {
 
 struct MailAttachment {
   QString name;  // as the mail names it, decoded; safeFileName makes it usable
   QByteArray data;
+  std::shared_ptr<const void> keep;  // owns the bytes `data` may only look into
 };
 
 struct DecodedMail {

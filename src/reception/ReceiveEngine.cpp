@@ -42,7 +42,12 @@ QString asLineBoxText(const QString& s) {
 QString asBodyBoxText(QString s) {
   s.replace(QChar(0x2028), u'\n');
   s.replace(QChar(0x2029), u'\n');
-  return text::toCrLf(s);
+  // Decoded mail has CR LF throughout already: a long body is not copied.
+  for (qsizetype i = s.indexOf(u'\n'); i >= 0; i = s.indexOf(u'\n', i + 1))
+    if (i == 0 || s[i - 1] != u'\r') return text::toCrLf(s);
+  for (qsizetype i = s.indexOf(u'\r'); i >= 0; i = s.indexOf(u'\r', i + 1))
+    if (i + 1 >= s.size() || s[i + 1] != u'\n') return text::toCrLf(s);
+  return s;
 }
 
 namespace {
@@ -442,8 +447,11 @@ bool Check::appendRecord(const BoxedMail& m, int* number) {
   r.setFrom(text::trimSpaces(m.from));
   r.setDate(text::trimSpaces(m.date));
   // Every two UTF-16 units make at least one byte: what lies beyond twice
-  // the field's width is never stored, so it is not converted either.
-  r.setBody(text::trimSpaces(m.body).left(2 * store::MailRecord::kBody.width));
+  // the field's width is never stored, so it is neither copied nor converted.
+  QStringView body(m.body);
+  while (!body.isEmpty() && body.front() == u' ') body = body.sliced(1);
+  while (!body.isEmpty() && body.back() == u' ') body.chop(1);
+  r.setBody(body.left(2 * store::MailRecord::kBody.width).toString());
   r.markWritten();
   if (!records_->write(*number, r.bytes())) {
     // Never a partial record: what was written of it goes again at once.
@@ -473,7 +481,7 @@ void Check::handleMail(int number, QByteArray&& raw) {
   {
     QByteArrayView body = QByteArrayView(raw).sliced(header.size());
     if (const qsizetype nul = body.indexOf('\0'); nul >= 0) body = body.first(nul);
-    const QByteArray shown = body.toByteArray();
+    const QByteArray shown = QByteArray::fromRawData(body.data(), body.size());  // a view, not a copy
     mentions = maillib::isSevenBit(shown) ? shown.contains("attachment")
                                           : maillib::decodeGuess(shown).contains(u"attachment", Qt::CaseSensitive);
   }
@@ -497,9 +505,11 @@ void Check::handleMail(int number, QByteArray&& raw) {
   shown.boxes.subject = asLineBoxText(mail.subject);
   shown.boxes.from = asLineBoxText(mail.from);
   shown.boxes.date = asLineBoxText(mail.date);
-  QString body = text::CutAtNul(mail.body);
+  QString body = std::move(mail.body);
+  if (const qsizetype nul = body.indexOf(QChar(0)); nul >= 0) body.truncate(nul);
   if (mentions) body += QStringLiteral("\r\n") + kAttachmentLine;
   shown.boxes.body = asBodyBoxText(std::move(body));
+  mail = maillib::DecodedMail();
   shown.attachFlag = mentions ? 1 : 0;
 
   if (!appendRecord(shown.boxes, &shown.recordNumber)) {
@@ -509,6 +519,8 @@ void Check::handleMail(int number, QByteArray&& raw) {
   batch_.append({number, id});
   batchBytes_ += rawSize;
   batchFiles_ += files;
+  // Only a sink that shows the last mail needs its whole body kept.
+  if (!sink_.showsMail()) shown.boxes.body.clear();
   batchLast_ = std::move(shown);
   ++stored_;
 }
