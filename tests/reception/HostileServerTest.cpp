@@ -269,3 +269,23 @@ TEST_F(HostileServer, SigtermOrSigintEndsTheCheckCleanlyAndSoon) {
   }
   EXPECT_EQ(stored(), kThree + kThree);
 }
+
+TEST_F(HostileServer, ProgressGoesToATerminalOnly) {
+  peer(u"none"_qs);
+  addAll(kThree);
+  // Under script(1) standard error is a terminal.
+  QProcess p;
+  p.setWorkingDirectory(home_.path());
+  p.start(QStringLiteral("script"), {QStringLiteral("-qec"),
+                                      QStringLiteral("%1 --home %2 --check").arg(QStringLiteral(TOMOSHIBI_EXE), home_.path()),
+                                      QStringLiteral("/dev/null")});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  const QString shown = QString::fromUtf8(p.readAllStandardOutput());
+  EXPECT_EQ(p.exitCode(), 0) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("\r受信中 0/3件（0.0 MB）"))) << shown.toStdString();
+  EXPECT_EQ(stored(), kThree);
+  // Not a terminal: the lines alone.
+  peer_->add(u"id-four"_qs, u"four"_qs);
+  const RunResult r = check();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("受信中"))) << r.err.toStdString();
+}
