@@ -611,7 +611,9 @@ void Check::settleList(bool quitAnswered) {
   // stored, not deleted unread. Everything else stays known.
   if (quitAnswered) {
     for (const MailIdentity& id : deleted_) {
-      if (!committed_.removeOne(id)) known_->forget(id);
+      // One stored by this check was never in the file: nothing to write.
+      if (committed_.removeOne(id)) continue;
+      known_->forget(id);
       listChanged_ = true;
     }
     if (!hasUidl_ && examinedAll_) {

@@ -31,7 +31,7 @@ extern const QString kAttachmentLine;
 
 // A batch is made durable and its mails deleted after this many mails or
 // bytes of mail.
-inline constexpr int kCommitMails = 100;
+inline constexpr int kCommitMails = 250;
 inline constexpr qint64 kCommitBytes = 32 * 1024 * 1024;
 // Commands in flight to a server that pipelines.
 inline constexpr int kPipelineWindow = 64;

@@ -145,7 +145,10 @@ bool ReceiveJournal::clear(QString* error) {
     if (!fd) return errno == ENOENT;
     fd_ = std::move(fd);
   }
-  if (::ftruncate(fd_.get(), 0) != 0 || ::fdatasync(fd_.get()) != 0) {
+  // Not flushed: a journal that comes back after a power cut holds only
+  // committed batches whose length the file has, and their entries, which
+  // the ID list forgets again once the server no longer lists them.
+  if (::ftruncate(fd_.get(), 0) != 0) {
     if (error) *error = journalError(path_);
     return false;
   }
