@@ -6,7 +6,6 @@
 #include "Pop3Session.h"
 #include "ReceiveJournal.h"
 #include "ReceivedUids.h"
-#include "platform/Durable.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "settings/AccountSettings.h"
@@ -20,7 +19,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <csignal>
-#include <cstdlib>
 #include <deque>
 #include <optional>
 #include <unistd.h>
@@ -70,8 +68,8 @@ struct KillAt {
 KillAt& killAt() {
   static KillAt k = [] {
     KillAt k;
-    const QByteArray spec = qgetenv("TOMOSHIBI_TEST_KILL_AT");
-    const qsizetype colon = spec.indexOf(':');
+    const QByteArray wanted = qgetenv("TOMOSHIBI_TEST_KILL_AT");
+    const qsizetype colon = wanted.indexOf(':');
     if (colon <= 0) return k;
     static const QHash<QByteArray, Step> names{{"connected", Step::Connected},
                                                {"retrieved", Step::Retrieved},
@@ -80,10 +78,10 @@ KillAt& killAt() {
                                                {"dele", Step::DeleteAnswered},
                                                {"before-quit", Step::BeforeQuit},
                                                {"quit-answered", Step::QuitAnswered}};
-    const auto it = names.constFind(spec.left(colon));
+    const auto it = names.constFind(wanted.left(colon));
     if (it == names.constEnd()) return k;
     k.step = *it;
-    k.at = spec.mid(colon + 1).toInt();
+    k.at = wanted.mid(colon + 1).toInt();
     return k;
   }();
   return k;

@@ -61,7 +61,7 @@ class CheckMailTest : public ::testing::Test {
     main_ = std::make_unique<MainForm>();
     pump();
     events_ = std::make_unique<QSignalSpy>(main_->mkakunin, &QAction::triggered);
-    // The design's status lines; the progress shown meanwhile is another matter.
+    // The status lines a check ends with; the progress shown meanwhile is another matter.
     QObject::connect(main_->Text3, &QLineEdit::textChanged, [this](const QString& t) {
       if (!t.startsWith(QStringLiteral("受信中"))) statuses_ << t;
     });

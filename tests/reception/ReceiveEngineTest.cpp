@@ -112,33 +112,6 @@ TEST_F(ReceiveEngine, AServerThatReusesAnIdHasItsNextMailStoredNotDeletedUnread)
   EXPECT_EQ(subjects(), (QStringList{u"first"_qs, u"second"_qs, u"third"_qs, u"fourth"_qs}));
 }
 
-TEST_F(ReceiveEngine, TwoMailsListedUnderOneIdAreBothStored) {
-  box_->add("same", mail("one"));
-  box_->add("same", mail("two"));
-  EXPECT_FALSE(check().failed);
-  EXPECT_EQ(subjects(), (QStringList{u"one"_qs, u"two"_qs}));
-  EXPECT_TRUE(box_->messages.isEmpty());
-}
-
-TEST_F(ReceiveEngine, ARefusedDeleteIsReportedAndTheMailIsNotStoredTwice) {
-  for (const char* u : {"a", "b", "c"}) box_->add(u, mail(u));
-  box_->refuseDele = {2};
-  const CheckOutcome first = check();
-  EXPECT_TRUE(first.failed);
-  ASSERT_EQ(sink_.errors.size(), 1);
-  EXPECT_TRUE(sink_.errors[0].contains(u"1 通のメールの削除を拒否しました"_qs)) << sink_.errors[0].toStdString();
-  EXPECT_TRUE(sink_.errors[0].contains(u"cannot delete"_qs));
-  EXPECT_EQ(onServer(), QStringList{u"b"_qs});
-  EXPECT_EQ(first.count, 3);
-
-  box_->refuseDele.clear();
-  const CheckOutcome second = check();
-  EXPECT_FALSE(second.failed);
-  EXPECT_EQ(second.count, 0);
-  EXPECT_EQ(subjects(), (QStringList{u"a"_qs, u"b"_qs, u"c"_qs}));
-  EXPECT_TRUE(box_->messages.isEmpty());
-}
-
 TEST_F(ReceiveEngine, AnUnansweredOrRefusedQuitIsReportedAndNothingComesTwice) {
   box_->add("a", mail("a"));
   box_->breakAtQuit = true;
@@ -175,19 +148,6 @@ TEST_F(ReceiveEngine, SizesBeyondTheLimitsAreLeftOnTheServerAndTheRestComes) {
   EXPECT_TRUE(sink_.errors[0].startsWith(u"2 通のメールを受信できませんでした。"_qs)) << sink_.errors[0].toStdString();
   EXPECT_TRUE(sink_.errors[0].contains(u"2 番のメール: 大きすぎます（2048 MB"_qs));
   EXPECT_TRUE(sink_.errors[0].contains(u"3 番のメール: 大きすぎます"_qs));
-}
-
-TEST_F(ReceiveEngine, ASecondCheckOnTheSameFolderChangesNothing) {
-  box_->add("a", mail("a"));
-  const reception::CheckLock running = reception::CheckLock::tryAcquire();
-  ASSERT_EQ(running.state(), reception::CheckLock::State::Held);
-  const CheckOutcome out = check();
-  EXPECT_TRUE(out.busy);
-  EXPECT_TRUE(out.failed);
-  EXPECT_EQ(sink_.said, QStringList{u"notice"_qs});
-  EXPECT_EQ(sink_.notices, QStringList{reception::checkRunningText()});
-  EXPECT_EQ(box_->connections, 0);
-  EXPECT_TRUE(subjects().isEmpty());
 }
 
 TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsArePipelined) {
