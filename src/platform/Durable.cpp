@@ -1,5 +1,7 @@
 #include "Durable.h"
 
+#include "Handles.h"
+
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
@@ -13,11 +15,8 @@ namespace durable {
 bool syncFd(int fd) { return ::fsync(fd) == 0; }
 
 bool syncFolder(const QString& folder) {
-  int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
+  const handles::Fd fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd && ::fsync(fd.get()) == 0;
 }
 
 QString lastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
@@ -34,32 +33,32 @@ bool replaceFile(const QString& path, const QByteArray& data, int mode, QString*
   QByteArray tmp = QFile::encodeName(path + QStringLiteral(".new"));
   if (QFile::encodeName(fi.fileName()).size() + 4 > NAME_MAX)
     tmp = QFile::encodeName(folder + QStringLiteral("/.new-")) + QByteArray::number(qint64(::getpid()));
-  int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  auto fail = [&](int fdToClose) {
+  handles::Fd fd(::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+  auto fail = [&] {
     if (error) *error = lastErrorText();
-    if (fdToClose >= 0) ::close(fdToClose);
+    fd.reset();
     ::unlink(tmp.constData());
     return false;
   };
-  if (fd < 0) {
+  if (!fd) {
     if (error) *error = lastErrorText();
     return false;
   }
-  ::fchmod(fd, mode);  // the umask must not widen or narrow what was asked
+  ::fchmod(fd.get(), mode);  // the umask must not widen or narrow what was asked
   const char* p = data.constData();
   qsizetype left = data.size();
   while (left > 0) {
-    ssize_t w = ::write(fd, p, size_t(left));
+    ssize_t w = ::write(fd.get(), p, size_t(left));
     if (w < 0) {
       if (errno == EINTR) continue;
-      return fail(fd);
+      return fail();
     }
     p += w;
     left -= w;
   }
-  if (::fsync(fd) != 0) return fail(fd);
-  if (::close(fd) != 0) return fail(-1);
-  if (::rename(tmp.constData(), QFile::encodeName(path).constData()) != 0) return fail(-1);
+  if (::fsync(fd.get()) != 0) return fail();
+  if (!fd.close()) return fail();
+  if (::rename(tmp.constData(), QFile::encodeName(path).constData()) != 0) return fail();
   syncFolder(folder);
   return true;
 }

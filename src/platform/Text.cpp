@@ -1,22 +1,30 @@
 #include "Text.h"
 
+#include "Handles.h"
+
 #include <cerrno>
 #include <cstring>
 #include <cmath>
 #include <iconv.h>
+#include <map>
+#include <string>
 
 namespace text {
 namespace {
 
-// One converter per direction and thread; iconv_open is not free and the
-// list fill decodes thousands of fields.
+// One converter per direction and thread; iconv_open is not free (it loads
+// the conversion modules again) and the list fill decodes thousands of fields.
 struct Converter {
-  iconv_t cd;
-  Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
-  ~Converter() {
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  handles::Owned<void, iconv_close> cd;
+  Converter(const char* to, const char* from) {
+    const iconv_t opened = iconv_open(to, from);
+    if (opened != reinterpret_cast<iconv_t>(-1)) cd.reset(opened);
   }
-  void reset() { iconv(cd, nullptr, nullptr, nullptr, nullptr); }
+  bool valid() const { return cd != nullptr; }
+  iconv_t get() const { return cd.get(); }
+  void reset() {
+    if (cd) iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+  }
 };
 
 Converter& encoder() {
@@ -42,6 +50,7 @@ QByteArray toCp932(const QString& s) {
     }
   if (ascii) return s.toLatin1();
   Converter& c = encoder();
+  if (!c.valid()) return QByteArray(s.size(), '?');
   c.reset();
   const char16_t* data = reinterpret_cast<const char16_t*>(s.utf16());
   size_t inLeft = size_t(s.size()) * 2;
@@ -50,7 +59,7 @@ QByteArray toCp932(const QString& s) {
   char* outPtr = out.data();
   size_t outLeft = size_t(out.size());
   while (inLeft > 0) {
-    size_t r = iconv(c.cd, &in, &inLeft, &outPtr, &outLeft);
+    size_t r = iconv(c.get(), &in, &inLeft, &outPtr, &outLeft);
     if (r != size_t(-1)) break;
     if (errno == E2BIG) {
       qsizetype used = outPtr - out.data();
@@ -132,16 +141,30 @@ QString fromCp932(const char* data, qsizetype size) {
   while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
   if (i == size) return QString::fromLatin1(data, size);
   Converter& c = decoder();
+  if (!c.valid()) return QString(size, QChar(0xFFFD));
   c.reset();
-  return decodeLoop(c.cd, data, size, nullptr);
+  return decodeLoop(c.get(), data, size, nullptr);
 }
 
 std::optional<QString> decodeWith(const QByteArray& bytes, const char* charset, int* badBytes) {
-  iconv_t cd = iconv_open("UTF-16LE", charset);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  QString out = decodeLoop(cd, bytes.constData(), bytes.size(), badBytes);
-  iconv_close(cd);
-  return out;
+  // One converter per charset and thread, kept: a mail check decodes every
+  // header and part through here. Names come from mail, so only a few are
+  // kept; an unknown name is remembered as unknown.
+  constexpr size_t kKept = 32;
+  thread_local std::map<std::string, Converter> converters;
+  auto it = converters.find(charset);
+  std::optional<Converter> scratch;
+  Converter* c = nullptr;
+  if (it != converters.end()) {
+    c = &it->second;
+  } else if (converters.size() < kKept) {
+    c = &converters.try_emplace(charset, "UTF-16LE", charset).first->second;
+  } else {
+    c = &scratch.emplace("UTF-16LE", charset);
+  }
+  if (!c->valid()) return std::nullopt;
+  c->reset();
+  return decodeLoop(c->get(), bytes.constData(), bytes.size(), badBytes);
 }
 
 QString fromCp932(const QByteArray& bytes) { return fromCp932(bytes.constData(), bytes.size()); }

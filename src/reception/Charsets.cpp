@@ -25,9 +25,24 @@ QString cp1252(const QByteArray& b) {
   return QString::fromLatin1(b);
 }
 
+// A C library without the converter: every 8-bit byte counts as unreadable.
+QString unreadable(const QByteArray& b, int* errors) {
+  int high = 0;
+  QString out;
+  out.reserve(b.size());
+  for (char c : b) {
+    const bool ascii = static_cast<unsigned char>(c) < 0x80;
+    out.append(ascii ? QChar(c) : QChar(0xFFFD));
+    if (!ascii) ++high;
+  }
+  if (errors) *errors = high;
+  return out;
+}
+
 QString eucJp(const QByteArray& b, int* errors = nullptr) {
   if (auto s = iconvDecode(b, "EUC-JP-MS", errors)) return *s;
-  return *iconvDecode(b, "EUC-JP", errors);
+  if (auto s = iconvDecode(b, "EUC-JP", errors)) return *s;
+  return unreadable(b, errors);
 }
 
 enum class Family { Guess, Ascii, Jis, Sjis, Euc, Utf8, Western, Chinese, Korean, Other };
@@ -223,7 +238,8 @@ QString decodeGuess(const QByteArray& bytes) {
   if (isAscii(bytes)) return QString::fromLatin1(bytes);
   if (isValidUtf8(bytes)) return QString::fromUtf8(bytes);
   int sjisErrors = 0, eucErrors = 0;
-  const QString sjis = *iconvDecode(bytes, "CP932", &sjisErrors);
+  const QString sjis = iconvDecode(bytes, "CP932", &sjisErrors).value_or(QString());
+  if (sjis.isNull()) sjisErrors = int(bytes.size());
   const QString euc = eucJp(bytes, &eucErrors);
   int highBytes = 0;
   for (char c : bytes)
@@ -269,9 +285,11 @@ QString decodeCharset(const QByteArray& bytes, const QByteArray& label) {
     case Family::Western:
       return cp1252(bytes);
     case Family::Chinese:
-      return *iconvDecode(bytes, "GB18030");
+      if (auto s = iconvDecode(bytes, "GB18030")) return *s;
+      return decodeGuess(bytes);
     case Family::Korean:
-      return *iconvDecode(bytes, "CP949");
+      if (auto s = iconvDecode(bytes, "CP949")) return *s;
+      return decodeGuess(bytes);
     case Family::Other:
       break;
   }

@@ -1,6 +1,7 @@
 #include "MimeDecode.h"
 
 #include "Charsets.h"
+#include "GMimeHandles.h"
 #include "platform/Durable.h"
 #include "platform/Text.h"
 
@@ -11,7 +12,7 @@
 #include <QMap>
 #include <QSet>
 #include <algorithm>
-#include <gmime/gmime.h>
+#include <memory>
 
 namespace maillib {
 namespace {
@@ -449,18 +450,28 @@ QByteArray objectHeader(GMimeObject* o, const char* name) {
   return raw ? unfold(QByteArray(raw)) : QByteArray();
 }
 
-QByteArray partContent(GMimePart* part) {
+// The decoded content of a part, in GLib's buffer: `bytes` looks into it
+// without a copy (a large attachment is not held twice) while `owner` lives.
+struct PartBytes {
+  std::shared_ptr<GByteArray> owner;
+  QByteArray bytes;
+};
+
+PartBytes partContent(GMimePart* part) {
   GMimeDataWrapper* w = g_mime_part_get_content(part);
   if (!w) return {};
   // Sized for the encoded content, which the decoded never exceeds by much.
   GMimeStream* source = g_mime_data_wrapper_get_stream(w);
   const gint64 encoded = source ? g_mime_stream_length(source) : -1;
-  GMimeStream* mem = g_mime_stream_mem_new_with_byte_array(
-      g_byte_array_sized_new(guint(std::clamp<gint64>(encoded, 0, 64 * 1024 * 1024))));
-  g_mime_data_wrapper_write_to_stream(w, mem);
-  GByteArray* ba = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
-  QByteArray out(reinterpret_cast<const char*>(ba->data), qsizetype(ba->len));
-  g_object_unref(mem);
+  GByteArray* ba = g_byte_array_sized_new(guint(std::clamp<gint64>(encoded, 0, 64 * 1024 * 1024)));
+  PartBytes out{std::shared_ptr<GByteArray>(ba, g_byte_array_unref), {}};
+  {
+    const GObjectRef<GMimeStream> mem(g_mime_stream_mem_new_with_byte_array(ba));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(mem.get()), FALSE);
+    g_mime_data_wrapper_write_to_stream(w, mem.get());
+    ba = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
+  }
+  out.bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(ba->data), qsizetype(ba->len));
   return out;
 }
 
@@ -489,18 +500,22 @@ QString unflow(const QString& text, bool delsp) {
   return out;
 }
 
-struct Walker {
-  DecodedMail& out;
-  QStringList pieces;
+// A piece of the body: a text of its own, or a text part's bytes decoded
+// only once the parsed message is gone (a long body is not held as bytes,
+// parsed message and text at once).
+struct Piece {
+  QString text;
+  PartBytes content;
+  QByteArray charset;
+  bool html = false;
+  bool flowed = false;
+  bool delsp = false;
 
-  QString textOf(GMimeObject* o) {
-    GMimePart* part = GMIME_PART(o);
-    GMimeContentType* ct = g_mime_object_get_content_type(o);
-    const QByteArray subtype = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr);
-    const QByteArray bytes = partContent(part);
-    QByteArray charset = lower(g_mime_object_get_content_type_parameter(o, "charset"));
-    if (subtype == "html") {
-      if (charset.isEmpty()) {
+  QString decode() const {
+    const QByteArray& bytes = content.bytes;
+    if (html) {
+      QByteArray cs = charset;
+      if (cs.isEmpty()) {
         // <meta charset=…> or <meta … content="text/html; charset=…">
         const QByteArray head = bytes.left(4096).toLower();
         const qsizetype at = head.indexOf("charset=");
@@ -511,15 +526,29 @@ struct Walker {
           while (e < head.size() && head[e] != '"' && head[e] != '\'' && head[e] != ' ' && head[e] != ';' &&
                  head[e] != '>' && head[e] != '/')
             ++e;
-          charset = head.mid(s, e - s);
+          cs = head.mid(s, e - s);
         }
       }
-      return htmlToText(decodeCharset(bytes, charset));
+      return htmlToText(decodeCharset(bytes, cs));
     }
     QString t = decodeCharset(bytes, charset);
-    if (lower(g_mime_object_get_content_type_parameter(o, "format")) == "flowed")
-      t = unflow(t, lower(g_mime_object_get_content_type_parameter(o, "delsp")) == "yes");
-    return t;
+    return flowed ? unflow(t, delsp) : t;
+  }
+};
+
+struct Walker {
+  DecodedMail& out;
+  QList<Piece> pieces;
+
+  Piece textOf(GMimeObject* o) {
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    Piece p;
+    p.content = partContent(GMIME_PART(o));
+    p.charset = lower(g_mime_object_get_content_type_parameter(o, "charset"));
+    p.html = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr) == "html";
+    p.flowed = !p.html && lower(g_mime_object_get_content_type_parameter(o, "format")) == "flowed";
+    p.delsp = lower(g_mime_object_get_content_type_parameter(o, "delsp")) == "yes";
+    return p;
   }
 
   QString fileNameOf(GMimeObject* o) {
@@ -550,10 +579,11 @@ struct Walker {
              extensionFor(ct ? QByteArray(g_mime_content_type_get_media_type(ct)) : QByteArray("application"),
                           ct ? QByteArray(g_mime_content_type_get_media_subtype(ct)) : QByteArray("octet-stream"));
     }
-    out.attachments.append({name, partContent(GMIME_PART(o))});
+    PartBytes content = partContent(GMIME_PART(o));
+    out.attachments.append({name, content.bytes, std::move(content.owner)});
   }
 
-  void addText(const QString& t) { pieces.append(t); }
+  void addText(const QString& t) { pieces.append(Piece{t, {}, {}}); }
 
   void message(GMimeMessage* m, bool nested) {
     GMimeObject* mo = GMIME_OBJECT(m);
@@ -579,7 +609,7 @@ struct Walker {
     }
     if (GMIME_IS_MESSAGE_PARTIAL(o)) {
       out.partial = true;
-      addText(decodeGuess(partContent(GMIME_PART(o))));
+      addText(decodeGuess(partContent(GMIME_PART(o)).bytes));
       return;
     }
     if (GMIME_IS_MULTIPART(o)) {
@@ -592,7 +622,7 @@ struct Walker {
     // The whole message being one text part: that is the body, whatever it
     // is called. Inside a multipart, a named or "attachment" text is a file.
     if (text && !isAttachmentDisposition(o) && (topOfMessage || fileNameOf(o).isEmpty())) {
-      addText(textOf(o));
+      pieces.append(textOf(o));
     } else {
       attach(o);
     }
@@ -879,33 +909,48 @@ QString htmlToText(const QString& html) {
 }
 
 DecodedMail decodeMail(const QByteArray& raw) {
+  QByteArray copy = raw;  // shared, not copied
+  return decodeMail(std::move(copy));
+}
+
+DecodedMail decodeMail(QByteArray&& raw) {
   DecodedMail mail;
-  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size()));
-  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-  GMimeParserOptions* options = g_mime_parser_options_new();
-  g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
-  g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
-  g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+  GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
+  GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  const GParserOptions options(g_mime_parser_options_new());
+  g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
   const char* fallback[] = {"utf-8", "cp932", "euc-jp", "iso-8859-1", nullptr};
-  g_mime_parser_options_set_fallback_charsets(options, fallback);
-  GMimeMessage* message = g_mime_parser_construct_message(parser, options);
+  g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
+  GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
   if (message) {
-    GMimeObject* mo = GMIME_OBJECT(message);
+    raw = QByteArray();  // the stream holds the bytes the message refers to
+    GMimeObject* mo = GMIME_OBJECT(message.get());
     mail.subject = decodeHeaderText(objectHeader(mo, "Subject"));
     QByteArray from = objectHeader(mo, "From");
     if (from.isEmpty()) from = objectHeader(mo, "Sender");
     mail.from = decodeAddresses(from);
     mail.date = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
     Walker w{mail, {}};
-    w.message(message, false);
+    w.message(message.get(), false);
+    // The parts' bytes are all out: the parsed message and its copy of the
+    // mail go before the text is decoded.
+    message.reset();
+    parser.reset();
+    stream.reset();
+    // Each piece is decoded and taken over, not copied: a long body is large.
     QStringList pieces;
-    for (const QString& p : w.pieces) {
-      QString t = p;
-      while (!t.isEmpty() && (t.back() == u'\n' || t.back() == u'\r' || t.back() == u' ')) t.chop(1);
-      if (!t.isEmpty()) pieces.append(t);
+    for (Piece& p : w.pieces) {
+      QString t = p.content.owner ? p.decode() : std::move(p.text);
+      p = Piece();
+      qsizetype end = t.size();
+      while (end > 0 && (t[end - 1] == u'\n' || t[end - 1] == u'\r' || t[end - 1] == u' ')) --end;
+      t.truncate(end);
+      if (!t.isEmpty()) pieces.append(std::move(t));
     }
-    mail.body = cleanBody(pieces.join(QStringLiteral("\n\n")));
-    g_object_unref(message);
+    w.pieces.clear();
+    mail.body = cleanBody(pieces.size() == 1 ? std::move(pieces.front()) : pieces.join(QStringLiteral("\n\n")));
   } else {
     const RawMessage parts = splitMessage(raw);
     mail.subject = decodeHeaderText(rawHeaderField(parts.header, "Subject"));
@@ -913,9 +958,6 @@ DecodedMail decodeMail(const QByteArray& raw) {
     mail.date = cleanLine(decodeHeaderText(rawHeaderField(parts.header, "Date")));
     mail.body = cleanBody(decodeGuess(parts.body));
   }
-  g_mime_parser_options_free(options);
-  g_object_unref(parser);
-  g_object_unref(stream);
   return mail;
 }
 
@@ -968,7 +1010,7 @@ QString freeFileName(const QString& folder, const QString& name) {
 }
 
 int writeAttachments(const QList<MailAttachment>& attachments, const QString& folder, QStringList* written,
-                     QString* error) {
+                     QString* error, const std::function<bool(const QString&, QString*)>& announce) {
   if (attachments.isEmpty()) return 0;
   QStringList mine;
   auto fail = [&](const QString& why) {
@@ -985,6 +1027,8 @@ int writeAttachments(const QList<MailAttachment>& attachments, const QString& fo
     // appeared since the name was chosen.
     for (int attempt = 0; attempt < 100; ++attempt) {
       f.setFileName(dir.filePath(freeFileName(folder, safe)));
+      QString why;
+      if (announce && !announce(f.fileName(), &why)) return fail(why);
       if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
       if (QFileInfo::exists(f.fileName())) continue;
       return fail(QStringLiteral("「%1」を作れません（%2）。").arg(f.fileName(), f.errorString()));

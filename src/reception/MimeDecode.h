@@ -8,12 +8,15 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 
 namespace maillib {
 
 struct MailAttachment {
   QString name;  // as the mail names it, decoded; safeFileName makes it usable
   QByteArray data;
+  std::shared_ptr<const void> keep;  // owns the bytes `data` may only look into
 };
 
 struct DecodedMail {
@@ -27,6 +30,9 @@ struct DecodedMail {
 
 // Never fails: garbage in gives the most readable text that can be had.
 DecodedMail decodeMail(const QByteArray& raw);
+// The same, letting go of `raw` as soon as the parser holds its own copy,
+// so that a large mail is not held three times over.
+DecodedMail decodeMail(QByteArray&& raw);
 
 // The header block and the body of a raw message (split at the first empty
 // line; bare LF accepted).
@@ -66,9 +72,10 @@ QString freeFileName(const QString& folder, const QString& name);
 // Writes each attachment into `folder` under its safe, free name. 1 = files
 // written, 0 = nothing to write, -5 = a file could not be written (then
 // nothing of this call is left behind). The files reach the disk with
-// flushFiles.
+// flushFiles. `announce`, when given, is told each full path before its
+// file is created, and a false answer fails the call.
 int writeAttachments(const QList<MailAttachment>& attachments, const QString& folder, QStringList* written,
-                     QString* error);
+                     QString* error, const std::function<bool(const QString&, QString*)>& announce = {});
 // Flushes the files and the folders holding them to the disk.
 bool flushFiles(const QStringList& files, QString* error);
 

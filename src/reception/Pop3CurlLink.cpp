@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <curl/curl.h>
 #include <openssl/ssl.h>
+#include <algorithm>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -84,12 +85,21 @@ class CurlLink : public Pop3Link {
   }
 
  private:
+  // Waits in short slices, so that the caller's idle hook runs while the
+  // server is slow; a stall of the whole limit ends the wait.
   bool wait(short events, QString* error) {
+    constexpr int kSliceMs = 100;
     pollfd p{int(sock_), events, 0};
-    for (;;) {
-      const int r = ::poll(&p, 1, int(kStallTimeout * 1000));
+    for (int waited = 0;;) {
+      const int slice = std::min(kSliceMs, std::max(g_pop3Limits.stallMs - waited, 0));
+      const int r = ::poll(&p, 1, slice);
       if (r > 0) return true;
       if (r < 0 && errno == EINTR) continue;
+      if (r == 0 && (waited += slice) < g_pop3Limits.stallMs) {
+        if (idle()) continue;
+        *error = QStringLiteral("受信を途中で止めました。");
+        return false;
+      }
       *error = describeCurlError(r == 0 ? CURLE_OPERATION_TIMEDOUT : CURLE_RECV_ERROR, QString(), host_);
       return false;
     }

@@ -1,15 +1,36 @@
 #include "Pop3Session.h"
 
 #include <QCryptographicHash>
+#include <cstring>
 
 namespace maillib {
 namespace {
 
-// Pipelined commands sent before their answers are read: small enough that
-// the answers always fit in the socket buffers.
+// Deletions queued before their answers are read back (remove()): few
+// enough that the commands always fit in the socket buffers.
 constexpr int kPipelineBatch = 64;
-// A status line longer than this is not a POP3 answer.
-constexpr qsizetype kMaxStatusLine = 64 * 1024;
+// Message numbers beyond this are not taken from a listing.
+constexpr int kMaxMessages = 1000000;
+
+// Calls `f` with each line of `data` (without its line break).
+template <class F>
+void forEachLine(const QByteArray& data, F&& f) {
+  qsizetype at = 0;
+  while (at < data.size()) {
+    qsizetype nl = data.indexOf('\n', at);
+    if (nl < 0) nl = data.size();
+    f(QByteArray::fromRawData(data.constData() + at, nl - at));
+    at = nl + 1;
+  }
+}
+
+// RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E.
+bool plausibleUid(const QByteArray& uid) {
+  if (uid.isEmpty() || uid.size() > 70) return false;
+  for (char c : uid)
+    if (c < 0x21 || c > 0x7E) return false;
+  return true;
+}
 
 bool parseNumberPair(const QByteArray& line, int* n, QByteArray* rest) {
   const QByteArray t = line.trimmed();
@@ -40,7 +61,9 @@ QByteArray apopDigest(const QByteArray& greeting, const QByteArray& password) {
 }
 
 Pop3Session::Pop3Session(std::unique_ptr<Pop3Link> link, const QByteArray& greeting, const QString& host)
-    : link_(std::move(link)), greeting_(greeting), host_(host) {}
+    : link_(std::move(link)), greeting_(greeting), host_(host) {
+  clock_.start();
+}
 
 void Pop3Session::lose(const QString& why) {
   alive_ = false;
@@ -52,7 +75,8 @@ void Pop3Session::refuse(const QString& what, const QByteArray& reply) {
   if (!reply.trimmed().isEmpty()) error_ += u'\n' + QString::fromUtf8(reply.trimmed());
 }
 
-bool Pop3Session::flushQueued() {
+bool Pop3Session::flush() {
+  if (!alive_) return false;
   if (queued_.isEmpty()) return true;
   QString why;
   const QByteArray out = std::exchange(queued_, QByteArray());
@@ -63,42 +87,88 @@ bool Pop3Session::flushQueued() {
   return true;
 }
 
+void Pop3Session::queue(Command command, int n) {
+  queued_ += (command == Command::Retr ? "RETR " : "DELE ") + QByteArray::number(n) + "\r\n";
+  awaiting_.push_back({command, n});
+}
+
 bool Pop3Session::sendCommand(const QByteArray& line) {
-  if (!alive_ || !drainPrefetch()) return false;
+  if (!drainAwaiting()) return false;
   queued_ += line + "\r\n";
-  return flushQueued() && collectPendingReplies();
+  return flush();
+}
+
+bool Pop3Session::drainAwaiting() {
+  while (alive_ && !awaiting_.empty()) {
+    Answer a;
+    if (!next(&a, nullptr)) return false;
+  }
+  return alive_;
+}
+
+bool Pop3Session::receiveMore() {
+  // Only the time spent waiting for the server counts: a server that keeps
+  // a trickle going (a byte now and then) must not hold the check for ever.
+  const qint64 before = in_.size();
+  const qint64 t0 = clock_.elapsed();
+  QString why;
+  const bool ok = link_->receive(in_, &why);
+  const qint64 got = in_.size() - before;
+  received_ += got;
+  windowBytes_ += got;
+  waitedMs_ += clock_.elapsed() - t0;
+  if (!ok) {
+    lose(why);
+    return false;
+  }
+  if (waitedMs_ >= g_pop3Limits.slowWindowMs) {
+    if (windowBytes_ < g_pop3Limits.slowMinBytes) {
+      lose(QStringLiteral("サーバー「%1」からの受信が遅すぎるため、中止しました（%2 秒で %3 バイト）。")
+               .arg(host_)
+               .arg(waitedMs_ / 1000)
+               .arg(windowBytes_));
+      return false;
+    }
+    waitedMs_ = 0;
+    windowBytes_ = 0;
+  }
+  return true;
+}
+
+void Pop3Session::consumed(qsizetype upTo) {
+  pos_ = upTo;
+  scanned_ = 0;
+  if (pos_ == in_.size()) {
+    in_.clear();
+    pos_ = 0;
+  }
 }
 
 bool Pop3Session::readLine(QByteArray* line) {
   for (;;) {
-    const qsizetype nl = in_.indexOf('\n', pos_);
-    if (nl >= 0) {
-      *line = in_.mid(pos_, nl + 1 - pos_);
-      pos_ = nl + 1;
-      if (pos_ == in_.size()) {
-        in_.clear();
-        pos_ = 0;
-      }
+    const qsizetype from = pos_ + scanned_;
+    const void* nl = std::memchr(in_.constData() + from, '\n', size_t(in_.size() - from));
+    if (nl) {
+      const qsizetype end = static_cast<const char*>(nl) - in_.constData() + 1;
+      *line = in_.mid(pos_, end - pos_);
+      consumed(end);
       return true;
+    }
+    scanned_ = in_.size() - pos_;
+    if (scanned_ > g_pop3Limits.maxLine) {
+      lose(QStringLiteral("サーバー「%1」の応答の行が長すぎます（改行のないまま %2 バイト）。").arg(host_).arg(scanned_));
+      return false;
     }
     if (pos_ > 0) {
       in_.remove(0, pos_);
       pos_ = 0;
     }
-    QString why;
-    if (!link_->receive(in_, &why)) {
-      lose(why);
-      return false;
-    }
+    if (!receiveMore()) return false;
   }
 }
 
 bool Pop3Session::readStatus(QByteArray* line, bool* ok) {
   if (!readLine(line)) return false;
-  if (line->size() > kMaxStatusLine) {
-    lose(QStringLiteral("サーバー「%1」の応答を理解できません。").arg(host_));
-    return false;
-  }
   if (line->startsWith("+OK")) {
     *ok = true;
     return true;
@@ -108,94 +178,93 @@ bool Pop3Session::readStatus(QByteArray* line, bool* ok) {
     return true;
   }
   // Out of step with the server: nothing it says can be trusted any more.
-  lose(QStringLiteral("サーバー「%1」の応答を理解できません。\n%2").arg(host_, QString::fromUtf8(line->trimmed())));
+  lose(QStringLiteral("サーバー「%1」の応答を理解できません。\n%2").arg(host_, QString::fromUtf8(line->trimmed().left(200))));
   return false;
 }
 
-bool Pop3Session::readMultiline(QByteArray* data) {
-  // Whole runs of lines are copied at once: only a line starting with a dot
-  // (stuffed, or the end) needs a look of its own.
+bool Pop3Session::readMultiline(QByteArray* data, qint64 limit, bool* tooLarge) {
+  // Lines are copied in runs: only a line that starts with a dot (stuffed,
+  // or the end) stops a run. What passes the limit is read past, not kept.
+  *tooLarge = false;
+  bool lineStart = true;
   for (;;) {
     const char* b = in_.constData();
+    const qsizetype end = in_.size();
     qsizetype at = pos_;
-    for (;;) {
-      if (at < in_.size() && b[at] == '.') {
-        const qsizetype nl = in_.indexOf('\n', at);
-        if (nl < 0) break;
-        const qsizetype len = nl + 1 - at;
-        if (len == 2 || (len == 3 && b[at + 1] == '\r')) {
-          pos_ = nl + 1;
-          if (pos_ == in_.size()) {
-            in_.clear();
-            pos_ = 0;
-          }
+    while (at < end) {
+      if (lineStart && b[at] == '.') {
+        if (at + 1 >= end) break;  // what follows the dot decides
+        if (b[at + 1] == '\n' || (b[at + 1] == '\r' && at + 2 < end && b[at + 2] == '\n')) {
+          consumed(at + (b[at + 1] == '\n' ? 2 : 3));
           return true;
         }
-        if (data) data->append(b + at + 1, len - 1);
-        at = nl + 1;
-        continue;
+        if (b[at + 1] == '\r' && at + 2 >= end) break;
+        ++at;  // the stuffed dot
       }
-      const qsizetype dot = in_.indexOf("\n.", at);
-      if (dot >= 0) {
-        if (data) data->append(b + at, dot + 1 - at);
-        at = dot + 1;
-        continue;
+      const qsizetype run = at;
+      lineStart = false;
+      for (;;) {
+        const void* nl = std::memchr(b + at, '\n', size_t(end - at));
+        if (!nl) {
+          at = end;
+          lineStart = false;  // the piece ends inside a line
+          break;
+        }
+        at = static_cast<const char*>(nl) - b + 1;
+        lineStart = true;
+        if (at == end || b[at] == '.') break;
       }
-      const qsizetype last = in_.lastIndexOf('\n');
-      if (last >= at) {
-        if (data) data->append(b + at, last + 1 - at);
-        at = last + 1;
+      if (data && !*tooLarge) {
+        if (data->size() + (at - run) > limit) {
+          *tooLarge = true;
+          *data = QByteArray();
+        } else {
+          data->append(b + run, at - run);
+        }
       }
-      break;
     }
+    // At most the two bytes of a dot line still undecided stay behind.
     in_.remove(0, at);
     pos_ = 0;
-    QString why;
-    if (!link_->receive(in_, &why)) {
-      lose(why);
-      return false;
-    }
+    scanned_ = 0;
+    if (!receiveMore()) return false;
   }
 }
 
-bool Pop3Session::collectPendingReplies() {
-  while (pendingReplies_ > 0) {
-    QByteArray line;
-    bool ok = false;
-    if (!readStatus(&line, &ok)) return false;
-    --pendingReplies_;
-    if (!ok) {
-      ++refusedDeletes_;
-      lastRefusal_ = line.trimmed();
-    }
+bool Pop3Session::next(Answer* answer, QByteArray* message) {
+  if (!alive_ || awaiting_.empty() || !flush()) return false;
+  const Awaited w = awaiting_.front();
+  awaiting_.pop_front();
+  *answer = Answer{};
+  answer->command = w.command;
+  answer->number = w.number;
+  if (!readStatus(&answer->status, &answer->ok)) return false;
+  if (w.command == Command::Retr && answer->ok) {
+    QByteArray scratch;
+    QByteArray* into = message ? message : &scratch;
+    into->clear();
+    // The listed size is a hint for the first allocation, never more.
+    const qint64 hint = size(w.number);
+    if (hint > 0 && message) into->reserve(qsizetype(std::min<qint64>(hint + 64, 64LL * 1024 * 1024)));
+    if (!readMultiline(message ? into : nullptr, g_pop3Limits.maxMail, &answer->tooLarge)) return false;
   }
-  return true;
-}
-
-bool Pop3Session::drainPrefetch() {
-  if (prefetched_ == 0) return true;
-  const int n = std::exchange(prefetched_, 0);
-  QByteArray status;
-  bool ok = false;
-  if (!flushQueued() || !collectPendingReplies() || !readStatus(&status, &ok)) return false;
-  if (!ok) return true;  // asked for again, it is refused again
-  early_.clear();
-  earlyNumber_ = 0;
-  if (!readMultiline(&early_)) return false;
-  earlyNumber_ = n;
+  if (w.command == Command::Dele && !answer->ok) {
+    ++refusedDeletes_;
+    lastRefusal_ = answer->status.trimmed();
+  }
   return true;
 }
 
 void Pop3Session::readCapabilities() {
   QByteArray status, data;
-  bool ok = false;
+  bool ok = false, tooLarge = false;
   if (!sendCommand("CAPA") || !readStatus(&status, &ok)) return;
   if (!ok) return;  // an old server: works without
-  if (!readMultiline(&data)) return;
-  for (const QByteArray& l : data.split('\n')) {
+  if (!readMultiline(&data, g_pop3Limits.maxListing, &tooLarge)) return;
+  forEachLine(data, [&](const QByteArray& l) {
     const QByteArray word = l.trimmed().split(' ').value(0).toUpper();
-    if (!word.isEmpty()) capabilities_.insert(word);
-  }
+    if (!word.isEmpty() && word.size() <= 64) capabilities_.insert(word);
+  });
   capaKnown_ = true;
 }
 
@@ -239,16 +308,22 @@ int Pop3Session::login(const QByteArray& user, const QByteArray& password, bool 
     refuse(QStringLiteral("サーバー「%1」からメールの一覧を受け取れません。").arg(host_), status);
     return -2;
   }
-  if (!readMultiline(&data)) return -1;
+  bool tooLarge = false;
+  if (!readMultiline(&data, g_pop3Limits.maxListing, &tooLarge)) return -1;
+  if (tooLarge) {
+    lose(QStringLiteral("サーバー「%1」のメールの一覧が大きすぎます。").arg(host_));
+    return -1;
+  }
   sizes_.clear();
-  for (const QByteArray& l : data.split('\n')) {
+  forEachLine(data, [&](const QByteArray& l) {
     int n = 0;
     QByteArray rest;
-    if (!parseNumberPair(l, &n, &rest)) continue;
-    if (n > 1000000) continue;
+    if (!parseNumberPair(l, &n, &rest) || n > kMaxMessages) return;
+    bool ok = false;
+    const qint64 size = rest.split(' ').value(0).toLongLong(&ok);
     while (sizes_.size() < n) sizes_.append(-1);
-    sizes_[n - 1] = rest.split(' ').value(0).toLongLong();
-  }
+    sizes_[n - 1] = ok && size >= 0 ? size : -1;
+  });
   return count();
 }
 
@@ -257,16 +332,16 @@ qint64 Pop3Session::size(int n) const { return n >= 1 && n <= sizes_.size() ? si
 bool Pop3Session::uniqueIds(QList<QByteArray>* uids) {
   if (!alive_ || (capaKnown_ && !hasCapability("UIDL"))) return false;
   QByteArray status, data;
-  bool ok = false;
+  bool ok = false, tooLarge = false;
   if (!sendCommand("UIDL") || !readStatus(&status, &ok) || !ok) return false;
-  if (!readMultiline(&data)) return false;
+  if (!readMultiline(&data, g_pop3Limits.maxListing, &tooLarge) || tooLarge) return false;
   uids->clear();
   for (int i = 0; i < count(); ++i) uids->append(QByteArray());
-  for (const QByteArray& l : data.split('\n')) {
+  forEachLine(data, [&](const QByteArray& l) {
     int n = 0;
     QByteArray uid;
-    if (parseNumberPair(l, &n, &uid) && n <= count()) (*uids)[n - 1] = uid;
-  }
+    if (parseNumberPair(l, &n, &uid) && n <= count() && plausibleUid(uid)) (*uids)[n - 1] = uid;
+  });
   return true;
 }
 
@@ -276,75 +351,55 @@ bool Pop3Session::retrieve(int n, QByteArray* message) {
     error_ = QStringLiteral("サーバー「%1」に %2 番のメールはありません。").arg(host_).arg(n);
     return false;
   }
-  auto readAhead = [&] {
-    if (hasCapability("PIPELINING") && n < count() && size(n + 1) >= 0) {
-      queued_ += "RETR " + QByteArray::number(n + 1) + "\r\n";
-      if (!flushQueued()) return false;
-      prefetched_ = n + 1;
+  queue(Command::Retr, n);
+  for (;;) {
+    Answer a;
+    if (!next(&a, message)) return false;
+    if (a.command != Command::Retr) continue;  // a deletion sent earlier
+    if (!a.ok) {
+      refuse(QStringLiteral("サーバー「%1」から %2 番のメールを受け取れません。").arg(host_).arg(n), a.status);
+      return false;
+    }
+    if (a.tooLarge) {
+      error_ = QStringLiteral("サーバー「%1」の %2 番のメールは大きすぎます（%3 MB より大きい）。")
+                   .arg(host_)
+                   .arg(n)
+                   .arg(g_pop3Limits.maxMail / (1024 * 1024));
+      return false;
     }
     return true;
-  };
-  if (earlyNumber_ == n) {
-    *message = std::exchange(early_, QByteArray());
-    earlyNumber_ = 0;
-    return readAhead();
   }
-  if (prefetched_ == n) {
-    // Its answer comes right after those of the commands sent before it.
-    prefetched_ = 0;
-    if (!flushQueued() || !collectPendingReplies()) return false;
-  } else if (!sendCommand("RETR " + QByteArray::number(n))) {
-    return false;
-  }
-  QByteArray status;
-  bool ok = false;
-  if (!readStatus(&status, &ok)) return false;
-  if (!ok) {
-    refuse(QStringLiteral("サーバー「%1」から %2 番のメールを受け取れません。").arg(host_).arg(n), status);
-    return false;
-  }
-  message->clear();
-  message->reserve(size(n) + 64);
-  return readMultiline(message) && readAhead();
 }
 
 bool Pop3Session::remove(int n) {
   if (!alive_) return false;
-  const QByteArray cmd = "DELE " + QByteArray::number(n);
-  if (earlyNumber_ == n) {
-    earlyNumber_ = 0;
-    early_.clear();
+  queue(Command::Dele, n);
+  if (pipelines() && awaiting() < kPipelineBatch) return true;
+  const bool alone = awaiting() == 1;
+  Answer a;
+  while (alive_ && !awaiting_.empty())
+    if (!next(&a, nullptr)) return false;
+  if (alone && !a.ok) {
+    refuse(QStringLiteral("サーバー「%1」が %2 番のメールの削除を拒否しました。").arg(host_).arg(n), a.status);
+    return false;
   }
-  if (hasCapability("PIPELINING")) {
-    if (!drainPrefetch()) return false;
-    queued_ += cmd + "\r\n";
-    ++pendingReplies_;
-    if (pendingReplies_ >= kPipelineBatch) return flushQueued() && collectPendingReplies();
-    return true;
-  }
-  QByteArray status;
-  bool ok = false;
-  if (!sendCommand(cmd) || !readStatus(&status, &ok)) return false;
-  if (!ok) {
-    ++refusedDeletes_;
-    lastRefusal_ = status.trimmed();
-    refuse(QStringLiteral("サーバー「%1」が %2 番のメールの削除を拒否しました。").arg(host_).arg(n), status);
-  }
-  return ok;
+  return true;
 }
 
-bool Pop3Session::quit() {
+bool Pop3Session::quit(bool* answered) {
+  if (answered) *answered = false;
   if (!alive_ || quitDone_) return false;
   QByteArray status;
   bool ok = false;
-  const bool answered = sendCommand("QUIT") && readStatus(&status, &ok);
+  const bool replied = sendCommand("QUIT") && readStatus(&status, &ok);
   quitDone_ = true;
   alive_ = false;
-  if (!answered) return false;  // error_ says why; the server keeps every mail
+  if (!replied) return false;  // error_ says why; the server keeps every mail
   if (!ok) {
     refuse(QStringLiteral("サーバー「%1」が終了の手続きを拒否しました。削除は行われていません。").arg(host_), status);
     return false;
   }
+  if (answered) *answered = true;
   if (refusedDeletes_ > 0) {
     refuse(QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。").arg(host_).arg(refusedDeletes_),
            lastRefusal_);

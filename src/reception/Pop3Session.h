@@ -6,13 +6,27 @@
 #include "MailLibCommon.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
 
 namespace maillib {
+
+// What a server may cost at most, whatever it says or sends. Tests shorten
+// the times.
+struct Pop3Limits {
+  int stallMs = int(kStallTimeout * 1000);  // no byte at all for this long ends the session
+  int slowWindowMs = 60 * 1000;             // of waiting for the server …
+  qint64 slowMinBytes = 1024;               // … less than this ends the session
+  qsizetype maxLine = 1024 * 1024;          // a status line
+  qint64 maxMail = 256LL * 1024 * 1024;     // one message; a larger one is left on the server
+  qint64 maxListing = 32LL * 1024 * 1024;   // the answer to CAPA, LIST or UIDL
+};
+inline Pop3Limits g_pop3Limits;
 
 // The byte stream to a POP3 server, already connected and secured (STARTTLS
 // or implicit TLS) by whoever opened it.
@@ -25,6 +39,16 @@ class Pop3Link {
   // Appends at least one byte that arrived to `buffer`; false when the
   // connection broke, was closed or stalled.
   virtual bool receive(QByteArray& buffer, QString* error) = 0;
+  // Called now and then (at least every 100 ms) while the link waits for
+  // the server, so that the caller can show progress; false gives the wait
+  // up (the caller stops).
+  void setIdle(std::function<bool()> idle) { idle_ = std::move(idle); }
+
+ protected:
+  bool idle() const { return !idle_ || idle_(); }
+
+ private:
+  std::function<bool()> idle_;
 };
 
 // The real link on libcurl: name lookup, connection, the greeting, STARTTLS
@@ -54,37 +78,60 @@ class Pop3Session {
   int login(const QByteArray& user, const QByteArray& password, bool apop);
 
   int count() const { return int(sizes_.size()); }
-  // The size of message n from LIST, -1 when there is no such message.
+  // The size of message n from LIST, -1 when there is no such message. Only
+  // a claim of the server's: nothing is allocated by it.
   qint64 size(int n) const;
 
-  // The unique IDs of all messages (index n - 1 for message n). False when
-  // the server has no UIDL; the session goes on.
+  // The unique IDs of all messages (index n - 1 for message n; empty where
+  // the server gave none or one that is not an ID). False when the server
+  // has no UIDL; the session goes on.
   bool uniqueIds(QList<QByteArray>* uids);
 
+  // Pipelined commands: queued, sent with the next flush() (or next()), and
+  // answered in order. A server without PIPELINING is given one command at
+  // a time by the caller (see pipelines()).
+  enum class Command { Retr, Dele };
+  struct Answer {
+    Command command = Command::Retr;
+    int number = 0;
+    bool ok = false;
+    QByteArray status;      // the server's line, for a refusal
+    bool tooLarge = false;  // RETR: the message passed the limit and was read past, not kept
+  };
+  bool pipelines() const { return hasCapability("PIPELINING"); }
+  void queue(Command command, int n);
+  bool flush();
+  // Commands queued or sent whose answers have not been read.
+  int awaiting() const { return int(awaiting_.size()); }
+  // The answer to the oldest command awaiting one; for RETR the message,
+  // dot-stuffing undone, into `message`. False when the connection is lost.
+  bool next(Answer* answer, QByteArray* message);
+  // Bytes that arrived from the server so far.
+  qint64 received() const { return received_; }
+
   // The whole message n, dot-stuffing undone. False when the server refused
-  // it or the connection broke. With a server that pipelines, RETR of n + 1
-  // is sent as soon as n has arrived, so the server works on the next
-  // message while the caller stores this one.
+  // it or the connection broke.
   bool retrieve(int n, QByteArray* message);
 
   // DELE n. With a server that pipelines, the command is sent without
   // waiting and its answer read later; a refusal then shows at quit().
   bool remove(int n);
 
-  // QUIT: the deletions take effect. False when they may not have.
-  bool quit();
+  // QUIT: the deletions take effect. False when they may not have, or when
+  // one was refused; `answered` tells whether QUIT itself got +OK.
+  bool quit(bool* answered = nullptr);
 
   bool alive() const { return alive_; }
   QString error() const { return error_; }
 
  private:
   bool sendCommand(const QByteArray& line);
-  bool flushQueued();
+  bool drainAwaiting();
+  bool receiveMore();
   bool readLine(QByteArray* line);
   bool readStatus(QByteArray* line, bool* ok);
-  bool readMultiline(QByteArray* data);
-  bool collectPendingReplies();
-  bool drainPrefetch();
+  bool readMultiline(QByteArray* data, qint64 limit, bool* tooLarge);
+  void consumed(qsizetype upTo);
   void lose(const QString& why);
   void refuse(const QString& what, const QByteArray& reply);
 
@@ -93,12 +140,14 @@ class Pop3Session {
   QString host_;
   QByteArray in_;
   qsizetype pos_ = 0;
-  QByteArray queued_;    // pipelined commands not sent yet
-  int pendingReplies_ = 0;
+  qsizetype scanned_ = 0;  // readLine: bytes after pos_ known to hold no line break
+  QByteArray queued_;      // commands not sent yet
+  struct Awaited {
+    Command command;
+    int number;
+  };
+  std::deque<Awaited> awaiting_;
   int refusedDeletes_ = 0;
-  int prefetched_ = 0;   // RETR sent ahead, its answer not read yet
-  int earlyNumber_ = 0;  // a message read ahead because another command had to go first
-  QByteArray early_;
   QByteArray lastRefusal_;
   QSet<QByteArray> capabilities_;
   bool capaKnown_ = false;
@@ -106,6 +155,11 @@ class Pop3Session {
   bool alive_ = true;
   bool quitDone_ = false;
   QString error_;
+  // Time spent waiting for the server, and what came meanwhile.
+  QElapsedTimer clock_;
+  qint64 waitedMs_ = 0;
+  qint64 windowBytes_ = 0;
+  qint64 received_ = 0;
 };
 
 // The APOP digest: MD5 of the greeting's timestamp and the password, in hex.

@@ -1,11 +1,15 @@
 #include "ReceivedUids.h"
 
 #include "MailLibCommon.h"
+#include "MimeDecode.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QSet>
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 
@@ -17,7 +21,24 @@ bool plausibleUid(const QByteArray& uid) {
   return true;
 }
 
+bool plausibleDigest(const QByteArray& d) {
+  if (d.size() != 32) return false;
+  for (char c : d)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
 }  // namespace
+
+QByteArray mailDigest(const QByteArray& header, qint64 listedSize) {
+  QCryptographicHash h(QCryptographicHash::Sha256);
+  for (const char* name : {"Message-ID", "Date", "From"}) {
+    h.addData(maillib::rawHeaderField(header, name));
+    h.addData(QByteArrayView("\n", 1));
+  }
+  h.addData(QByteArray::number(listedSize));
+  return h.result().toHex().left(32);
+}
 
 QString mailboxKey(const QString& userId, const QString& pop3Server) {
   const std::optional<maillib::ServerAddress> s = maillib::parseServer(pop3Server, maillib::Protocol::Pop3, nullptr);
@@ -41,32 +62,66 @@ bool ReceivedUidList::load(QString* error) {
   for (const QByteArray& raw : f.readAll().split('\n')) {
     const QByteArray line = raw.trimmed();
     if (line.isEmpty() || line.startsWith('#')) continue;
-    const qsizetype tab = line.indexOf('\t');
-    if (tab <= 0) continue;
-    if (line.left(tab) == account_) {
-      const QByteArray uid = line.mid(tab + 1);
-      if (plausibleUid(uid)) mine_.insert(uid);
-    } else {
+    const QList<QByteArray> fields = line.split('\t');
+    if (fields.size() < 2 || fields[0].isEmpty()) continue;
+    if (fields[0] != account_) {
       others_.append(line);
+      continue;
     }
+    // "account TAB uid TAB digest"; "-" for no ID; lists written before the
+    // digest existed hold only the ID.
+    MailIdentity id{fields[1] == "-" ? QByteArray() : fields[1], fields.value(2)};
+    if (!id.uid.isEmpty() && !plausibleUid(id.uid)) continue;
+    if (!id.digest.isEmpty() && !plausibleDigest(id.digest)) continue;
+    if (id.uid.isEmpty() && id.digest.isEmpty()) continue;
+    mine_.append({id});
   }
   return true;
 }
 
-void ReceivedUidList::add(const QByteArray& uid) {
-  if (plausibleUid(uid)) mine_.insert(uid);
+void ReceivedUidList::add(const MailIdentity& id) {
+  if ((!id.uid.isEmpty() && !plausibleUid(id.uid)) || !plausibleDigest(id.digest)) return;
+  mine_.append({id});
+}
+
+bool ReceivedUidList::claim(const MailIdentity& id) {
+  for (Entry& e : mine_) {
+    if (e.claimed || e.id.uid != id.uid) continue;
+    // An entry of an older list has no digest: its ID alone decides.
+    if (!e.id.digest.isEmpty() && e.id.digest != id.digest) continue;
+    e.claimed = true;
+    return true;
+  }
+  return false;
+}
+
+void ReceivedUidList::forget(const MailIdentity& id) {
+  for (qsizetype i = 0; i < mine_.size(); ++i) {
+    const MailIdentity& e = mine_[i].id;
+    if (e.uid == id.uid && (e.digest.isEmpty() || e.digest == id.digest)) {
+      mine_.removeAt(i);
+      return;
+    }
+  }
 }
 
 void ReceivedUidList::keepOnly(const QList<QByteArray>& listed) {
   const QSet<QByteArray> keep(listed.cbegin(), listed.cend());
-  mine_.intersect(keep);
+  mine_.removeIf([&](const Entry& e) { return !e.id.uid.isEmpty() && !keep.contains(e.id.uid); });
+}
+
+void ReceivedUidList::dropUnclaimedWithoutUid() {
+  mine_.removeIf([](const Entry& e) { return e.id.uid.isEmpty() && !e.claimed; });
+}
+
+bool ReceivedUidList::contains(const QByteArray& uid) const {
+  return std::any_of(mine_.cbegin(), mine_.cend(), [&](const Entry& e) { return e.id.uid == uid; });
 }
 
 bool ReceivedUidList::save(QString* error) const {
-  QByteArray out = "# tomoshibi: IDs of the mails already stored (account TAB UIDL)\n";
+  QByteArray out = "# tomoshibi: mails stored whose deletion is not confirmed (account TAB UIDL TAB digest)\n";
   for (const QByteArray& l : others_) out += l + '\n';
-  QList<QByteArray> sorted(mine_.cbegin(), mine_.cend());
-  std::sort(sorted.begin(), sorted.end());
-  for (const QByteArray& uid : sorted) out += account_ + '\t' + uid + '\n';
+  for (const Entry& e : mine_)
+    out += account_ + '\t' + (e.id.uid.isEmpty() ? QByteArray("-") : e.id.uid) + '\t' + e.id.digest + '\n';
   return durable::replaceFile(path_, out, 0600, error);
 }

@@ -53,7 +53,8 @@ QString usageText() {
       "使い方: tomoshibi [--home DIR]\n"
       "       tomoshibi --init-home DIR   プログラムフォルダを DIR に作る\n"
       "       tomoshibi --version         名前と版を表示する\n"
-      "       tomoshibi [--home DIR] --check  メールを１回受信する（画面なし。状況は標準エラー出力へ）\n"
+      "       tomoshibi [--home DIR] --check  メールを１回受信する（画面なし。状況は標準エラー出力へ。\n"
+      "                                   終了コード: 0 正常、1 失敗、75 別の受信が実行中）\n"
       "       tomoshibi [--home DIR] --send --to ADDRESS --subject TEXT --body-file FILE [--attach PATH,PATH...]\n"
       "                                   メールを１通送信する（サーバーと差出人はカレントフォルダの pelkit.ini）\n");
 }

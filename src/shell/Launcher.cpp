@@ -1,10 +1,12 @@
-// The program's entry. A headless send (--send) runs right here, in a
-// process that loads only the text, settings and mail libraries: scripts
-// send mail after mail, and loading the window libraries would cost more
-// than the send itself. Everything else continues in the full program
-// beside this executable, in the same process.
+// The program's entry. A headless send (--send) and a headless mail check
+// (--check) run right here, in a process that loads only the text, settings
+// and mail libraries: scripts and timers run them again and again, and
+// loading the window libraries would cost more than a short check itself.
+// Everything else continues in the full program beside this executable, in
+// the same process.
 #include "composer/SendCommand.h"
 #include "platform/Paths.h"
+#include "reception/HeadlessCheck.h"
 #include "shell/CommandLine.h"
 
 #include <QCoreApplication>
@@ -23,13 +25,13 @@ constexpr const char* kFullProgram = "tomoshibi-main";
 int main(int argc, char** argv) {
   QStringList args;
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-  if (args.contains(QStringLiteral("--send"))) {
+  if (args.contains(QStringLiteral("--send")) || args.contains(QStringLiteral("--check"))) {
     const CommandLine cl = parseCommandLine(args);
     // A command line in error goes on to the full program, which explains it.
-    if (cl.error.isEmpty() && cl.send) {
+    if (cl.error.isEmpty() && (cl.send || cl.check) && cl.initHome.isEmpty() && !cl.version) {
       QCoreApplication app(argc, argv);
       if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
-      return RunSendCommand(cl);
+      return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
     }
   }
 

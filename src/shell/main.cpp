@@ -1,7 +1,7 @@
 // 灯火亭: a desktop mail client for one user.
 #include "composer/SendCommand.h"
 #include "platform/Paths.h"
-#include "reception/CheckMail.h"
+#include "reception/HeadlessCheck.h"
 #include "shell/AppSetup.h"
 #include "shell/CommandLine.h"
 #include "shell/MainForm.h"
@@ -51,10 +51,8 @@ int main(int argc, char** argv) {
   }
 
   if (cl.check) {
-    // The check works through the windows' boxes, which need no display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    setUpJapaneseUi(app);
+    // No window: the receive engine reports on standard error.
+    QCoreApplication app(argc, argv);
     if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
     return RunHeadlessCheck();
   }

@@ -80,25 +80,22 @@ RecordFile::RecordFile(const QString& path, int recordLength) : path_(path), len
 RecordFile::~RecordFile() { close(); }
 
 bool RecordFile::open() {
-  if (fd_ >= 0) return true;
+  if (fd_) return true;
   const QByteArray p = QFile::encodeName(path_);
-  fd_ = ::open(p.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0 && (errno == EACCES || errno == EROFS)) fd_ = ::open(p.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) {
+  fd_.reset(::open(p.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd_ && (errno == EACCES || errno == EROFS)) fd_.reset(::open(p.constData(), O_RDONLY | O_CLOEXEC));
+  if (!fd_) {
     error_ = openErrorText(path_);
     return false;
   }
   return true;
 }
 
-void RecordFile::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void RecordFile::close() { fd_.reset(); }
 
 qint64 RecordFile::byteLength() const {
   struct stat st;
-  if (fd_ >= 0) return ::fstat(fd_, &st) == 0 ? qint64(st.st_size) : 0;
+  if (fd_) return ::fstat(fd_.get(), &st) == 0 ? qint64(st.st_size) : 0;
   return QFileInfo(path_).size();
 }
 
@@ -119,11 +116,11 @@ int appendNumberFor(qint64 byteLength, int recordLength) {
 ReadResult RecordFile::read(int n, QByteArray& out) const { return readPart(n, 0, length_, out); }
 
 ReadResult RecordFile::readPart(int n, int offset, int len, QByteArray& out) const {
-  if (fd_ < 0 || n < 1) return n < 1 ? ReadResult::EndOfFile : ReadResult::Error;
+  if (!fd_ || n < 1) return n < 1 ? ReadResult::EndOfFile : ReadResult::Error;
   const qint64 start = qint64(n - 1) * length_;
   if (start + length_ > byteLength()) return ReadResult::EndOfFile;
   out.resize(len);
-  if (!preadAll(fd_, out.data(), len, start + offset)) {
+  if (!preadAll(fd_.get(), out.data(), len, start + offset)) {
     error_ = QStringLiteral("ファイル「%1」を読めません（%2）。").arg(path_, durable::lastErrorText());
     return ReadResult::Error;
   }
@@ -131,11 +128,11 @@ ReadResult RecordFile::readPart(int n, int offset, int len, QByteArray& out) con
 }
 
 bool RecordFile::write(int n, const QByteArray& record) {
-  if (fd_ < 0 || n < 1 || n > kMaxRecords || record.size() != length_) {
+  if (!fd_ || n < 1 || n > kMaxRecords || record.size() != length_) {
     error_ = QStringLiteral("記録番号 %1 には書き込めません。").arg(n);
     return false;
   }
-  if (!pwriteAll(fd_, record.constData(), length_, qint64(n - 1) * length_)) {
+  if (!pwriteAll(fd_.get(), record.constData(), length_, qint64(n - 1) * length_)) {
     error_ = QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path_, durable::lastErrorText());
     return false;
   }
@@ -143,9 +140,9 @@ bool RecordFile::write(int n, const QByteArray& record) {
 }
 
 bool RecordFile::writeLiveFlag(int n, int flagOffset, int16_t flag) {
-  if (fd_ < 0 || n < 1 || n > kMaxRecords) return false;
+  if (!fd_ || n < 1 || n > kMaxRecords) return false;
   const char b[2] = {char(uint16_t(flag) & 0xFF), char(uint16_t(flag) >> 8)};
-  if (!pwriteAll(fd_, b, 2, qint64(n - 1) * length_ + flagOffset)) {
+  if (!pwriteAll(fd_.get(), b, 2, qint64(n - 1) * length_ + flagOffset)) {
     error_ = QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path_, durable::lastErrorText());
     return false;
   }
@@ -153,9 +150,17 @@ bool RecordFile::writeLiveFlag(int n, int flagOffset, int16_t flag) {
 }
 
 bool RecordFile::sync() {
-  if (fd_ < 0) return false;
-  if (!durable::syncFd(fd_)) {
+  if (!fd_) return false;
+  if (!durable::syncFd(fd_.get())) {
     error_ = QStringLiteral("ファイル「%1」をディスクに書き出せません（%2）。").arg(path_, durable::lastErrorText());
+    return false;
+  }
+  return true;
+}
+
+bool RecordFile::truncate(qint64 length) {
+  if (!fd_ || ::ftruncate(fd_.get(), length) != 0) {
+    error_ = QStringLiteral("ファイル「%1」を元の長さに戻せません（%2）。").arg(path_, durable::lastErrorText());
     return false;
   }
   return true;
@@ -205,9 +210,9 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
   const QByteArray tmpName = QFile::encodeName(temp);
   struct stat st;
   const mode_t mode = ::fstat(src.fd(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  int out = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  handles::Fd out(::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
   auto fail = [&](const QString& why) {
-    if (out >= 0) ::close(out);
+    out.reset();
     ::unlink(tmpName.constData());
     res.error = why;
     return res;
@@ -216,7 +221,7 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
     return QStringLiteral("一時ファイル「%1」に書き込めません（%2）。元のファイルはそのまま残っています。")
         .arg(temp, durable::lastErrorText());
   };
-  if (out < 0 || hookFails(RewriteStep::TempOpened)) return fail(writeError());
+  if (!out || hookFails(RewriteStep::TempOpened)) return fail(writeError());
 
   // Survivors come in runs of consecutive records: find them from the flags
   // alone, then copy each run in one go.
@@ -236,19 +241,15 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
     if (live && runStart < 0) runStart = i;
     if (!live && runStart >= 0) {
       const qint64 len = (i - runStart) * recordLength;
-      if (!copyRange(src.fd(), runStart * recordLength, out, outOff, len)) return fail(writeError());
+      if (!copyRange(src.fd(), runStart * recordLength, out.get(), outOff, len)) return fail(writeError());
       outOff += len;
       res.survivors += int(i - runStart);
       runStart = -1;
     }
   }
   if (hookFails(RewriteStep::SurvivorsWritten)) return fail(writeError());
-  if (!durable::syncFd(out) || hookFails(RewriteStep::TempFlushed)) return fail(writeError());
-  if (::close(out) != 0) {
-    out = -1;
-    return fail(writeError());
-  }
-  out = -1;
+  if (!durable::syncFd(out.get()) || hookFails(RewriteStep::TempFlushed)) return fail(writeError());
+  if (!out.close()) return fail(writeError());
   src.close();
   if (hookFails(RewriteStep::Renamed) || ::rename(tmpName.constData(), QFile::encodeName(file).constData()) != 0)
     return fail(QStringLiteral("「%1」を置き換えられません（%2）。元のファイルはそのまま残っています。")

@@ -2,6 +2,8 @@
 // Record access to a file of fixed-length records: record n (from 1) lies at
 // bytes (n - 1) × L … n × L - 1. No header, no index; the count is the length
 // divided by L. Each operation opens the file, works and closes it again.
+#include "platform/Handles.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -26,7 +28,7 @@ class RecordFile {
   // errorText(). A file that cannot be written is opened read-only.
   bool open();
   void close();
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return fd_.valid(); }
 
   const QString& path() const { return path_; }
   int recordLength() const { return length_; }
@@ -46,14 +48,16 @@ class RecordFile {
   bool writeLiveFlag(int n, int flagOffset, int16_t flag);
   // Flushes everything written so far to the disk.
   bool sync();
+  // Cuts the file to `length` bytes (a write that failed half-way goes again).
+  bool truncate(qint64 length);
 
   QString errorText() const { return error_; }
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
  private:
   QString path_;
   int length_;
-  int fd_ = -1;
+  handles::Fd fd_;
   mutable QString error_;
 };
 

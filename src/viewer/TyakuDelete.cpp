@@ -4,6 +4,7 @@
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "reception/ReceiveJournal.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
 #include "store/RecordFile.h"
@@ -50,6 +51,16 @@ class OldFileRelease {
   int fd_;
 };
 
+// A mail check appending meanwhile (tomoshibi --check from a timer) would
+// have its records lost by the rewrite: the rewrite waits for no check and
+// takes the check's lock, or says why it cannot.
+std::optional<reception::CheckLock> lockAgainstCheck() {
+  QString why;
+  std::optional<reception::CheckLock> lock = reception::lockForRewrite(&why);
+  if (!lock) MsgBox(why, MsgButtons::Ok, MsgIcon::Exclamation);
+  return lock;
+}
+
 }  // namespace
 
 void TyakuForm::Command3_Click() {
@@ -78,6 +89,8 @@ void TyakuForm::Command3_Click() {
     viewer::reportDataFolderMissing();
     return;
   }
+  const std::optional<reception::CheckLock> lock = lockAgainstCheck();
+  if (!lock) return;
   int recordsBefore = -1;
   {
     store::RecordFile f(mailFile(), kLength);
@@ -137,6 +150,8 @@ void TyakuForm::Command6_Click() {
     viewer::reportDataFolderMissing();
     return;
   }
+  const std::optional<reception::CheckLock> lock = lockAgainstCheck();
+  if (!lock) return;
   // Every complete record goes; a partial last record is dropped by the
   // rewrite all the same.
   QList<int> all;

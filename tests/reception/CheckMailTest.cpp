@@ -3,6 +3,7 @@
 // is told, and the failures that must lose nothing and store nothing twice.
 #include "FakePop3.h"
 #include "reception/CheckMail.h"
+#include "reception/ReceiveJournal.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "reception/ReceivedUids.h"
@@ -22,7 +23,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -57,7 +61,10 @@ class CheckMailTest : public ::testing::Test {
     main_ = std::make_unique<MainForm>();
     pump();
     events_ = std::make_unique<QSignalSpy>(main_->mkakunin, &QAction::triggered);
-    QObject::connect(main_->Text3, &QLineEdit::textChanged, [this](const QString& t) { statuses_ << t; });
+    // The status lines a check ends with; the progress shown meanwhile is another matter.
+    QObject::connect(main_->Text3, &QLineEdit::textChanged, [this](const QString& t) {
+      if (!t.startsWith(QStringLiteral("受信中"))) statuses_ << t;
+    });
   }
   void TearDown() override {
     delete TyakuForm::existing();
@@ -157,18 +164,28 @@ TEST_F(CheckMailTest, EmptyIdOrPasswordOpensTheAccountDialog) {
   EXPECT_EQ(records(), 0);
 }
 
-TEST_F(CheckMailTest, AFailedFetchIsNeitherStoredNorDeleted) {
+TEST_F(CheckMailTest, AMailTheServerRefusesDoesNotHoldUpTheOthers) {
   for (const char* u : {"a", "b", "c"}) box_->add(u, textMail(QString::fromLatin1(u), QStringLiteral("本文")));
   box_->refuseRetr = {2};
   check();
-  ASSERT_EQ(records(), 1);
+  ASSERT_EQ(records(), 2);
   EXPECT_EQ(text::trimSpaces(record(1).subject()), QStringLiteral("a"));
+  EXPECT_EQ(text::trimSpaces(record(2).subject()), QStringLiteral("c"));
+  // One box at the end, saying what was left and why.
   ASSERT_EQ(boxes_.seen().size(), 1);
   EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("エラー"));
-  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("no such message")));
-  // The first is stored and gone; the failed one and the rest wait.
-  EXPECT_EQ(remainingUids(), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
-  EXPECT_EQ(main_->Text6->text(), QStringLiteral("1"));
+  EXPECT_TRUE(boxes_.seen()[0].text.startsWith(QStringLiteral("1 通のメールを受信できませんでした。")));
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("2 番のメール: サーバーが渡しません（-ERR no such message）")));
+  EXPECT_EQ(remainingUids(), QStringList{QStringLiteral("b")});
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("2"));
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール有り。"));
+
+  // Once the server hands it over, it comes, and only it.
+  box_->refuseRetr.clear();
+  check();
+  ASSERT_EQ(records(), 3);
+  EXPECT_EQ(text::trimSpaces(record(3).subject()), QStringLiteral("b"));
+  EXPECT_TRUE(box_->messages.isEmpty());
 }
 
 TEST_F(CheckMailTest, AStoreFailureLeavesTheMailOnTheServer) {
@@ -201,11 +218,15 @@ TEST_F(CheckMailTest, AStoreFailureLeavesTheMailOnTheServer) {
 TEST_F(CheckMailTest, AnAttachmentThatCannotBeWrittenKeepsTheMailOnTheServer) {
   box_->add("a", mailWithFile(QStringLiteral("件名"), QStringLiteral("本文"), "x.pdf"));
   ASSERT_TRUE(QDir(paths::resolve(paths::kAttachFolder)).removeRecursively());
+  box_->add("b", textMail(QStringLiteral("添付なし"), QStringLiteral("本文")));
   check();
   ASSERT_EQ(boxes_.seen().size(), 1);
-  EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("添付ファイルをオープンできません"));
-  EXPECT_EQ(records(), 0);
-  EXPECT_EQ(box_->messages.size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("エラー"));
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("1 番のメール: 添付ファイルをオープンできません")));
+  // The other mail is not held up behind it.
+  ASSERT_EQ(records(), 1);
+  EXPECT_EQ(text::trimSpaces(record(1).subject()), QStringLiteral("添付なし"));
+  EXPECT_EQ(remainingUids(), QStringList{QStringLiteral("a")});
 }
 
 TEST_F(CheckMailTest, ADropBeforeQuitDoesNotStoreAMailTwice) {
@@ -239,16 +260,82 @@ TEST_F(CheckMailTest, ADropBeforeQuitDoesNotStoreAMailTwice) {
   EXPECT_TRUE(other.contains("zzz"));
 }
 
-TEST_F(CheckMailTest, WithoutUidlADropBeforeQuitBringsTheMailAgain) {
-  // Such a server gives nothing to tell a mail stored before from a new one.
+TEST_F(CheckMailTest, WithoutUidlTheHeaderDigestKeepsAMailFromComingTwice) {
   box_->uidl = false;
   box_->add("a", textMail(QStringLiteral("一"), QStringLiteral("本文")));
   box_->breakAtQuit = true;
   check();
   box_->breakAtQuit = false;
   check();
-  EXPECT_EQ(records(), 2);
+  EXPECT_EQ(records(), 1);
   EXPECT_TRUE(box_->messages.isEmpty());
+}
+
+TEST_F(CheckMailTest, TheWindowsKeepPaintingButTakeNoInputDuringACheck) {
+  // A slow server: the check takes about a second.
+  for (int i = 1; i <= 8; ++i) box_->add("u" + QByteArray::number(i), textMail(QStringLiteral("件名%1").arg(i), u"本文"_qs));
+  box_->pipelining = false;
+  box_->delayMs = 60;
+  QStringList progress;
+  int clicksTried = 0;
+  QObject::connect(main_->Text3, &QLineEdit::textChanged, [&](const QString& t) {
+    if (!t.startsWith(QStringLiteral("受信中"))) return;
+    progress << t;
+    if (clicksTried++ == 0) {
+      // The user clicks "メールを見る" and presses Enter meanwhile.
+      QTest::mouseClick(main_->Command6, Qt::LeftButton);
+      QTest::keyClick(main_->Command4, Qt::Key_Space);
+    }
+  });
+  int ticks = 0;
+  QTimer clock;
+  QObject::connect(&clock, &QTimer::timeout, [&] { ++ticks; });
+  clock.start(20);
+  QElapsedTimer t;
+  t.start();
+  main_->Command4->click();
+  const double seconds = t.elapsed() / 1000.0;
+  clock.stop();
+
+  ASSERT_EQ(records(), 8);
+  // Events went on (the timer fired), at most ten progress lines a second,
+  // "受信中 n/8件" with the bytes.
+  EXPECT_GT(ticks, 5);
+  ASSERT_FALSE(progress.isEmpty());
+  EXPECT_LE(progress.size(), 10 * seconds + 2);
+  EXPECT_TRUE(progress.last().contains(QStringLiteral("/8件（"))) << progress.last().toStdString();
+  // Neither the click nor the key reached a window, then or later.
+  pump(50);
+  EXPECT_TRUE(TyakuForm::existing() == nullptr || !TyakuForm::existing()->isVisible());
+  EXPECT_EQ(box_->connections, 1);
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール有り。"));
+}
+
+TEST_F(CheckMailTest, ACheckWhileAnotherRunsChangesNothing) {
+  box_->add("a", textMail(u"件名"_qs, u"本文"_qs));
+  main_->Text3->setText(QStringLiteral("前の状況"));
+  main_->Text6->setText(QStringLiteral("7"));
+  const reception::CheckLock running = reception::CheckLock::tryAcquire();
+  check();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].text, reception::checkRunningText());
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("前の状況"));
+  EXPECT_EQ(main_->Text6->text(), QStringLiteral("7"));
+  EXPECT_EQ(records(), 0);
+  EXPECT_EQ(box_->connections, 0);
+}
+
+TEST(BoxShapes, TheStoredFieldsAreWhatTheBoxesGiveBack) {
+  // The check stores each field as the viewer's boxes would give it back,
+  // without putting every mail through the boxes.
+  QLineEdit line;
+  const QString header = QString(9000, u'件') + QStringLiteral("\tx");
+  line.setText(reception::asLineBoxText(header));
+  EXPECT_EQ(reception::asLineBoxText(header), line.text());
+  EXPECT_EQ(reception::asLineBoxText(header).size(), 8191);
+  const QString withNul = QStringLiteral("前") + QChar(0) + QStringLiteral("後");
+  line.setText(text::CutAtNul(withNul));
+  EXPECT_EQ(reception::asLineBoxText(withNul), line.text());
 }
 
 TEST(BodyStaging, TheStoredBodyIsWhatTheBodyBoxGivesBack) {
@@ -258,5 +345,5 @@ TEST(BodyStaging, TheStoredBodyIsWhatTheBodyBoxGivesBack) {
   const QString body = QString::fromUtf16(raw, sizeof(raw) / 2 - 1);
   QPlainTextEdit box;
   box.setPlainText(body);
-  EXPECT_EQ(asBodyBoxText(body), text::toCrLf(box.toPlainText()));
+  EXPECT_EQ(reception::asBodyBoxText(body), text::toCrLf(box.toPlainText()));
 }

@@ -5,7 +5,11 @@
 #include "reception/Pop3Session.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QList>
+#include <QRandomGenerator>
+#include <QThread>
+#include <optional>
 #include <QSet>
 #include <memory>
 
@@ -26,7 +30,12 @@ struct FakeMailbox {
   int breakInRetr = 0;    // the connection breaks halfway through RETR n
   bool breakAtQuit = false;  // the connection breaks when QUIT arrives: nothing committed
   bool garbageList = false;  // LIST answered with something that is not POP3
+  bool refuseQuit = false;   // QUIT answered -ERR: nothing committed
+  QHash<int, qint64> listedSize;  // what LIST claims for message n, when not its size
+  qsizetype endlessLine = 0;  // LIST answered with this many bytes and no line break
   int chunk = 4096;       // bytes handed over per receive
+  quint32 pieceSeed = 0;  // when set: pieces of 1 to `chunk` bytes, sizes drawn from this seed
+  int delayMs = 0;        // a slow server: each receive waits this long
 
   // What happened.
   QList<QByteArray> commands;  // every command line, in order
@@ -70,7 +79,10 @@ class FakeLink : public maillib::Pop3Link {
                        : QStringLiteral("サーバーが応答しません（テストのサーバーは何も送っていません）。");
       return false;
     }
-    const qsizetype n = std::min<qsizetype>(box_->chunk, out_.size());
+    if (box_->delayMs > 0) QThread::msleep(box_->delayMs);
+    if (box_->pieceSeed && !rng_) rng_.emplace(box_->pieceSeed);
+    const int piece = rng_ ? int(rng_->bounded(1, box_->chunk + 1)) : box_->chunk;
+    const qsizetype n = std::min<qsizetype>(piece, out_.size());
     buffer += out_.left(n);
     out_.remove(0, n);
     return true;
@@ -122,9 +134,14 @@ class FakeLink : public maillib::Pop3Link {
       reply("-ERR not logged in");
     } else if (cmd == "LIST") {
       if (b.garbageList) return reply("HELLO THERE");
+      if (b.endlessLine > 0) {
+        out_ += QByteArray(b.endlessLine, 'x');
+        return;
+      }
       QByteArray r = "+OK";
       for (int i = 1; i <= b.messages.size(); ++i)
-        if (!deleted_.contains(i)) r += "\r\n" + QByteArray::number(i) + ' ' + QByteArray::number(b.messages[i - 1].data.size());
+        if (!deleted_.contains(i))
+          r += "\r\n" + QByteArray::number(i) + ' ' + QByteArray::number(b.listedSize.value(i, b.messages[i - 1].data.size()));
       reply(r + "\r\n.");
     } else if (cmd == "UIDL") {
       if (!b.uidl) return reply("-ERR unknown command");
@@ -152,6 +169,7 @@ class FakeLink : public maillib::Pop3Link {
         broken_ = true;
         return;
       }
+      if (b.refuseQuit) return reply("-ERR cannot commit");
       QList<FakeMailbox::Message> kept;
       for (int i = 1; i <= b.messages.size(); ++i)
         if (!deleted_.contains(i)) kept.append(b.messages[i - 1]);
@@ -170,6 +188,7 @@ class FakeLink : public maillib::Pop3Link {
   bool authed_ = false;
   bool broken_ = false;
   QSet<int> deleted_;
+  std::optional<QRandomGenerator> rng_;
 };
 
 inline std::unique_ptr<FakeMailbox::Installed> FakeMailbox::install(const std::shared_ptr<FakeMailbox>& box) {

@@ -1,6 +1,7 @@
 // The POP3 conversation rules, against a mailbox in memory.
 #include "FakePop3.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using maillib::Pop3Session;
@@ -28,17 +29,58 @@ std::shared_ptr<FakeMailbox> boxWith(int count) {
 TEST(Pop3Session, LogsInWithUserPassAndReadsMessagesWhole) {
   auto box = boxWith(0);
   // Dot-stuffed lines, a lone dot inside the text, and delivery in 3-byte pieces.
-  const QByteArray tricky = "Subject: dots\r\n\r\n.leading dot\r\n.\r\n..two\r\nend\r\n";
+  const QByteArray tricky =
+      "Subject: dots\r\n\r\n.leading dot\r\n.\r\n..two\r\n.\rx\r\nends with a dot.\r\nand another.\r\n.\r\nend\r\n";
   box->add("u1", tricky);
-  box->chunk = 3;
+  // Pieces of every small size put the dot, CR and LF on every boundary.
+  // Pieces of every small size, and of sizes drawn at random, put the dot,
+  // CR and LF on every boundary.
+  QList<std::pair<int, quint32>> ways{{4096, 0}};
+  for (int c = 1; c <= 8; ++c) ways.append({c, 0});
+  for (quint32 seed = 1; seed <= 300; ++seed) ways.append({40, seed});
+  for (const auto& [chunk, seed] : ways) {
+    box->chunk = chunk;
+    box->pieceSeed = seed;
+    box->commands.clear();
+    auto s = open(box);
+    EXPECT_EQ(s->login("tomo", "secret", false), 1);
+    EXPECT_EQ(box->commands.mid(1, 2), (QList<QByteArray>{"USER tomo", "PASS secret"}));
+    EXPECT_EQ(s->size(1), tricky.size());
+    QByteArray got;
+    ASSERT_TRUE(s->retrieve(1, &got)) << chunk << ' ' << seed;
+    EXPECT_EQ(got, tricky) << chunk << ' ' << seed;
+    EXPECT_TRUE(s->quit());
+  }
+}
+
+TEST(Pop3Session, WhatAServerSendsCannotGrowWithoutBound) {
+  // A line that never ends: given up at the limit, not buffered for ever.
+  auto box = boxWith(1);
+  box->endlessLine = 8 * 1024 * 1024;
+  box->chunk = 64 * 1024;
   auto s = open(box);
-  EXPECT_EQ(s->login("tomo", "secret", false), 1);
-  EXPECT_EQ(box->commands.mid(1, 2), (QList<QByteArray>{"USER tomo", "PASS secret"}));
-  EXPECT_EQ(s->size(1), tricky.size());
+  EXPECT_EQ(s->login("tomo", "secret", false), -1);
+  EXPECT_FALSE(s->alive());
+  EXPECT_TRUE(s->error().contains(QStringLiteral("長すぎます"))) << s->error().toStdString();
+  EXPECT_LE(s->received(), maillib::g_pop3Limits.maxLine + 2 * box->chunk);
+}
+
+TEST(Pop3Session, AServerThatOnlyTricklesIsGivenUp) {
+  // One byte at a time, slowly: less than the least in the time allowed.
+  auto box = boxWith(0);
+  box->add("u1", "Subject: slow\r\n\r\n" + QByteArray(4000, 'x') + "\r\n");
+  auto s = open(box);
+  ASSERT_EQ(s->login("tomo", "secret", false), 1);
+  maillib::g_pop3Limits.slowWindowMs = 300;
+  box->chunk = 1;
+  box->delayMs = 20;
   QByteArray got;
-  ASSERT_TRUE(s->retrieve(1, &got));
-  EXPECT_EQ(got, tricky);
-  EXPECT_TRUE(s->quit());
+  QElapsedTimer t;
+  t.start();
+  EXPECT_FALSE(s->retrieve(1, &got));
+  EXPECT_LT(t.elapsed(), 3000);
+  EXPECT_TRUE(s->error().contains(QStringLiteral("遅すぎる"))) << s->error().toStdString();
+  maillib::g_pop3Limits = maillib::Pop3Limits{};
 }
 
 TEST(Pop3Session, ApopUsesTheGreetingsTimestamp) {

@@ -128,11 +128,12 @@ int closedLoopbackPort() {
   return ntohs(a.sin_port);
 }
 
-RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs) {
+RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs, const QStringList& extra) {
   QProcess p;
   p.setWorkingDirectory(workingDir);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  for (const QString& e : extra) env.insert(e.section(u'=', 0, 0), e.section(u'=', 1));
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(TOMOSHIBI_EXE), args);
   RunResult r;

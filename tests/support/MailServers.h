@@ -75,7 +75,9 @@ struct RunResult {
   QString err;
   bool finished = false;
 };
-RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs = 120000);
+// `env` adds "NAME=VALUE" entries to the environment.
+RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs = 120000,
+                     const QStringList& env = {});
 
 // Makes the servers' test certificate authority trusted by the program folder
 // at `home` (as a user would for a self-signed server).

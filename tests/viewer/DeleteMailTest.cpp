@@ -1,6 +1,7 @@
 // Deleting one mail and all mails from the viewer.
 #include "ViewerFixture.h"
 
+#include "reception/ReceiveJournal.h"
 #include "shell/SharedState.h"
 
 #include <QDir>
@@ -232,4 +233,41 @@ TEST_F(ViewerTest, AFailedDeleteAllDoesNotMakeTheNextDeleteTakeEverything) {
   EXPECT_EQ(QFileInfo(mailPath()).size(), 2 * store::MailRecord::kLength);
   EXPECT_EQ(v.Text2->text(), QStringLiteral("2"));
   EXPECT_EQ(main().Text4->text(), QStringLiteral("2"));
+}
+
+TEST_F(ViewerTest, ADeleteWaitsForNoCheckAndTakesNoHalfCheckAlong) {
+  const QList<Mail> mails = threeMails();
+  storeMails(mails);
+  TyakuForm& v = view();
+  const QByteArray before = fileBytes();
+
+  // A check running on the same program folder (tomoshibi --check): the
+  // rewrite would lose whatever it appends meanwhile.
+  {
+    const reception::CheckLock running = reception::CheckLock::tryAcquire();
+    ASSERT_EQ(running.state(), reception::CheckLock::State::Held);
+    clickRow(v, 0);
+    boxes_.answer(QMessageBox::Yes);
+    v.Command3->click();
+    EXPECT_EQ(boxes_.texts().last(), reception::checkRunningText());
+    EXPECT_EQ(fileBytes(), before);
+  }
+
+  // A check that was killed after appending a mail it never committed: the
+  // record is cut back before the rewrite, not carried into the new file
+  // (its mail is still on the server and comes again).
+  {
+    QFile f(mailPath());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    const int fd = f.handle();
+    reception::ReceiveJournal journal(reception::receiveJournalPath());
+    QString why;
+    ASSERT_TRUE(journal.begin({{mailPath(), fd, f.size()}}, &why)) << why.toStdString();
+    f.seek(f.size());
+    f.write(recordOf({QStringLiteral("途中"), QStringLiteral("x@example.jp"), QString(), QStringLiteral("本文")}));
+  }
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command3->click();
+  EXPECT_EQ(fileBytes(), recordOf(mails[1]) + recordOf(mails[2]));
 }

@@ -1,0 +1,328 @@
+#include "ReceiveJournal.h"
+
+#include "platform/Durable.h"
+#include "platform/Paths.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QUrl>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace reception {
+namespace {
+
+const QString kJournalFile = QStringLiteral("★MAilData/receive-journal.txt");
+const QString kLockFile = QStringLiteral("★MAilData/receive.lock");
+
+QByteArray encodePath(const QString& path) {
+  return QUrl::toPercentEncoding(QDir(paths::programFolder()).relativeFilePath(path), "/");
+}
+
+// A path of the journal back below the program folder; null for anything
+// that would lead out of it.
+QString decodePath(const QByteArray& field) {
+  const QString rel = QUrl::fromPercentEncoding(field);
+  if (rel.isEmpty() || QDir::isAbsolutePath(rel)) return QString();
+  for (const QString& part : rel.split(u'/'))
+    if (part == u".." || part.isEmpty()) return QString();
+  return QDir(paths::programFolder()).filePath(rel);
+}
+
+QByteArray entryLine(const JournalEntry& e) {
+  return "entry " + QUrl::toPercentEncoding(e.account) + ' ' + (e.id.uid.isEmpty() ? QByteArray("-") : e.id.uid) +
+         ' ' + e.id.digest + '\n';
+}
+
+QByteArray sumOf(const QByteArray& entryLines, const QByteArray& lengths) {
+  return QCryptographicHash::hash(entryLines + lengths, QCryptographicHash::Sha256).toHex().left(16);
+}
+
+QByteArray fileIdentity(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return {};
+  return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino));
+}
+
+QByteArray fileIdentity(const QString& path) {
+  struct stat st;
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+  return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino));
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t w = ::write(fd, p, size_t(left));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    left -= w;
+  }
+  return true;
+}
+
+QString journalError(const QString& path) {
+  return QStringLiteral("受信の記録「%1」に書き込めません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+}
+
+}  // namespace
+
+QString receiveJournalPath() { return paths::resolve(kJournalFile); }
+
+QString checkRunningText() {
+  return QStringLiteral("別のメール受信を実行中です（同じプログラムフォルダ）。終わってから、もう一度受信して下さい。");
+}
+
+ReceiveJournal::ReceiveJournal(QString path) : path_(std::move(path)) {}
+ReceiveJournal::~ReceiveJournal() = default;
+
+bool ReceiveJournal::write(const QByteArray& bytes, bool sync, QString* error) {
+  if (!fd_) return false;
+  const bool ok = writeAll(fd_.get(), bytes) && (!sync || ::fdatasync(fd_.get()) == 0);
+  if (!ok) {
+    if (error) *error = journalError(path_);
+    // A line half written is cut off again; should that fail too, a torn
+    // commit still fails its sum at recovery.
+    const bool cut = ::ftruncate(fd_.get(), length_) == 0;
+    Q_UNUSED(cut);
+    return false;
+  }
+  length_ += bytes.size();
+  if (s_afterWrite) s_afterWrite();
+  return true;
+}
+
+bool ReceiveJournal::begin(const QList<Appended>& files, QString* error) {
+  const QByteArray p = QFile::encodeName(path_);
+  const bool existed = QFileInfo::exists(path_);
+  fd_.reset(::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!fd_) {
+    if (error) *error = journalError(path_);
+    return false;
+  }
+  length_ = 0;
+  QByteArray head = "begin\n";
+  for (const Appended& a : files)
+    head += "append " + fileIdentity(a.fd) + ' ' + QByteArray::number(a.length) + ' ' + encodePath(a.path) + '\n';
+  if (!write(head, true, error)) {
+    fd_.reset();
+    return false;
+  }
+  // A journal the folder does not list after a power cut would be no journal.
+  if (!existed && !durable::syncFolder(QFileInfo(path_).absolutePath())) {
+    if (error) *error = journalError(path_);
+    fd_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool ReceiveJournal::announce(const QString& path, QString* error) {
+  return write("new " + encodePath(path) + '\n', false, error);
+}
+
+bool ReceiveJournal::commit(const QList<qint64>& lengths, const QList<JournalEntry>& entries, QString* error) {
+  QByteArray lines;
+  for (const JournalEntry& e : entries) lines += entryLine(e);
+  QByteArray lens;
+  for (qint64 l : lengths) lens += (lens.isEmpty() ? "" : ",") + QByteArray::number(l);
+  return write(lines + "commit " + lens + ' ' + QByteArray::number(entries.size()) + ' ' + sumOf(lines, lens) + '\n',
+               true, error);
+}
+
+bool ReceiveJournal::clear(QString* error) {
+  if (!fd_) {
+    // Nothing begun by this check: whatever recovery found is settled.
+    handles::Fd fd(::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CLOEXEC));
+    if (!fd) return errno == ENOENT;
+    fd_ = std::move(fd);
+  }
+  // Not flushed: a journal that comes back after a power cut holds only
+  // committed batches whose length the file has, and their entries, which
+  // the ID list forgets again once the server no longer lists them.
+  if (::ftruncate(fd_.get(), 0) != 0) {
+    if (error) *error = journalError(path_);
+    return false;
+  }
+  length_ = 0;
+  fd_.reset();
+  return true;
+}
+
+ReceiveJournal::Recovery ReceiveJournal::recover(const QString& path) {
+  Recovery r;
+  QFile f(path);
+  if (!f.exists()) return r;
+  if (!f.open(QIODevice::ReadOnly)) {
+    r.ok = false;
+    r.error = QStringLiteral("受信の記録「%1」を読めません（%2）。").arg(QDir::toNativeSeparators(path), f.errorString());
+    return r;
+  }
+  const QByteArray all = f.readAll();
+  f.close();
+  if (all.isEmpty()) return r;
+  r.found = true;
+
+  struct File {
+    QString path;
+    QByteArray identity;
+    qint64 committed;
+  };
+  QList<File> files;
+  QStringList created;       // by the batch not committed yet
+  QList<JournalEntry> batch;  // entries of that batch
+  QByteArray batchLines;
+  // Only whole lines count: a torn last line is no line.
+  const QList<QByteArray> lines = all.left(all.lastIndexOf('\n') + 1).split('\n');
+  for (const QByteArray& line : lines) {
+    const QList<QByteArray> w = line.split(' ');
+    const QByteArray& kind = w[0];
+    if (kind == "begin") {
+      files.clear();
+      created.clear();
+      batch.clear();
+      batchLines.clear();
+    } else if (kind == "append" && w.size() == 4) {
+      bool ok = false;
+      const qint64 len = w[2].toLongLong(&ok);
+      const QString p = decodePath(w[3]);
+      if (!ok || p.isNull()) break;
+      files.append({p, w[1], len});
+    } else if (kind == "new" && w.size() == 2) {
+      const QString p = decodePath(w[1]);
+      if (p.isNull()) break;
+      created.append(p);
+    } else if (kind == "entry" && w.size() == 4) {
+      JournalEntry e{QUrl::fromPercentEncoding(w[1]), {w[2] == "-" ? QByteArray() : w[2], w[3]}};
+      batch.append(e);
+      batchLines += line + '\n';
+    } else if (kind == "commit" && w.size() == 4) {
+      const QList<QByteArray> lens = w[1].split(',');
+      bool counted = false;
+      const int count = w[2].toInt(&counted);
+      bool ok = counted && count == batch.size() && lens.size() == files.size() && sumOf(batchLines, w[1]) == w[3];
+      QList<qint64> values;
+      for (const QByteArray& l : lens) {
+        bool n = false;
+        values.append(l.toLongLong(&n));
+        ok = ok && n;
+      }
+      if (!ok) break;  // a commit that did not fully reach the disk
+      for (qsizetype i = 0; i < files.size(); ++i) files[i].committed = values[i];
+      r.committed += batch;
+      batch.clear();
+      batchLines.clear();
+      created.clear();
+    } else if (!line.isEmpty()) {
+      break;
+    }
+  }
+
+  for (const File& file : files) {
+    // A file replaced since (its inode differs) is not the one the journal
+    // speaks of: it is left alone.
+    if (fileIdentity(file.path) != file.identity) continue;
+    const QByteArray p = QFile::encodeName(file.path);
+    handles::Fd fd(::open(p.constData(), O_WRONLY | O_CLOEXEC));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+      r.ok = false;
+      r.error = QStringLiteral("「%1」を開けません（%2）。").arg(QDir::toNativeSeparators(file.path), durable::lastErrorText());
+      continue;
+    }
+    if (st.st_size <= file.committed) continue;
+    if (::ftruncate(fd.get(), file.committed) != 0 || ::fsync(fd.get()) != 0) {
+      r.ok = false;
+      r.error = QStringLiteral("「%1」の途中までの受信を取り消せません（%2）。")
+                    .arg(QDir::toNativeSeparators(file.path), durable::lastErrorText());
+      continue;
+    }
+    r.bytesCut += st.st_size - file.committed;
+  }
+  QStringList folders;
+  for (const QString& c : created) {
+    if (QFile::remove(c)) {
+      ++r.filesRemoved;
+      if (!folders.contains(QFileInfo(c).absolutePath())) folders.append(QFileInfo(c).absolutePath());
+    }
+  }
+  for (const QString& folder : folders) durable::syncFolder(folder);
+  return r;
+}
+
+CheckLock CheckLock::tryAcquire() {
+  CheckLock lock;
+  const QString path = paths::resolve(kLockFile);
+  lock.fd_.reset(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!lock.fd_) {
+    lock.error_ = QStringLiteral("データフォルダに「%1」を作れません（%2）。")
+                      .arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+    return lock;
+  }
+  while (::flock(lock.fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) {
+      lock.state_ = State::Busy;
+      lock.error_ = checkRunningText();
+    } else {
+      lock.error_ = QStringLiteral("「%1」を確保できません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+    }
+    lock.fd_.reset();
+    return lock;
+  }
+  lock.state_ = State::Held;
+  return lock;
+}
+
+bool recoverInterruptedCheck(QString* why) {
+  const QString path = receiveJournalPath();
+  const ReceiveJournal::Recovery r = ReceiveJournal::recover(path);
+  if (!r.ok) {
+    if (why) *why = r.error;
+    return false;
+  }
+  if (!r.found) return true;
+  // The committed mails join the ID list before the journal goes.
+  QHash<QString, QList<MailIdentity>> byAccount;
+  for (const JournalEntry& e : r.committed) byAccount[e.account].append(e.id);
+  for (auto it = byAccount.cbegin(); it != byAccount.cend(); ++it) {
+    ReceivedUidList list(receivedUidsPath(), it.key());
+    QString error;
+    if (!list.load(&error)) {
+      if (why) *why = QStringLiteral("受信済みメールの記録を読めません（%1）。").arg(error);
+      return false;
+    }
+    // Recovery may run twice (a kill between saving and clearing): an entry
+    // the list holds already is not added again.
+    QList<MailIdentity> missing;
+    for (const MailIdentity& id : it.value())
+      if (!list.claim(id)) missing.append(id);
+    for (const MailIdentity& id : missing) list.add(id);
+    if (!list.save(&error)) {
+      if (why) *why = QStringLiteral("受信済みメールの記録を書き込めません（%1）。").arg(error);
+      return false;
+    }
+  }
+  ReceiveJournal journal(path);
+  return journal.clear(why);
+}
+
+std::optional<CheckLock> lockForRewrite(QString* why) {
+  CheckLock lock = CheckLock::tryAcquire();
+  if (lock.state() != CheckLock::State::Held) {
+    if (why) *why = lock.error();
+    return std::nullopt;
+  }
+  if (!recoverInterruptedCheck(why)) return std::nullopt;
+  return lock;
+}
+
+}  // namespace reception

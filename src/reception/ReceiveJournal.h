@@ -1,0 +1,115 @@
+#pragma once
+// How a mail check makes its batches durable: a small journal in the data
+// folder that commits the records of a batch and the identities of their
+// mails together. A batch is either wholly there, its identities recorded,
+// or cut back at the next start to what the files held before it; only a
+// committed batch has its mails deleted on the server.
+//
+// A batch touches two kinds of artefacts: files it appends to (the
+// received-mail file; more may come) and files it creates (attached files).
+// The journal names them before they are written:
+//   begin                                the journal of one check starts
+//   append DEV:INODE LENGTH PATH         an appended file and its length before the first batch
+//   new PATH                             a file about to be created by the current batch
+//   entry ACCOUNT UID DIGEST             a mail of the current batch (written with its commit)
+//   commit LENGTH[,LENGTH…] COUNT SUM    the batch is durable: the appended files' new lengths
+// Paths are relative to the program folder and percent-encoded; a commit is
+// valid only when COUNT and SUM (a hash of its entry lines) agree, so a torn
+// write never passes for a commit.
+#include "ReceivedUids.h"
+#include "platform/Handles.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace reception {
+
+struct JournalEntry {
+  QString account;  // mailboxKey()
+  MailIdentity id;
+};
+
+class ReceiveJournal {
+ public:
+  explicit ReceiveJournal(QString path);
+  ~ReceiveJournal();
+  ReceiveJournal(const ReceiveJournal&) = delete;
+  ReceiveJournal& operator=(const ReceiveJournal&) = delete;
+
+  // Starts the journal of a check: the appended files with their present
+  // lengths, on the disk before this returns.
+  struct Appended {
+    QString path;
+    int fd = -1;  // open for writing, kept by the caller
+    qint64 length = 0;
+  };
+  bool begin(const QList<Appended>& files, QString* error);
+  bool begun() const { return fd_.valid(); }
+  // Before a file of the current batch is created.
+  bool announce(const QString& path, QString* error);
+  // After every artefact of the batch is on the disk: the batch's mails
+  // and the appended files' new lengths, on the disk before this returns.
+  bool commit(const QList<qint64>& lengths, const QList<JournalEntry>& entries, QString* error);
+  // The check's outcome is kept elsewhere (the ID list): an empty journal.
+  bool clear(QString* error);
+
+  // What an interrupted check left, made whole: every appended file cut
+  // back to its last committed length, every file of an uncommitted batch
+  // removed. The entries of the committed batches are handed back for the
+  // ID list; the journal is cleared only by the caller (after it saved them).
+  struct Recovery {
+    bool ok = true;
+    QString error;
+    bool found = false;  // the journal held a check
+    QList<JournalEntry> committed;
+    qint64 bytesCut = 0;
+    int filesRemoved = 0;
+  };
+  static Recovery recover(const QString& path);
+
+  // The test harness stops the program right after each journal write.
+  static inline void (*s_afterWrite)() = nullptr;
+
+ private:
+  bool write(const QByteArray& bytes, bool sync, QString* error);
+  QString path_;
+  handles::Fd fd_;
+  qint64 length_ = 0;
+};
+
+QString receiveJournalPath();
+
+// One check at a time per program folder: an advisory lock (flock) on a
+// file in the data folder, held for the whole check, from the window or
+// from --check, and by whatever rewrites the received-mail file.
+class CheckLock {
+ public:
+  enum class State { Held, Busy, Failed };
+  static CheckLock tryAcquire();
+  State state() const { return state_; }
+  QString error() const { return error_; }
+
+ private:
+  CheckLock() = default;
+  handles::Fd fd_;
+  State state_ = State::Failed;
+  QString error_;
+};
+
+// The sentence a second check gets.
+QString checkRunningText();
+
+// For a rewrite of the received-mail file outside a check: the lock, with
+// whatever an interrupted check left made whole first (so that its records
+// are not carried into the new file). Null, with a sentence in `why`, when
+// a check is running or recovery failed.
+std::optional<CheckLock> lockForRewrite(QString* why);
+
+// Recovery of an interrupted check and the ID list brought up to date.
+// False, with a sentence, when the files could not be made whole.
+bool recoverInterruptedCheck(QString* why);
+
+}  // namespace reception

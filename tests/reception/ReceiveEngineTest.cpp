@@ -1,0 +1,214 @@
+// The receive engine on its own (no display): against a mailbox in memory,
+// the faults that must lose nothing, store nothing twice and hold nothing
+// up, and what the user is told about them.
+#include "FakePop3.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "reception/ReceiveEngine.h"
+#include "reception/ReceiveJournal.h"
+#include "settings/AccountSettings.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using reception::CheckOutcome;
+
+namespace {
+
+struct MemorySink : reception::CheckSink {
+  QStringList said;  // "kind: text", in order
+  QStringList errors, notices;
+  int progressCalls = 0;
+  int stopAfterProgress = -1;  // stopRequested() turns true after this many progress calls
+
+  bool canAsk() const override { return false; }
+  void help(const QString& t) override { said << u"help: "_qs + t; }
+  void status(const QString& t) override { said << u"status: "_qs + t; }
+  void count(int n) override { said << u"count: "_qs + QString::number(n); }
+  void event() override { said << u"event"_qs; }
+  void error(const QString& t) override {
+    said << u"error"_qs;
+    errors << t;
+  }
+  void notice(const QString& t) override {
+    said << u"notice"_qs;
+    notices << t;
+  }
+  void progress(const reception::CheckProgress&) override { ++progressCalls; }
+  bool stopRequested() override { return stopAfterProgress >= 0 && progressCalls > stopAfterProgress; }
+};
+
+QByteArray mail(const QByteArray& subject, const QByteArray& messageId = QByteArray()) {
+  return "From: a@example.jp\r\nSubject: " + subject + "\r\nMessage-ID: <" +
+         (messageId.isEmpty() ? subject : messageId) + "@example.jp>\r\n\r\nbody of " + subject + "\r\n";
+}
+
+class ReceiveEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AccountSettings() = AccountSettingsRecord{};
+    AccountSettings().Pop3Server = QStringLiteral("pop.example");
+    ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
+    box_ = std::make_shared<FakeMailbox>();
+    fake_ = FakeMailbox::install(box_);
+  }
+  void TearDown() override {
+    maillib::g_pop3Limits = maillib::Pop3Limits{};
+    reception::ReceiveJournal::s_afterWrite = nullptr;
+    qunsetenv("TOMOSHIBI_TEST_BATCH");
+  }
+
+  CheckOutcome check() {
+    sink_ = MemorySink{};
+    return reception::runCheck(sink_);
+  }
+  QStringList subjects() const {
+    QStringList out;
+    store::RecordFile f(paths::resolve(paths::kReceivedMailFile), store::MailRecord::kLength);
+    QByteArray raw;
+    if (!f.open()) return out;
+    for (int n = 1; f.read(n, raw) == store::ReadResult::Ok; ++n)
+      out << text::trimSpaces(store::MailRecord(raw).subject());
+    return out;
+  }
+  QStringList onServer() const {
+    QStringList u;
+    for (const FakeMailbox::Message& m : box_->messages) u << QString::fromLatin1(m.uid);
+    return u;
+  }
+  bool sent(const QByteArray& command) const { return box_->commands.contains(command); }
+
+  TempHome home_;
+  std::shared_ptr<FakeMailbox> box_;
+  std::unique_ptr<FakeMailbox::Installed> fake_;
+  MemorySink sink_;
+};
+
+}  // namespace
+
+TEST_F(ReceiveEngine, AServerThatReusesAnIdHasItsNextMailStoredNotDeletedUnread) {
+  box_->add("1", mail("first"));
+  EXPECT_FALSE(check().failed);
+  EXPECT_TRUE(box_->messages.isEmpty());
+  // The delete was confirmed: the ID is free again, and the server uses it.
+  box_->add("1", mail("second"));
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(subjects(), (QStringList{u"first"_qs, u"second"_qs}));
+  EXPECT_TRUE(box_->messages.isEmpty());
+
+  // While a deletion is unconfirmed the ID stays, but a different mail
+  // under it is still a new mail.
+  box_->add("2", mail("third"));
+  box_->breakAtQuit = true;
+  check();
+  box_->breakAtQuit = false;
+  box_->messages = {{"2", mail("fourth")}};
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(subjects(), (QStringList{u"first"_qs, u"second"_qs, u"third"_qs, u"fourth"_qs}));
+}
+
+TEST_F(ReceiveEngine, AnUnansweredOrRefusedQuitIsReportedAndNothingComesTwice) {
+  box_->add("a", mail("a"));
+  box_->breakAtQuit = true;
+  EXPECT_TRUE(check().failed);
+  ASSERT_EQ(sink_.errors.size(), 1);
+  EXPECT_TRUE(sink_.errors[0].contains(u"QUIT"_qs)) << sink_.errors[0].toStdString();
+  box_->breakAtQuit = false;
+
+  box_->refuseQuit = true;
+  box_->add("b", mail("b"));
+  EXPECT_TRUE(check().failed);
+  EXPECT_TRUE(sink_.errors.value(0).contains(u"cannot commit"_qs));
+  box_->refuseQuit = false;
+
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(subjects(), (QStringList{u"a"_qs, u"b"_qs}));
+  EXPECT_TRUE(box_->messages.isEmpty());
+}
+
+TEST_F(ReceiveEngine, SizesBeyondTheLimitsAreLeftOnTheServerAndTheRestComes) {
+  // A listed size of 2 GB: not even asked for, nothing allocated for it.
+  for (const char* u : {"a", "huge", "liar", "d"}) box_->add(u, mail(u));
+  box_->listedSize[2] = 2LL * 1024 * 1024 * 1024;
+  // A mail far larger than it was listed: read past, not kept.
+  box_->messages[2].data += QByteArray(200 * 1024, 'x') + "\r\n";
+  box_->listedSize[3] = 100;
+  maillib::g_pop3Limits.maxMail = 64 * 1024;
+  const CheckOutcome out = check();
+  EXPECT_TRUE(out.failed);
+  EXPECT_EQ(subjects(), (QStringList{u"a"_qs, u"d"_qs}));
+  EXPECT_EQ(onServer(), (QStringList{u"huge"_qs, u"liar"_qs}));
+  EXPECT_FALSE(sent("RETR 2"));
+  ASSERT_EQ(sink_.errors.size(), 1);
+  EXPECT_TRUE(sink_.errors[0].startsWith(u"2 通のメールを受信できませんでした。"_qs)) << sink_.errors[0].toStdString();
+  EXPECT_TRUE(sink_.errors[0].contains(u"2 番のメール: 大きすぎます（2048 MB"_qs));
+  EXPECT_TRUE(sink_.errors[0].contains(u"3 番のメール: 大きすぎます"_qs));
+}
+
+TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsArePipelined) {
+  qputenv("TOMOSHIBI_TEST_BATCH", "10");
+  for (int i = 1; i <= 35; ++i) box_->add("u" + QByteArray::number(i), mail("m" + QByteArray::number(i)));
+  // The commands the server had seen when each batch became durable.
+  QList<qsizetype> commitsAt;
+  static std::function<void()> onWrite;
+  onWrite = [&] { commitsAt << box_->commands.size(); };
+  reception::ReceiveJournal::s_afterWrite = [] { onWrite(); };
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(subjects().size(), 35);
+  EXPECT_TRUE(box_->messages.isEmpty());
+  EXPECT_GT(box_->pipelined, 30);
+  // Journal writes: the beginning and one commit per batch of ten.
+  ASSERT_EQ(commitsAt.size(), 1 + 4);
+  for (qsizetype i = 0; i < box_->commands.size(); ++i) {
+    const QByteArray& c = box_->commands[i];
+    if (!c.startsWith("DELE ")) continue;
+    const int n = c.mid(5).toInt();
+    const qsizetype batch = (n - 1) / 10;  // its commit is journal write batch + 1
+    EXPECT_LT(commitsAt[batch + 1], i + 1) << c.constData();
+  }
+  EXPECT_EQ(std::count_if(box_->commands.cbegin(), box_->commands.cend(),
+                          [](const QByteArray& c) { return c.startsWith("RETR"); }),
+            35);
+  EXPECT_EQ(QFileInfo(reception::receiveJournalPath()).size(), 0);
+}
+
+TEST_F(ReceiveEngine, AStopAskedForEndsTheCheckCleanly) {
+  for (const char* u : {"a", "b", "c", "d", "e"}) box_->add(u, mail(u));
+  box_->pipelining = false;
+  box_->delayMs = 60;
+  MemorySink sink;
+  sink.stopAfterProgress = 1;
+  const CheckOutcome out = reception::runCheck(sink);
+  EXPECT_TRUE(out.failed);
+  // What was stored is deleted, the rest stays; the session ended with QUIT.
+  EXPECT_EQ(subjects().size() + box_->messages.size(), 5);
+  EXPECT_GE(box_->messages.size(), 1);
+  EXPECT_EQ(box_->commits, 1);
+  ASSERT_EQ(sink.errors.size(), 1);
+  EXPECT_TRUE(sink.errors[0].contains(u"受信を途中で止めました。"_qs)) << sink.errors[0].toStdString();
+}
+
+TEST_F(ReceiveEngine, AnIncompleteLastRecordIsOverwrittenNotKeptBeforeTheNewOne) {
+  home_.write(paths::kReceivedMailFile, QByteArray(store::MailRecord::kLength + 1000, 'z'));
+  box_->add("a", mail("a"));
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(QFileInfo(paths::resolve(paths::kReceivedMailFile)).size(), 2 * store::MailRecord::kLength);
+  EXPECT_EQ(subjects().last(), u"a"_qs);
+}
+
+TEST_F(ReceiveEngine, ProgressComesAtMostTenTimesASecond) {
+  for (int i = 1; i <= 20; ++i) box_->add("u" + QByteArray::number(i), mail("m" + QByteArray::number(i)));
+  box_->delayMs = 15;
+  box_->chunk = 64;
+  QElapsedTimer t;
+  t.start();
+  EXPECT_FALSE(check().failed);
+  const double seconds = t.elapsed() / 1000.0;
+  EXPECT_GE(sink_.progressCalls, 2);
+  EXPECT_LE(sink_.progressCalls, 10 * seconds + 2);
+}
