@@ -84,6 +84,9 @@ TEST(FileEncodings, DetectedFromTheBytes) {
   // UTF-8 with one broken sequence is not UTF-8; nor is a surrogate written as UTF-8.
   EXPECT_EQ(detectEncoding(japanese.toUtf8() + "\xE3\x81"), FileEncoding::Cp932);
   EXPECT_EQ(detectEncoding(QByteArray("a\xED\xA0\x80")), FileEncoding::Cp932);
+  EXPECT_EQ(detectEncoding(QByteArray("\xC0\xAF")), FileEncoding::Cp932);          // overlong "/"
+  EXPECT_EQ(detectEncoding(QByteArray("\xF4\x90\x80\x80")), FileEncoding::Cp932);  // past U+10FFFF
+  EXPECT_EQ(detectEncoding(QByteArray("\xF0\x9F\x98\x80")), FileEncoding::Utf8);
   // Short CP932 texts that Japanese files are full of read as CP932.
   for (const QString& s : {QStringLiteral("あ"), QStringLiteral("ｱｲｳ"), QStringLiteral("漢字"), QStringLiteral("～")})
     EXPECT_EQ(detectEncoding(toCp932(s)), FileEncoding::Cp932) << s.toStdString();
