@@ -802,8 +802,7 @@ void WriteForm::mcut_Click() { BodyCommands(rtfEd, this).cut(); }
 
 void WriteForm::mcopy_Click() { BodyCommands(rtfEd, this).copy(); }
 
-// The selection property the first release reset once more here is not
-// needed: the paste leaves nothing selected.
+// A paste leaves nothing selected: there is no selection to reset after it.
 void WriteForm::mpaste_Click() { BodyCommands(rtfEd, this).paste(); }
 
 void WriteForm::tbToolBar_ButtonClick(const QString& key) {
