@@ -39,7 +39,7 @@ class WindowModes : public ::testing::Test {
  protected:
   void SetUp() override {
     AccountSettings() = AccountSettingsRecord{};
-    home_.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=me@example\r\nAPOP=0\r\n");
+    home_.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
     ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
     mci::g_commandHook = [this](const QString& c) {
       if (!c.startsWith(u"status")) sent_ << c;
