@@ -186,3 +186,23 @@ TEST_F(Picker, AnUnreadableFileIsNeverOverwrittenAndAFailedWriteKeepsTheOldOne) 
   EXPECT_TRUE(boxes_.seen()[1].text.contains(QStringLiteral("前のまま"))) << boxes_.seen()[1].text.toStdString();
   EXPECT_EQ(file(), cp932(QStringLiteral("(^_^)\r\n")));
 }
+
+TEST_F(Picker, MarksShiftJisLacksAreAskedAboutBeforeTheyCouldBecomeQuestionMarks) {
+  KaoForm* k = open(QStringLiteral("①㈱～\r\n"));
+  k->Kao1->moveCursor(QTextCursor::End);
+  QGuiApplication::clipboard()->setText(QStringLiteral("(*'ω'*)\U0001F600"));
+  k->Command3->click();
+  boxes_.answer(QMessageBox::Yes);  // UTF-8: every character stays
+  k->close();
+  closed();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("確認"));
+  EXPECT_EQ(file(), QStringLiteral("①㈱～\r\n(*'ω'*)\U0001F600\r\n").toUtf8());
+  // Read back as it was written, and left alone when unchanged.
+  k = KaoForm::showPicker();
+  EXPECT_EQ(k->Kao1->toPlainText(), QStringLiteral("①㈱～\n(*'ω'*)\U0001F600\n"));
+  k->close();
+  closed();
+  EXPECT_EQ(file(), QStringLiteral("①㈱～\r\n(*'ω'*)\U0001F600\r\n").toUtf8());
+  EXPECT_EQ(boxes_.seen().size(), 1);
+}
