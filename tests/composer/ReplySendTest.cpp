@@ -107,7 +107,7 @@ MailServers* ReplySend::servers_ = nullptr;
 
 }  // namespace
 
-TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkAndRegistersTheSender) {
+TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkThroughAServerOutageAndRegistersTheSender) {
   home_.write(paths::kFaceMarkFile, text::encodeText(QStringLiteral("(^_^)v\r\n①㈱～\r\n"), text::FileEncoding::Cp932));
   MsgBoxAnswerer boxes;
   TyakuForm* v = receive(kOriginal);
@@ -135,10 +135,29 @@ TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkAndRegistersTheSender
   EXPECT_EQ(KaoForm::existing(), nullptr);
   EXPECT_EQ(r->BodyText->toPlainText(), kBody + QStringLiteral("(^_^)v"));
 
+  // The SMTP server is down: the reply stays in its window, as it was.
+  AccountSettings().SmtpServer = QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort());
+  AccountSettings().PlainSmtpServer = AccountSettings().SmtpServer;
+  r->Command2->click();
+  destroyClosed();
+  ASSERT_EQ(boxes.seen().size(), 1);
+  EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+  EXPECT_EQ(boxes.seen()[0].buttons, QMessageBox::Ok);
+  EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("接続できません"))) << boxes.seen()[0].text.toStdString();
+  ASSERT_EQ(BackForm::existing(), r);
+  EXPECT_TRUE(r->isVisible());
+  EXPECT_EQ(r->ToText->text(), kSender);
+  EXPECT_EQ(r->SubjectText->text(), QStringLiteral("Re:  ") + kSubject);
+  EXPECT_EQ(r->BodyText->toPlainText(), kBody + QStringLiteral("(^_^)v"));
+  EXPECT_TRUE(arrived().isEmpty());
+
+  // Back up: the same window sends it, and closes.
+  AccountSettings().SmtpServer = QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort());
+  AccountSettings().PlainSmtpServer = AccountSettings().SmtpServer;
   r->Command2->click();
   destroyClosed();
   EXPECT_EQ(BackForm::existing(), nullptr);
-  EXPECT_TRUE(boxes.seen().isEmpty()) << boxes.texts().join(u'\n').toStdString();
+  EXPECT_EQ(boxes.seen().size(), 1);
   const auto got = arrived();
   ASSERT_EQ(got.size(), 1);
   EXPECT_EQ(got[0].rcptTos, QStringList{QStringLiteral("hanako@example.jp")});
@@ -148,7 +167,6 @@ TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkAndRegistersTheSender
   EXPECT_EQ(p.text, kBody + QStringLiteral("(^_^)v\r\n"));
   EXPECT_EQ(p.rawHeader("In-Reply-To"), QByteArray("<answer-me.42@mail.example.jp>"));
   EXPECT_EQ(p.rawHeader("References"), QByteArray("<root.1@mail.example.jp> <answer-me.42@mail.example.jp>"));
-  EXPECT_NE(p.messageId.toLatin1(), QByteArray("answer-me.42@mail.example.jp"));
 
   // The sender into the address book, where the user registers it.
   clickRow(v, 0);
@@ -162,73 +180,6 @@ TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkAndRegistersTheSender
   const addressbook::Listing book = addressbook::readAll();
   ASSERT_EQ(book.rows, 1);
   EXPECT_EQ(text::trimSpaces(book.entry(0).address()), kSender);
-  EXPECT_TRUE(boxes.seen().isEmpty()) << boxes.texts().join(u'\n').toStdString();
+  EXPECT_EQ(boxes.seen().size(), 1) << boxes.texts().join(u'\n').toStdString();
 }
 
-TEST_F(ReplySend, AFailedReplyStaysInItsWindowAndGoesOutThreadedOnceTheServerIsBack) {
-  MsgBoxAnswerer boxes;
-  TyakuForm* v = receive(kOriginal);
-  ASSERT_NE(v, nullptr);
-  clickRow(v, 0);
-  v->Command5->click();
-  BackForm* r = BackForm::existing();
-  ASSERT_NE(r, nullptr);
-  r->BodyText->setPlainText(QStringLiteral("空いています。"));
-
-  // The SMTP server is down.
-  AccountSettings().SmtpServer = QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort());
-  AccountSettings().PlainSmtpServer = AccountSettings().SmtpServer;
-  r->Command2->click();
-  destroyClosed();
-  ASSERT_EQ(boxes.seen().size(), 1);
-  EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
-  EXPECT_EQ(boxes.seen()[0].buttons, QMessageBox::Ok);
-  EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("接続できません"))) << boxes.seen()[0].text.toStdString();
-  ASSERT_EQ(BackForm::existing(), r);
-  EXPECT_TRUE(r->isVisible());
-  EXPECT_EQ(r->ToText->text(), kSender);
-  EXPECT_EQ(r->SubjectText->text(), QStringLiteral("Re:  ") + kSubject);
-  EXPECT_EQ(r->BodyText->toPlainText(), QStringLiteral("空いています。"));
-  EXPECT_TRUE(arrived().isEmpty());
-
-  // An empty recipient still goes to the library, which refuses it.
-  AccountSettings().SmtpServer = QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort());
-  AccountSettings().PlainSmtpServer = AccountSettings().SmtpServer;
-  r->ToText->clear();
-  r->Command2->click();
-  destroyClosed();
-  ASSERT_EQ(boxes.seen().size(), 2);
-  EXPECT_EQ(boxes.seen()[1].title, QStringLiteral("送信エラー"));
-  ASSERT_EQ(BackForm::existing(), r);
-  EXPECT_TRUE(arrived().isEmpty());
-
-  r->ToText->setText(kSender);
-  r->Command2->click();
-  destroyClosed();
-  EXPECT_EQ(BackForm::existing(), nullptr);
-  EXPECT_EQ(boxes.seen().size(), 2);
-  ASSERT_EQ(arrived().size(), 1);
-  const ParsedMail p = parseMail(arrived()[0].data);
-  EXPECT_EQ(p.text, QStringLiteral("空いています。\r\n"));
-  EXPECT_EQ(p.rawHeader("In-Reply-To"), QByteArray("<answer-me.42@mail.example.jp>"));
-  EXPECT_TRUE(p.attachments.isEmpty());
-}
-
-TEST_F(ReplySend, AMailWithoutAMessageIdIsAnsweredUnthreaded) {
-  QByteArray plain = kOriginal;
-  plain.replace("Message-ID: <answer-me.42@mail.example.jp>\r\n", "");
-  MsgBoxAnswerer boxes;
-  TyakuForm* v = receive(plain);
-  ASSERT_NE(v, nullptr);
-  clickRow(v, 0);
-  v->Command5->click();
-  ASSERT_NE(BackForm::existing(), nullptr);
-  BackForm::existing()->Command2->click();
-  destroyClosed();
-  ASSERT_EQ(arrived().size(), 1);
-  const ParsedMail p = parseMail(arrived()[0].data);
-  EXPECT_TRUE(p.rawHeader("In-Reply-To").isEmpty());
-  EXPECT_TRUE(p.rawHeader("References").isEmpty());
-  EXPECT_EQ(p.subject, QStringLiteral("Re:  ") + kSubject);
-  EXPECT_TRUE(boxes.seen().isEmpty()) << boxes.texts().join(u'\n').toStdString();
-}
