@@ -9,6 +9,7 @@
 #include "platform/WindowOrder.h"
 #include "viewer/BodyBox.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -59,6 +60,9 @@ KaoForm::KaoForm() : QWidget(nullptr) {
   buildControls();
   resize(twips::toPx(6900), twips::toPx(6600));
   Form_Load();
+  // The main window ends the process without closing the other windows:
+  // the collection is written back then as on a close.
+  connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { Form_Unload(); });
 }
 
 KaoForm::~KaoForm() = default;

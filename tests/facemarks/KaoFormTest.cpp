@@ -8,6 +8,7 @@
 #include "support/Gui.h"
 #include "support/WindowRules.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
@@ -119,6 +120,10 @@ TEST_F(Picker, PastingIsSavedOnCloseAndOpeningAndClosingLeavesTheFileAsItWas) {
   EXPECT_EQ(file(), before);
   closePicker(k);
   EXPECT_EQ(file(), cp932(QStringLiteral("(^o^)/\r\n(T_T)\r\n")));
+  // The program ends with the picker open: what was typed is kept too.
+  KaoForm::showPicker()->Kao1->setPlainText(QStringLiteral("(T_T)"));
+  QMetaObject::invokeMethod(qApp, "aboutToQuit");
+  EXPECT_EQ(file(), cp932(QStringLiteral("(T_T)\r\n")));
   EXPECT_TRUE(boxes_.seen().isEmpty());
 }
 
