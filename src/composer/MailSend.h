@@ -9,5 +9,7 @@ struct SendOutcome {
   QString error;  // the library's error text when not ok
 };
 
+// `header`: further header fields for the library's header argument (a
+// reply's In-Reply-To and References); empty passes none.
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
-                        const QString& attachments);
+                        const QString& attachments, const QString& header = QString());

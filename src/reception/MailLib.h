@@ -43,8 +43,11 @@ int MailLibGetErrorText(int flag, QString& buffer, int& length);
 
 // One mail sent; a negative result is a failure. `to` may hold several
 // addresses separated by commas or semicolons; `attachments` is the
-// comma-separated list of full paths (empty: none). `cc`, `bcc` and
-// `header` are never used by the program and may be null.
+// comma-separated list of full paths (empty: none). `cc` and `bcc` are
+// never used by the program and may be null. `header`, when not null, holds
+// further header fields ("Name: value" lines, CR LF between them) for the
+// message, as a reply carries In-Reply-To and References; a field that is
+// not plain ASCII or that the library writes itself fails the send.
 int MailLibSmtpSendMail(const QString& server, const QString& to, const QString* cc, const QString* bcc,
                         const QString& from, const QString& subject, const QString& body, const QString* header,
                         const QString& attachments, int flag);

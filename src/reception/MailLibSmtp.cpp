@@ -128,7 +128,7 @@ int fail(const QString& text) {
 }  // namespace
 
 int MailLibSmtpSendMail(const QString& server, const QString& to, const QString* cc, const QString* bcc,
-                        const QString& from, const QString& subject, const QString& body, const QString*,
+                        const QString& from, const QString& subject, const QString& body, const QString* header,
                         const QString& attachments, int) {
   maillib::ensureInitialized();
   QString error;
@@ -156,6 +156,11 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
   mail.subject = subject;
   mail.body = body;
   mail.attachments = maillib::splitAttachmentList(attachments);
+  if (header) {
+    auto extra = maillib::parseExtraHeaders(*header, &error);
+    if (!extra) return fail(error);
+    mail.extraHeaders = std::move(*extra);
+  }
   const std::optional<QByteArray> message = maillib::buildMessage(mail, &error);
   if (!message) return fail(error);
 

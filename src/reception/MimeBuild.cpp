@@ -420,6 +420,45 @@ QStringList splitAttachmentList(const QString& list) {
   return out;
 }
 
+std::optional<QList<std::pair<QByteArray, QByteArray>>> parseExtraHeaders(const QString& text, QString* error) {
+  QList<std::pair<QByteArray, QByteArray>> out;
+  auto fail = [&](const QString& why) -> std::optional<QList<std::pair<QByteArray, QByteArray>>> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  // Fields the library writes from its own arguments: a second one would
+  // contradict them, and Cc or Bcc would reach people the envelope skips.
+  static const char* const own[] = {"from", "sender", "to", "cc", "bcc", "subject", "date", "message-id", "mime-version"};
+  QString lines = text;
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  for (const QString& line : lines.split(u'\n')) {
+    if (line.isEmpty()) continue;
+    if (line.size() > kMaxBodyLine) return fail(QStringLiteral("追加のヘッダーの行が長すぎます。"));
+    for (QChar c : line)
+      if (c != u'\t' && (c.unicode() < 0x20 || c.unicode() > 0x7E))
+        return fail(QStringLiteral("追加のヘッダー「%1」に使えない文字があります。").arg(line.left(40)));
+    if (line.front() == u' ' || line.front() == u'\t') {
+      if (out.isEmpty()) return fail(QStringLiteral("追加のヘッダーが続きの行から始まっています。"));
+      out.last().second += "\n" + line.toLatin1();
+      continue;
+    }
+    const qsizetype colon = line.indexOf(u':');
+    const QString name = colon > 0 ? line.left(colon) : QString();
+    if (name.isEmpty() || name.contains(u' ') || name.contains(u'\t'))
+      return fail(QStringLiteral("追加のヘッダー「%1」の形が正しくありません。").arg(line.left(40)));
+    const QString lower = name.toLower();
+    if (lower.startsWith(u"content-"))
+      return fail(QStringLiteral("追加のヘッダー「%1」はここでは使えません。").arg(name));
+    for (const char* o : own)
+      if (lower == QLatin1String(o)) return fail(QStringLiteral("追加のヘッダー「%1」はここでは使えません。").arg(name));
+    out.append({name.toLatin1(), line.mid(colon + 1).trimmed().toLatin1()});
+  }
+  for (const auto& [name, value] : out)
+    if (value.trimmed().isEmpty())
+      return fail(QStringLiteral("追加のヘッダー「%1」に値がありません。").arg(QString::fromLatin1(name)));
+  return out;
+}
+
 std::optional<QByteArray> toIso2022jp(const QString& text) {
   if (text.isEmpty()) return QByteArray();
   iconv_t opened = iconv_open("ISO-2022-JP", "UTF-8");
@@ -489,6 +528,7 @@ std::optional<QByteArray> buildMessage(const OutgoingMail& mail, QString* error)
   g_mime_message_set_date(message.get(), now.get());
   const handles::Owned<char, g_free> id(g_mime_utils_generate_message_id(messageIdDomain(mail.from).constData()));
   g_mime_message_set_message_id(message.get(), id.get());
+  for (const auto& [name, value] : mail.extraHeaders) setRawHeader(m, name.constData(), value);
 
   const GObject<GMimePart> text = textPart(mail.body);
   if (mail.attachments.isEmpty()) {

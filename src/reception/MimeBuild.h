@@ -4,9 +4,11 @@
 // otherwise) and the attached files (base64, names in RFC 2231 form).
 // Everything this produces uses CR LF line ends, ready for SMTP.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
 
 namespace maillib {
 
@@ -16,7 +18,18 @@ struct OutgoingMail {
   QString subject;
   QString body;
   QStringList attachments;  // full paths, read when the message is built
+  // Further header fields, each a name and its value (folded with "\n "),
+  // written after the ones the library writes itself.
+  QList<std::pair<QByteArray, QByteArray>> extraHeaders;
 };
+
+// The further header fields a caller hands in as one text: "Name: value"
+// lines separated by CR LF (or LF), a line that begins with a space or a
+// tab continuing the one before. Only plain ASCII is taken, and no field
+// the library writes itself (From, To, Subject, Date, Message-ID, the MIME
+// fields, Cc, Bcc, Sender): anything else fails with a sentence, so a
+// header can never add a recipient, split the message or go out half.
+std::optional<QList<std::pair<QByteArray, QByteArray>>> parseExtraHeaders(const QString& text, QString* error);
 
 // The items of an address list: split at "," and ";" outside quotes and
 // angle brackets, each trimmed, empty items dropped.

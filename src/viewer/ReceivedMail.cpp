@@ -57,6 +57,12 @@ MailListScan scanReceivedMail() {
   return s;
 }
 
+std::optional<QByteArray> originalHeader(int, const QByteArray&) {
+  // Received mail is stored in its record only: no original is kept to
+  // answer from.
+  return std::nullopt;
+}
+
 bool dataFolderMissing() { return !paths::folderExists(paths::kDataFolder); }
 
 void reportDataFolderMissing() {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace viewer {
 
@@ -21,6 +22,11 @@ struct MailListScan {
   store::MailRecord last;    // record `rows`, when rows > 0
 };
 MailListScan scanReceivedMail();
+
+// The header block of the original of received-mail record `number` (whose
+// bytes are `record`), exactly as the server sent it; none when no original
+// is kept for that mail.
+std::optional<QByteArray> originalHeader(int number, const QByteArray& record);
 
 // True when the program folder has no data folder: nothing can be read or written.
 bool dataFolderMissing();

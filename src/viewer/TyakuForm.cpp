@@ -8,6 +8,7 @@
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
 #include "viewer/MailListModel.h"
+#include "viewer/ReceivedMail.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -117,6 +118,7 @@ TyakuForm::TyakuForm() : QMainWindow(nullptr) {
   g_viewer = this;
   setObjectName(QStringLiteral("TyakuForm"));
   setAttribute(Qt::WA_DeleteOnClose);
+  originalHeaderOf = viewer::originalHeader;
   buildControls();
   buildMenus();
   buildToolBar();
@@ -268,6 +270,8 @@ void TyakuForm::buildControls() {
   connect(rtfEd, &QPlainTextEdit::textChanged, this, [] { shared::DocumentModified = -1; });
   connect(Text2, &QLineEdit::textChanged, this, &TyakuForm::mirrorCount);
   connect(Command3, &QPushButton::clicked, this, &TyakuForm::Command3_Click);
+  connect(Command4, &QPushButton::clicked, this, &TyakuForm::StartAddressRegistration);
+  connect(Command5, &QPushButton::clicked, this, &TyakuForm::StartReply);
   connect(Command6, &QPushButton::clicked, this, &TyakuForm::Command6_Click);
 }
 

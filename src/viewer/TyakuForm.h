@@ -5,8 +5,11 @@
 // hidden, without the user having opened it.
 #include "viewer/TwipsBook.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QMainWindow>
+#include <functional>
+#include <optional>
 
 class MailListModel;
 class QAction;
@@ -84,6 +87,11 @@ class TyakuForm : public QMainWindow {
   // last search found nothing.
   int LastMatchPosition = 0;
 
+  // The header block of the original of record `number`, whose bytes are
+  // `record`, as the server sent it; none when no original is kept for it.
+  // viewer::originalHeader unless replaced (tests).
+  std::function<std::optional<QByteArray>(int number, const QByteArray& record)> originalHeaderOf;
+
   // The help text shown while the mouse is over `control`; empty for none.
   QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
 
@@ -109,6 +117,10 @@ class TyakuForm : public QMainWindow {
   void Command3_Click();  // 一件削除
   void Command6_Click();  // 全件削除
   void mend_Click();      // 終了: close the viewer
+  // 返事を書く: the reply window, filled with a reply to the selected mail.
+  void StartReply();
+  // アドレス帳登録: the address book, with the selected mail's sender.
+  void StartAddressRegistration();
 
   // The menus and the toolbar on the body box.
   void mnew_Click();          // 新規作成

@@ -48,10 +48,11 @@ struct ComposeEdit : ViewerTest {
     shared::DocumentModified = 0;
     shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
     ime::clearSentMessages();
+    picker_ = g_showFaceMarkPicker;
   }
   void TearDown() override {
     printing::g_printDialogHook = nullptr;
-    g_showFaceMarkPicker = nullptr;
+    g_showFaceMarkPicker = picker_;
     delete IMEForm::existing();
     shared::CurrentDocumentName.clear();
     shared::DocumentModified = 0;
@@ -71,6 +72,7 @@ struct ComposeEdit : ViewerTest {
     return s.join(u'|');
   }
   QString file(const char* name) const { return home_.path() + u'/' + QString::fromUtf8(name); }
+  std::function<void(WriteForm*)> picker_;
 };
 
 }  // namespace

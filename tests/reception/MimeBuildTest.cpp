@@ -249,3 +249,19 @@ TEST(MimeBuild, LongLinesAreNotSentAsSevenBit) {
   EXPECT_EQ(p.text, canonical(body));
   EXPECT_EQ(p.textEncoding, QStringLiteral("base64"));
 }
+
+TEST(MimeBuild, FurtherHeaderFieldsGoOutFoldedAndNothingElseGetsIn) {
+  QString error;
+  const auto fields = maillib::parseExtraHeaders(QStringLiteral("In-Reply-To: <1@x.jp>\r\nReferences: <0@x.jp>\r\n <1@x.jp>"), &error);
+  ASSERT_TRUE(fields.has_value()) << error.toStdString();
+  OutgoingMail m = mail(QStringLiteral("Re:  件名"), QStringLiteral("本文"));
+  m.extraHeaders = *fields;
+  const ParsedMail p = parseMail(build(m));
+  EXPECT_EQ(p.rawHeader("In-Reply-To"), QByteArray("<1@x.jp>"));
+  EXPECT_TRUE(p.headerBlock.contains("\r\nReferences: <0@x.jp>\r\n <1@x.jp>\r\n")) << p.headerBlock.toStdString();
+  EXPECT_EQ(p.to, QStringLiteral("hanako@example.jp"));
+  // What would add a recipient, contradict the library or break the header fails whole.
+  for (const char* bad : {"Bcc: victim@example.com", "In-Reply-To: <a@x.jp>\r\nto: v@example.com", "Content-Type: text/html",
+                          "Message-ID: <mine@x.jp>", " <leading@x.jp>", "NoColon", "In-Reply-To:", "X-Name: 日本語"})
+    EXPECT_FALSE(maillib::parseExtraHeaders(QString::fromUtf8(bad), &error).has_value()) << bad;
+}
