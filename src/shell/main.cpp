@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   }
 
   // A program already running on this folder takes the request, and this
-  // start ends before loading any window library.
+  // start ends before it makes a window of its own.
   const QString folder = findProgramFolder(cl.home, executableFolder());
   instance::StartLock lock(folder);
   const instance::Request request = cl.mailto.isEmpty() ? instance::Request{QStringLiteral("show"), QString()}
