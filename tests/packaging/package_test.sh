@@ -14,7 +14,8 @@ if [ "${2:-}" != --on-display ]; then
     cat "$scratch/cpack.log"
     exit 1
   }
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" --on-display
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" --on-display
+  exit 0
 fi
 
 scratch=$SCRATCH
@@ -117,7 +118,8 @@ link='mailto:someone@example.jp?cc=boss@example.jp&subject=%E3%81%8A%E7%9F%A5%E3
 read -r -a words <<<"${exec_line//%u/$link}"
 (cd / && run "${words[@]}" >"$scratch/main.log" 2>&1) &
 main=$!
-trap 'kill $main 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+program=
+trap 'kill $main $program 2>/dev/null || true; wait 2>/dev/null || true' EXIT
 compose=
 for _ in $(seq 100); do
   compose=$(xdotool search --name '^新規作成$' 2>/dev/null || true)
@@ -139,6 +141,18 @@ read -r -a words <<<"${exec_line//%u/}"
 (cd / && run "${words[@]}") || fail "the second start failed"
 echo "second start handed over in $((($(date +%s%N) - started) / 1000000)) ms"
 kill -0 $main || fail "the first program ended"
+# Another link goes to the running program too: as a mail is being written
+# there, it asks before it replaces it.
+read -r -a words <<<"${exec_line//%u/mailto:other@example.jp}"
+(cd / && run "${words[@]}") || fail "the start with a second link failed"
+asked=
+for _ in $(seq 50); do
+  asked=$(xdotool search --name '^確認$' 2>/dev/null || true)
+  [ -n "$asked" ] && break
+  sleep 0.2
+done
+[ -n "$asked" ] || fail "the running program did not take the second link"
+[ "$(xdotool getwindowpid "$asked")" = "$program" ] || fail "another program asked"
 mains=$(xdotool search --onlyvisible --name '^灯火亭　Ver' | wc -l)
 [ "$mains" = 1 ] || fail "$mains main windows are shown"
 echo "ok"
