@@ -5,6 +5,8 @@
 # usage: package_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
+# Window names are matched as UTF-8.
+export LC_ALL=C.UTF-8
 
 if [ "${2:-}" != --on-display ]; then
   scratch=$(mktemp -d)
