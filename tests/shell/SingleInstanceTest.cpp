@@ -1,6 +1,7 @@
 // One running program per program folder: later starts hand their request
 // over through the local socket.
 #include "shell/SingleInstance.h"
+#include "shell/SharedState.h"
 #include "support/Gui.h"
 
 #include <QDir>
@@ -116,4 +117,23 @@ TEST(SingleInstance, StrangersAndLeftoverSocketsAreNoRequest) {
   // The program still takes a real request afterwards.
   EXPECT_EQ(handOverWhilePumping(home.path(), {QStringLiteral("show"), QString()}), instance::Handover::Taken);
   EXPECT_EQ(taken.size(), 1);
+}
+
+TEST(SingleInstance, ARequestDuringAWindowCheckWaitsForItsEnd) {
+  Runtime runtime;
+  TempHome home;
+  QList<instance::Request> taken;
+  instance::Server server([&](const instance::Request& r) { taken << r; });
+  ASSERT_TRUE(server.listen(home.path()));
+  // The check holds back the user's input: the starter is answered, the
+  // link waits.
+  shared::CheckRunning = true;
+  EXPECT_EQ(handOverWhilePumping(home.path(), {QStringLiteral("mailto"), QStringLiteral("mailto:a@example.jp")}),
+            instance::Handover::Taken);
+  pump(400);
+  EXPECT_TRUE(taken.isEmpty());
+  shared::CheckRunning = false;
+  pump(400);
+  ASSERT_EQ(taken.size(), 1);
+  EXPECT_EQ(taken[0].text, QStringLiteral("mailto:a@example.jp"));
 }
