@@ -4,6 +4,7 @@
 #include "composer/MailtoLink.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
+#include "shell/TaikiForm.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -224,12 +225,13 @@ void actOnRequest(const Request& request) {
     OpenMailtoLink(request.text);
     return;
   }
-  MainForm* main = MainForm::instance();
-  // Hidden while it stands by: the standby window is the one in view then.
-  if (!main || !main->isVisible()) return;
-  main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
-  main->raise();
-  main->activateWindow();
+  QWidget* window = MainForm::instance();
+  // Hidden while it stands by: the standby window is the one to show then.
+  if (window && !window->isVisible()) window = TaikiForm::existing();
+  if (!window || !window->isVisible()) return;
+  window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+  window->raise();
+  window->activateWindow();
 }
 
 }  // namespace instance

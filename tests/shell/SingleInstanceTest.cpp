@@ -1,7 +1,10 @@
 // One running program per program folder: later starts hand their request
 // over through the local socket.
 #include "shell/SingleInstance.h"
+#include "settings/AccountSettings.h"
+#include "shell/MainForm.h"
 #include "shell/SharedState.h"
+#include "shell/TaikiForm.h"
 #include "support/Gui.h"
 
 #include <QDir>
@@ -9,7 +12,9 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QTemporaryDir>
+#include <QAction>
 #include <future>
+#include <memory>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -136,4 +141,27 @@ TEST(SingleInstance, ARequestDuringAWindowCheckWaitsForItsEnd) {
   pump(400);
   ASSERT_EQ(taken.size(), 1);
   EXPECT_EQ(taken[0].text, QStringLiteral("mailto:a@example.jp"));
+}
+
+TEST(SingleInstance, AMenuStartBringsForwardTheWindowInView) {
+  TempHome home;
+  home.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("id"), QStringLiteral("pw"), true));
+  auto form = std::make_unique<MainForm>();
+  form->show();
+  pump();
+  form->showMinimized();
+  instance::actOnRequest({QStringLiteral("show"), QString()});
+  EXPECT_FALSE(form->windowState() & Qt::WindowMinimized);
+  // Standing by, the clock is the window in view: the hidden main window stays hidden.
+  form->mtaiki->trigger();
+  pump();
+  TaikiForm* standby = TaikiForm::existing();
+  ASSERT_NE(standby, nullptr);
+  standby->showMinimized();
+  instance::actOnRequest({QStringLiteral("show"), QString()});
+  EXPECT_FALSE(standby->windowState() & Qt::WindowMinimized);
+  EXPECT_FALSE(form->isVisible());
+  delete TaikiForm::existing();
+  pump();
 }
