@@ -118,6 +118,7 @@ grep -q 別のメール受信を実行中です "$scratch/check.err" || fail "th
 exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/tomoshibi.desktop")
 link='mailto:someone@example.jp?cc=boss@example.jp&subject=%E3%81%8A%E7%9F%A5%E3%82%89%E3%81%9B&body=%E2%91%A0'
 read -r -a words <<<"${exec_line//%u/$link}"
+started=$(date +%s%N)
 (cd / && run "${words[@]}" >"$scratch/main.log" 2>&1) &
 main=$!
 program=
@@ -130,6 +131,7 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 [ -n "$compose" ] || { cat "$scratch/main.log"; fail "no compose window opened"; }
+echo "first start to the compose window: about $((($(date +%s%N) - started) / 1000000)) ms"
 folder=$home/.local/share/tomoshibi
 [ -d "$folder/★MAilData" ] || fail "the program folder $folder was not laid out"
 [ "$(stat -c %a "$folder")" = 700 ] || fail "the program folder is readable by others"
