@@ -70,18 +70,21 @@ int main(int argc, char** argv) {
   instance::StartLock lock(folder);
   const instance::Request request = cl.mailto.isEmpty() ? instance::Request{QStringLiteral("show"), QString()}
                                                         : instance::Request{QStringLiteral("mailto"), cl.mailto};
-  switch (instance::handOver(folder, request)) {
-    case instance::Handover::Taken:
-      return 0;
-    case instance::Handover::NoAnswer:
-      printLine(stderr, QStringLiteral("灯火亭はプログラムフォルダ「%1」で起動中ですが、応答しません。").arg(folder));
-      return 1;
-    case instance::Handover::NoneRunning:
-      break;
-  }
+  const instance::Handover handover = instance::handOver(folder, request);
+  if (handover == instance::Handover::Taken) return 0;
 
   QApplication app(argc, argv);
   setUpJapaneseUi(app);
+  if (handover == instance::Handover::NoAnswer) {
+    // Started from the desktop there is no terminal to read: the user is told in a box.
+    lock.release();
+    const QString text = QStringLiteral("灯火亭はプログラムフォルダ「%1」で起動中ですが、応答しません。\n"
+                                        "起動中の灯火亭の画面を確かめて下さい。")
+                             .arg(QDir::toNativeSeparators(folder));
+    printLine(stderr, text);
+    MsgBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
+    return 1;
+  }
   QString error;
   if (!enterProgramFolder(cl, true, &error)) {
     MsgBox(error, MsgButtons::Ok, MsgIcon::Exclamation);

@@ -8,6 +8,7 @@
 #include "support/Gui.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -164,4 +165,22 @@ TEST(SingleInstance, AMenuStartBringsForwardTheWindowInView) {
   EXPECT_FALSE(form->isVisible());
   delete TaikiForm::existing();
   pump();
+}
+
+TEST(SingleInstance, AProgramThatNeverAnswersIsNotTakenForOne) {
+  Runtime runtime;
+  TempHome home;
+  // Listening, but its event loop never runs: a hung program.
+  const QByteArray path = QFile::encodeName(instance::socketPath(home.path()));
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  QElapsedTimer t;
+  t.start();
+  EXPECT_EQ(instance::handOver(home.path(), {QStringLiteral("show"), QString()}, 300), instance::Handover::NoAnswer);
+  EXPECT_LT(t.elapsed(), 2000);
+  ::close(fd);
 }
