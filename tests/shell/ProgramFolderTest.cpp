@@ -191,3 +191,13 @@ TEST(ProgramFolder, TheFirstStartLaysOutTheUsersFolderPrivatelyAndEntersIt) {
     qputenv("XDG_DATA_HOME", oldXdg);
   QDir::setCurrent(oldCwd);
 }
+
+TEST(CommandLineOptions, OneMailtoLinkAndOnlyForTheWindow) {
+  const CommandLine desktop = parseCommandLine({QStringLiteral("--from-desktop"), QStringLiteral("MAILTO:a@example.jp")});
+  EXPECT_TRUE(desktop.error.isEmpty());
+  EXPECT_TRUE(desktop.fromDesktop);
+  EXPECT_EQ(desktop.mailto, QStringLiteral("MAILTO:a@example.jp"));
+  EXPECT_FALSE(parseCommandLine({QStringLiteral("mailto:a@example.jp"), QStringLiteral("mailto:b@example.jp")}).error.isEmpty());
+  EXPECT_FALSE(parseCommandLine({QStringLiteral("--check"), QStringLiteral("mailto:a@example.jp")}).error.isEmpty());
+  EXPECT_TRUE(parseCommandLine({QStringLiteral("--from-desktop"), QStringLiteral("--check")}).error.isEmpty());
+}
