@@ -1,24 +1,33 @@
 // The screenshot the AppStream metainfo shows: the main window as it opens
 // on a real X server (Xvfb), written where the metainfo points.
+#include "settings/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "support/Gui.h"
 
 #include <QDir>
+#include <QApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
 #include <QSet>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 TEST(Screenshot, TheMainWindowAsItOpens) {
   ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")) << "run under Xvfb";
   TempHome home;
+  // Set up as a user has it, so that no start-up dialog covers the shop.
+  home.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\n" "MAIL=me@example.jp\r\nAPOP=0\r\n");
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("me"), QStringLiteral("pw"), true));
   MainForm form;
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   pump(500);  // the scenery page and the list are drawn
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  ASSERT_EQ(std::count_if(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); }), 1)
+      << "a dialog covers the main window";
   const QImage shot = form.screen()->grabWindow(form.winId()).toImage();
   ASSERT_GE(shot.width(), 400);
   ASSERT_GE(shot.height(), 300);
