@@ -16,7 +16,7 @@ what=${1:-start}
 # virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
 # renderer and sox, which measure the tunes; for the benchmarks also mpop and
 # msmtp, the yardsticks of receiving and sending. The package is made with
-# dpkg-shlibdeps (dpkg-dev); the tests check it with the desktop's
+# dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
 # validators, systemd-analyze and xdotool.
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
@@ -24,8 +24,8 @@ build_packages=(cmake ninja-build g++ pkg-config
   fonts-ipafont-gothic fontconfig
   libfluidsynth-dev timgm6mb-soundfont)
 test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils
-  dpkg-dev desktop-file-utils appstream-util systemd xdotool)
-package_packages=(dpkg-dev)
+  dpkg-dev file desktop-file-utils appstream-util systemd xdotool)
+package_packages=(dpkg-dev file)
 bench_packages=(mpop msmtp)
 start_packages=(xvfb xauth)
 
