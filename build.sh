@@ -4,6 +4,8 @@
 # ./build.sh test    install what is missing, build, run every test
 # ./build.sh bench   install what is missing (mpop and msmtp too), build and run the benchmarks
 # ./build.sh build   install what is missing and build the program
+# ./build.sh package install what is missing, build and make the Debian package
+#                    build/tomoshibi_*.deb (apt install ./build/tomoshibi_*.deb)
 set -euo pipefail
 cd "$(dirname "$0")"
 what=${1:-start}
@@ -13,13 +15,17 @@ what=${1:-start}
 # GoogleTest, the local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a
 # virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
 # renderer and sox, which measure the tunes; for the benchmarks also mpop and
-# msmtp, the yardsticks of receiving and sending.
+# msmtp, the yardsticks of receiving and sending. The package is made with
+# dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
+# validators, systemd-analyze and xdotool.
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
   fonts-ipafont-gothic fontconfig
   libfluidsynth-dev timgm6mb-soundfont)
-test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils)
+test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils
+  dpkg-dev file desktop-file-utils appstream-util systemd xdotool)
+package_packages=(dpkg-dev file)
 bench_packages=(mpop msmtp)
 start_packages=(xvfb xauth)
 
@@ -103,6 +109,13 @@ case "$what" in
     cmake --build build
     ctest --test-dir build --output-on-failure -j "$(nproc)"
     ;;
+  package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    configure
+    cmake --build build
+    (cd build && cpack -G DEB)
+    ls build/tomoshibi_*.deb
+    ;;
   bench)
     install_missing "${build_packages[@]}" "${test_packages[@]}" "${bench_packages[@]}"
     configure ON
@@ -133,7 +146,7 @@ case "$what" in
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$exe" --home "$home"
     ;;
   *)
-    echo "usage: $0 start|test|bench|build" >&2
+    echo "usage: $0 start|test|bench|build|package" >&2
     exit 2
     ;;
 esac

@@ -3,6 +3,7 @@
 #include "platform/MsgBox.h"
 #include "settings/IdPassForm.h"
 #include "shell/MainForm.h"
+#include "shell/SharedState.h"
 #include "viewer/TyakuForm.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -133,5 +135,6 @@ class WindowSink : public reception::CheckSink {
 
 reception::CheckOutcome CheckMail() {
   WindowSink sink;
+  const QScopedValueRollback running(shared::CheckRunning, true);
   return reception::runCheck(sink);
 }

@@ -21,6 +21,11 @@ CommandLine parseCommandLine(const QStringList& args) {
       c.initHome = a.mid(12);
     } else if (a == u"--version") {
       c.version = true;
+    } else if (a == u"--from-desktop") {
+      c.fromDesktop = true;
+    } else if (a.startsWith(u"mailto:", Qt::CaseInsensitive)) {
+      if (!c.mailto.isEmpty()) c.error = QStringLiteral("mailto: のリンクは１つだけ指定できます。");
+      c.mailto = a;
     } else if (a == u"--check") {
       c.check = true;
     } else if (a == u"--send") {
@@ -45,14 +50,18 @@ CommandLine parseCommandLine(const QStringList& args) {
     c.error = QStringLiteral("--send には --to、--subject、--body-file が必要です。");
   if (c.error.isEmpty() && !c.send && (c.toGiven || c.subjectGiven || c.bodyGiven || !c.attach.isEmpty()))
     c.error = QStringLiteral("--to、--subject、--body-file、--attach は --send と一緒に使います。");
+  if (c.error.isEmpty() && !c.mailto.isEmpty() && (c.send || c.check || !c.initHome.isEmpty()))
+    c.error = QStringLiteral("mailto: のリンクは --check、--send、--init-home と一緒には使えません。");
   return c;
 }
 
 QString usageText() {
   return QStringLiteral(
-      "使い方: tomoshibi [--home DIR]\n"
+      "使い方: tomoshibi [--home DIR] [--from-desktop] [mailto:リンク]\n"
       "       tomoshibi --init-home DIR   プログラムフォルダを DIR に作る\n"
       "       tomoshibi --version         名前と版を表示する\n"
+      "       --from-desktop              プログラムフォルダをカレントフォルダにしてから始める（pelkit.ini もそこ）\n"
+      "       mailto:リンク               「新規作成」を宛先・件名・本文を入れて開く（起動中ならその画面で）\n"
       "       tomoshibi [--home DIR] --check  メールを１回受信する（画面なし。状況は標準エラー出力へ。\n"
       "                                   終了コード: 0 正常、1 失敗、75 別の受信が実行中）\n"
       "       tomoshibi [--home DIR] --send --to ADDRESS --subject TEXT --body-file FILE [--attach PATH,PATH...]\n"

@@ -15,6 +15,9 @@ struct CommandLine {
   QString bodyFile;    // --body-file FILE ("-" = standard input)
   QString attach;      // --attach PATH,PATH… (repeatable)
   bool toGiven = false, subjectGiven = false, bodyGiven = false;
+  // --from-desktop: the program folder becomes the current directory first.
+  bool fromDesktop = false;
+  QString mailto;    // a mailto: link to open in the compose window
   QString error;     // set when the arguments cannot be understood
 };
 

@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"
 #include "shell/CommandLine.h"
+#include "shell/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -30,7 +31,11 @@ int main(int argc, char** argv) {
     // A command line in error goes on to the full program, which explains it.
     if (cl.error.isEmpty() && (cl.send || cl.check) && cl.initHome.isEmpty() && !cl.version) {
       QCoreApplication app(argc, argv);
-      if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
+      QString error;
+      if (!enterProgramFolder(cl, false, &error)) {
+        std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+        return 1;
+      }
       return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
     }
   }

@@ -3,10 +3,15 @@
 #include "platform/Durable.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "shell/CommandLine.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +37,39 @@ const ShippedFile kShipped[] = {
     {":/home/IMEPAd/IME.htm", "IMEPAd/IME.htm", false},
 };
 
+// Copies what the starter folder holds into `base`, keeping every file and
+// folder that is already there (matched in any letter case).
+bool copyStarter(const QString& starter, const QString& base, QString* error) {
+  const QDir from(starter);
+  QDirIterator it(starter, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QFileInfo source(it.next());
+    const QString relative = from.relativeFilePath(source.filePath());
+    const QString target = paths::resolveIn(base, relative);
+    if (source.isDir()) {
+      if (!QFileInfo(target).isDir() && !QDir().mkpath(target)) {
+        if (error) *error = QStringLiteral("フォルダ「%1」を作れません。").arg(target);
+        return false;
+      }
+      continue;
+    }
+    if (QFileInfo::exists(target)) continue;  // never replace the user's copy
+    QFile in(source.filePath());
+    if (!in.open(QIODevice::ReadOnly)) {
+      if (error) *error = QStringLiteral("ファイル「%1」を読めません。").arg(source.filePath());
+      return false;
+    }
+    const QString parent = QFileInfo(target).path();
+    QString why;
+    if ((!QFileInfo(parent).isDir() && !QDir().mkpath(parent)) || !durable::replaceFile(target, in.readAll(), 0644, &why)) {
+      if (error) *error = QStringLiteral("ファイル「%1」を書けません（%2）。").arg(target, why);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 QStringList programSubfolders() {
@@ -39,13 +77,17 @@ QStringList programSubfolders() {
           paths::kPictureFolder, paths::kSoundFolder,  paths::kImePadFolder};
 }
 
-bool layOutProgramFolder(const QString& folder, QString* error) {
+bool layOutProgramFolder(const QString& folder, QString* error, const QString& starter) {
   QDir root(folder);
   if (!root.exists() && !QDir().mkpath(folder)) {
     if (error) *error = QStringLiteral("フォルダ「%1」を作れません。").arg(folder);
     return false;
   }
   const QString base = QFileInfo(folder).absoluteFilePath();
+  // Laying out the starter folder itself (as the build does) copies nothing.
+  if (!starter.isEmpty() && QFileInfo(starter).canonicalFilePath() != QFileInfo(base).canonicalFilePath() &&
+      !copyStarter(starter, base, error))
+    return false;
   for (const QString& sub : programSubfolders()) {
     const QString path = paths::resolveIn(base, sub);  // "★MailData" counts as "★MAilData"
     if (!QFileInfo(path).isDir() && !QDir().mkpath(path)) {
@@ -68,6 +110,56 @@ bool layOutProgramFolder(const QString& folder, QString* error) {
       if (error) *error = QStringLiteral("ファイル「%1」を書けません（%2）。").arg(target, why);
       return false;
     }
+  }
+  return true;
+}
+
+bool holdsDataFolder(const QString& folder) {
+  return !folder.isEmpty() && QFileInfo(paths::resolveIn(folder, paths::kDataFolder)).isDir();
+}
+
+QString executableFolder() {
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return QDir::currentPath();
+  return QFileInfo(QString::fromLocal8Bit(self, n)).absolutePath();
+}
+
+QString userProgramFolder() {
+  QString data = qEnvironmentVariable("XDG_DATA_HOME");
+  // A relative XDG_DATA_HOME is to be ignored.
+  if (!QDir::isAbsolutePath(data)) data = QDir::homePath() + QStringLiteral("/.local/share");
+  return QDir::cleanPath(data + QStringLiteral("/tomoshibi"));
+}
+
+QString starterFolder(const QString& exeFolder) {
+  const QString share = QDir::cleanPath(exeFolder + QStringLiteral("/../share/tomoshibi"));
+  return QFileInfo(share).isDir() ? share : QString();
+}
+
+QString findProgramFolder(const QString& home, const QString& exeFolder) {
+  if (!home.isEmpty()) return QDir(home).absolutePath();
+  if (holdsDataFolder(exeFolder)) return exeFolder;
+  return userProgramFolder();
+}
+
+bool enterProgramFolder(const CommandLine& cl, bool layOutFirst, QString* error) {
+  const QString exe = executableFolder();
+  const QString folder = findProgramFolder(cl.home, exe);
+  if (layOutFirst && cl.home.isEmpty() && !holdsDataFolder(folder)) {
+    // Mail is the user's own: a folder made here is theirs alone.
+    QDir().mkpath(QFileInfo(folder).path());
+    if (!QFileInfo(folder).isDir()) ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    if (!layOutProgramFolder(folder, error, starterFolder(exe))) return false;
+  }
+  paths::setProgramFolder(folder);
+  if (cl.fromDesktop && !QDir::setCurrent(folder)) {
+    if (error)
+      *error = QStringLiteral("プログラムフォルダ「%1」に移れません。\n"
+                              "プログラムフォルダを作り直すには、次のコマンドを実行して下さい。\n"
+                              "tomoshibi --init-home \"%1\"")
+                   .arg(folder);
+    return false;
   }
   return true;
 }

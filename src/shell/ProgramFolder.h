@@ -4,7 +4,36 @@
 // files are kept as they are.
 #include <QString>
 
-bool layOutProgramFolder(const QString& folder, QString* error);
+struct CommandLine;
+
+// `starter`, when given, is a folder of starter content (an installed
+// share/tomoshibi): everything in it is copied over first; the program's
+// own files fill in whatever it lacks.
+bool layOutProgramFolder(const QString& folder, QString* error, const QString& starter = QString());
 
 // The folders below the program folder, in the order they are laid out.
 QStringList programSubfolders();
+
+// True when `folder` holds the data folder (in any letter case).
+bool holdsDataFolder(const QString& folder);
+// The folder of the running executable.
+QString executableFolder();
+// The user's own program folder: $XDG_DATA_HOME/tomoshibi, or
+// ~/.local/share/tomoshibi when XDG_DATA_HOME is unset or not absolute.
+QString userProgramFolder();
+// The starter content of an installed program: share/tomoshibi beside the
+// bin/ folder `exeFolder`, or an empty text when there is none.
+QString starterFolder(const QString& exeFolder);
+
+// The program folder of a run: `home` (--home) when given; else
+// `exeFolder` when it holds the data folder (the build tree, a program
+// folder copied in whole); else the user's own program folder.
+QString findProgramFolder(const QString& home, const QString& exeFolder);
+
+// Settles the program folder of this run and makes it the program's. With
+// `layOutFirst`, the user's own folder is laid out at its first start (when
+// it does not hold the data folder yet) from the starter content. With
+// --from-desktop the folder becomes the current directory, so that every
+// desktop start reads the same "pelkit.ini". False, with a sentence in
+// `error`, when the folder cannot be laid out or entered.
+bool enterProgramFolder(const CommandLine& cl, bool layOutFirst, QString* error);

@@ -21,5 +21,8 @@ inline int16_t DocumentModified = 0;  // -1 set, 0 clear
 inline int16_t BoldCounter = 0;
 inline int16_t ItalicCounter = 0;
 inline int16_t UnderlineCounter = 0;
+// True while the windows run a mail check, which holds back the user's
+// input: nothing may ask the user a question then.
+inline bool CheckRunning = false;
 
 }  // namespace shared

@@ -1,11 +1,14 @@
 // 灯火亭: a desktop mail client for one user.
+#include "composer/MailtoFill.h"
 #include "composer/SendCommand.h"
+#include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"
 #include "shell/AppSetup.h"
 #include "shell/CommandLine.h"
 #include "shell/MainForm.h"
 #include "shell/ProgramFolder.h"
+#include "shell/SingleInstance.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -42,7 +45,7 @@ int main(int argc, char** argv) {
     // No window is needed to lay out a folder.
     QCoreApplication app(argc, argv);
     QString error;
-    if (!layOutProgramFolder(cl.initHome, &error)) {
+    if (!layOutProgramFolder(cl.initHome, &error, starterFolder(executableFolder()))) {
       printLine(stderr, error);
       return 1;
     }
@@ -50,24 +53,49 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (cl.check) {
-    // No window: the receive engine reports on standard error.
+  if (cl.check || cl.send) {
+    // No window: the receive engine and the send report on standard error.
     QCoreApplication app(argc, argv);
-    if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
-    return RunHeadlessCheck();
+    QString error;
+    if (!enterProgramFolder(cl, false, &error)) {
+      printLine(stderr, error);
+      return 1;
+    }
+    return cl.check ? RunHeadlessCheck() : RunSendCommand(cl);
   }
 
-  if (cl.send) {
-    // One mail and out: no window, no translations.
-    QCoreApplication app(argc, argv);
-    if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
-    return RunSendCommand(cl);
-  }
+  // A program already running on this folder takes the request, and this
+  // start ends before it makes a window of its own.
+  const QString folder = findProgramFolder(cl.home, executableFolder());
+  instance::StartLock lock(folder);
+  const instance::Request request = cl.mailto.isEmpty() ? instance::Request{QStringLiteral("show"), QString()}
+                                                        : instance::Request{QStringLiteral("mailto"), cl.mailto};
+  const instance::Handover handover = instance::handOver(folder, request);
+  if (handover == instance::Handover::Taken) return 0;
 
   QApplication app(argc, argv);
   setUpJapaneseUi(app);
-  if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
+  if (handover == instance::Handover::NoAnswer) {
+    // Started from the desktop there is no terminal to read: the user is told in a box.
+    lock.release();
+    const QString text = QStringLiteral("灯火亭はプログラムフォルダ「%1」で起動中ですが、応答しません。\n"
+                                        "起動中の灯火亭の画面を確かめて下さい。")
+                             .arg(QDir::toNativeSeparators(folder));
+    printLine(stderr, text);
+    MsgBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
+    return 1;
+  }
+  QString error;
+  if (!enterProgramFolder(cl, true, &error)) {
+    MsgBox(error, MsgButtons::Ok, MsgIcon::Exclamation);
+    return 1;
+  }
+  instance::Server server(instance::actOnRequest);
+  // Without the socket the program still runs; only later starts open a window of their own.
+  server.listen(folder);
+  lock.release();
   MainForm form;
   form.show();
+  if (!cl.mailto.isEmpty()) OpenMailtoLink(cl.mailto);
   return app.exec();
 }

@@ -1,10 +1,12 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "shell/CommandLine.h"
 #include "shell/ProgramFolder.h"
 #include "support/MailServers.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -98,4 +100,104 @@ TEST(ProgramFolder, LaysOutTheShopsTunesPagesAndPicturesAndKeepsTheUsers) {
     EXPECT_TRUE(png.readAll().startsWith("\x89PNG")) << page;
   }
   EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("画像データ/Home.htm"))));
+}
+
+TEST(ProgramFolder, FolderOfARunHomeThenBesideTheProgramThenTheUsers) {
+  QTemporaryDir dir;
+  const QString exe = dir.filePath(QStringLiteral("bin"));
+  ASSERT_TRUE(QDir().mkpath(exe));
+  const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8());
+  EXPECT_EQ(findProgramFolder(QString(), exe), dir.filePath(QStringLiteral("xdg/tomoshibi")));
+  // A relative XDG_DATA_HOME is ignored.
+  qputenv("XDG_DATA_HOME", "relative/data");
+  EXPECT_EQ(findProgramFolder(QString(), exe), QDir::homePath() + QStringLiteral("/.local/share/tomoshibi"));
+  // Beside the program only when that folder holds the data folder, in any spelling.
+  ASSERT_TRUE(QDir(exe).mkpath(QStringLiteral("★maildata")));
+  EXPECT_EQ(findProgramFolder(QString(), exe), exe);
+  EXPECT_EQ(findProgramFolder(dir.filePath(QStringLiteral("mine")), exe), dir.filePath(QStringLiteral("mine")));
+  if (oldXdg.isNull())
+    qunsetenv("XDG_DATA_HOME");
+  else
+    qputenv("XDG_DATA_HOME", oldXdg);
+  // The starter content sits in share/tomoshibi beside bin/.
+  EXPECT_TRUE(starterFolder(exe).isEmpty());
+  ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("share/tomoshibi")));
+  EXPECT_EQ(starterFolder(exe), dir.filePath(QStringLiteral("share/tomoshibi")));
+}
+
+TEST(ProgramFolder, LaidOutFromTheStarterWithoutReplacingAnything) {
+  QTemporaryDir starter, home;
+  QString error;
+  ASSERT_TRUE(layOutProgramFolder(starter.path(), &error)) << error.toStdString();
+  // Starter content the built-in resources do not have, and a changed face-mark file.
+  QFile extra(starter.filePath(QStringLiteral("Sound/Extra.mid")));
+  ASSERT_TRUE(extra.open(QIODevice::WriteOnly));
+  extra.write("MThd extra");
+  extra.close();
+  QFile marks(starter.filePath(QStringLiteral("顔文字データ/Kao1.txt")));
+  ASSERT_TRUE(marks.open(QIODevice::WriteOnly));
+  marks.write("starter marks");
+  marks.close();
+  // The user's own page, in another spelling of its folder.
+  ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("画像データ")));
+  QFile mine(home.filePath(QStringLiteral("画像データ/front.htm")));
+  ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+  mine.write("my page");
+  mine.close();
+
+  ASSERT_TRUE(layOutProgramFolder(home.path(), &error, starter.path())) << error.toStdString();
+  EXPECT_EQ(QDir(home.path()).entryList({QStringLiteral("画像データ")}, QDir::Dirs).size(), 1);
+  EXPECT_FALSE(QFile::exists(home.filePath(QStringLiteral("画像データ/Front.htm"))));
+  ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+  EXPECT_EQ(mine.readAll(), QByteArray("my page"));
+  QFile copied(home.filePath(QStringLiteral("Sound/Extra.mid")));
+  ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+  EXPECT_EQ(copied.readAll(), QByteArray("MThd extra"));
+  QFile kao(home.filePath(QStringLiteral("顔文字データ/Kao1.txt")));
+  ASSERT_TRUE(kao.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kao.readAll(), QByteArray("starter marks"));
+  for (const QString& sub : programSubfolders()) EXPECT_TRUE(QDir(home.filePath(sub)).exists()) << sub.toStdString();
+
+  // Laid out again (a newer starter): what is there stays.
+  ASSERT_TRUE(marks.open(QIODevice::WriteOnly));
+  marks.write("newer marks");
+  marks.close();
+  ASSERT_TRUE(layOutProgramFolder(home.path(), &error, starter.path())) << error.toStdString();
+  kao.close();
+  ASSERT_TRUE(kao.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kao.readAll(), QByteArray("starter marks"));
+}
+
+// As a desktop start settles its folder; the installed program is run from
+// a scratch root in the packaging test.
+TEST(ProgramFolder, TheFirstStartLaysOutTheUsersFolderPrivatelyAndEntersIt) {
+  QTemporaryDir dir;
+  const QString folder = dir.filePath(QStringLiteral("xdg/tomoshibi"));
+  const QString oldCwd = QDir::currentPath();
+  CommandLine cl;
+  cl.fromDesktop = true;
+  const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8());
+  QString error;
+  EXPECT_TRUE(enterProgramFolder(cl, true, &error)) << error.toStdString();
+  EXPECT_EQ(QDir::currentPath(), folder);
+  EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
+  EXPECT_TRUE(holdsDataFolder(folder));
+  EXPECT_TRUE(QFile::exists(paths::resolveIn(folder, QStringLiteral("顔文字データ/Kao1.txt"))));
+  if (oldXdg.isNull())
+    qunsetenv("XDG_DATA_HOME");
+  else
+    qputenv("XDG_DATA_HOME", oldXdg);
+  QDir::setCurrent(oldCwd);
+}
+
+TEST(CommandLineOptions, OneMailtoLinkAndOnlyForTheWindow) {
+  const CommandLine desktop = parseCommandLine({QStringLiteral("--from-desktop"), QStringLiteral("MAILTO:a@example.jp")});
+  EXPECT_TRUE(desktop.error.isEmpty());
+  EXPECT_TRUE(desktop.fromDesktop);
+  EXPECT_EQ(desktop.mailto, QStringLiteral("MAILTO:a@example.jp"));
+  EXPECT_FALSE(parseCommandLine({QStringLiteral("mailto:a@example.jp"), QStringLiteral("mailto:b@example.jp")}).error.isEmpty());
+  EXPECT_FALSE(parseCommandLine({QStringLiteral("--check"), QStringLiteral("mailto:a@example.jp")}).error.isEmpty());
+  EXPECT_TRUE(parseCommandLine({QStringLiteral("--from-desktop"), QStringLiteral("--check")}).error.isEmpty());
 }
