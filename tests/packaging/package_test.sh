@@ -96,7 +96,7 @@ fi
 xdg=$scratch/xdg
 (cd / && run tomoshibi --init-home "$xdg/tomoshibi") >/dev/null
 : >"$xdg/tomoshibi/★MAilData/plkdata2.data"  # as any earlier check leaves it
-printf 'SMTP=127.0.0.1\r\nPOP3=127.0.0.1\r\nMAIL=me@example.jp\r\nAPOP=0\r\n' >"$xdg/tomoshibi/pelkit.ini"
+printf 'SMTP=127.0.0.1\r\nPOP3=127.0.0.1\r\n''MAIL=me@example.jp\r\nAPOP=0\r\n' >"$xdg/tomoshibi/pelkit.ini"
 snapshot() { (cd "$xdg/tomoshibi" && find . -printf '%p %s %T@ %m\n' | sort && find . -type f -exec sha1sum {} + | sort); }
 service_exec=$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/tomoshibi-check.service")
 read -r -a service_words <<<"$service_exec"
