@@ -6,16 +6,19 @@
 #include "composer/HeldPanel.h"
 #include "composer/MailSend.h"
 #include "composer/SideList.h"
+#include "platform/Ime.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
 #include "platform/TypingLimit.h"
 #include "platform/WindowOrder.h"
+#include "shell/IMEForm.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "viewer/BodyBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -127,6 +130,7 @@ WriteForm::WriteForm() : QMainWindow(nullptr) {
   buildControls();
   buildMenus();
   buildToolBar();
+  connectEditCommands();
   setHelpTexts();
   surface_->setMinimumHeight(twips::toPx(kClientHeight));
   fitHelpBox();
@@ -290,10 +294,6 @@ void WriteForm::buildControls() {
   twips::place(Picture3, 7200, 6420, 2300, 1440);
   Picture3->setPixmap(paintLamp(Picture3->size()));
 
-  CommonDialog1 = new QFileDialog(this);
-  CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
-  CommonDialog1->setNameFilter(QStringLiteral("txtファイル (*.txt *.ini)"));
-
   connect(Command1, &QPushButton::clicked, this, &WriteForm::SendComposedMail);
   connect(Command3, &QPushButton::clicked, this, &WriteForm::Command3_Click);
   connect(Command4, &QPushButton::clicked, this, &WriteForm::Command4_Click);
@@ -329,6 +329,8 @@ void WriteForm::buildMenus() {
   mFile->setObjectName(QStringLiteral("mFile"));
   mnew = addNamedItem(mFile, "mnew", QStringLiteral("新規作成"));
   mopen = addNamedItem(mFile, "mopen", QStringLiteral("開く"));
+  // Where the viewer has it: a file opened into the body can be kept.
+  msave = addNamedItem(mFile, "msave", QStringLiteral("名前を付けて保存"));
   mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
   mline = addNamedSeparator(mFile, "mline");
   mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));
@@ -375,6 +377,34 @@ void WriteForm::buildToolBar() {
     a->setToolTip(b.tip);
     toolButtons_.insert(key, a);
   }
+}
+
+void WriteForm::connectEditCommands() {
+  connect(mnew, &QAction::triggered, this, &WriteForm::mnew_Click);
+  connect(mopen, &QAction::triggered, this, &WriteForm::mopen_Click);
+  connect(msave, &QAction::triggered, this, &WriteForm::msave_Click);
+  connect(mprint, &QAction::triggered, this, &WriteForm::mprint_Click);
+  connect(mend, &QAction::triggered, this, &WriteForm::mend_Click);
+  connect(mall, &QAction::triggered, this, &WriteForm::mall_Click);
+  connect(matamajump, &QAction::triggered, this, &WriteForm::matamajump_Click);
+  connect(mbunmatujump, &QAction::triggered, this, &WriteForm::mbunmatujump_Click);
+  connect(mcut, &QAction::triggered, this, &WriteForm::mcut_Click);
+  connect(mcopy, &QAction::triggered, this, &WriteForm::mcopy_Click);
+  connect(mpaste, &QAction::triggered, this, &WriteForm::mpaste_Click);
+  connect(tbToolBar, &QToolBar::actionTriggered, this, [this](QAction* a) { tbToolBar_ButtonClick(a->objectName()); });
+  connect(Command5, &QPushButton::clicked, this, &WriteForm::Command5_Click);
+  connect(Command7, &QPushButton::clicked, this, &WriteForm::Command7_Click);
+  connect(Command8, &QPushButton::clicked, this, &WriteForm::Command8_Click);
+  connect(Command11, &QPushButton::clicked, this, &WriteForm::Command11_Click);
+  connect(Command12, &QPushButton::clicked, this, &WriteForm::Command12_Click);
+  // Until the face-mark picker is there, its button says so instead of doing nothing.
+  if (!g_showFaceMarkPicker) {
+    Command8->setEnabled(false);
+    Command8->setToolTip(QStringLiteral("顔文字の一覧は、まだ使えません。"));
+  }
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now == ToText || now == SubjectText || now == rtfEd) lastTextBox_ = now;
+  });
 }
 
 void WriteForm::setHelpText(QWidget* control, const QString& text) {
@@ -523,6 +553,8 @@ void WriteForm::Form_Load() {
   }
   shared::ListSource = 0;
   LoadAddressList();
+  // The input method is told that the window is in use; nothing answers.
+  SendMessageA(ImmGetDefaultIMEWnd(this), RegisterWindowMessageA(QStringLiteral("MSIMEService")), 0, 0);
 }
 
 void WriteForm::LoadAddressList() {
@@ -744,3 +776,86 @@ void WriteForm::Command17_Click() { ToggleDraftPanel(heldPanel()); }
 void WriteForm::Command13_Click() { HoldMail(heldPanel()); }
 void WriteForm::Command14_Click() { RecallHeldMails(heldPanel()); }
 void WriteForm::Command15_Click() { DeleteHeldMail(heldPanel()); }
+
+void WriteForm::mnew_Click() { BodyCommands(rtfEd, this).newDocument(); }
+
+void WriteForm::mopen_Click() {
+  // Body changes here leave DocumentModified alone: no handler sets it.
+  const QString read = BodyCommands(rtfEd, this).openTextFile();
+  if (!read.isEmpty()) openedFile_ = read;
+}
+
+void WriteForm::msave_Click() { BodyCommands(rtfEd, this).saveTextAs(openedFile_); }
+
+void WriteForm::mprint_Click() { BodyCommands(rtfEd, this).print(); }
+
+// What was typed and not held is gone with the window, unasked.
+void WriteForm::mend_Click() { close(); }
+
+void WriteForm::mall_Click() { BodyCommands(rtfEd, this).selectAll(); }
+
+void WriteForm::matamajump_Click() { BodyCommands(rtfEd, this).jumpToStart(); }
+
+void WriteForm::mbunmatujump_Click() { BodyCommands(rtfEd, this).jumpToEnd(); }
+
+void WriteForm::mcut_Click() { BodyCommands(rtfEd, this).cut(); }
+
+void WriteForm::mcopy_Click() { BodyCommands(rtfEd, this).copy(); }
+
+// A paste leaves nothing selected: there is no selection to reset after it.
+void WriteForm::mpaste_Click() { BodyCommands(rtfEd, this).paste(); }
+
+void WriteForm::tbToolBar_ButtonClick(const QString& key) {
+  if (key == u"New") {
+    mnew_Click();
+  } else if (key == u"Open") {
+    mopen_Click();
+  } else if (key == u"Print") {
+    mprint_Click();
+  } else if (key == u"Cut") {
+    mcut_Click();
+  } else if (key == u"Copy") {
+    mcopy_Click();
+  } else if (key == u"Paste") {
+    mpaste_Click();
+  } else if (key == u"Bold") {
+    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Bold);
+  } else if (key == u"Italic") {
+    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Italic);
+  } else if (key == u"Underline") {
+    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Underline);
+  }
+}
+
+void WriteForm::Command5_Click() {
+  PlainTextBox body(rtfEd, this);
+  textproc::PasteTrimmed(body, SystemClipboard());
+}
+
+void WriteForm::Command7_Click() {
+  LineBox recipient(ToText);
+  textproc::PasteTrimmed(recipient, SystemClipboard());
+}
+
+void WriteForm::Command8_Click() {
+  if (g_showFaceMarkPicker) g_showFaceMarkPicker(this);
+}
+
+void WriteForm::Command11_Click() {
+  IMEForm* page = IMEForm::instance();
+  page->show();
+  page->raise();
+  page->activateWindow();
+}
+
+void WriteForm::Command12_Click() {
+  // The panel serves the box the user was writing in, not the button.
+  QWidget* box = lastTextBox_ ? lastTextBox_.data() : rtfEd;
+  box->setFocus(Qt::OtherFocusReason);
+  const ImeWindow ime = ImmGetDefaultIMEWnd(this);
+  const unsigned message = RegisterWindowMessageA(QStringLiteral("MSIMEShowImePad"));
+  if (Check1->checkState() == Qt::Checked)
+    SendMessageA(ime, message, 0, 0);
+  else
+    SendMessageA(ime, message, 1, 1);
+}

@@ -6,6 +6,7 @@
 // loads it anew.
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QSet>
 #include <QMainWindow>
 #include <cstdint>
@@ -26,7 +27,12 @@ class QPushButton;
 class QRadioButton;
 class QToolBar;
 class SideList;
+class WriteForm;
 struct HeldPanel;
+
+// Shows the face-mark picker for `form`, which inserts into its body at the
+// caret. The picker's window sets it; until then "絵・顔文字" is disabled.
+inline std::function<void(WriteForm* form)> g_showFaceMarkPicker;
 
 class WriteForm : public QMainWindow {
   Q_OBJECT
@@ -77,13 +83,13 @@ class WriteForm : public QMainWindow {
   QPushButton* Command10 = nullptr;     // 取り消し
   QPushButton* Command16 = nullptr;     // リスト
   QFileDialog* AttachCommonDialog = nullptr;
-  QFileDialog* CommonDialog1 = nullptr;  // opening text files
   QToolBar* tbToolBar = nullptr;
 
   // Menu "ファイル(&F)".
   QMenu* mFile = nullptr;
   QAction* mnew = nullptr;
   QAction* mopen = nullptr;
+  QAction* msave = nullptr;
   QAction* mprint = nullptr;
   QAction* mline = nullptr;
   QAction* mend = nullptr;
@@ -136,6 +142,24 @@ class WriteForm : public QMainWindow {
   void Command13_Click();      // 保存
   void Command14_Click();      // 呼出
   void Command15_Click();      // 削除
+  // The body as a text document, and its editing commands.
+  void mnew_Click();           // 新規作成
+  void mopen_Click();          // 開く
+  void msave_Click();          // 名前を付けて保存
+  void mprint_Click();         // 印刷
+  void mend_Click();           // 終了
+  void mall_Click();           // 全て選択
+  void matamajump_Click();     // 文頭へジャンプ
+  void mbunmatujump_Click();   // 文末へジャンプ
+  void mcut_Click();           // 切り取り
+  void mcopy_Click();          // コピー
+  void mpaste_Click();         // 貼り付け
+  void tbToolBar_ButtonClick(const QString& key);
+  void Command5_Click();       // 本文に貼付
+  void Command7_Click();       // 宛先に貼付
+  void Command8_Click();       // 絵・顔文字
+  void Command11_Click();      // IMEパッドの説明
+  void Command12_Click();      // IMEパッドの表示
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -145,6 +169,7 @@ class WriteForm : public QMainWindow {
   void buildControls();
   void buildMenus();
   void buildToolBar();
+  void connectEditCommands();
   void setHelpTexts();
   void setHelpText(QWidget* control, const QString& text);
   void hideHelpOver(QWidget* control);
@@ -165,4 +190,8 @@ class WriteForm : public QMainWindow {
   // Mailboxes that already have the mail in the window, from all-addresses
   // runs that partly failed: a second "送信" skips them.
   QSet<QString> served_;
+  // The text file last read into the body: "名前を付けて保存" offers it.
+  QString openedFile_;
+  // The box the user last wrote in: the input method's panel serves it.
+  QPointer<QWidget> lastTextBox_;
 };

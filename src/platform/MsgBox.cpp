@@ -21,6 +21,7 @@ MsgResult MsgBox(const QString& prompt, MsgButtons buttons, MsgIcon icon, const 
       case MsgButtons::Ok: return MsgResult::Ok;
       case MsgButtons::OkCancel: return MsgResult::Cancel;
       case MsgButtons::YesNo: return MsgResult::No;
+      case MsgButtons::YesNoCancel: return MsgResult::Cancel;
     }
   }
   QMessageBox box(QApplication::activeWindow());
@@ -43,6 +44,11 @@ MsgResult MsgBox(const QString& prompt, MsgButtons buttons, MsgIcon icon, const 
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       box.setDefaultButton(QMessageBox::Yes);
       break;
+    case MsgButtons::YesNoCancel:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Yes);
+      box.setEscapeButton(QMessageBox::Cancel);
+      break;
   }
   if (g_msgBoxHook) g_msgBoxHook(&box);
   switch (box.exec()) {
@@ -50,6 +56,13 @@ MsgResult MsgBox(const QString& prompt, MsgButtons buttons, MsgIcon icon, const 
     case QMessageBox::Yes: return MsgResult::Yes;
     case QMessageBox::No: return MsgResult::No;
     case QMessageBox::Cancel: return MsgResult::Cancel;
-    default: return buttons == MsgButtons::YesNo ? MsgResult::No : (buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok);
+    default:
+      switch (buttons) {
+        case MsgButtons::Ok: return MsgResult::Ok;
+        case MsgButtons::YesNo: return MsgResult::No;
+        case MsgButtons::OkCancel:
+        case MsgButtons::YesNoCancel: break;
+      }
+      return MsgResult::Cancel;
   }
 }

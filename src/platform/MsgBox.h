@@ -6,7 +6,7 @@
 
 class QMessageBox;
 
-enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgIcon { None, Question, Exclamation, Information, Critical };
 enum class MsgResult { Ok, Cancel, Yes, No };
 
@@ -17,7 +17,7 @@ MsgResult MsgBox(const QString& prompt, MsgButtons buttons = MsgButtons::Ok, Msg
                  const QString& title = kAppTitle);
 
 // Headless runs: print "title: prompt" on standard error and take the safe
-// answer (OK, No, Cancel) instead of showing a window.
+// answer (OK, No, Cancel; Cancel of three) instead of showing a window.
 void setMsgBoxConsoleMode(bool on);
 bool msgBoxConsoleMode();
 

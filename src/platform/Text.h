@@ -50,4 +50,22 @@ double leadingNumber(const QString& s);
 // Line endings made CR LF (bare CR and bare LF become CR LF).
 QString toCrLf(const QString& s);
 
+// The ways a text file the user opens may be written. The program's own
+// files are CP932; a user's file keeps the encoding it came in.
+enum class FileEncoding { Cp932, Utf8, Utf8Bom, Utf16Le, Utf16Be };
+
+// What a text file's bytes are: a byte-order mark (UTF-8, UTF-16 LE or BE)
+// decides; else bytes that are valid UTF-8 and not plain ASCII are UTF-8;
+// else CP932 (plain ASCII reads the same either way).
+FileEncoding detectEncoding(const QByteArray& bytes);
+// The bytes read as `encoding`, its byte-order mark left out. Never fails:
+// a byte that does not fit becomes U+FFFD.
+QString decodeText(const QByteArray& bytes, FileEncoding encoding);
+// `s` written as `encoding`, with the byte-order mark that encoding has;
+// as CP932 a character without a code becomes '?' (see cp932Missing).
+QByteArray encodeText(const QString& s, FileEncoding encoding);
+// The characters of `s` that CP932 has no code for, each once, in the order
+// they first appear.
+QString cp932Missing(const QString& s);
+
 }  // namespace text

@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
+#include "platform/WindowOrder.h"
 #include "reception/CheckMail.h"
 #include "reception/MailLib.h"
 #include "settings/AccountSettings.h"
@@ -16,6 +17,7 @@
 #include "shell/ListHeaders.h"
 #include "shell/ShopPicture.h"
 #include "shell/StateFile.h"
+#include "shell/TaikiForm.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "viewer/TyakuForm.h"
@@ -203,6 +205,9 @@ void MainForm::buildMenu() {
   connect(mfriend, &QAction::triggered, Command5, &QPushButton::click);
   connect(mmodosu, &QAction::triggered, Command11, &QPushButton::click);
   connect(mend, &QAction::triggered, this, &MainForm::mend_Click);
+  connect(mzenmen, &QAction::triggered, this, &MainForm::mzenmen_Click);
+  connect(mkaijyo, &QAction::triggered, this, &MainForm::mkaijyo_Click);
+  connect(mtaiki, &QAction::triggered, this, &MainForm::mtaiki_Click);
 }
 
 void MainForm::setHelpText(QWidget* control, const QString& text) {
@@ -310,6 +315,19 @@ void MainForm::Command6_Click() {
   viewer->activateWindow();
   viewer->setWindowTitle(QStringLiteral("着信履歴"));
   viewer->FillMailList();
+}
+
+void MainForm::mzenmen_Click() { SetWindowPos(this, HWND_TOPMOST); }
+
+void MainForm::mkaijyo_Click() { SetWindowPos(this, HWND_NOTOPMOST); }
+
+void MainForm::mtaiki_Click() {
+  // The standby window puts itself on top as it loads. This window stays
+  // loaded: its clock, music and scenery go on.
+  TaikiForm* standby = TaikiForm::instance();
+  standby->show();
+  standby->raise();
+  hide();
 }
 
 void MainForm::mend_Click() {

@@ -86,6 +86,10 @@ class MainForm : public QMainWindow {
   void Timer2_Timer();
   // "終了" and closing the window: the shutdown steps, then the process ends.
   void mend_Click();
+  // Window modes: kept on top, back to normal order, standby.
+  void mzenmen_Click();
+  void mkaijyo_Click();
+  void mtaiki_Click();
 
   // Music and scenery (MainFormShop.cpp).
   void Command2_Click();   // BGM ON

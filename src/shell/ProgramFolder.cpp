@@ -28,6 +28,8 @@ const ShippedFile kShipped[] = {
     {":/home/scenery/Back.png", "画像データ/Back.png", false},
     {":/home/scenery/Front.png", "画像データ/Front.png", false},
     {":/home/scenery/Home.htm", "画像データ/Home.htm", false},
+    // The input method's character palette explained (UTF-8, as its meta line says).
+    {":/home/IMEPAd/IME.htm", "IMEPAd/IME.htm", false},
 };
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include "BodyBox.h"
 
+#include "platform/FileDialog.h"
+#include "platform/MsgBox.h"
+
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <algorithm>
@@ -93,3 +99,102 @@ bool DialogPrinter::printCopy(const QString& text, const textproc::PrintFont& fo
 }
 
 bool DialogPrinter::finish(QString* error) { return !job_ || job_->finish(error); }
+
+void LineBox::replaceSelection(const QString& text) { edit_->insert(text); }
+
+textproc::LossyChoice askBeforeLosing(const QString& path, const QString& lost) {
+  // A few of them are enough to recognise; unprintable ones by their code.
+  constexpr int kShown = 20;
+  QString shown;
+  int count = 0;
+  for (char32_t cp : lost.toUcs4()) {
+    if (count++ == kShown) continue;
+    if (!shown.isEmpty()) shown += u'　';
+    shown += QChar::isPrint(cp) ? QString::fromUcs4(&cp, 1)
+                                : QStringLiteral("U+%1").arg(uint(cp), 4, 16, QChar(u'0')).toUpper();
+  }
+  if (count > kShown) shown += QStringLiteral("　ほか%1文字").arg(count - kShown);
+  QString prompt = QStringLiteral("ファイル「%1」はシフトJIS（CP932）で保存しますが、次の文字はシフトJISにありません。\n\n%2\n\n")
+                       .arg(QDir::toNativeSeparators(path), shown);
+  if (lost.contains(QChar::ReplacementCharacter))
+    prompt += QStringLiteral("（「\uFFFD」は、ファイルを開いたときに読めなかった文字です。）\n\n");
+  prompt += QStringLiteral("「はい」　　　UTF-8 で保存します。すべての文字が残ります。\n"
+                           "「いいえ」　　シフトJIS で保存します。これらの文字は「?」になります。\n"
+                           "「キャンセル」保存しません。");
+  switch (MsgBox(prompt, MsgButtons::YesNoCancel, MsgIcon::Question, QStringLiteral("確認"))) {
+    case MsgResult::Yes: return textproc::LossyChoice::Utf8;
+    case MsgResult::No: return textproc::LossyChoice::Cp932;
+    case MsgResult::Ok:
+    case MsgResult::Cancel: break;
+  }
+  return textproc::LossyChoice::Cancel;
+}
+
+namespace {
+void tell(const QString& message) {
+  if (!message.isEmpty()) MsgBox(message, MsgButtons::Ok, MsgIcon::Exclamation);
+}
+}  // namespace
+
+void BodyCommands::newDocument() { tell(textproc::NewDocument(box_, askBeforeLosing)); }
+
+QString BodyCommands::openTextFile() {
+  QString chosen;
+  const QString told = textproc::OpenTextIntoBody(box_, [&] {
+    filedialog::Request r;
+    r.kind = filedialog::Kind::Open;
+    r.title = QStringLiteral("開く");
+    r.filter = textproc::kTextFileFilter;
+    chosen = filedialog::choose(window_, r);
+    return chosen;
+  });
+  tell(told);
+  return told.isEmpty() ? chosen : QString();
+}
+
+void BodyCommands::saveTextAs(const QString& suggested) {
+  const QFileInfo offered(suggested);
+  tell(textproc::SaveTextAs(
+      box_,
+      [&] {
+        filedialog::Request r;
+        r.kind = filedialog::Kind::Save;
+        r.title = QStringLiteral("名前を付けて保存");
+        r.filter = textproc::kTextFileFilter;
+        r.defaultSuffix = QStringLiteral("txt");
+        if (!suggested.isEmpty()) {
+          r.folder = offered.absolutePath();
+          r.suggestedName = offered.fileName();
+        }
+        return filedialog::choose(window_, r);
+      },
+      askBeforeLosing));
+}
+
+void BodyCommands::print() {
+  DialogPrinter printer(window_);
+  tell(textproc::PrintBody(box_, printer));
+}
+
+void BodyCommands::cut() {
+  SystemClipboard clipboard;
+  textproc::CutSelection(box_, clipboard);
+}
+
+void BodyCommands::copy() {
+  SystemClipboard clipboard;
+  textproc::CopySelection(box_, clipboard);
+}
+
+void BodyCommands::paste() {
+  SystemClipboard clipboard;
+  textproc::PasteClipboard(box_, clipboard);
+}
+
+void BodyCommands::selectAll() { textproc::SelectAllText(box_); }
+
+void BodyCommands::jumpToStart() { textproc::JumpToStart(box_); }
+
+void BodyCommands::jumpToEnd() { textproc::JumpToEnd(box_); }
+
+void BodyCommands::toggle(textproc::FontStyle style) { textproc::ToggleFontStyle(box_, style); }

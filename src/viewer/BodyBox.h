@@ -1,13 +1,15 @@
 #pragma once
 // The text procedures' interfaces on the real things: a QPlainTextEdit body
-// box and its window, the system clipboard, and the print dialog with the
-// printer. The viewer uses them, and the compose window can.
+// box and its window, a one-line box, the system clipboard, and the print
+// dialog with the printer; and the body commands the viewer and the
+// compose windows offer, on them.
 #include "platform/Printing.h"
 #include "viewer/TextProcedures.h"
 
 #include <QPrinter>
 #include <memory>
 
+class QLineEdit;
 class QPlainTextEdit;
 class QWidget;
 
@@ -52,4 +54,44 @@ class DialogPrinter : public textproc::Printer {
   QWidget* parent_;
   QPrinter printer_;
   std::unique_ptr<printing::Job> job_;
+};
+
+// A one-line box as the paste buttons see it.
+class LineBox : public textproc::InsertTarget {
+ public:
+  explicit LineBox(QLineEdit* edit) : edit_(edit) {}
+  void replaceSelection(const QString& text) override;
+
+ private:
+  QLineEdit* edit_;
+};
+
+// Asks the user, in a message box, what to do with the characters `lost`
+// that CP932 cannot hold when `path` is written.
+textproc::LossyChoice askBeforeLosing(const QString& path, const QString& lost);
+
+// The body commands of the text windows, on one body box and its window:
+// the system clipboard, the print and file dialogs, and a message box for
+// whatever the user must be told or asked.
+class BodyCommands {
+ public:
+  BodyCommands(QPlainTextEdit* body, QWidget* window) : box_(body, window), window_(window) {}
+  void newDocument();
+  // The open dialog, then the file's lines into the body. The file read,
+  // or an empty text when none was.
+  QString openTextFile();
+  // The save dialog, offering `suggested`, then the body into that file.
+  void saveTextAs(const QString& suggested);
+  void print();
+  void cut();
+  void copy();
+  void paste();
+  void selectAll();
+  void jumpToStart();
+  void jumpToEnd();
+  void toggle(textproc::FontStyle style);
+
+ private:
+  PlainTextBox box_;
+  QWidget* window_;
 };

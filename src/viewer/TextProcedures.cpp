@@ -75,6 +75,10 @@ void PasteClipboard(TextBox& box, Clipboard& clipboard) {
   box.setFocus();
 }
 
+void PasteTrimmed(InsertTarget& box, const Clipboard& clipboard) {
+  box.replaceSelection(text::trimSpaces(clipboard.text()));
+}
+
 void SelectAllText(TextBox& box) { box.select(0, int(box.text().size())); }
 
 void JumpToStart(TextBox& box) {
@@ -99,35 +103,59 @@ QString documentPath(const QString& name) {
   return paths::resolveIn(QDir::currentPath(), n);
 }
 
-bool SaveDocument(const TextBox& box, QString* error) {
-  const QString name = shared::CurrentDocumentName;
-  if (name.isEmpty()) {
-    if (error) error->clear();
-    return false;
+WriteResult writeDocument(const QString& path, const QString& text, const AskLossy& ask, QString* error) {
+  text::FileEncoding encoding = text::FileEncoding::Cp932;
+  QFile existing(path);
+  if (existing.open(QIODevice::ReadOnly)) encoding = text::detectEncoding(existing.readAll());
+  existing.close();
+  const QString content = text::toCrLf(text);
+  if (encoding == text::FileEncoding::Cp932) {
+    const QString lost = text::cp932Missing(content);
+    if (!lost.isEmpty()) {
+      switch (ask ? ask(path, lost) : LossyChoice::Cancel) {
+        case LossyChoice::Utf8: encoding = text::FileEncoding::Utf8; break;
+        case LossyChoice::Cp932: break;
+        case LossyChoice::Cancel: return WriteResult::Declined;
+      }
+    }
   }
+  // An empty document is an empty file, without a byte-order mark.
+  const QByteArray bytes = content.isEmpty() ? QByteArray() : text::encodeText(content, encoding);
+  return durable::replaceFile(path, bytes, -1, error) ? WriteResult::Written : WriteResult::Failed;
+}
+
+bool SaveDocument(const TextBox& box, QString* error, const AskLossy& ask) {
+  if (error) error->clear();
+  const QString name = shared::CurrentDocumentName;
+  if (name.isEmpty()) return false;
   QString why;
-  if (!writeTextFile(documentPath(name), box.text(), &why)) {
-    if (error)
-      *error = QStringLiteral("文書「%1」を保存できませんでした（%2）。")
-                   .arg(QDir::toNativeSeparators(documentPath(name)), why);
-    return false;
+  switch (writeDocument(documentPath(name), box.text(), ask, &why)) {
+    case WriteResult::Written: break;
+    case WriteResult::Declined: return false;
+    case WriteResult::Failed:
+      if (error)
+        *error = QStringLiteral("文書「%1」を保存できませんでした（%2）。")
+                     .arg(QDir::toNativeSeparators(documentPath(name)), why);
+      return false;
   }
   shared::DocumentModified = 0;
   return true;
 }
 
-QString NewDocument(TextBox& box) {
+QString NewDocument(TextBox& box, const AskLossy& ask) {
   if (shared::CurrentDocumentName.contains(kNewDocumentName)) return {};
-  if (shared::DocumentModified != 0) {
-    // Emptying the box after a failed save would lose the text.
+  if (shared::DocumentModified != 0 && !shared::CurrentDocumentName.isEmpty()) {
+    // Emptying the box after a failed or declined save would lose the text.
     QString error;
-    if (!SaveDocument(box, &error) && !error.isEmpty())
+    if (!SaveDocument(box, &error, ask)) {
+      if (error.isEmpty()) return {};
       return error + QStringLiteral("\n新しい文書は始めず、本文はそのまま残しています。");
+    }
   }
   box.setText(QString());
   shared::CurrentDocumentName = documentFolder(shared::CurrentDocumentName) + kNewDocumentName;
   QString error;
-  SaveDocument(box, &error);
+  SaveDocument(box, &error, ask);
   shared::DocumentModified = 0;
   box.setCaption(kNewDocumentName + QStringLiteral("      ") + shared::CurrentDocumentName);
   return error;
@@ -150,7 +178,7 @@ std::optional<QString> readTextLines(const QString& path, QString* error) {
   }
   // Every line ends in CR LF, whatever ended it in the file (CR LF, CR or
   // LF), and so does a last line that had no ending.
-  QString s = text::toCrLf(text::fromCp932(bytes));
+  QString s = text::toCrLf(text::decodeText(bytes, text::detectEncoding(bytes)));
   if (!s.isEmpty() && !s.endsWith(QStringLiteral("\r\n"))) s += QStringLiteral("\r\n");
   return s;
 }
@@ -163,6 +191,14 @@ QString OpenTextIntoBody(TextBox& box, const std::function<QString()>& chooseFil
   if (!lines) return QStringLiteral("ファイル「%1」を読めませんでした（%2）。").arg(QDir::toNativeSeparators(file), error);
   box.setText(*lines);
   return {};
+}
+
+QString SaveTextAs(const TextBox& box, const std::function<QString()>& chooseFile, const AskLossy& ask) {
+  const QString file = chooseFile();
+  if (file.isEmpty()) return {};
+  QString error;
+  if (writeDocument(file, box.text(), ask, &error) != WriteResult::Failed) return {};
+  return QStringLiteral("ファイル「%1」に保存できませんでした（%2）。").arg(QDir::toNativeSeparators(file), error);
 }
 
 QString PrintBody(TextBox& box, Printer& printer) {

@@ -348,7 +348,8 @@ void TyakuForm::loadCurrentDocument() {
   while (!name.isEmpty()) {
     QFile f(name);
     if (f.open(QIODevice::ReadOnly)) {
-      rtfEd->setPlainText(text::fromCp932(f.readAll()));
+      const QByteArray bytes = f.readAll();
+      rtfEd->setPlainText(text::decodeText(bytes, text::detectEncoding(bytes)));
       break;
     }
     const MsgResult again = MsgBox(

@@ -153,8 +153,6 @@ class TyakuForm : public QMainWindow {
   // What the mouse passing over `watched` changes: the copy preview and
   // the copy button's colour, and the help box.
   void mouseOver(QObject* watched);
-  // Shows what a procedure had to say, if anything.
-  void tell(const QString& message);
   void loadCurrentDocument();
   void alignBars();
   void keepBoxesInside();

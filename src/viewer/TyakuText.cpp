@@ -149,40 +149,20 @@ void TyakuForm::mouseOver(QObject* watched) {
   Text4->raise();
 }
 
-void TyakuForm::tell(const QString& message) {
-  if (!message.isEmpty()) MsgBox(message, MsgButtons::Ok, MsgIcon::Exclamation);
-}
-
-void TyakuForm::mnew_Click() {
-  PlainTextBox box(rtfEd, this);
-  tell(textproc::NewDocument(box));
-}
+void TyakuForm::mnew_Click() { BodyCommands(rtfEd, this).newDocument(); }
 
 void TyakuForm::mopen_Click() { OpenTextIntoBody(); }
 
 void TyakuForm::msave_Click() { SaveBodyAs(); }
 
 // The menu item prints as the toolbar button does.
-void TyakuForm::mprint_Click() {
-  PlainTextBox box(rtfEd, this);
-  DialogPrinter printer(this);
-  tell(textproc::PrintBody(box, printer));
-}
+void TyakuForm::mprint_Click() { BodyCommands(rtfEd, this).print(); }
 
-void TyakuForm::mall_Click() {
-  PlainTextBox box(rtfEd, this);
-  textproc::SelectAllText(box);
-}
+void TyakuForm::mall_Click() { BodyCommands(rtfEd, this).selectAll(); }
 
-void TyakuForm::matamajump_Click() {
-  PlainTextBox box(rtfEd, this);
-  textproc::JumpToStart(box);
-}
+void TyakuForm::matamajump_Click() { BodyCommands(rtfEd, this).jumpToStart(); }
 
-void TyakuForm::mbunmatujump_Click() {
-  PlainTextBox box(rtfEd, this);
-  textproc::JumpToEnd(box);
-}
+void TyakuForm::mbunmatujump_Click() { BodyCommands(rtfEd, this).jumpToEnd(); }
 
 void TyakuForm::mkensaku_Click() {
   PlainTextBox box(rtfEd, this);
@@ -194,26 +174,13 @@ void TyakuForm::mtugikensaku_Click() {
   textproc::FindNext(box, Text1->text(), LastMatchPosition);
 }
 
-void TyakuForm::mcut_Click() {
-  PlainTextBox box(rtfEd, this);
-  SystemClipboard clipboard;
-  textproc::CutSelection(box, clipboard);
-}
+void TyakuForm::mcut_Click() { BodyCommands(rtfEd, this).cut(); }
 
-void TyakuForm::mcopy_Click() {
-  PlainTextBox box(rtfEd, this);
-  SystemClipboard clipboard;
-  textproc::CopySelection(box, clipboard);
-}
+void TyakuForm::mcopy_Click() { BodyCommands(rtfEd, this).copy(); }
 
-void TyakuForm::mpaste_Click() {
-  PlainTextBox box(rtfEd, this);
-  SystemClipboard clipboard;
-  textproc::PasteClipboard(box, clipboard);
-}
+void TyakuForm::mpaste_Click() { BodyCommands(rtfEd, this).paste(); }
 
 void TyakuForm::tbToolBar_ButtonClick(const QString& key) {
-  PlainTextBox box(rtfEd, this);
   if (key == u"New") {
     mnew_Click();
   } else if (key == u"Open") {
@@ -229,11 +196,11 @@ void TyakuForm::tbToolBar_ButtonClick(const QString& key) {
   } else if (key == u"Paste") {
     mpaste_Click();
   } else if (key == u"Bold") {
-    textproc::ToggleFontStyle(box, textproc::FontStyle::Bold);
+    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Bold);
   } else if (key == u"Italic") {
-    textproc::ToggleFontStyle(box, textproc::FontStyle::Italic);
+    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Italic);
   } else if (key == u"Underline") {
-    textproc::ToggleFontStyle(box, textproc::FontStyle::Underline);
+    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Underline);
   }
 }
 
@@ -300,12 +267,7 @@ void TyakuForm::SaveBodyAs() {
   setWindowTitle(file);
 }
 
-void TyakuForm::OpenTextIntoBody() {
-  PlainTextBox box(rtfEd, this);
-  tell(textproc::OpenTextIntoBody(box, [this] {
-    return filedialog::choose(this, {filedialog::Kind::Open, QStringLiteral("開く"), textproc::kTextFileFilter});
-  }));
-}
+void TyakuForm::OpenTextIntoBody() { BodyCommands(rtfEd, this).openTextFile(); }
 
 void TyakuForm::FindMailInList() {
   const QString text = Text1->text();

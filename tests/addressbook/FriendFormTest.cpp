@@ -325,7 +325,7 @@ TEST(AddressBookWindow, HelpBoxFollowsTheMouseAndHidesWithoutExplanations) {
   b->close();
   destroyClosed();
 
-  home.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=me@example\r\nAPOP=0\r\n");
+  home.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
   ASSERT_TRUE(WriteAccountFile(QStringLiteral("id"), QStringLiteral("pw"), true));
   auto main = std::make_unique<MainForm>();
   main->Check1->setChecked(false);

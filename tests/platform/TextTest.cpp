@@ -70,3 +70,42 @@ TEST(TextHelpers, TrimCutAtNulAndRounding) {
 TEST(TextHelpers, LineEndsBecomeCrLf) {
   EXPECT_EQ(toCrLf(QStringLiteral("a\nb\r\nc\rd")), QStringLiteral("a\r\nb\r\nc\r\nd"));
 }
+
+TEST(FileEncodings, DetectedFromTheBytes) {
+  const QString japanese = QStringLiteral("①㈱～ 灯火亭ｱ");
+  EXPECT_EQ(detectEncoding(toCp932(japanese)), FileEncoding::Cp932);
+  EXPECT_EQ(detectEncoding(japanese.toUtf8()), FileEncoding::Utf8);
+  EXPECT_EQ(detectEncoding(QByteArray("plain ascii\r\n")), FileEncoding::Cp932);
+  EXPECT_EQ(detectEncoding(QByteArray()), FileEncoding::Cp932);
+  // A byte-order mark decides, whatever follows it.
+  EXPECT_EQ(detectEncoding(QByteArray("\xEF\xBB\xBF" "abc")), FileEncoding::Utf8Bom);
+  EXPECT_EQ(detectEncoding(QByteArray("\xFF\xFE" "a\0", 4)), FileEncoding::Utf16Le);
+  EXPECT_EQ(detectEncoding(QByteArray("\xFE\xFF\0a", 4)), FileEncoding::Utf16Be);
+  // UTF-8 with one broken sequence is not UTF-8; nor is a surrogate written as UTF-8.
+  EXPECT_EQ(detectEncoding(japanese.toUtf8() + "\xE3\x81"), FileEncoding::Cp932);
+  EXPECT_EQ(detectEncoding(QByteArray("a\xED\xA0\x80")), FileEncoding::Cp932);
+  EXPECT_EQ(detectEncoding(QByteArray("\xC0\xAF")), FileEncoding::Cp932);          // overlong "/"
+  EXPECT_EQ(detectEncoding(QByteArray("\xF4\x90\x80\x80")), FileEncoding::Cp932);  // past U+10FFFF
+  EXPECT_EQ(detectEncoding(QByteArray("\xF0\x9F\x98\x80")), FileEncoding::Utf8);
+  // Short CP932 texts that Japanese files are full of read as CP932.
+  for (const QString& s : {QStringLiteral("あ"), QStringLiteral("ｱｲｳ"), QStringLiteral("漢字"), QStringLiteral("～")})
+    EXPECT_EQ(detectEncoding(toCp932(s)), FileEncoding::Cp932) << s.toStdString();
+}
+
+TEST(FileEncodings, EachReadsAndWritesItsOwnWayWithItsMark) {
+  const QString text = QStringLiteral("①㈱～\r\n😀 emoji");
+  const FileEncoding all[] = {FileEncoding::Utf8, FileEncoding::Utf8Bom, FileEncoding::Utf16Le, FileEncoding::Utf16Be};
+  for (FileEncoding e : all) {
+    const QByteArray bytes = encodeText(text, e);
+    EXPECT_EQ(detectEncoding(bytes), e) << int(e);
+    EXPECT_EQ(decodeText(bytes, e), text) << int(e);
+  }
+  EXPECT_EQ(encodeText(QStringLiteral("a"), FileEncoding::Utf16Be), QByteArray("\xFE\xFF\0a", 4));
+  // A UTF-16 file cut in the middle of a character loses only that byte.
+  EXPECT_EQ(decodeText(QByteArray("\xFF\xFE" "a\0b", 5), FileEncoding::Utf16Le), QStringLiteral("a\uFFFD"));
+}
+
+TEST(FileEncodings, Cp932MissingNamesEachLostCharacterOnce) {
+  EXPECT_EQ(cp932Missing(QStringLiteral("①㈱～〜−—¥ ?あ")), QString());
+  EXPECT_EQ(cp932Missing(QStringLiteral("a😀b😀é\uFFFD?")), QStringLiteral("😀é\uFFFD"));
+}

@@ -128,7 +128,7 @@ TEST(ServerSettingsFile, UnencryptedLoginPermissionFollowsTheFourLinesAndIsTiedT
   ASSERT_TRUE(SaveServerSettings());
   QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\nMAIL=\r\nAPOP=0\r\n"
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n"
                                     "ALLOWPLAIN_POP3=pop.lan\r\nALLOWPLAIN_SMTP=127.0.0.1:2525\r\n"));
   resetSettings();
   LoadServerSettings();
@@ -137,7 +137,7 @@ TEST(ServerSettingsFile, UnencryptedLoginPermissionFollowsTheFourLinesAndIsTiedT
   EXPECT_EQ(AccountSettings().PlainSmtpServer, QStringLiteral("127.0.0.1:2525"));
 
   // A file of the four lines allows nothing, even after a run that allowed.
-  writePelkit("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\nMAIL=\r\nAPOP=0\r\n");
+  writePelkit("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n");
   LoadServerSettings();
   EXPECT_TRUE(AccountSettings().PlainPop3Server.isEmpty());
   EXPECT_TRUE(AccountSettings().PlainSmtpServer.isEmpty());

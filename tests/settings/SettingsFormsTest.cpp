@@ -145,7 +145,7 @@ TEST(ServerDialog, UnencryptedLoginIsAllowedForTheNamedServersOnly) {
   d->PlainCheck->click();
   d->OkCommand->click();
   pump();
-  EXPECT_EQ(pelkit(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=127.0.0.1:1110\r\nMAIL=\r\nAPOP=0\r\n"
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=127.0.0.1:1110\r\n" "MAIL=\r\nAPOP=0\r\n"
                                  "ALLOWPLAIN_POP3=127.0.0.1:1110\r\nALLOWPLAIN_SMTP=127.0.0.1:2525\r\n"));
 
   // Reopened, the box shows the permission; a new server name does not
@@ -157,7 +157,7 @@ TEST(ServerDialog, UnencryptedLoginIsAllowedForTheNamedServersOnly) {
   EXPECT_FALSE(d->PlainCheck->isChecked());
   d->OkCommand->click();
   pump();
-  EXPECT_EQ(pelkit(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.isp.example\r\nMAIL=\r\nAPOP=0\r\n"));
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.isp.example\r\n" "MAIL=\r\nAPOP=0\r\n"));
   EXPECT_TRUE(AccountSettings().PlainPop3Server.isEmpty());
   EXPECT_TRUE(AccountSettings().PlainSmtpServer.isEmpty());
 

@@ -24,6 +24,12 @@ TEST(ProgramFolder, LaysOutEveryFolderAndTheFaceMarks) {
   EXPECT_TRUE(t.contains(QStringLiteral("(^_^)")));
   EXPECT_TRUE(t.contains(QStringLiteral("①")));
   EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("★MAilData"))).entryList(QDir::Files).isEmpty());
+  // The input method's page, in UTF-8 as its meta line says.
+  QFile ime(dir.filePath(QStringLiteral("IMEPAd/IME.htm")));
+  ASSERT_TRUE(ime.open(QIODevice::ReadOnly));
+  const QByteArray page = ime.readAll();
+  EXPECT_TRUE(page.contains("<meta charset=\"utf-8\">"));
+  EXPECT_TRUE(QString::fromUtf8(page).contains(QStringLiteral("文字パレット")));
 }
 
 TEST(ProgramFolder, InitHomeNeverOverwritesAndKnowsOtherSpellings) {

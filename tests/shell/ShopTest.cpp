@@ -64,7 +64,7 @@ class Shop : public ::testing::Test {
  protected:
   void SetUp() override {
     AccountSettings() = AccountSettingsRecord{};
-    home_.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=me@example\r\nAPOP=0\r\n");
+    home_.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
     ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
     shared::TuneToggleCounter = 0;
     // What the window sends, less the monitor's (and the tests') questions.

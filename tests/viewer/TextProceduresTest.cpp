@@ -150,6 +150,67 @@ TEST_F(DocumentTest, ASaveThatFailsSaysSoAndKeepsTheText) {
   EXPECT_EQ(box.caption, QStringLiteral("新規作成.TXT      ") + home_.path() + QStringLiteral("/gone/新規作成.TXT"));
 }
 
+TEST_F(DocumentTest, AUserFileKeepsItsEncodingAndNoCharacterIsLostUnasked) {
+  const QString utf8File = home_.path() + QStringLiteral("/utf8.txt");
+  const QString cp932File = home_.path() + QStringLiteral("/sjis.txt");
+  home_.write(QStringLiteral("utf8.txt"), QStringLiteral("元の文\n").toUtf8());
+  home_.write(QStringLiteral("sjis.txt"), text::toCp932(QStringLiteral("元の文\r\n")));
+  QStringList asked;
+  LossyChoice answer = LossyChoice::Cancel;
+  const AskLossy ask = [&](const QString& path, const QString& lost) {
+    asked << QFileInfo(path).fileName() + u':' + lost;
+    return answer;
+  };
+  const QString text = QStringLiteral("①～😀\n終わり");
+  QString error;
+  // Over a UTF-8 file: UTF-8 again, nothing to ask.
+  EXPECT_EQ(writeDocument(utf8File, text, ask, &error), WriteResult::Written);
+  EXPECT_EQ(home_.read(QStringLiteral("utf8.txt")), QStringLiteral("①～😀\r\n終わり").toUtf8());
+  EXPECT_TRUE(asked.isEmpty());
+  // Over a CP932 file the emoji needs a word: declined, the file is as it was.
+  EXPECT_EQ(writeDocument(cp932File, text, ask, &error), WriteResult::Declined);
+  EXPECT_EQ(asked, QStringList{QStringLiteral("sjis.txt:😀")});
+  EXPECT_EQ(home_.read(QStringLiteral("sjis.txt")), text::toCp932(QStringLiteral("元の文\r\n")));
+  EXPECT_EQ(writeDocument(cp932File, text, {}, &error), WriteResult::Declined);  // no one to ask
+  answer = LossyChoice::Cp932;
+  EXPECT_EQ(writeDocument(cp932File, text, ask, &error), WriteResult::Written);
+  EXPECT_EQ(home_.read(QStringLiteral("sjis.txt")), text::toCp932(QStringLiteral("①～?\r\n終わり")));
+  answer = LossyChoice::Utf8;
+  EXPECT_EQ(writeDocument(cp932File, text, ask, &error), WriteResult::Written);
+  EXPECT_EQ(home_.read(QStringLiteral("sjis.txt")), QStringLiteral("①～😀\r\n終わり").toUtf8());
+  // An empty document is an empty file, even over one with a byte-order mark.
+  home_.write(QStringLiteral("bom.txt"), "\xEF\xBB\xBFx");
+  EXPECT_EQ(writeDocument(home_.path() + QStringLiteral("/bom.txt"), QString(), ask, &error), WriteResult::Written);
+  EXPECT_EQ(home_.read(QStringLiteral("bom.txt")), QByteArray());
+  EXPECT_EQ(asked.size(), 3);
+}
+
+TEST_F(DocumentTest, ADeclinedSaveStartsNoNewDocument) {
+  shared::CurrentDocumentName = home_.path() + QStringLiteral("/memo.txt");
+  shared::DocumentModified = -1;
+  home_.write(QStringLiteral("memo.txt"), "old");
+  MemoryBox box(QStringLiteral("絵文字😀入り"));
+  int asked = 0;
+  const AskLossy decline = [&](const QString&, const QString&) {
+    ++asked;
+    return LossyChoice::Cancel;
+  };
+  QString error = QStringLiteral("x");
+  EXPECT_FALSE(SaveDocument(box, &error, decline));
+  EXPECT_TRUE(error.isEmpty());
+  EXPECT_EQ(shared::DocumentModified, -1);
+  EXPECT_EQ(NewDocument(box, decline), QString());
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(box.text(), QStringLiteral("絵文字😀入り"));
+  EXPECT_EQ(shared::CurrentDocumentName, home_.path() + QStringLiteral("/memo.txt"));
+  EXPECT_EQ(home_.read(QStringLiteral("memo.txt")), QByteArray("old"));
+  EXPECT_TRUE(box.caption.isEmpty());
+  // Saved as UTF-8, the new document starts.
+  EXPECT_EQ(NewDocument(box, [](const QString&, const QString&) { return LossyChoice::Utf8; }), QString());
+  EXPECT_EQ(home_.read(QStringLiteral("memo.txt")), QStringLiteral("絵文字😀入り").toUtf8());
+  EXPECT_EQ(shared::CurrentDocumentName, home_.path() + QStringLiteral("/新規作成.TXT"));
+}
+
 TEST(DocumentNames, FolderPartAndCaseInsensitivePath) {
   EXPECT_EQ(documentFolder(QStringLiteral("C:\\文書\\a.txt")), QStringLiteral("C:\\文書\\"));
   EXPECT_EQ(documentFolder(QStringLiteral("/home/u/a.txt")), QStringLiteral("/home/u/"));
@@ -214,6 +275,15 @@ TEST(TextFiles, LinesEndInCrLfAndWritesAreWholeOrNothing) {
   ASSERT_TRUE(writeTextFile(home.path() + u'/' + longName, QStringLiteral("ｱ"), &error)) << error.toStdString();
   EXPECT_EQ(home.read(longName), QByteArray("\xB1"));
   EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).size(), 5);
+}
+
+TEST(TextFiles, UnicodeFilesReadRight) {
+  TempHome home(false);
+  const QString text = QStringLiteral("①㈱～\n😀");
+  for (auto e : {text::FileEncoding::Utf8, text::FileEncoding::Utf8Bom, text::FileEncoding::Utf16Le}) {
+    home.write(QStringLiteral("u.txt"), text::encodeText(text, e));
+    EXPECT_EQ(readTextLines(home.file(QStringLiteral("u.txt")), nullptr), QStringLiteral("①㈱～\r\n😀\r\n")) << int(e);
+  }
 }
 
 TEST(QuickSaveNames, StayInsideTheFolderAndWithinTheLimit) {

@@ -1,0 +1,239 @@
+// The compose window's editing commands and text files as a user meets
+// them: new documents, opening CP932 and UTF-8 files, saving without
+// losing characters, printing to PDF, the paste buttons, bold shared with
+// the viewer, the input-method and face-mark buttons.
+#include "ComposeFixture.h"
+#include "viewer/ViewerFixture.h"
+
+#include "platform/FileDialog.h"
+#include "platform/Ime.h"
+#include "platform/Printing.h"
+#include "platform/Text.h"
+#include "shell/IMEForm.h"
+#include "shell/SharedState.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QTextCursor>
+
+namespace {
+
+// Answers the file dialogs with a path (empty: cancel), recording each request.
+struct FileDialogs {
+  FileDialogs() {
+    filedialog::g_fileDialogHook = [this](const filedialog::Request& r) {
+      requests.append(r);
+      return answer;
+    };
+  }
+  ~FileDialogs() { filedialog::g_fileDialogHook = nullptr; }
+  QString answer;
+  QList<filedialog::Request> requests;
+};
+
+struct ComposeEdit : ViewerTest {
+  void SetUp() override {
+    ViewerTest::SetUp();
+    shared::CurrentDocumentName.clear();
+    shared::DocumentModified = 0;
+    shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
+    ime::clearSentMessages();
+  }
+  void TearDown() override {
+    printing::g_printDialogHook = nullptr;
+    g_showFaceMarkPicker = nullptr;
+    delete IMEForm::existing();
+    shared::CurrentDocumentName.clear();
+    shared::DocumentModified = 0;
+    shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
+    ViewerTest::TearDown();
+  }
+  static void select(QPlainTextEdit* e, int start, int length) {
+    QTextCursor c = e->textCursor();
+    c.setPosition(start);
+    c.setPosition(start + length, QTextCursor::KeepAnchor);
+    e->setTextCursor(c);
+  }
+  static QString sent() {
+    QStringList s;
+    for (const ime::SentMessage& m : ime::sentMessages())
+      s << QStringLiteral("%1 %2 %3").arg(m.message).arg(m.wParam).arg(m.lParam);
+    return s.join(u'|');
+  }
+  QString file(const char* name) const { return home_.path() + u'/' + QString::fromUtf8(name); }
+};
+
+}  // namespace
+
+TEST_F(ComposeEdit, NewDocumentOnceAndTheTypedBodyIsSavedOnlyWhenTheViewersChanged) {
+  {
+    Compose c;
+    c->rtfEd->setPlainText(QStringLiteral("捨てられる本文"));
+    c->mnew->trigger();
+    EXPECT_TRUE(c->rtfEd->toPlainText().isEmpty());
+    EXPECT_EQ(c->windowTitle(), QStringLiteral("新規作成.TXT      新規作成.TXT"));
+    EXPECT_EQ(QFileInfo(QDir::current().filePath(QStringLiteral("新規作成.TXT"))).size(), 0);
+    // Typing here marks nothing, and a second one leaves the new body alone.
+    QTest::keyClicks(c->rtfEd, QStringLiteral("new text"));
+    EXPECT_EQ(shared::DocumentModified, 0);
+    c->toolButton(QStringLiteral("New"))->trigger();
+    EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("new text"));
+  }
+  // With the viewer's body changed, the typed body goes into the document.
+  shared::CurrentDocumentName = file("memo.txt");
+  shared::DocumentModified = -1;
+  Compose c;
+  c->rtfEd->setPlainText(QStringLiteral("残る本文①"));
+  c->mnew->trigger();
+  EXPECT_EQ(home_.read(QStringLiteral("memo.txt")), text::toCp932(QStringLiteral("残る本文①")));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(ComposeEdit, OpensCp932AndUtf8FilesAndSavesThemBackAsTheyWere) {
+  Compose c;
+  const QString caption = c->windowTitle();
+  FileDialogs dialogs;
+  home_.write(QStringLiteral("ab.txt"), "a\r\nb");
+  dialogs.answer = file("ab.txt");
+  c->mopen->trigger();
+  EXPECT_EQ(dialogs.requests.value(0).filter, QStringLiteral("txtファイル(*.txt,*.ini)|*.txt;*.ini"));
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("a\nb\n"));
+  EXPECT_EQ(c->windowTitle(), caption);
+  EXPECT_EQ(shared::DocumentModified, 0);
+  home_.write(QStringLiteral("sjis.txt"), text::toCp932(QStringLiteral("シフトJIS①㈱～\r\n")));
+  dialogs.answer = file("sjis.txt");
+  c->toolButton(QStringLiteral("Open"))->trigger();
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("シフトJIS①㈱～\n"));
+
+  // A UTF-8 file reads right; saved over itself it stays UTF-8, emoji and all.
+  home_.write(QStringLiteral("utf8.txt"), QStringLiteral("UTF-8の①㈱～😀\n").toUtf8());
+  dialogs.answer = file("utf8.txt");
+  c->mopen->trigger();
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("UTF-8の①㈱～😀\n"));
+  c->rtfEd->moveCursor(QTextCursor::End);
+  c->rtfEd->insertPlainText(QStringLiteral("足した🍵\n"));
+  c->msave->trigger();
+  EXPECT_EQ(dialogs.requests.value(3).kind, filedialog::Kind::Save);
+  EXPECT_EQ(dialogs.requests.value(3).suggestedName, QStringLiteral("utf8.txt"));  // the file last opened
+  EXPECT_EQ(home_.read(QStringLiteral("utf8.txt")), QStringLiteral("UTF-8の①㈱～😀\r\n足した🍵\r\n").toUtf8());
+  EXPECT_TRUE(boxes_.seen().isEmpty()) << boxes_.texts().join(u'|').toStdString();
+}
+
+TEST_F(ComposeEdit, SavingCharactersCp932LacksAsksFirst) {
+  Compose c;
+  FileDialogs dialogs;
+  home_.write(QStringLiteral("sjis.txt"), "old\r\n");
+  dialogs.answer = file("sjis.txt");
+  c->rtfEd->setPlainText(QStringLiteral("絵文字😀入り"));
+  boxes_.answer(QMessageBox::Cancel);
+  c->msave->trigger();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("確認"));
+  EXPECT_EQ(boxes_.seen()[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("😀"))) << boxes_.seen()[0].text.toStdString();
+  EXPECT_EQ(home_.read(QStringLiteral("sjis.txt")), QByteArray("old\r\n"));
+  boxes_.answer(QMessageBox::Yes);
+  c->msave->trigger();
+  EXPECT_EQ(home_.read(QStringLiteral("sjis.txt")), QStringLiteral("絵文字😀入り").toUtf8());
+}
+
+TEST_F(ComposeEdit, PrintsTwoCopiesOfASelectionToPdf) {
+  const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+  ASSERT_FALSE(pdftotext.isEmpty()) << "pdftotext (poppler-utils) is needed to read the printed PDF";
+  Compose c;
+  c->rtfEd->setPlainText(QStringLiteral("印刷しない行\n灯火亭から"));
+  select(c->rtfEd, 7, 3);  // 灯火亭
+  const QString pdf = file("print.pdf");
+  printing::g_printDialogHook = [&](QPrinter& p, bool selection) {
+    EXPECT_TRUE(selection);
+    p.setOutputFormat(QPrinter::PdfFormat);
+    p.setOutputFileName(pdf);
+    p.setCopyCount(2);
+    return true;
+  };
+  c->mprint->trigger();
+  QProcess read;
+  read.start(pdftotext, {pdf, QStringLiteral("-")});
+  ASSERT_TRUE(read.waitForFinished(20000));
+  const QString text = QString::fromUtf8(read.readAllStandardOutput());
+  EXPECT_EQ(text.count(QStringLiteral("灯火亭")), 2) << text.toStdString();
+  EXPECT_EQ(text.count(QChar(u'\f')), 2) << text.toStdString();
+  EXPECT_FALSE(text.contains(QStringLiteral("印刷しない"))) << text.toStdString();
+}
+
+TEST_F(ComposeEdit, PasteButtonsTrimAndReplaceWhereTheCaretIs) {
+  Compose c;
+  QClipboard* clip = QGuiApplication::clipboard();
+  c->ToText->setText(QStringLiteral("abcdef"));
+  c->ToText->setCursorPosition(3);
+  clip->setText(QStringLiteral("  x@example.jp  "));
+  c->Command7->click();
+  EXPECT_EQ(c->ToText->text(), QStringLiteral("abcx@example.jpdef"));
+  c->rtfEd->setPlainText(QStringLiteral("灯火亭の手紙"));
+  select(c->rtfEd, 0, 3);
+  clip->setText(QStringLiteral(" 夜の "));
+  c->Command5->click();
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("夜のの手紙"));
+  // An empty clipboard deletes the selection.
+  clip->clear();
+  select(c->rtfEd, 0, 2);
+  c->Command5->click();
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("の手紙"));
+}
+
+TEST_F(ComposeEdit, BoldFollowsTheCounterSharedWithTheViewer) {
+  TyakuForm& v = view();
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  Compose c;
+  c->toolButton(QStringLiteral("Bold"))->trigger();
+  EXPECT_TRUE(c->rtfEd->font().bold());
+  // Two more in the viewer leave the counter odd: the next one here switches off.
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  v.toolButton(QStringLiteral("Bold"))->trigger();
+  c->toolButton(QStringLiteral("Bold"))->trigger();
+  EXPECT_FALSE(c->rtfEd->font().bold());
+}
+
+TEST_F(ComposeEdit, TheInputMethodIsToldAndItsPanelAskedFor) {
+  Compose c;
+  EXPECT_EQ(sent(), QStringLiteral("MSIMEService 0 0"));  // as the window loads
+  ime::clearSentMessages();
+  c->Check1->setChecked(true);
+  c->Command12->click();
+  c->Check1->setChecked(false);
+  c->SubjectText->setFocus();
+  c->Command12->setFocus();  // as a click on it does
+  c->Command12->click();
+  EXPECT_EQ(sent(), QStringLiteral("MSIMEShowImePad 0 0|MSIMEShowImePad 1 1"));
+  EXPECT_EQ(QApplication::focusWidget(), c->SubjectText);  // the box written in, not the button
+  c->Command11->click();
+  pump();
+  ASSERT_NE(IMEForm::existing(), nullptr);
+  EXPECT_TRUE(IMEForm::existing()->isVisible());
+  EXPECT_TRUE(IMEForm::existing()->WebBrowser1->toPlainText().contains(QStringLiteral("fcitx5")));
+}
+
+TEST_F(ComposeEdit, FaceMarksWaitForTheirPickerAndEndClosesUnasked) {
+  g_showFaceMarkPicker = [](WriteForm* f) { f->rtfEd->insertPlainText(QStringLiteral("(^_^)")); };
+  Compose c;
+  c->Command8->click();
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("(^_^)"));
+  c->mend->trigger();  // a typed body and all
+  destroyClosed();
+  EXPECT_FALSE(c.alive());
+  g_showFaceMarkPicker = nullptr;
+  Compose without;
+  EXPECT_FALSE(without->Command8->isEnabled());
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
