@@ -267,7 +267,7 @@ TEST_F(CheckEndToEnd, AttachmentNamesJapaneseAndHostile) {
   files.sort();
   QStringList want{QStringLiteral("請求書.pdf"), QStringLiteral("見積書.xls"), QStringLiteral("議事録①.txt"),
                    QStringLiteral("bashrc"), QStringLiteral("passwd"), QStringLiteral("win.ini"),
-                   QStringLiteral("evilgnp.exe"), QStringLiteral("添付ファイル"), QStringLiteral("添付ファイル.bin")};
+                   QStringLiteral("evilgnp.exe"), QStringLiteral("添付ファイル"), QStringLiteral("file1.bin")};
   want.sort();
   EXPECT_EQ(files, want);
   QFile pdf(folder.filePath(QStringLiteral("請求書.pdf")));
