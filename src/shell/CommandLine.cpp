@@ -23,6 +23,9 @@ CommandLine parseCommandLine(const QStringList& args) {
       c.version = true;
     } else if (a == u"--check") {
       c.check = true;
+    } else if (a == u"--export-mbox") {
+      c.exportMbox = value(i, a);
+      if (c.exportMbox.isEmpty() && c.error.isEmpty()) c.error = QStringLiteral("%1 には値が必要です。").arg(a);
     } else if (a == u"--send") {
       c.send = true;
     } else if (a == u"--to") {
@@ -55,6 +58,7 @@ QString usageText() {
       "       tomoshibi --version         名前と版を表示する\n"
       "       tomoshibi [--home DIR] --check  メールを１回受信する（画面なし。状況は標準エラー出力へ。\n"
       "                                   終了コード: 0 正常、1 失敗、75 別の受信が実行中）\n"
+      "       tomoshibi [--home DIR] --export-mbox FILE  受信メールの原文を全て mbox ファイルに書き出す\n"
       "       tomoshibi [--home DIR] --send --to ADDRESS --subject TEXT --body-file FILE [--attach PATH,PATH...]\n"
       "                                   メールを１通送信する（サーバーと差出人はカレントフォルダの pelkit.ini）\n");
 }

@@ -2,6 +2,7 @@
 #include "composer/SendCommand.h"
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"
+#include "reception/MailExport.h"
 #include "shell/AppSetup.h"
 #include "shell/CommandLine.h"
 #include "shell/MainForm.h"
@@ -48,6 +49,12 @@ int main(int argc, char** argv) {
     }
     printLine(stdout, QStringLiteral("プログラムフォルダを用意しました: %1").arg(QDir(cl.initHome).absolutePath()));
     return 0;
+  }
+
+  if (!cl.exportMbox.isEmpty()) {
+    QCoreApplication app(argc, argv);
+    if (!cl.home.isEmpty()) paths::setProgramFolder(cl.home);
+    return reception::RunExportMbox(cl.exportMbox);
   }
 
   if (cl.check) {
