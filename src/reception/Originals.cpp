@@ -100,25 +100,36 @@ bool removeRange(int fd, qint64 offset, qint64 length) {
   return true;
 }
 
-// True when [from, to) of the file holds no data outside `dead` (offset and
-// length, sorted by offset) but holes left by earlier deletes: the tail can
-// be cut without losing anything kept.
-bool onlyDeadOrHoles(int fd, qint64 from, qint64 to, const QList<std::pair<qint64, qint64>>& dead) {
-  qint64 at = from;
-  auto holeUpTo = [&](qint64 end) {
-    if (at >= end) return true;
-    const off_t data = ::lseek(fd, at, SEEK_DATA);
-    return (data < 0 && errno == ENXIO) || (data >= 0 && data >= end);
+// True when [from, to) of the file holds nothing outside `dead` (offset
+// and length, sorted by offset) but what earlier deletes removed (holes, or
+// zeros where the file system keeps partial blocks): the tail can be cut
+// without losing anything kept.
+bool onlyDeadOrRemoved(int fd, qint64 from, qint64 to, const QList<std::pair<qint64, qint64>>& dead) {
+  auto removed = [&](qint64 at, qint64 end) {
+    QByteArray buf;
+    while (at < end) {
+      const off_t data = ::lseek(fd, at, SEEK_DATA);
+      if (data < 0) return errno == ENXIO;
+      if (data >= end) return true;
+      at = data;
+      const qint64 n = std::min<qint64>(end - at, 1 << 20);
+      buf.resize(qsizetype(n));
+      if (!readAllAt(fd, buf.data(), n, at)) return false;
+      if (std::any_of(buf.cbegin(), buf.cend(), [](char c) { return c != 0; })) return false;
+      at += n;
+    }
+    return true;
   };
+  qint64 at = from;
   for (const auto& [start, length] : dead) {
     const qint64 end = start + length;
     if (end <= at) continue;
     if (start >= to) break;
-    if (!holeUpTo(std::min(start, to))) return false;
+    if (!removed(at, std::min(start, to))) return false;
     at = std::max(at, end);
     if (at >= to) return true;
   }
-  return holeUpTo(to);
+  return removed(at, to);
 }
 
 QByteArray sumOf(const QByteArray& lines) {
@@ -429,7 +440,7 @@ store::StoreResult deleteReceivedMails(const QList<int>& numbers) {
     // The tail after the last kept original goes when it holds nothing
     // else: the file does not keep growing once its newest mails are deleted.
     const qint64 size = sizeOf(fd.get());
-    if (size > liveEnd && onlyDeadOrHoles(fd.get(), liveEnd, size, dead)) {
+    if (size > liveEnd && onlyDeadOrRemoved(fd.get(), liveEnd, size, dead)) {
       plan.cut = liveEnd;
       plan.punch.removeIf([&](const std::pair<qint64, qint64>& r) { return r.first >= liveEnd; });
     }
@@ -449,7 +460,12 @@ store::StoreResult deleteReceivedMails(const QList<int>& numbers) {
 
 bool recoverInterruptedDelete(QString* why) {
   const QString path = paths::resolve(kDeleteJournal);
-  if (!QFileInfo::exists(path)) return true;
+  if (!QFileInfo::exists(path)) {
+    // Cut off before it decided: the drafts go, the old files stand.
+    ::unlink(encoded(paths::resolve(kIndexTemp)).constData());
+    if (QFileInfo::exists(originalsIndexPath())) ::unlink(encoded(paths::resolve(paths::kReceivedMailTemp)).constData());
+    return true;
+  }
   bool exists = false;
   const QByteArray all = readWhole(path, &exists, why);
   if (!exists) return false;
