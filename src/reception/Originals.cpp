@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -248,12 +247,15 @@ QByteArray recordFingerprint(const QByteArray& record) {
 QByteArray indexLine(const OriginalEntry& e) {
   return QByteArray::number(e.record) + ' ' + QByteArray::number(e.offset) + ' ' + QByteArray::number(e.length) + ' ' +
          e.fingerprint + ' ' + QByteArray::number(e.received) + ' ' +
-         (e.uid.isEmpty() ? QByteArray("-") : QUrl::toPercentEncoding(QString::fromLatin1(e.uid))) + '\n';
+         (e.uid.isEmpty() ? QByteArray("-") : e.uid.toPercentEncoding()) + '\n';
 }
 
 QList<OriginalEntry> parseIndex(const QByteArray& text) {
   QList<OriginalEntry> out;
-  for (const QByteArray& line : text.split('\n')) {
+  // A last line without its line break is one a check is still writing.
+  QList<QByteArray> lines = text.split('\n');
+  lines.removeLast();
+  for (const QByteArray& line : std::as_const(lines)) {
     const QList<QByteArray> w = line.split(' ');
     if (w.size() != 6) continue;
     OriginalEntry e;

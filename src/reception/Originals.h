@@ -45,7 +45,8 @@ struct OriginalEntry {
 // The fingerprint of a mail record (its first 280 bytes: subject, date, sender).
 QByteArray recordFingerprint(const QByteArray& record);
 QByteArray indexLine(const OriginalEntry& e);
-// Lines that cannot be read are skipped.
+// Lines that cannot be read are skipped, and so is a last line without
+// its line break (one being written while the index is read).
 QList<OriginalEntry> parseIndex(const QByteArray& text);
 
 // The index as it is on the disk, and the originals read through it.

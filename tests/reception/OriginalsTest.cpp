@@ -124,6 +124,16 @@ TEST_F(Originals, ALineThatNoLongerFitsItsRecordIsNotItsOriginal) {
   EXPECT_EQ(archive.read(archive.entries()[1]), originalOf(2));
 }
 
+TEST_F(Originals, AnIndexLineStillBeingWrittenIsNotRead) {
+  const QByteArray whole = indexLine({3, 100, 50, "0123456789abcdef", 1711933200, "UID 1/é"});
+  const QList<OriginalEntry> one = parseIndex(whole + "garbage line\n" + whole.left(whole.size() - 3));
+  ASSERT_EQ(one.size(), 1);
+  EXPECT_EQ(one[0].record, 3);
+  EXPECT_EQ(one[0].length, 50);
+  EXPECT_EQ(one[0].uid, QByteArray("UID 1/é"));
+  EXPECT_EQ(parseIndex(whole).size(), 1);
+}
+
 // A child process deletes and is stopped dead after each step in turn; the
 // next start (recovery) must leave the old mails or the new ones, each
 // record with its original and no original left over.
