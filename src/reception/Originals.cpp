@@ -276,7 +276,17 @@ bool OriginalArchive::load(QString* error) {
   entries_.clear();
   bool indexExists = false;
   QString why;
-  const QByteArray text = readWhole(originalsIndexPath(), &indexExists, &why);
+  // A delete that decided and renamed the records but not yet the index
+  // (the next start finishes it): the renumbered index is the one that
+  // fits the records. Nothing is changed here; readers only read.
+  QString indexPath = originalsIndexPath();
+  bool journal = false;
+  const QByteArray plan = readWhole(paths::resolve(kDeleteJournal), &journal, &why);
+  why.clear();
+  if (journal && parsePlan(plan) && !QFileInfo::exists(paths::resolve(paths::kReceivedMailTemp)) &&
+      QFileInfo::exists(paths::resolve(kIndexTemp)))
+    indexPath = paths::resolve(kIndexTemp);
+  const QByteArray text = readWhole(indexPath, &indexExists, &why);
   if (!why.isEmpty()) {
     if (error) *error = why;
     return false;
