@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <memory>
@@ -396,6 +397,55 @@ qsizetype tagEnd(const QString& s, qsizetype i) {
   return -1;
 }
 
+// The value of attribute `name` in the text of a tag, entities decoded;
+// null when the tag has none.
+QString attribute(const QString& tag, const QString& name) {
+  static const QRegularExpression re(
+      QStringLiteral(R"re((?:^|\s)([a-zA-Z-]+)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s"'>]+)))re"));
+  for (auto it = re.globalMatch(tag); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    if (m.captured(1).compare(name, Qt::CaseInsensitive) != 0) continue;
+    int group = 2;
+    while (group < 4 && m.capturedStart(group) < 0) ++group;
+    const QString v = m.captured(group);
+    QString out;
+    for (qsizetype i = 0; i < v.size(); ++i) {
+      QString ent;
+      if (v[i] == u'&') {
+        if (const qsizetype len = entityAt(v, i, &ent); len > 0) {
+          out += ent;
+          i += len - 1;
+          continue;
+        }
+      }
+      out += v[i];
+    }
+    return out.trimmed();
+  }
+  return QString();
+}
+
+// What a reader of the text needs of a link's target: the address itself,
+// "mailto:" left off; nothing for targets inside the page or the mail.
+QString shownTarget(const QString& href) {
+  const QString h = href.trimmed();
+  if (h.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive)) return h.mid(7).section(u'?', 0, 0);
+  static const QRegularExpression scheme(QStringLiteral("^(https?|ftp)://"), QRegularExpression::CaseInsensitiveOption);
+  return scheme.match(h).hasMatch() ? h : QString();
+}
+
+// A link text that already says where it leads needs no address after it.
+bool textShowsTarget(const QString& text, const QString& target) {
+  auto bare = [](QString u) {
+    static const QRegularExpression scheme(QStringLiteral("^[a-z]+://(www\\.)?"), QRegularExpression::CaseInsensitiveOption);
+    u.remove(scheme);
+    while (u.endsWith(u'/')) u.chop(1);
+    return u.toLower();
+  };
+  const QString t = bare(text.simplified());
+  return !t.isEmpty() && (t == bare(target) || text.contains(target));
+}
+
 QString finishLines(const QString& raw) {
   const QStringList lines = raw.split(u'\n');
   QStringList out;
@@ -536,9 +586,71 @@ struct Piece {
   }
 };
 
+// Where an entity (a header block and its body) lies in the raw mail.
+struct Range {
+  qsizetype begin = 0;
+  qsizetype end = -1;  // -1: not known
+  bool known() const { return end >= begin; }
+};
+
+qsizetype entityBody(const QByteArray& raw, Range r) {
+  const QByteArray entity = QByteArray::fromRawData(raw.constData() + r.begin, r.end - r.begin);
+  return r.begin + bodyOffset(entity);
+}
+
+// The parts of a multipart entity as they lie in the raw mail, between its
+// delimiter lines ("--boundary", the line break before it belonging to it).
+// Empty when they cannot be found.
+QList<Range> partRanges(const QByteArray& raw, Range entity, const QByteArray& boundary) {
+  QList<Range> parts;
+  if (!entity.known() || boundary.isEmpty()) return parts;
+  const QByteArray delimiter = "--" + boundary;
+  qsizetype open = -1;
+  auto close = [&](qsizetype lineStart) {
+    if (open < 0) return;
+    qsizetype e = lineStart;
+    if (e - 2 >= open && raw[e - 2] == '\r' && raw[e - 1] == '\n') {
+      e -= 2;
+    } else if (e - 1 >= open && raw[e - 1] == '\n') {
+      e -= 1;
+    }
+    parts.append({open, e});
+  };
+  for (qsizetype at = entityBody(raw, entity); at < entity.end;) {
+    const qsizetype nl = raw.indexOf('\n', at);
+    const qsizetype next = (nl < 0 || nl >= entity.end) ? entity.end : nl + 1;
+    QByteArrayView line(raw.constData() + at, next - at);
+    if (line.startsWith(delimiter)) {
+      QByteArrayView rest = line.sliced(delimiter.size());
+      if (rest.startsWith("--")) {
+        close(at);
+        return parts;
+      }
+      if (rest.trimmed().isEmpty()) {
+        close(at);
+        open = next;
+      }
+    }
+    at = next;
+  }
+  close(entity.end);
+  return parts;
+}
+
+bool holdsMessagePart(GMimeObject* o) {
+  if (GMIME_IS_MESSAGE_PART(o)) return true;
+  if (!GMIME_IS_MULTIPART(o)) return false;
+  GMimeMultipart* mp = GMIME_MULTIPART(o);
+  for (int i = 0; i < g_mime_multipart_get_count(mp); ++i)
+    if (holdsMessagePart(g_mime_multipart_get_part(mp, i))) return true;
+  return false;
+}
+
 struct Walker {
   DecodedMail& out;
+  const QByteArray& raw;  // the mail the parser holds
   QList<Piece> pieces;
+  QHash<QString, int> unnamed;  // names made from types so far, per kind
 
   Piece textOf(GMimeObject* o) {
     GMimeContentType* ct = g_mime_object_get_content_type(o);
@@ -557,6 +669,16 @@ struct Walker {
     return cleanLine(name);
   }
 
+  // A name for a part that has none: its kind and a number ("image1.png").
+  QString nameFromType(GMimeObject* o) {
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    const QByteArray type = ct ? lower(g_mime_content_type_get_media_type(ct)) : QByteArray("application");
+    const QByteArray sub = ct ? lower(g_mime_content_type_get_media_subtype(ct)) : QByteArray("octet-stream");
+    static const QSet<QByteArray> kinds{"image", "audio", "video", "text", "message"};
+    const QString kind = kinds.contains(type) ? QString::fromLatin1(type) : QStringLiteral("file");
+    return kind + QString::number(++unnamed[kind]) + u'.' + extensionFor(type, sub);
+  }
+
   bool isAttachmentDisposition(GMimeObject* o) {
     GMimeContentDisposition* cd = g_mime_object_get_content_disposition(o);
     return cd && lower(g_mime_content_disposition_get_disposition(cd)) == "attachment";
@@ -571,21 +693,53 @@ struct Walker {
     return type == "text" && (sub == "plain" || sub == "html");
   }
 
-  void attach(GMimeObject* o) {
+  // A text that is one version of the body, not a file.
+  bool isBodyText(GMimeObject* o) {
+    bool html = false;
+    return GMIME_IS_PART(o) && !GMIME_IS_MESSAGE_PARTIAL(o) && isText(o, &html) && !isAttachmentDisposition(o) &&
+           fileNameOf(o).isEmpty();
+  }
+
+  static bool isMessageType(GMimeObject* o) {
     GMimeContentType* ct = g_mime_object_get_content_type(o);
+    return ct && lower(g_mime_content_type_get_media_type(ct)) == "message" &&
+           lower(g_mime_content_type_get_media_subtype(ct)) == "rfc822";
+  }
+
+  static QString asEml(QString name) {
+    return name.endsWith(QStringLiteral(".eml"), Qt::CaseInsensitive) ? name : name + QStringLiteral(".eml");
+  }
+
+  void attach(GMimeObject* o) {
     QString name = fileNameOf(o);
-    if (name.isEmpty()) {
-      name = QStringLiteral("添付ファイル.") +
-             extensionFor(ct ? QByteArray(g_mime_content_type_get_media_type(ct)) : QByteArray("application"),
-                          ct ? QByteArray(g_mime_content_type_get_media_subtype(ct)) : QByteArray("octet-stream"));
-    }
+    if (name.isEmpty()) name = nameFromType(o);
+    // A mail sent encoded (base64) is a part to GMime: still a mail file.
+    if (isMessageType(o)) name = asEml(name);
     PartBytes content = partContent(GMIME_PART(o));
     out.attachments.append({name, content.bytes, std::move(content.owner)});
   }
 
+  // An attached mail as a file of its own bytes, as it lies in the mail.
+  void attachMessage(GMimeMessagePart* part, Range r) {
+    GMimeObject* o = GMIME_OBJECT(part);
+    QString name = fileNameOf(o);
+    name = asEml(name.isEmpty() ? nameFromType(o) : name);
+    QByteArray bytes;
+    if (r.known()) {
+      bytes = raw.mid(entityBody(raw, r), r.end - entityBody(raw, r));
+    } else if (GMimeMessage* inner = g_mime_message_part_get_message(part)) {
+      // Where the parts could not be told apart by their delimiters, the
+      // parser's own rendering of the mail.
+      char* text = g_mime_object_to_string(GMIME_OBJECT(inner), nullptr);
+      bytes = QByteArray(text);
+      g_free(text);
+    }
+    out.attachments.append({name, bytes, nullptr});
+  }
+
   void addText(const QString& t) { pieces.append(Piece{t, {}, {}}); }
 
-  void message(GMimeMessage* m, bool nested) {
+  void message(GMimeMessage* m, bool nested, Range r) {
     GMimeObject* mo = GMIME_OBJECT(m);
     if (nested) {
       QString head = QStringLiteral("―――――― 添付されたメール ――――――\n");
@@ -597,14 +751,22 @@ struct Walker {
       head += QStringLiteral("Date: ") + d;
       addText(head);
     }
-    if (GMimeObject* body = g_mime_message_get_mime_part(m)) object(body, true);
+    // The message's own header is its body part's header as well.
+    if (GMimeObject* body = g_mime_message_get_mime_part(m)) object(body, true, r);
   }
 
-  void object(GMimeObject* o, bool topOfMessage) {
+  // The inner mail of a message part: where it lies, and the mail itself.
+  Range innerRange(Range r) {
+    if (!r.known()) return r;
+    return {entityBody(raw, r), r.end};
+  }
+
+  void object(GMimeObject* o, bool topOfMessage, Range r) {
     if (GMIME_IS_MESSAGE_PART(o)) {
-      if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o))) {
-        message(inner, true);
-      }
+      GMimeMessagePart* part = GMIME_MESSAGE_PART(o);
+      attachMessage(part, r);
+      // Its text is shown too, and its own files are saved as before.
+      if (GMimeMessage* inner = g_mime_message_part_get_message(part)) message(inner, true, innerRange(r));
       return;
     }
     if (GMIME_IS_MESSAGE_PARTIAL(o)) {
@@ -613,7 +775,7 @@ struct Walker {
       return;
     }
     if (GMIME_IS_MULTIPART(o)) {
-      multipart(GMIME_MULTIPART(o));
+      multipart(GMIME_MULTIPART(o), r);
       return;
     }
     if (!GMIME_IS_PART(o)) return;
@@ -626,6 +788,31 @@ struct Walker {
     } else {
       attach(o);
     }
+  }
+
+  // The files of a part not read as the body (another version of it, a
+  // picture an HTML page shows): everything but its versions of the text.
+  void files(GMimeObject* o, Range r, bool resource) {
+    if (GMIME_IS_MESSAGE_PART(o)) {
+      attachMessage(GMIME_MESSAGE_PART(o), r);
+      if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o)))
+        if (GMimeObject* body = g_mime_message_get_mime_part(inner)) files(body, innerRange(r), false);
+      return;
+    }
+    if (GMIME_IS_MULTIPART(o)) {
+      GMimeMultipart* mp = GMIME_MULTIPART(o);
+      const QList<Range> ranges = childRanges(mp, r);
+      // The signature of a signed part is not for reading.
+      GMimeContentType* ct = g_mime_object_get_content_type(o);
+      const int n = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr) == "signed"
+                        ? std::min(1, g_mime_multipart_get_count(mp))
+                        : g_mime_multipart_get_count(mp);
+      for (int i = 0; i < n; ++i) files(g_mime_multipart_get_part(mp, i), ranges.value(i), false);
+      return;
+    }
+    if (!GMIME_IS_PART(o) || GMIME_IS_MESSAGE_PARTIAL(o)) return;
+    if (!resource && isBodyText(o)) return;
+    attach(o);
   }
 
   // True when `o` is or holds a text/plain body.
@@ -641,36 +828,46 @@ struct Walker {
            !isAttachmentDisposition(o);
   }
 
-  void multipart(GMimeMultipart* mp) {
+  // The children's places in the raw mail, looked for only where an
+  // attached mail needs its own bytes; unknown when they do not add up.
+  QList<Range> childRanges(GMimeMultipart* mp, Range r) {
+    if (!r.known() || !holdsMessagePart(GMIME_OBJECT(mp))) return {};
+    const char* boundary = g_mime_multipart_get_boundary(mp);
+    QList<Range> ranges = partRanges(raw, r, boundary ? QByteArray(boundary) : QByteArray());
+    if (ranges.size() != g_mime_multipart_get_count(mp)) return {};
+    return ranges;
+  }
+
+  void multipart(GMimeMultipart* mp, Range r) {
     GMimeContentType* ct = g_mime_object_get_content_type(GMIME_OBJECT(mp));
     const QByteArray sub = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr);
     const int n = g_mime_multipart_get_count(mp);
     if (n <= 0) return;
+    const QList<Range> ranges = childRanges(mp, r);
     if (sub == "alternative") {
       // The plain-text version when there is one (the last, as the sender
-      // ordered them by preference), else the richest (last) version.
-      GMimeObject* pick = nullptr;
+      // ordered them by preference), else the richest (last) version; the
+      // pictures and files of the other versions are saved all the same.
+      int pick = -1;
       for (int i = 0; i < n; ++i)
-        if (holdsPlain(g_mime_multipart_get_part(mp, i))) pick = g_mime_multipart_get_part(mp, i);
-      if (!pick) pick = g_mime_multipart_get_part(mp, n - 1);
-      object(pick, false);
+        if (holdsPlain(g_mime_multipart_get_part(mp, i))) pick = i;
+      if (pick < 0) pick = n - 1;
+      object(g_mime_multipart_get_part(mp, pick), false, ranges.value(pick));
+      for (int i = 0; i < n; ++i)
+        if (i != pick) files(g_mime_multipart_get_part(mp, i), ranges.value(i), false);
       return;
     }
     if (sub == "related") {
-      // The root document; the pieces it shows inline are kept only when they
-      // carry a name of their own.
-      object(g_mime_multipart_get_part(mp, 0), false);
-      for (int i = 1; i < n; ++i) {
-        GMimeObject* c = g_mime_multipart_get_part(mp, i);
-        if (GMIME_IS_PART(c) && !fileNameOf(c).isEmpty()) attach(c);
-      }
+      // The root document, and every piece it shows, named or not.
+      object(g_mime_multipart_get_part(mp, 0), false, ranges.value(0));
+      for (int i = 1; i < n; ++i) files(g_mime_multipart_get_part(mp, i), ranges.value(i), true);
       return;
     }
     if (sub == "signed") {
-      object(g_mime_multipart_get_part(mp, 0), false);  // the signature is not for reading
+      object(g_mime_multipart_get_part(mp, 0), false, ranges.value(0));  // the signature is not for reading
       return;
     }
-    for (int i = 0; i < n; ++i) object(g_mime_multipart_get_part(mp, i), false);
+    for (int i = 0; i < n; ++i) object(g_mime_multipart_get_part(mp, i), false, ranges.value(i));
   }
 };
 
@@ -814,7 +1011,34 @@ QString htmlToText(const QString& html) {
   QString out;
   out.reserve(html.size() / 2);
   bool pre = false;
+  // The link being read: where its text starts, where it leads, and the
+  // words of pictures inside it (a picture may be all a link shows).
+  struct Link {
+    bool open = false;
+    qsizetype start = 0;
+    QString target, alt;
+  } link;
+  int lists = 0, items = 0;  // open lists, and open items in them
+  bool afterTarget = false;  // an address was just put in: words that follow keep apart from it
+  auto endLink = [&] {
+    if (!link.open) return;
+    link.open = false;
+    if (link.target.isEmpty()) return;
+    const QString text = out.mid(link.start).simplified();
+    if (text.isEmpty()) {
+      while (!out.isEmpty() && out.back() == u' ') out.chop(1);
+      if (!out.isEmpty() && out.back() != u'\n') out.append(u' ');
+      out += (link.alt.isEmpty() ? QString() : link.alt + u' ') + u'<' + link.target + u'>';
+      afterTarget = true;
+    } else if (!textShowsTarget(text, link.target)) {
+      while (!out.isEmpty() && (out.back() == u' ' || out.back() == u'\n')) out.chop(1);
+      out += QStringLiteral(" <") + link.target + u'>';
+      afterTarget = true;
+    }
+  };
   auto newline = [&](int want) {
+    // A list item's mark stays on the line of its first words.
+    if (out.endsWith(QStringLiteral("\n・")) || out == QStringLiteral("・")) return;
     // Ends the current line and makes sure `want` line breaks stand at the end.
     int have = 0;
     for (qsizetype k = out.size() - 1; k >= 0 && (out[k] == u'\n' || out[k] == u' '); --k)
@@ -840,6 +1064,16 @@ QString htmlToText(const QString& html) {
       qsizetype nameEnd = k;
       while (nameEnd < e && (html[nameEnd].isLetterOrNumber())) ++nameEnd;
       const QString tag = html.mid(k, nameEnd - k).toLower();
+      if (tag == u"a") {
+        endLink();
+        if (!closing) link = {true, out.size(), shownTarget(attribute(html.mid(nameEnd, e - nameEnd), u"href"_qs)), {}};
+        i = e;
+        continue;
+      }
+      if (tag == u"img" && link.open) {
+        const QString alt = attribute(html.mid(nameEnd, e - nameEnd), u"alt"_qs).simplified();
+        if (!alt.isEmpty()) link.alt += (link.alt.isEmpty() ? QString() : QStringLiteral(" ")) + alt;
+      }
       if (tag.isEmpty()) {
         // "<!DOCTYPE …>", "<?xml …?>" or a stray "<": markup only when it looks like it.
         if (k < e && (html[k] == u'!' || html[k] == u'?')) {
@@ -867,15 +1101,23 @@ QString htmlToText(const QString& html) {
           out.append(u'\n');
           break;
         case TagKind::Block:
+          if (tag == u"ul" || tag == u"ol") {
+            lists = std::max(0, lists + (closing ? -1 : 1));
+            items = std::min(items, lists);
+          }
           newline(1);
           break;
         case TagKind::Paragraph:
-          newline(2);
+          // A paragraph of a list item keeps the items one to a line.
+          newline(items > 0 ? 1 : 2);
           break;
         case TagKind::ListItem:
           if (!closing) {
             newline(1);
             out.append(QStringLiteral("・"));
+            ++items;
+          } else {
+            items = std::max(0, items - 1);
           }
           break;
         case TagKind::Cell:
@@ -903,8 +1145,11 @@ QString htmlToText(const QString& html) {
       continue;
     }
     if (pre && c == u'\r') continue;
+    if (afterTarget && c.isLetterOrNumber() && out.endsWith(u'>')) out.append(u' ');
+    afterTarget = false;
     out.append(c);
   }
+  endLink();
   return finishLines(out);
 }
 
@@ -932,8 +1177,11 @@ DecodedMail decodeMail(QByteArray&& raw) {
     if (from.isEmpty()) from = objectHeader(mo, "Sender");
     mail.from = decodeAddresses(from);
     mail.date = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
-    Walker w{mail, {}};
-    w.message(message.get(), false);
+    // The parser's copy of the mail: attached mails are cut out of it.
+    GByteArray* held = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    const QByteArray whole = QByteArray::fromRawData(reinterpret_cast<const char*>(held->data), qsizetype(held->len));
+    Walker w{mail, whole, {}, {}};
+    w.message(message.get(), false, {0, whole.size()});
     // The parts' bytes are all out: the parsed message and its copy of the
     // mail go before the text is decoded.
     message.reset();

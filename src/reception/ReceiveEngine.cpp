@@ -3,6 +3,7 @@
 #include "Charsets.h"
 #include "MailLibCommon.h"
 #include "MimeDecode.h"
+#include "Originals.h"
 #include "Pop3Session.h"
 #include "ReceiveJournal.h"
 #include "ReceivedUids.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
 #include <QHash>
 #include <csignal>
 #include <deque>
@@ -57,7 +59,7 @@ constexpr int kListedLeftMails = 10;
 // The kill harness of the tests: TOMOSHIBI_TEST_KILL_AT=step:n ends the
 // process with SIGKILL at the n-th passing of that step; TOMOSHIBI_TEST_BATCH
 // makes batches of that many mails.
-enum class Step { Connected, Retrieved, RecordWritten, JournalWritten, DeleteAnswered, BeforeQuit, QuitAnswered };
+enum class Step { Connected, Retrieved, OriginalWritten, RecordWritten, JournalWritten, DeleteAnswered, BeforeQuit, QuitAnswered };
 
 struct KillAt {
   Step step = Step::Connected;
@@ -73,6 +75,7 @@ KillAt& killAt() {
     if (colon <= 0) return k;
     static const QHash<QByteArray, Step> names{{"connected", Step::Connected},
                                                {"retrieved", Step::Retrieved},
+                                               {"original", Step::OriginalWritten},
                                                {"record", Step::RecordWritten},
                                                {"journal", Step::JournalWritten},
                                                {"dele", Step::DeleteAnswered},
@@ -157,12 +160,15 @@ class Check {
   QString recordPath_, attachFolder_;
   std::optional<store::RecordFile> records_;
   qint64 recordLength_ = 0;  // complete records only
+  OriginalsAppender originals_;
   std::optional<ReceiveJournal> journal_;
+  qint64 checkTime_ = QDateTime::currentSecsSinceEpoch();
 
   // The batch being stored, and what it wrote.
   QList<Stored> batch_;
   qint64 batchBytes_ = 0;
   qint64 batchStart_ = 0;
+  qint64 batchOriginalsStart_ = 0, batchIndexStart_ = 0;
   QStringList batchFiles_;
   std::optional<LastMail> batchLast_;
   std::optional<LastMail> last_;
@@ -423,9 +429,18 @@ bool Check::beginJournal() {
   // and is overwritten by the next append: the batch starts before it.
   recordLength_ = store::completeRecordsFor(records_->byteLength(), kLength) * kLength;
   batchStart_ = recordLength_;
-  journal_.emplace(receiveJournalPath());
   QString why;
-  if (!journal_->begin({{recordPath_, records_->fd(), recordLength_}}, &why)) {
+  if (!originals_.open(&why)) {
+    stopStoring(QStringLiteral("受信したメールを保存できません（%1）。").arg(why));
+    return false;
+  }
+  batchOriginalsStart_ = originals_.archiveLength();
+  batchIndexStart_ = originals_.indexLength();
+  journal_.emplace(receiveJournalPath());
+  if (!journal_->begin({{recordPath_, records_->fd(), recordLength_},
+                        {originalsPath(), originals_.archiveFd(), batchOriginalsStart_},
+                        {originalsIndexPath(), originals_.indexFd(), batchIndexStart_}},
+                       &why)) {
     stopStoring(why);
     return false;
   }
@@ -483,8 +498,18 @@ void Check::handleMail(int number, QByteArray&& raw) {
     mentions = maillib::isSevenBit(shown) ? shown.contains("attachment")
                                           : maillib::decodeGuess(shown).contains(u"attachment", Qt::CaseSensitive);
   }
-  maillib::DecodedMail mail = maillib::decodeMail(std::move(raw));
   if (!beginJournal()) return;
+  // The mail as the server sent it, before the decoder lets go of it.
+  qint64 originalAt = 0;
+  {
+    QString why;
+    if (!originals_.append(raw, &originalAt, &why)) {
+      stopStoring(QStringLiteral("受信したメールを保存できません（%1）。").arg(why));
+      return;
+    }
+  }
+  passing(Step::OriginalWritten);
+  maillib::DecodedMail mail = maillib::decodeMail(std::move(raw));
 
   QStringList files;
   if (!mail.attachments.isEmpty()) {
@@ -493,6 +518,7 @@ void Check::handleMail(int number, QByteArray&& raw) {
     if (maillib::writeAttachments(mail.attachments, attachFolder_, &files, &why, announce) < 0) {
       // This mail stays on the server, so that nothing of it is lost; the
       // others go on.
+      originals_.cutArchive(originalAt);
       left_.append({number, QStringLiteral("添付ファイルをオープンできません（%1）").arg(why)});
       return;
     }
@@ -512,8 +538,11 @@ void Check::handleMail(int number, QByteArray&& raw) {
 
   if (!appendRecord(shown.boxes, &shown.recordNumber)) {
     for (const QString& f : files) QFile::remove(f);
+    originals_.cutArchive(originalAt);
     return;
   }
+  originals_.addEntry({shown.recordNumber, originalAt, rawSize, recordFingerprint(store::ReceivedMailBuffer().bytes()),
+                       checkTime_, id.uid});
   batch_.append({number, id});
   batchBytes_ += rawSize;
   batchFiles_ += files;
@@ -530,10 +559,11 @@ void Check::commitBatch() {
   QString why;
   bool ok = records_->sync();
   if (!ok) why = records_->errorText();
+  if (ok) ok = originals_.writeEntries(&why) && originals_.sync(&why);
   if (ok && !batchFiles_.isEmpty()) ok = maillib::flushFiles(batchFiles_, &why);
   QList<JournalEntry> entries;
   for (const Stored& s : batch_) entries.append({accountKey_, s.id});
-  if (ok) ok = journal_->commit({recordLength_}, entries, &why);
+  if (ok) ok = journal_->commit({recordLength_, originals_.archiveLength(), originals_.indexLength()}, entries, &why);
   if (!ok) {
     rollBackBatch();
     stopStoring(QStringLiteral("受信したメールをディスクに書き込めません（%1）。").arg(why));
@@ -549,6 +579,8 @@ void Check::commitBatch() {
   batchFiles_.clear();
   batchBytes_ = 0;
   batchStart_ = recordLength_;
+  batchOriginalsStart_ = originals_.archiveLength();
+  batchIndexStart_ = originals_.indexLength();
 }
 
 void Check::rollBackBatch() {
@@ -556,6 +588,7 @@ void Check::rollBackBatch() {
   // of them may stay here.
   stored_ -= int(batch_.size());
   if (records_->truncate(batchStart_)) recordLength_ = batchStart_;
+  originals_.cutBack(batchOriginalsStart_, batchIndexStart_);
   for (const QString& f : batchFiles_) QFile::remove(f);
   batch_.clear();
   batchFiles_.clear();

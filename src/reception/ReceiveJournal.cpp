@@ -1,5 +1,6 @@
 #include "ReceiveJournal.h"
 
+#include "Originals.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"
 
@@ -283,6 +284,9 @@ CheckLock CheckLock::tryAcquire() {
 }
 
 bool recoverInterruptedCheck(QString* why) {
+  // A delete cut off is settled first: it renamed or was about to rename
+  // the received-mail file that the check's journal speaks of.
+  if (!recoverInterruptedDelete(why)) return false;
   const QString path = receiveJournalPath();
   const ReceiveJournal::Recovery r = ReceiveJournal::recover(path);
   if (!r.ok) {

@@ -8,6 +8,7 @@ struct CommandLine {
   QString initHome;  // --init-home DIR: lay out a fresh program folder and exit
   bool version = false;
   bool check = false;  // --check: one mail check without windows
+  QString exportMbox;  // --export-mbox FILE: all received mail into one mbox file, without windows
   // --send: one mail sent headless with the settings of the program folder.
   bool send = false;
   QString to;          // --to ADDRESS

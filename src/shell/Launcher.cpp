@@ -7,6 +7,7 @@
 #include "composer/SendCommand.h"
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"
+#include "reception/MailExport.h"
 #include "shell/CommandLine.h"
 #include "shell/ProgramFolder.h"
 
@@ -26,16 +27,19 @@ constexpr const char* kFullProgram = "tomoshibi-main";
 int main(int argc, char** argv) {
   QStringList args;
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-  if (args.contains(QStringLiteral("--send")) || args.contains(QStringLiteral("--check"))) {
+  if (args.contains(QStringLiteral("--send")) || args.contains(QStringLiteral("--check")) ||
+      args.contains(QStringLiteral("--export-mbox"))) {
     const CommandLine cl = parseCommandLine(args);
     // A command line in error goes on to the full program, which explains it.
-    if (cl.error.isEmpty() && (cl.send || cl.check) && cl.initHome.isEmpty() && !cl.version) {
+    if (cl.error.isEmpty() && (cl.send || cl.check || !cl.exportMbox.isEmpty()) && cl.initHome.isEmpty() &&
+        !cl.version) {
       QCoreApplication app(argc, argv);
       QString error;
       if (!enterProgramFolder(cl, false, &error)) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
         return 1;
       }
+      if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
       return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
     }
   }

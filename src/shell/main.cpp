@@ -4,6 +4,7 @@
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"
+#include "reception/MailExport.h"
 #include "shell/AppSetup.h"
 #include "shell/CommandLine.h"
 #include "shell/MainForm.h"
@@ -53,14 +54,16 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (cl.check || cl.send) {
-    // No window: the receive engine and the send report on standard error.
+  if (cl.check || cl.send || !cl.exportMbox.isEmpty()) {
+    // No window: the receive engine, the send and the export report on
+    // standard error.
     QCoreApplication app(argc, argv);
     QString error;
     if (!enterProgramFolder(cl, false, &error)) {
       printLine(stderr, error);
       return 1;
     }
+    if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
     return cl.check ? RunHeadlessCheck() : RunSendCommand(cl);
   }
 

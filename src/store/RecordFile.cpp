@@ -196,9 +196,10 @@ StoreResult appendRecord(const QString& path, int recordLength, const QByteArray
   return res;
 }
 
-StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset,
-                                    const QList<int>& drop) {
+StoreResult prepareRewrite(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                           const QList<int>& drop, QList<int>* kept) {
   StoreResult res;
+  if (kept) kept->clear();
   QList<int> dropped = drop;
   std::sort(dropped.begin(), dropped.end());
   auto isDropped = [&](qint64 number) { return std::binary_search(dropped.cbegin(), dropped.cend(), int(number)); };
@@ -244,18 +245,38 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
       if (!copyRange(src.fd(), runStart * recordLength, out.get(), outOff, len)) return fail(writeError());
       outOff += len;
       res.survivors += int(i - runStart);
+      if (kept)
+        for (qint64 k = runStart; k < i; ++k) kept->append(int(k + 1));
       runStart = -1;
     }
   }
   if (hookFails(RewriteStep::SurvivorsWritten)) return fail(writeError());
   if (!durable::syncFd(out.get()) || hookFails(RewriteStep::TempFlushed)) return fail(writeError());
   if (!out.close()) return fail(writeError());
-  src.close();
-  if (hookFails(RewriteStep::Renamed) || ::rename(tmpName.constData(), QFile::encodeName(file).constData()) != 0)
-    return fail(QStringLiteral("「%1」を置き換えられません（%2）。元のファイルはそのまま残っています。")
-                    .arg(file, durable::lastErrorText()));
+  res.ok = true;
+  return res;
+}
+
+StoreResult finishRewrite(const QString& file, const QString& temp) {
+  StoreResult res;
+  const QByteArray tmpName = QFile::encodeName(temp);
+  if (hookFails(RewriteStep::Renamed) || ::rename(tmpName.constData(), QFile::encodeName(file).constData()) != 0) {
+    res.error = QStringLiteral("「%1」を置き換えられません（%2）。元のファイルはそのまま残っています。")
+                    .arg(file, durable::lastErrorText());
+    ::unlink(tmpName.constData());
+    return res;
+  }
   durable::syncFolder(QFileInfo(file).absolutePath());
   res.ok = true;
+  return res;
+}
+
+StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                                    const QList<int>& drop) {
+  StoreResult res = prepareRewrite(file, temp, recordLength, flagOffset, drop);
+  if (!res.ok) return res;
+  const StoreResult done = finishRewrite(file, temp);
+  if (!done.ok) res = done;
   return res;
 }
 

@@ -94,6 +94,14 @@ StoreResult appendRecord(const QString& path, int recordLength, const QByteArray
 StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, int recordLength, int flagOffset,
                                     const QList<int>& drop = {});
 
+// The two halves of rewriteThroughTemporary, for a rewrite that must go
+// together with other files: the survivors written into `temp` and flushed
+// (`file` untouched; `kept`, when given, receives the old numbers of the
+// survivors in order), then `temp` renamed over `file`.
+StoreResult prepareRewrite(const QString& file, const QString& temp, int recordLength, int flagOffset,
+                           const QList<int>& drop, QList<int>* kept = nullptr);
+StoreResult finishRewrite(const QString& file, const QString& temp);
+
 // Deletes the records `numbers`. They are left out of the copy rather than
 // marked in the file, so a delete that fails changes nothing on the disk
 // and cannot take those records with it at the next delete.

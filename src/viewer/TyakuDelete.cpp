@@ -1,9 +1,11 @@
 // Deleting received mail: the mail of the selected row, or all of it. Both
-// rewrite the file through its temporary copy, so that a crash leaves either
-// the old or the new file, and list the file again afterwards.
+// rewrite the file through its temporary copy, together with the originals
+// of the mails, so that a crash leaves either the old or the new mails, and
+// list the file again afterwards.
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "reception/Originals.h"
 #include "reception/ReceiveJournal.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
@@ -27,7 +29,6 @@ namespace {
 constexpr int kLength = store::MailRecord::kLength;
 
 QString mailFile() { return paths::resolve(paths::kReceivedMailFile); }
-QString mailTemp() { return paths::resolve(paths::kReceivedMailTemp); }
 
 const QString kNoSelection = QStringLiteral("データが選択されていません");
 
@@ -106,8 +107,7 @@ void TyakuForm::Command3_Click() {
   store::StoreResult done;
   {
     OldFileRelease old(mailFile());
-    done = store::deleteRecords(mailFile(), mailTemp(), kLength, store::MailRecord::kFlagOffset,
-                                {shared::CurrentRecordNumber});
+    done = reception::deleteReceivedMails({shared::CurrentRecordNumber});
   }
   if (!done.ok) MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
   // The list shows what the file holds now. When the file held
@@ -167,7 +167,7 @@ void TyakuForm::Command6_Click() {
   store::StoreResult done;
   {
     OldFileRelease old(mailFile());
-    done = store::deleteRecords(mailFile(), mailTemp(), kLength, store::MailRecord::kFlagOffset, all);
+    done = reception::deleteReceivedMails(all);
   }
   if (!done.ok) {
     // Nothing was rewritten: the list shows what the file still holds.

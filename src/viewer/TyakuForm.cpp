@@ -281,6 +281,8 @@ void TyakuForm::buildMenus() {
   mnew = addNamedItem(mFile, "mnew", QStringLiteral("新規作成"));
   mopen = addNamedItem(mFile, "mopen", QStringLiteral("開く"));
   msave = addNamedItem(mFile, "msave", QStringLiteral("名前を付けて保存"));
+  mgenbun = addNamedItem(mFile, "mgenbun", QStringLiteral("原文を保存"));
+  mmbox = addNamedItem(mFile, "mmbox", QStringLiteral("全メールを mbox で書き出し"));
   mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
   mline = addNamedSeparator(mFile, "mline");
   mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));
@@ -298,6 +300,8 @@ void TyakuForm::buildMenus() {
   mpaste = addNamedItem(medit, "mpaste", QStringLiteral("貼り付け"));
 
   connect(mend, &QAction::triggered, this, &TyakuForm::mend_Click);
+  connect(mgenbun, &QAction::triggered, this, &TyakuForm::mgenbun_Click);
+  connect(mmbox, &QAction::triggered, this, &TyakuForm::mmbox_Click);
 }
 
 void TyakuForm::buildToolBar() {

@@ -68,6 +68,8 @@ class TyakuForm : public QMainWindow {
   QAction* mnew = nullptr;
   QAction* mopen = nullptr;
   QAction* msave = nullptr;
+  QAction* mgenbun = nullptr;  // the selected mail's original as a .eml file
+  QAction* mmbox = nullptr;    // all received mail as one mbox file
   QAction* mprint = nullptr;
   QAction* mline = nullptr;
   QAction* mend = nullptr;
@@ -126,6 +128,8 @@ class TyakuForm : public QMainWindow {
   void mnew_Click();          // 新規作成
   void mopen_Click();         // 開く
   void msave_Click();         // 名前を付けて保存
+  void mgenbun_Click();       // 原文を保存
+  void mmbox_Click();         // 全メールを mbox で書き出し
   void mprint_Click();        // 印刷
   void mall_Click();          // 全て選択
   void matamajump_Click();    // 文頭へジャンプ

@@ -2,6 +2,7 @@
 // running it from cron gets, byte for byte in the received-mail file.
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "reception/Originals.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
@@ -23,6 +24,7 @@
 #include <QTreeView>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
@@ -267,7 +269,7 @@ TEST_F(CheckEndToEnd, AttachmentNamesJapaneseAndHostile) {
   files.sort();
   QStringList want{QStringLiteral("請求書.pdf"), QStringLiteral("見積書.xls"), QStringLiteral("議事録①.txt"),
                    QStringLiteral("bashrc"), QStringLiteral("passwd"), QStringLiteral("win.ini"),
-                   QStringLiteral("evilgnp.exe"), QStringLiteral("添付ファイル"), QStringLiteral("添付ファイル.bin")};
+                   QStringLiteral("evilgnp.exe"), QStringLiteral("添付ファイル"), QStringLiteral("file1.bin")};
   want.sort();
   EXPECT_EQ(files, want);
   QFile pdf(folder.filePath(QStringLiteral("請求書.pdf")));
@@ -277,6 +279,76 @@ TEST_F(CheckEndToEnd, AttachmentNamesJapaneseAndHostile) {
   EXPECT_FALSE(QFileInfo::exists(home_.path() + QStringLiteral("/.bashrc")));
   EXPECT_FALSE(QFileInfo::exists(QFileInfo(home_.path()).absolutePath() + QStringLiteral("/.bashrc")));
   EXPECT_FALSE(QFileInfo::exists(home_.path() + QStringLiteral("/win.ini")));
+}
+
+// The mails a new user meets (a newsletter with an inline logo, a phone
+// mail with a picture in its HTML branch, a forwarded mail attached, a long
+// mail with dot lines): every picture and the attached mail are files, each
+// original is the server's bytes, and the export reads back with Python's
+// mailbox.
+TEST_F(CheckEndToEnd, EveryPartSavedAndTheOriginalsAsTheServerSentThem) {
+  QByteArray big = "From: long@example.jp\r\nSubject: long\r\nDate: Mon, 1 Apr 2024 10:00:00 +0900\r\n\r\n";
+  QRandomGenerator rng(14);
+  for (int line = 0; big.size() < 200 * 1024; ++line) {
+    if (line % 50 == 0) big += ".starts with a dot\r\n..two dots\r\n.\t\r\nFrom a line\r\n";
+    QByteArray l(60 + rng.bounded(20), 'x');
+    for (char& c : l) c = char('a' + rng.bounded(26));
+    big += l + "\r\n";
+  }
+  const QList<QByteArray> sent{golden("newsletter-inline-image.eml"), golden("phone-picture-in-html-branch.eml"),
+                               golden("attached-mail-fwd-eml.eml"), big};
+  for (const QByteArray& m : sent) servers_->deliver(m);
+  const RunResult r = check();
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+  ASSERT_EQ(stored().size(), 4);
+  EXPECT_EQ(servers_->mailboxCount(), 0);
+
+  QStringList files = QDir(attachFolder()).entryList(QDir::Files);
+  files.sort();
+  EXPECT_EQ(files, (QStringList{QStringLiteral("IMG_0412.JPG"), QStringLiteral("fwd.eml"), QStringLiteral("image1.gif"),
+                                QStringLiteral("image1.png"), QStringLiteral("map.png")}));
+  QFile fwd(attachFolder() + QStringLiteral("/fwd.eml"));
+  ASSERT_TRUE(fwd.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(fwd.readAll().startsWith("From: =?ISO-2022-JP?B?GyRCRURDZhsoQg==?="));
+
+  reception::OriginalArchive archive;
+  ASSERT_TRUE(archive.load());
+  store::RecordFile f(home_.file(paths::kReceivedMailFile), store::MailRecord::kLength);
+  ASSERT_TRUE(f.open());
+  for (int n = 1; n <= 4; ++n) {
+    QByteArray record;
+    ASSERT_EQ(f.read(n, record), store::ReadResult::Ok);
+    const std::optional<reception::OriginalEntry> e = archive.forRecord(n, record);
+    ASSERT_TRUE(e) << n;
+    const QByteArray original = archive.read(*e);
+    EXPECT_EQ(original.size(), sent[n - 1].size()) << n;
+    EXPECT_TRUE(original == sent[n - 1]) << "original " << n << " differs from the server's bytes";
+  }
+
+  // The headless export: a snapshot that changes nothing of the data folder.
+  const QByteArray archiveBefore = home_.read(QStringLiteral("★MAilData/received-originals.data"));
+  const QString mbox = home_.path() + QStringLiteral("/../") + QFileInfo(home_.path()).fileName() + QStringLiteral(".mbox");
+  const RunResult ex =
+      runProgram({QStringLiteral("--home"), home_.path(), QStringLiteral("--export-mbox"), mbox}, home_.path());
+  ASSERT_EQ(ex.exitCode, 0) << ex.err.toStdString();
+  EXPECT_EQ(home_.read(QStringLiteral("★MAilData/received-originals.data")), archiveBefore);
+  QProcess py;
+  py.start(QStringLiteral("/usr/bin/python3"),
+           {QStringLiteral("-c"),
+            QStringLiteral("import mailbox,sys\nb=mailbox.mbox(sys.argv[1])\n"
+                           "print(len(b)); print(sum(len(b.get_bytes(k)) for k in b.keys()))\n"
+                           "print(b[3].get_payload().count('From a line'))"),
+            mbox});
+  ASSERT_TRUE(py.waitForFinished(30000));
+  QFile::remove(mbox);
+  const QStringList out = QString::fromLatin1(py.readAllStandardOutput()).split(u'\n');
+  ASSERT_GE(out.size(), 3) << py.readAllStandardError().toStdString();
+  EXPECT_EQ(out[0], QStringLiteral("4"));
+  // LF lines: one byte fewer per line, one more per quoted "From ".
+  qint64 want = 0;
+  for (const QByteArray& m : sent) want += m.size() - m.count("\r\n") + m.count("\nFrom ");
+  EXPECT_EQ(out[1].toLongLong(), want);
+  EXPECT_EQ(out[2].toInt(), big.count("From a line"));
 }
 
 TEST_F(CheckEndToEnd, ServerKilledDuringAFetch) {

@@ -1,15 +1,18 @@
 // The kill harness: a check of 50 mails from the real Dovecot, killed with
 // SIGKILL at each distinct step in turn (after connecting, after a RETR,
-// after a record write, after a journal write, after a DELE answer, before
-// QUIT, after QUIT was answered), then a check that runs to its end. Every
-// mail must then be stored exactly once, no record partial, no attached
-// file twice, nothing left on the server.
+// after its original was appended, after a record write, after a journal
+// write, after a DELE answer, before QUIT, after QUIT was answered), then a
+// check that runs to its end. Every mail must then be stored exactly once,
+// no record partial, no attached file twice, nothing left on the server;
+// every record has its original, byte for byte, and the archive holds
+// nothing else.
 //
 // The default run kills at the first, second, middle and last passing of
 // each step; the long sweep (TOMOSHIBI_LONG_TESTS=1 ctest -L long) kills at
 // every one.
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "reception/Originals.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"
@@ -48,7 +51,7 @@ struct Point {
 // How often a check of the 50 mails passes each step.
 QList<Point> allPoints() {
   const QList<std::pair<const char*, int>> steps{
-      {"connected", 1}, {"retrieved", kMails}, {"record", kMails},
+      {"connected", 1}, {"retrieved", kMails}, {"original", kMails}, {"record", kMails},
       // the beginning, one line per attached file, one commit per batch
       {"journal", 1 + kMails / kWithFile + kMails / kBatch},
       {"dele", kMails}, {"before-quit", 1}, {"quit-answered", 1}};
@@ -113,8 +116,23 @@ class KillHarness : public ::testing::Test {
     EXPECT_EQ(f.byteLength() % store::MailRecord::kLength, 0) << "a partial record";
     QStringList stored;
     QByteArray raw;
-    for (int n = 1; f.read(n, raw) == store::ReadResult::Ok; ++n)
-      stored << text::trimSpaces(store::MailRecord(raw).subject());
+    reception::OriginalArchive archive;
+    ASSERT_TRUE(archive.load());
+    qint64 originalBytes = 0;
+    for (int n = 1; f.read(n, raw) == store::ReadResult::Ok; ++n) {
+      const QString s = text::trimSpaces(store::MailRecord(raw).subject());
+      stored << s;
+      const std::optional<reception::OriginalEntry> e = archive.forRecord(n, raw);
+      if (!e) {
+        ADD_FAILURE() << "no original for " << s.toStdString();
+        continue;
+      }
+      EXPECT_EQ(archive.read(*e), mailOf(s.mid(5).toInt())) << s.toStdString();
+      originalBytes += e->length;
+    }
+    // No original without its record, no bytes of a mail cut off.
+    EXPECT_EQ(archive.entries().size(), stored.size());
+    EXPECT_EQ(QFileInfo(reception::originalsPath()).size(), originalBytes);
     stored.sort();
     QStringList want;
     for (int i = 1; i <= kMails; ++i) want << subject(i);

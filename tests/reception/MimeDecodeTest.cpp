@@ -129,13 +129,90 @@ TEST(MimeDecode, AlternativePrefersPlainText) {
 }
 
 TEST(MimeDecode, NestedMessageIsShownInsideWithItsFiles) {
+  const QByteArray raw = golden("nested-rfc822.eml");
   const DecodedMail m = decodeGolden("nested-rfc822.eml");
   EXPECT_EQ(m.subject, QStringLiteral("Fwd"));
   EXPECT_EQ(m.body, crlf(QStringLiteral("転送します。\n\n―――――― 添付されたメール ――――――\nSubject: 元のメール\n"
                                         "From: 田中 <tanaka@example.jp>\nDate: Mon, 1 Jan 2024 00:00:00 +0900\n\n元の本文です。")));
+  ASSERT_EQ(m.attachments.size(), 2);
+  // The attached mail itself, with its own bytes (no name: one from its type).
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("message1.eml"));
+  const qsizetype from = raw.indexOf("From: =?ISO-2022-JP");
+  // Up to the line break that belongs to the outer delimiter.
+  EXPECT_EQ(m.attachments[0].data, raw.mid(from, raw.indexOf("\r\n--OUT--") - from));
+  EXPECT_EQ(m.attachments[1].name, QStringLiteral("memo.txt"));
+  EXPECT_TRUE(m.attachments[1].data.startsWith("inner attachment"));
+}
+
+// --- every part saved, links kept -------------------------------------------------
+
+TEST(MimeDecode, NewsletterKeepsItsLinksLinesAndInlinePicture) {
+  const DecodedMail m = decodeGolden("newsletter-inline-image.eml");
+  const QString b = m.body;
+  // A link's address once after its text; none where the text is the address.
+  EXPECT_TRUE(b.startsWith(crlf(QStringLiteral("灯火通信 <https://news.example.jp/>\n\n"
+                                               "第1号の特集記事 <https://news.example.jp/articles/1?utm_source=mail&id=1>\n\n"
+                                               "今週の話題その1です。季節の商品を①から順にご紹介します。"
+                                               "続きはこちら <https://news.example.jp/articles/1>。\n\n"
+                                               // list items one to a line, even as paragraphs; table rows too
+                                               "・おすすめ商品 1-A\n・おすすめ商品 1-B\n\n価格  100円\n在庫  あり\n\n第2号"))))
+      << b.left(600).toStdString();
+  EXPECT_EQ(b.count(QStringLiteral("https://news.example.jp/articles/120")), 2);
+  EXPECT_TRUE(b.endsWith(crlf(QStringLiteral("配信停止はhttps://news.example.jp/unsubscribe?u=tomo%40example.jpから。\n\n"
+                                             "お問い合わせ: info@news.example.jp　サポート窓口 <support@news.example.jp>\n\n"
+                                             "ページの先頭へ 閉じる"))))
+      << b.right(300).toStdString();
+  // The logo has no name: it gets one from its type.
   ASSERT_EQ(m.attachments.size(), 1);
-  EXPECT_EQ(m.attachments[0].name, QStringLiteral("memo.txt"));
-  EXPECT_TRUE(m.attachments[0].data.startsWith("inner attachment"));
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("image1.png"));
+  EXPECT_TRUE(m.attachments[0].data.startsWith("\x89PNG\r\n"));
+}
+
+TEST(MimeDecode, PhoneMailSavesThePicturesOfItsHtmlBranch) {
+  const DecodedMail m = decodeGolden("phone-picture-in-html-branch.eml");
+  EXPECT_EQ(m.subject, QStringLiteral("写真を送ります"));
+  EXPECT_EQ(m.body, QStringLiteral("写真を送ります。"));  // the plain version, once
+  ASSERT_EQ(m.attachments.size(), 2);
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("image1.gif"));
+  EXPECT_TRUE(m.attachments[0].data.startsWith("GIF89a"));
+  EXPECT_EQ(m.attachments[1].name, QStringLiteral("IMG_0412.JPG"));
+  EXPECT_TRUE(m.attachments[1].data.startsWith("\xff\xd8"));
+}
+
+TEST(MimeDecode, AttachedMailIsAFileOfItsOwnBytesAndStillShown) {
+  const QByteArray raw = golden("attached-mail-fwd-eml.eml");
+  const DecodedMail m = decodeGolden("attached-mail-fwd-eml.eml");
+  EXPECT_TRUE(m.body.contains(QStringLiteral("―――――― 添付されたメール ――――――\r\nSubject: 元のメール")));
+  EXPECT_TRUE(m.body.contains(QStringLiteral("元の本文です。\r\n.dot line kept as it is\r\nFrom the original sender")));
+  ASSERT_EQ(m.attachments.size(), 2);
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("fwd.eml"));
+  const qsizetype from = raw.indexOf("From: =?ISO-2022-JP?B?GyRCRURDZhsoQg==?=");
+  EXPECT_EQ(m.attachments[0].data, raw.mid(from, raw.indexOf("\r\n--OUT-fwd--") - from));
+  EXPECT_EQ(m.attachments[1].name, QStringLiteral("map.png"));
+
+  // Sent encoded, an attached mail is still a mail file; a name without
+  // ".eml" gets it, so that a mail program opens it.
+  const DecodedMail b = decodeMail(
+      "From: a@b\r\nSubject: x\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+      "--B\r\nContent-Type: text/plain\r\n\r\nhi\r\n--B\r\nContent-Type: message/rfc822; name=\"転送\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n" + QByteArray("From: c@d\r\nSubject: inner\r\n\r\nbody\r\n").toBase64() +
+      "\r\n--B--\r\n");
+  ASSERT_EQ(b.attachments.size(), 1);
+  EXPECT_EQ(b.attachments[0].name, QStringLiteral("転送.eml"));
+  EXPECT_EQ(b.attachments[0].data, QByteArray("From: c@d\r\nSubject: inner\r\n\r\nbody\r\n"));
+}
+
+TEST(MimeDecode, HtmlLinksOncePerLink) {
+  EXPECT_EQ(htmlToText(QStringLiteral("<p>Read <a href='https://x.example/a?b=1&amp;c=2'>more</a>.</p>"
+                                      "<p><a href=https://x.example/>https://x.example</a> "
+                                      "<a href=\"https://www.y.example/\">y.example</a></p>"
+                                      "<p><a href=\"https://z.example/\"><img src=\"cid:1\" alt=\"バナー\"></a>"
+                                      "<a href=\"https://w.example/\"><img src=\"cid:2\"></a>"
+                                      "<a name=\"top\">anchor</a> <a href=\"cid:3\">cid</a></p>"))
+                .toStdString(),
+            QStringLiteral("Read more <https://x.example/a?b=1&c=2>.\n\nhttps://x.example y.example\n\n"
+                           "バナー <https://z.example/> <https://w.example/> anchor cid")
+                .toStdString());
 }
 
 TEST(MimeDecode, JapaneseAttachmentNames) {
@@ -180,7 +257,7 @@ TEST(AttachmentFiles, HostileNamesStayInsideTheFolder) {
   for (const MailAttachment& a : m.attachments) safe << safeFileName(a.name);
   EXPECT_EQ(safe, (QStringList{QStringLiteral("bashrc"), QStringLiteral("passwd"), QStringLiteral("win.ini"),
                                QStringLiteral("evilgnp.exe"), QStringLiteral("添付ファイル"),
-                               QStringLiteral("添付ファイル.bin")}));
+                               QStringLiteral("file1.bin")}));
 
   QTemporaryDir root;
   const QString folder = root.filePath(QStringLiteral("添付フォルダ"));

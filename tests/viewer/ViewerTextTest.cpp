@@ -6,6 +6,8 @@
 #include "platform/FileDialog.h"
 #include "platform/Printing.h"
 #include "platform/Text.h"
+#include "reception/MailExport.h"
+#include "reception/Originals.h"
 #include "shell/SharedState.h"
 
 #include <QAction>
@@ -14,11 +16,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTextCursor>
 #include <QToolBar>
 
@@ -378,4 +382,70 @@ TEST_F(ViewerText, EnterInTheSearchBoxSelectsTheNextMailThatHoldsTheText) {
   EXPECT_TRUE(boxes_.seen().isEmpty());
   EXPECT_EQ(enter(QStringLiteral("どこにもない")), 2);
   EXPECT_EQ(boxes_.texts(), QStringList{QStringLiteral("「どこにもない」を含むメールは一覧にありません。")});
+}
+
+// The originals from the "ファイル" menu: the selected mail as .eml, all mail
+// as mbox; a mail received before originals were kept only says so, and a
+// delete in between keeps every other mail's original.
+TEST_F(ViewerText, OriginalsSavedAndExportedFromTheFileMenu) {
+  const QList<Mail> mails = threeMails();
+  storeMails(mails);
+  const QByteArray second = "Subject: two\r\n\r\nFrom the second\r\n", third = "Subject: three\r\n\r\nbody\r\n";
+  {
+    reception::OriginalsAppender a;
+    QString why;
+    qint64 at = 0;
+    ASSERT_TRUE(a.open(&why));
+    ASSERT_TRUE(a.append(second, &at, &why));
+    a.addEntry({2, at, second.size(), reception::recordFingerprint(recordOf(mails[1])), 0, "u2"});
+    ASSERT_TRUE(a.append(third, &at, &why));
+    a.addEntry({3, at, third.size(), reception::recordFingerprint(recordOf(mails[2])), 0, "u3"});
+    ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
+  }
+  TyakuForm& v = view();
+  const QList<QAction*> items = v.mFile->actions();
+  ASSERT_TRUE(items.contains(v.mgenbun) && items.contains(v.mmbox));
+  FileDialogs dialogs;
+  QTemporaryDir out;
+
+  clickRow(v, 1);
+  dialogs.answer = out.filePath(QStringLiteral("二通目.eml"));
+  v.mgenbun->trigger();
+  ASSERT_EQ(dialogs.requests.size(), 1);
+  EXPECT_EQ(dialogs.requests[0].kind, filedialog::Kind::Save);
+  EXPECT_EQ(dialogs.requests[0].suggestedName, QStringLiteral("件名その2.eml"));
+  QFile eml(dialogs.answer);
+  ASSERT_TRUE(eml.open(QIODevice::ReadOnly));
+  EXPECT_EQ(eml.readAll(), second);
+  EXPECT_TRUE(boxes_.texts().isEmpty()) << boxes_.texts().join(u'\n').toStdString();
+
+  clickRow(v, 0);
+  v.mgenbun->trigger();
+  EXPECT_EQ(dialogs.requests.size(), 1);  // nothing to save: no dialog
+  ASSERT_EQ(boxes_.texts().size(), 1);
+  EXPECT_TRUE(boxes_.texts()[0].startsWith(reception::noOriginalText()));
+
+  dialogs.answer = out.filePath(QStringLiteral("all.mbox"));
+  v.mmbox->trigger();
+  ASSERT_EQ(boxes_.texts().size(), 2);
+  EXPECT_TRUE(boxes_.texts()[1].startsWith(QStringLiteral("2 通のメール"))) << boxes_.texts()[1].toStdString();
+  EXPECT_TRUE(boxes_.texts()[1].contains(QStringLiteral("1 通は原文がありません")));
+  QFile mbox(dialogs.answer);
+  ASSERT_TRUE(mbox.open(QIODevice::ReadOnly));
+  const QByteArray all = mbox.readAll();
+  EXPECT_EQ(all.count("\nFrom MAILER-DAEMON "), 1);
+  EXPECT_TRUE(all.startsWith("From MAILER-DAEMON "));
+  EXPECT_TRUE(all.contains("\n\n>From the second\n"));
+
+  // The first mail deleted in the viewer: the others keep their originals.
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command3->click();
+  ASSERT_EQ(v.MailListView->model()->rowCount(), 2);
+  clickRow(v, 1);
+  dialogs.answer = out.filePath(QStringLiteral("三通目.eml"));
+  v.mgenbun->trigger();
+  QFile three(dialogs.answer);
+  ASSERT_TRUE(three.open(QIODevice::ReadOnly));
+  EXPECT_EQ(three.readAll(), third);
 }

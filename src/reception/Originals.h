@@ -1,0 +1,114 @@
+#pragma once
+// Every received mail kept whole, exactly as the server sent it (dot
+// stuffing undone, CR LF lines), beside the record that shows it: the
+// record holds only what fits its fields, and the server's copy is gone.
+//
+// Two files in the data folder, both created by the first check that needs
+// them (a folder without them is a folder of mail received before):
+//   received-originals.data   the mails' bytes, one after another, appended
+//   received-originals.txt    the index, one line per mail:
+//                             RECORD OFFSET LENGTH FINGERPRINT RECEIVED UID
+// RECORD is the record number the mail has now (0: its record is gone), so
+// the link survives a rewrite of the received-mail file, which renumbers;
+// FINGERPRINT (a hash of the record's subject, date and sender fields) tells
+// whether that record is still the one the line was written for. RECEIVED
+// is the time of the check (seconds since 1970); UID is the server's ID,
+// percent-encoded ("-" when it gave none).
+//
+// A check appends both within its batches (ReceiveJournal cuts them back
+// with the records after a kill); a delete rewrites the index, removes the
+// deleted mails' bytes and renames the received-mail file in one journalled
+// step (deleteReceivedMails), so that a record never lacks its original and
+// no original outlives its record, whenever the program stops.
+#include "platform/Handles.h"
+#include "store/RecordFile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+namespace reception {
+
+QString originalsPath();
+QString originalsIndexPath();
+
+struct OriginalEntry {
+  int record = 0;
+  qint64 offset = 0;
+  qint64 length = 0;
+  QByteArray fingerprint;
+  qint64 received = 0;
+  QByteArray uid;
+};
+
+// The fingerprint of a mail record (its first 280 bytes: subject, date, sender).
+QByteArray recordFingerprint(const QByteArray& record);
+QByteArray indexLine(const OriginalEntry& e);
+// Lines that cannot be read are skipped, and so is a last line without
+// its line break (one being written while the index is read).
+QList<OriginalEntry> parseIndex(const QByteArray& text);
+
+// The index as it is on the disk, and the originals read through it.
+class OriginalArchive {
+ public:
+  // An archive that does not exist is an empty one; false only when a file
+  // exists but cannot be read.
+  bool load(QString* error = nullptr);
+  bool exists() const { return exists_; }
+  const QList<OriginalEntry>& entries() const { return entries_; }
+  // The original of record `number` whose bytes are `record` (at least its
+  // first 280 bytes); none when the mail came before originals were kept,
+  // or the line no longer fits the record.
+  std::optional<OriginalEntry> forRecord(int number, const QByteArray& record) const;
+  // The bytes of one original; null with a sentence when they cannot be read.
+  QByteArray read(const OriginalEntry& e, QString* error = nullptr) const;
+
+ private:
+  bool exists_ = false;
+  QList<OriginalEntry> entries_;
+};
+
+// The originals of one check: each mail's bytes appended as it comes, the
+// index lines written with the batch's commit.
+class OriginalsAppender {
+ public:
+  bool open(QString* error);
+  bool isOpen() const { return archive_.valid(); }
+  int archiveFd() const { return archive_.get(); }
+  int indexFd() const { return index_.get(); }
+  qint64 archiveLength() const { return archiveLength_; }
+  qint64 indexLength() const { return indexLength_; }
+  // Appends one mail; its offset in `offset`.
+  bool append(const QByteArray& raw, qint64* offset, QString* error);
+  void addEntry(const OriginalEntry& e) { pending_ += indexLine(e); }
+  bool writeEntries(QString* error);
+  bool sync(QString* error);
+  // Back to lengths an earlier state had (a mail or a batch not kept);
+  // pending lines go too when the index is cut.
+  bool cutArchive(qint64 length);
+  bool cutBack(qint64 archiveLength, qint64 indexLength);
+
+ private:
+  handles::Fd archive_, index_;
+  qint64 archiveLength_ = 0, indexLength_ = 0;
+  QByteArray pending_;
+};
+
+// Deletes the records `numbers` of the received-mail file (as
+// store::deleteRecords does: records marked 0 and a partial tail go too)
+// together with their originals. The caller holds the check's lock. A
+// folder without originals is rewritten exactly as before.
+store::StoreResult deleteReceivedMails(const QList<int>& numbers);
+
+// What a delete that was cut off left, made whole: finished when it had
+// decided (its journal committed), else undone. False with a sentence when
+// the files could not be made whole.
+bool recoverInterruptedDelete(QString* why);
+
+// Test seam: called after each step of a delete (1 = records copied,
+// 2 = index written, 3 = journal committed, 4 = records renamed, 5 = index
+// renamed, 6 = originals removed, 7 = journal cleared).
+inline void (*g_deleteStepHook)(int step) = nullptr;
+
+}  // namespace reception

@@ -1,0 +1,55 @@
+// Handing received mail out as the server sent it: the selected mail as a
+// .eml file, all mail as one mbox file. The data folder is only read.
+#include "platform/FileDialog.h"
+#include "platform/MsgBox.h"
+#include "platform/Text.h"
+#include "reception/MailExport.h"
+#include "reception/MimeDecode.h"
+#include "store/Records.h"
+#include "viewer/TyakuForm.h"
+
+#include <QDir>
+#include <QLineEdit>
+
+namespace {
+
+const QString kMailFileFilter = QStringLiteral("メールファイル(*.eml)|*.eml");
+const QString kMboxFileFilter = QStringLiteral("mboxファイル(*.mbox)|*.mbox");
+
+}  // namespace
+
+void TyakuForm::mgenbun_Click() {
+  const int row = selectedRow();
+  if (row < 0) {
+    MsgBox(QStringLiteral("データが選択されていません"));
+    return;
+  }
+  const reception::RecordOriginal original = reception::originalOfRecord(row + 1);
+  if (original.bytes.isNull()) {
+    MsgBox(original.missing ? reception::noOriginalText() + QStringLiteral("（原文を残す前に受信したメールです）。")
+                            : QStringLiteral("原文を読めませんでした（%1）。").arg(original.error),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+    return;
+  }
+  // The subject, made safe, is the name offered.
+  const QString subject = text::trimSpaces(Text7->text());
+  const QString name = subject.isEmpty() ? QStringLiteral("メール") : maillib::safeFileName(subject);
+  const QString file = filedialog::choose(this, {filedialog::Kind::Save, QStringLiteral("原文を保存"), kMailFileFilter,
+                                                 name + QStringLiteral(".eml"), QStringLiteral("eml"), QString()});
+  if (file.isEmpty()) return;
+  QString error;
+  if (!reception::writeExportFile(file, original.bytes, &error))
+    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。").arg(QDir::toNativeSeparators(file), error),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+}
+
+void TyakuForm::mmbox_Click() {
+  const QString file = filedialog::choose(this, {filedialog::Kind::Save, QStringLiteral("全メールを書き出し"), kMboxFileFilter,
+                                                 QStringLiteral("受信メール.mbox"), QStringLiteral("mbox"), QString()});
+  if (file.isEmpty()) return;
+  const reception::ExportSummary s = reception::exportMbox(file);
+  if (s.ok)
+    MsgBox(s.text(file), MsgButtons::Ok, MsgIcon::Information);
+  else
+    MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(s.error), MsgButtons::Ok, MsgIcon::Exclamation);
+}

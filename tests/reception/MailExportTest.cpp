@@ -1,0 +1,150 @@
+// Handing the originals out: mbox read back by another program's reader
+// (Python's mailbox), a mail without an original, the data folder left as
+// it was.
+#include "platform/Paths.h"
+#include "reception/MailExport.h"
+#include "reception/Originals.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "support/TempHome.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace reception;
+
+namespace {
+
+constexpr int kLength = store::MailRecord::kLength;
+
+class Export : public ::testing::Test {
+ protected:
+  // A record as the check writes it, and, unless `keepOriginal` is false,
+  // its original beside it.
+  void receive(const QString& subject, const QByteArray& original, bool keepOriginal = true) {
+    store::MailRecord r;
+    r.setSubject(subject);
+    r.setDate(QStringLiteral("Mon, 1 Apr 2024 10:00:00 +0900"));
+    r.setFrom(QStringLiteral("送信者 <a@example.jp>"));
+    r.setBody(QStringLiteral("本文"));
+    r.markWritten();
+    ASSERT_TRUE(store::appendRecord(paths::resolve(paths::kReceivedMailFile), kLength, r.bytes(), true).ok);
+    ++records_;
+    if (!keepOriginal) return;
+    OriginalsAppender a;
+    QString why;
+    qint64 at = 0;
+    ASSERT_TRUE(a.open(&why)) << why.toStdString();
+    ASSERT_TRUE(a.append(original, &at, &why));
+    a.addEntry({records_, at, original.size(), recordFingerprint(r.bytes()), 1711933200 + records_, "uid"});
+    ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
+  }
+
+  // Name, size and time of every file of the data folder.
+  QStringList dataFolderState() const {
+    QStringList out;
+    const QDir d(QFileInfo(paths::resolve(paths::kReceivedMailFile)).absolutePath());
+    for (const QFileInfo& f : d.entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+      out << f.fileName() + u' ' + QString::number(f.size()) + u' ' +
+                 QString::number(f.lastModified().toMSecsSinceEpoch());
+    return out;
+  }
+
+  TempHome home_;
+  QTemporaryDir out_;
+  int records_ = 0;
+};
+
+const QByteArray kFirst =
+    "From: =?ISO-2022-JP?B?GyRCRURDZhsoQg==?= <tanaka@example.jp>\r\nSubject: first\r\n"
+    "Date: Mon, 1 Apr 2024 10:00:00 +0900\r\n\r\nFrom the start of a line\r\n>From quoted once\r\n"
+    "  From not at the start\r\n>>From twice\r\n";
+const QByteArray kSecond = "From: b@example.jp\r\nSubject: =?UTF-8?B?5LqM6YCa55uu?=\r\n\r\nline\r\n\r\n";
+const QByteArray kThird = "Subject: third\r\nFrom:\r\n <c@example.jp>\r\n\r\nno line end at the end";
+
+}  // namespace
+
+TEST_F(Export, ThreeMailsReadBackByPythonsMailbox) {
+  receive(QStringLiteral("first"), kFirst);
+  receive(QStringLiteral("old"), QByteArray(), false);  // received before originals were kept
+  receive(QStringLiteral("二通目"), kSecond);
+  receive(QStringLiteral("third"), kThird);
+  const QStringList before = dataFolderState();
+
+  const QString mbox = out_.filePath(QStringLiteral("受信.mbox"));
+  const ExportSummary s = exportMbox(mbox);
+  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  EXPECT_EQ(s.exported, 3);
+  EXPECT_EQ(s.withoutOriginal, 1);
+  EXPECT_TRUE(s.text(mbox).contains(noOriginalText()));
+  EXPECT_EQ(dataFolderState(), before);
+
+  QProcess py;
+  py.start(QStringLiteral("/usr/bin/python3"),
+           {QStringLiteral("-c"), QStringLiteral(R"py(
+import base64, email.header, json, mailbox, sys
+out = []
+box = mailbox.mbox(sys.argv[1])
+for key in box.keys():
+    m = box[key]
+    subject = str(email.header.make_header(email.header.decode_header(m['Subject'])))
+    out.append({'subject': subject, 'from': m.get_from(), 'bytes': base64.b64encode(box.get_bytes(key)).decode()})
+print(json.dumps(out))
+)py"),
+            mbox});
+  ASSERT_TRUE(py.waitForFinished(30000));
+  ASSERT_EQ(py.exitCode(), 0) << py.readAllStandardError().toStdString();
+  const QJsonArray got = QJsonDocument::fromJson(py.readAllStandardOutput()).array();
+  ASSERT_EQ(got.size(), 3);
+  EXPECT_EQ(got[0].toObject()[u"subject"].toString(), QStringLiteral("first"));
+  EXPECT_EQ(got[1].toObject()[u"subject"].toString(), QStringLiteral("二通目"));
+  EXPECT_EQ(got[2].toObject()[u"subject"].toString(), QStringLiteral("third"));
+  EXPECT_TRUE(got[0].toObject()[u"from"].toString().startsWith(u"tanaka@example.jp Mon Apr  1 01:00:01 2024"));
+  EXPECT_TRUE(got[2].toObject()[u"from"].toString().startsWith(u"c@example.jp "));
+  auto bytesOf = [&](int i) { return QByteArray::fromBase64(got[i].toObject()[u"bytes"].toString().toLatin1()); };
+  // The reader's bytes: LF lines, the "From " lines quoted one level more.
+  EXPECT_EQ(bytesOf(0), QByteArray("From: =?ISO-2022-JP?B?GyRCRURDZhsoQg==?= <tanaka@example.jp>\nSubject: first\n"
+                                   "Date: Mon, 1 Apr 2024 10:00:00 +0900\n\n>From the start of a line\n"
+                                   ">>From quoted once\n  From not at the start\n>>>From twice\n"));
+  EXPECT_EQ(bytesOf(1), QByteArray("From: b@example.jp\nSubject: =?UTF-8?B?5LqM6YCa55uu?=\n\nline\n\n"));
+  EXPECT_EQ(bytesOf(2), QByteArray("Subject: third\nFrom:\n <c@example.jp>\n\nno line end at the end\n"));
+}
+
+TEST_F(Export, OneOriginalAsItsOwnBytesAndNoneForAnOldMail) {
+  receive(QStringLiteral("old"), QByteArray(), false);
+  receive(QStringLiteral("first"), kFirst);
+  const RecordOriginal old = originalOfRecord(1);
+  EXPECT_TRUE(old.bytes.isNull());
+  EXPECT_TRUE(old.missing);
+  const RecordOriginal first = originalOfRecord(2);
+  EXPECT_EQ(first.bytes, kFirst);
+
+  const QString eml = out_.filePath(QStringLiteral("first.eml"));
+  QString why;
+  ASSERT_TRUE(writeExportFile(eml, first.bytes, &why)) << why.toStdString();
+  QFile f(eml);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), kFirst);
+  // The data folder is never a target: it holds the archive itself.
+  EXPECT_FALSE(writeExportFile(originalsPath(), QByteArray("x"), &why));
+  EXPECT_FALSE(exportMbox(paths::resolve(paths::kReceivedMailFile)).ok);
+  EXPECT_EQ(originalOfRecord(2).bytes, kFirst);
+}
+
+TEST_F(Export, AFolderWithoutMailOrArchiveGivesAnEmptyMbox) {
+  const QStringList before = dataFolderState();
+  const QString mbox = out_.filePath(QStringLiteral("empty.mbox"));
+  const ExportSummary s = exportMbox(mbox);
+  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  EXPECT_EQ(s.exported, 0);
+  EXPECT_TRUE(QFileInfo::exists(mbox));
+  EXPECT_EQ(QFileInfo(mbox).size(), 0);
+  EXPECT_EQ(dataFolderState(), before);
+}

@@ -1,0 +1,171 @@
+// The originals beside the records: a delete takes the deleted mails'
+// originals with it and renumbers the others, whole or not at all, even
+// when the process is killed at any step of it.
+#include "platform/Paths.h"
+#include "reception/Originals.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "support/TempHome.h"
+
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace reception;
+
+namespace {
+
+constexpr int kLength = store::MailRecord::kLength;
+
+QString subjectOf(int i) { return QStringLiteral("mail-%1").arg(i); }
+QByteArray originalOf(int i) {
+  return "Subject: mail-" + QByteArray::number(i) + "\r\n\r\n" + QByteArray(1000 * i, char('a' + i)) + "\r\n";
+}
+
+class Originals : public ::testing::Test {
+ protected:
+  QString records() const { return paths::resolve(paths::kReceivedMailFile); }
+
+  // Mails 1…n as a check stores them, each with its original unless `withOriginals` is false.
+  void receive(int n, bool withOriginals = true) {
+    OriginalsAppender a;
+    QString why;
+    if (withOriginals) ASSERT_TRUE(a.open(&why)) << why.toStdString();
+    for (int i = 1; i <= n; ++i) {
+      store::MailRecord r;
+      r.setSubject(subjectOf(i));
+      r.setBody(QStringLiteral("本文"));
+      r.markWritten();
+      ASSERT_TRUE(store::appendRecord(records(), kLength, r.bytes(), true).ok);
+      if (!withOriginals) continue;
+      qint64 at = 0;
+      ASSERT_TRUE(a.append(originalOf(i), &at, &why));
+      a.addEntry({i, at, originalOf(i).size(), recordFingerprint(r.bytes()), 0, QByteArray::number(i)});
+    }
+    if (withOriginals) ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
+  }
+
+  // The mails the records hold, in order; each must have its own original
+  // and the archive nothing else.
+  QList<int> mails() const {
+    QList<int> out;
+    OriginalArchive archive;
+    EXPECT_TRUE(archive.load());
+    store::RecordFile f(records(), kLength);
+    if (!f.open()) return out;
+    QByteArray raw;
+    for (int n = 1; f.read(n, raw) == store::ReadResult::Ok; ++n) {
+      const int i = store::MailRecord(raw).subject().trimmed().mid(5).toInt();
+      out << i;
+      const std::optional<OriginalEntry> e = archive.forRecord(n, raw);
+      if (!e) {
+        ADD_FAILURE() << "record " << n << " without its original";
+        continue;
+      }
+      EXPECT_EQ(archive.read(*e), originalOf(i)) << "record " << n;
+    }
+    EXPECT_EQ(archive.entries().size(), out.size()) << "an original without its record";
+    return out;
+  }
+
+  TempHome home_;
+};
+
+}  // namespace
+
+TEST_F(Originals, ADeleteTakesTheOriginalsAlongAndRenumbers) {
+  receive(5);
+  ASSERT_TRUE(deleteReceivedMails({2, 4}).ok);
+  EXPECT_EQ(mails(), (QList<int>{1, 3, 5}));
+  // A deleted mail's bytes are gone from the archive, not only unlisted.
+  const QByteArray archive = home_.read(QStringLiteral("★MAilData/received-originals.data"));
+  EXPECT_FALSE(archive.contains("mail-2\r\n"));
+  EXPECT_FALSE(archive.contains("mail-4\r\n"));
+  // The newest mail deleted: the archive gives its room back.
+  ASSERT_TRUE(deleteReceivedMails({3}).ok);
+  EXPECT_EQ(mails(), (QList<int>{1, 3}));
+  EXPECT_EQ(QFileInfo(originalsPath()).size(), originalOf(1).size() + originalOf(2).size() + originalOf(3).size());
+  ASSERT_TRUE(deleteReceivedMails({1, 2}).ok);
+  EXPECT_EQ(mails(), QList<int>{});
+  EXPECT_EQ(QFileInfo(originalsPath()).size(), 0);
+  EXPECT_FALSE(QFileInfo::exists(paths::resolve(QStringLiteral("★MAilData/delete-journal.txt"))));
+}
+
+TEST_F(Originals, AFolderWithoutOriginalsDeletesAsBeforeAndGetsNoArchive) {
+  receive(3, false);
+  ASSERT_TRUE(deleteReceivedMails({2}).ok);
+  store::RecordFile f(records(), kLength);
+  ASSERT_TRUE(f.open());
+  EXPECT_EQ(f.recordCount(), 2);
+  EXPECT_FALSE(QFileInfo::exists(originalsPath()));
+  EXPECT_FALSE(QFileInfo::exists(originalsIndexPath()));
+}
+
+// The index line is kept only for the record it was written for: a record
+// that is not the one a line speaks of has no original, and a delete does
+// not take that original's bytes.
+TEST_F(Originals, ALineThatNoLongerFitsItsRecordIsNotItsOriginal) {
+  receive(2);
+  store::MailRecord other;
+  other.setSubject(QStringLiteral("written by another program"));
+  other.markWritten();
+  store::RecordFile f(records(), kLength);
+  ASSERT_TRUE(f.open());
+  ASSERT_TRUE(f.write(2, other.bytes()));
+  f.close();
+  OriginalArchive archive;
+  ASSERT_TRUE(archive.load());
+  EXPECT_FALSE(archive.forRecord(2, other.bytes()));
+  ASSERT_TRUE(deleteReceivedMails({2}).ok);
+  ASSERT_TRUE(archive.load());
+  ASSERT_EQ(archive.entries().size(), 2);
+  EXPECT_EQ(archive.entries()[1].record, 0);  // kept, tied to no record
+  EXPECT_EQ(archive.read(archive.entries()[1]), originalOf(2));
+}
+
+TEST_F(Originals, AnIndexLineStillBeingWrittenIsNotRead) {
+  const QByteArray whole = indexLine({3, 100, 50, "0123456789abcdef", 1711933200, "UID 1/é"});
+  const QList<OriginalEntry> one = parseIndex(whole + "garbage line\n" + whole.left(whole.size() - 3));
+  ASSERT_EQ(one.size(), 1);
+  EXPECT_EQ(one[0].record, 3);
+  EXPECT_EQ(one[0].length, 50);
+  EXPECT_EQ(one[0].uid, QByteArray("UID 1/é"));
+  EXPECT_EQ(parseIndex(whole).size(), 1);
+}
+
+// A child process deletes and is stopped dead after each step in turn; the
+// next start (recovery) must leave the old mails or the new ones, each
+// record with its original and no original left over.
+TEST_F(Originals, AKillAtAnyStepOfADeleteLeavesTheOldOrTheNewMails) {
+  for (int step = 1; step <= 7; ++step) {
+    SCOPED_TRACE(step);
+    TempHome home;
+    receive(5);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      static int killAt;
+      killAt = step;
+      g_deleteStepHook = [](int s) {
+        if (s == killAt) ::_exit(9);
+      };
+      deleteReceivedMails({2, 5});
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+    // Read before anything is made whole (the viewer, an export): each
+    // record still finds its own original.
+    EXPECT_EQ(mails(), step < 4 ? (QList<int>{1, 2, 3, 4, 5}) : (QList<int>{1, 3, 4}));
+    QString why;
+    ASSERT_TRUE(recoverInterruptedDelete(&why)) << why.toStdString();
+    // Decided once its journal is on the disk (step 3).
+    EXPECT_EQ(mails(), step < 3 ? (QList<int>{1, 2, 3, 4, 5}) : (QList<int>{1, 3, 4}));
+    EXPECT_FALSE(QFileInfo::exists(paths::resolve(paths::kReceivedMailTemp)));
+    // And the next delete works on what is there.
+    ASSERT_TRUE(deleteReceivedMails({1}).ok);
+    EXPECT_EQ(mails().size(), step < 3 ? 4 : 2);
+  }
+}
