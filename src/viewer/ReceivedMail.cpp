@@ -1,7 +1,9 @@
 #include "ReceivedMail.h"
 
+#include "composer/ReplyText.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
+#include "reception/Originals.h"
 #include "store/RecordFile.h"
 #include "viewer/MailListModel.h"
 
@@ -57,10 +59,16 @@ MailListScan scanReceivedMail() {
   return s;
 }
 
-std::optional<QByteArray> originalHeader(int, const QByteArray&) {
-  // Received mail is stored in its record only: no original is kept to
-  // answer from.
-  return std::nullopt;
+std::optional<QByteArray> originalHeader(int number, const QByteArray& record) {
+  // Mail received before originals were kept, or an archive that cannot be
+  // read, gives a reply without thread fields: the reply itself still works.
+  reception::OriginalArchive archive;
+  if (!archive.load()) return std::nullopt;
+  const std::optional<reception::OriginalEntry> entry = archive.forRecord(number, record);
+  if (!entry) return std::nullopt;
+  const QByteArray raw = archive.read(*entry);
+  if (raw.isEmpty()) return std::nullopt;
+  return messageHeaderBlock(raw);
 }
 
 bool dataFolderMissing() { return !paths::folderExists(paths::kDataFolder); }

@@ -6,7 +6,6 @@
 #include "addressbook/AddressBook.h"
 #include "addressbook/FriendForm.h"
 #include "composer/BackForm.h"
-#include "composer/ReplyText.h"
 #include "facemarks/KaoForm.h"
 #include "platform/Text.h"
 #include "settings/AccountSettings.h"
@@ -82,12 +81,6 @@ class ReplySend : public ::testing::Test {
     EXPECT_NE(v, nullptr);
     if (!v) return nullptr;
     EXPECT_EQ(v->MailListView->model()->rowCount(), 1);
-    // Until the archive of originals is there, the received mail's header
-    // comes from what was delivered; the viewer asks for record 1 only.
-    v->originalHeaderOf = [mail](int number, const QByteArray&) -> std::optional<QByteArray> {
-      if (number != 1) return std::nullopt;
-      return messageHeaderBlock(mail);
-    };
     return v;
   }
   static void clickRow(TyakuForm* v, int row) {
