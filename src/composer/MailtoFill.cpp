@@ -25,7 +25,7 @@ void bringForward(WriteForm* form) {
 
 }  // namespace
 
-bool OpenMailtoLink(const QString& link) {
+bool ComposeFromMailtoLink(const QString& link) {
   const MailtoLink m = parseMailto(link);
   if (!m.error.isEmpty()) {
     MsgBox(m.error, MsgButtons::Ok, MsgIcon::Exclamation);

@@ -6,4 +6,4 @@
 // A window that already holds a mail being written is replaced only when
 // the user says so. False when the link was refused or the user kept the
 // mail being written.
-bool OpenMailtoLink(const QString& link);
+bool ComposeFromMailtoLink(const QString& link);

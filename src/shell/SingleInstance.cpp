@@ -222,7 +222,7 @@ void Server::runNext() {
 
 void actOnRequest(const Request& request) {
   if (request.verb == u"mailto") {
-    OpenMailtoLink(request.text);
+    ComposeFromMailtoLink(request.text);
     return;
   }
   QWidget* window = MainForm::instance();

@@ -99,6 +99,6 @@ int main(int argc, char** argv) {
   lock.release();
   MainForm form;
   form.show();
-  if (!cl.mailto.isEmpty()) OpenMailtoLink(cl.mailto);
+  if (!cl.mailto.isEmpty()) ComposeFromMailtoLink(cl.mailto);
   return app.exec();
 }

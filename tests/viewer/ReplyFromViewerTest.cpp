@@ -23,7 +23,7 @@ class ReplyFromViewer : public ViewerTest {
 
 }  // namespace
 
-TEST_F(ReplyFromViewer, ReplyTakesTheShownMailAndUsesUpTheSelection) {
+TEST_F(ReplyFromViewer, ReplyTakesTheMailShownAndUsesUpTheSelection) {
   storeMails(threeMails());
   storeMails({{QStringLiteral("Re:  前の話"), QStringLiteral("a@example.jp"), QStringLiteral("d"), QStringLiteral("x")}});
   TyakuForm& v = view();
