@@ -14,6 +14,7 @@
 #include <QSet>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace maillib {
 namespace {
@@ -483,13 +484,17 @@ QString extensionFor(const QByteArray& type, const QByteArray& subtype) {
       {"application/msword", u"doc"_qs}, {"application/vnd.ms-excel", u"xls"_qs},
       {"application/ms-tnef", u"dat"_qs}, {"application/pgp-signature", u"asc"_qs},
       {"application/pkcs7-signature", u"p7s"_qs}, {"application/x-pkcs7-signature", u"p7s"_qs},
+      {"text/rtf", u"rtf"_qs},
   };
   const QByteArray key = type.toLower() + '/' + subtype.toLower();
   if (auto it = known.constFind(key); it != known.constEnd()) return *it;
-  return u"bin"_qs;
+  // Any other text is read as plain text, and saved as such.
+  return type.toLower() == "text" ? u"txt"_qs : u"bin"_qs;
 }
 
 // --- the walk over a parsed message ------------------------------------------
+
+QByteArray lower(const char* s) { return s ? QByteArray(s).toLower() : QByteArray(); }
 
 QByteArray objectHeader(GMimeObject* o, const char* name) {
   GMimeHeaderList* list = g_mime_object_get_header_list(o);
@@ -498,6 +503,50 @@ QByteArray objectHeader(GMimeObject* o, const char* name) {
   if (!h) return {};
   const char* raw = g_mime_header_get_raw_value(h);
   return raw ? unfold(QByteArray(raw)) : QByteArray();
+}
+
+bool isTokenChar(char c) {
+  return c > ' ' && c < 0x7F && !QByteArrayView("()<>@,;:\\\"/[]?=").contains(c);
+}
+
+// Whether a Content-Type value reads as "type/subtype", comments and
+// parameters aside.
+bool typeParses(const QByteArray& value) {
+  QByteArray v;
+  int comment = 0;
+  for (char c : value) {
+    if (c == '(') ++comment;
+    else if (c == ')' && comment > 0) --comment;
+    else if (!comment && c == ';') break;
+    else if (!comment && c != ' ' && c != '\t') v.append(c);
+  }
+  const qsizetype slash = v.indexOf('/');
+  if (slash <= 0 || slash + 1 >= v.size()) return false;
+  return std::all_of(v.cbegin(), v.cend(), [](char c) { return c == '/' || isTokenChar(c); }) &&
+         v.count('/') == 1;
+}
+
+struct MediaType {
+  QByteArray type, subtype;  // lower case
+  bool unreadable = false;   // the header's value did not parse
+};
+
+// The type a part is read as. A Content-Type that does not parse (GMime
+// makes it application/octet-stream) means plain text (RFC 2045 5.2).
+MediaType mediaTypeOf(GMimeObject* o) {
+  GMimeContentType* ct = g_mime_object_get_content_type(o);
+  if (!ct) return {"text", "plain"};
+  MediaType t{lower(g_mime_content_type_get_media_type(ct)), lower(g_mime_content_type_get_media_subtype(ct))};
+  if (t.type == "application" && t.subtype == "octet-stream" && !typeParses(objectHeader(o, "Content-Type")))
+    return {"text", "plain", true};
+  return t;
+}
+
+// Text kinds that are files to keep (an invitation, a table, an address
+// card, a document); every other text is for reading (RFC 2046 4.1.4).
+bool isTextFile(const QByteArray& subtype) {
+  return subtype == "calendar" || subtype == "csv" || subtype == "vcard" || subtype == "x-vcard" ||
+         subtype == "rtf";
 }
 
 // The decoded content of a part, in GLib's buffer: `bytes` looks into it
@@ -524,8 +573,6 @@ PartBytes partContent(GMimePart* part) {
   out.bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(ba->data), qsizetype(ba->len));
   return out;
 }
-
-QByteArray lower(const char* s) { return s ? QByteArray(s).toLower() : QByteArray(); }
 
 // text/plain; format=flowed: soft line breaks (a line ending in a space)
 // joined again, space-stuffing undone.
@@ -651,13 +698,17 @@ struct Walker {
   const QByteArray& raw;  // the mail the parser holds
   QList<Piece> pieces;
   QHash<QString, int> unnamed;  // names made from types so far, per kind
+  bool unnamedText = false;     // a text without a file name read in this message so far
 
   Piece textOf(GMimeObject* o) {
-    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    const MediaType type = mediaTypeOf(o);
     Piece p;
     p.content = partContent(GMIME_PART(o));
     p.charset = lower(g_mime_object_get_content_type_parameter(o, "charset"));
-    p.html = lower(ct ? g_mime_content_type_get_media_subtype(ct) : nullptr) == "html";
+    // GMime keeps no parameters of a type it could not read: a charset the
+    // sender named is still used.
+    if (type.unreadable) p.charset = headerParameter(objectHeader(o, "Content-Type"), "charset").toLatin1().toLower();
+    p.html = type.subtype == "html";
     p.flowed = !p.html && lower(g_mime_object_get_content_type_parameter(o, "format")) == "flowed";
     p.delsp = lower(g_mime_object_get_content_type_parameter(o, "delsp")) == "yes";
     return p;
@@ -671,12 +722,10 @@ struct Walker {
 
   // A name for a part that has none: its kind and a number ("image1.png").
   QString nameFromType(GMimeObject* o) {
-    GMimeContentType* ct = g_mime_object_get_content_type(o);
-    const QByteArray type = ct ? lower(g_mime_content_type_get_media_type(ct)) : QByteArray("application");
-    const QByteArray sub = ct ? lower(g_mime_content_type_get_media_subtype(ct)) : QByteArray("octet-stream");
+    const MediaType t = mediaTypeOf(o);
     static const QSet<QByteArray> kinds{"image", "audio", "video", "text", "message"};
-    const QString kind = kinds.contains(type) ? QString::fromLatin1(type) : QStringLiteral("file");
-    return kind + QString::number(++unnamed[kind]) + u'.' + extensionFor(type, sub);
+    const QString kind = kinds.contains(t.type) ? QString::fromLatin1(t.type) : QStringLiteral("file");
+    return kind + QString::number(++unnamed[kind]) + u'.' + extensionFor(t.type, t.subtype);
   }
 
   bool isAttachmentDisposition(GMimeObject* o) {
@@ -684,13 +733,12 @@ struct Walker {
     return cd && lower(g_mime_content_disposition_get_disposition(cd)) == "attachment";
   }
 
+  // Text to read: plain, HTML, or a text kind not known here (read as
+  // plain); not a text kind that is a file of its own.
   bool isText(GMimeObject* o, bool* html) {
-    GMimeContentType* ct = g_mime_object_get_content_type(o);
-    if (!ct) return true;  // no Content-Type: plain text
-    const QByteArray type = lower(g_mime_content_type_get_media_type(ct));
-    const QByteArray sub = lower(g_mime_content_type_get_media_subtype(ct));
-    if (html) *html = sub == "html";
-    return type == "text" && (sub == "plain" || sub == "html");
+    const MediaType t = mediaTypeOf(o);
+    if (html) *html = t.type == "text" && t.subtype == "html";
+    return t.type == "text" && !isTextFile(t.subtype);
   }
 
   // A text that is one version of the body, not a file.
@@ -710,12 +758,12 @@ struct Walker {
     return name.endsWith(QStringLiteral(".eml"), Qt::CaseInsensitive) ? name : name + QStringLiteral(".eml");
   }
 
-  void attach(GMimeObject* o) {
+  void attach(GMimeObject* o) { attach(o, partContent(GMIME_PART(o))); }
+  void attach(GMimeObject* o, PartBytes content) {
     QString name = fileNameOf(o);
     if (name.isEmpty()) name = nameFromType(o);
     // A mail sent encoded (base64) is a part to GMime: still a mail file.
     if (isMessageType(o)) name = asEml(name);
-    PartBytes content = partContent(GMIME_PART(o));
     out.attachments.append({name, content.bytes, std::move(content.owner)});
   }
 
@@ -751,8 +799,11 @@ struct Walker {
       head += QStringLiteral("Date: ") + d;
       addText(head);
     }
-    // The message's own header is its body part's header as well.
+    // The message's own header is its body part's header as well. An
+    // attached mail's texts count for it alone.
+    const bool outer = std::exchange(unnamedText, false);
     if (GMimeObject* body = g_mime_message_get_mime_part(m)) object(body, true, r);
+    unnamedText = outer;
   }
 
   // The inner mail of a message part: where it lies, and the mail itself.
@@ -780,11 +831,20 @@ struct Walker {
     }
     if (!GMIME_IS_PART(o)) return;
     bool html = false;
-    const bool text = isText(o, &html);
-    // The whole message being one text part: that is the body, whatever it
-    // is called. Inside a multipart, a named or "attachment" text is a file.
-    if (text && !isAttachmentDisposition(o) && (topOfMessage || fileNameOf(o).isEmpty())) {
+    const bool text = isText(o, &html) && !isAttachmentDisposition(o);
+    const bool named = !fileNameOf(o).isEmpty();
+    if (text && (topOfMessage || !named)) {
+      // The whole message being one text part: that is the body, whatever
+      // it is called.
       pieces.append(textOf(o));
+      unnamedText = unnamedText || !named;
+    } else if (text && !html && !unnamedText) {
+      // An inline text that names a file is meant to be read (RFC 2183):
+      // the body, unless a text without a name came before it, and the
+      // file it names all the same.
+      Piece p = textOf(o);
+      attach(o, p.content);
+      pieces.append(std::move(p));
     } else {
       attach(o);
     }
@@ -823,9 +883,9 @@ struct Walker {
         if (holdsPlain(g_mime_multipart_get_part(mp, i))) return true;
       return false;
     }
-    bool html = false;
-    return GMIME_IS_PART(o) && !GMIME_IS_MESSAGE_PARTIAL(o) && isText(o, &html) && !html &&
-           !isAttachmentDisposition(o);
+    if (!GMIME_IS_PART(o) || GMIME_IS_MESSAGE_PARTIAL(o) || isAttachmentDisposition(o)) return false;
+    const MediaType t = mediaTypeOf(o);
+    return t.type == "text" && t.subtype == "plain";
   }
 
   // The children's places in the raw mail, looked for only where an
@@ -870,6 +930,36 @@ struct Walker {
     for (int i = 0; i < n; ++i) object(g_mime_multipart_get_part(mp, i), false, ranges.value(i));
   }
 };
+
+// A header field's line: a name of printable characters without a colon,
+// then the colon (white space before it allowed, as older mail has it).
+bool isFieldLine(QByteArrayView line) {
+  qsizetype i = 0;
+  while (i < line.size() && line[i] > ' ' && line[i] < 0x7F && line[i] != ':') ++i;
+  if (i == 0) return false;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  return i < line.size() && line[i] == ':';
+}
+
+// Where the body of a mail whose header block stops without its empty line
+// begins: the first line before the empty line that cannot be a header
+// field (not a field, not the folded rest of one). -1 when there is none.
+// GMime would drop that line and read on for header fields.
+qsizetype strayHeaderLine(const QByteArray& raw) {
+  for (qsizetype at = 0; at < raw.size();) {
+    const qsizetype nl = raw.indexOf('\n', at);
+    QByteArrayView line(raw.constData() + at, (nl < 0 ? raw.size() : nl) - at);
+    if (line.endsWith('\r')) line.chop(1);
+    if (line.isEmpty()) return -1;  // the header's own end
+    const bool folded = line[0] == ' ' || line[0] == '\t';
+    // A mailbox file's "From " line may come first.
+    const bool fromLine = at == 0 && line.startsWith("From ");
+    if (folded ? at == 0 : !(fromLine || isFieldLine(line))) return at;
+    if (nl < 0) break;
+    at = nl + 1;
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -1160,6 +1250,13 @@ DecodedMail decodeMail(const QByteArray& raw) {
 
 DecodedMail decodeMail(QByteArray&& raw) {
   DecodedMail mail;
+  // A header block cut short (or no header at all): the empty line put in
+  // where the body begins, so that no line of the body is lost.
+  if (const qsizetype stray = strayHeaderLine(raw); stray >= 0) {
+    const qsizetype nl = raw.indexOf('\n', stray);
+    const bool crlf = stray >= 2 ? raw[stray - 2] == '\r' : (nl < 0 || (nl > 0 && raw[nl - 1] == '\r'));
+    raw.insert(stray, crlf ? "\r\n" : "\n");
+  }
   GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
   GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   const GParserOptions options(g_mime_parser_options_new());

@@ -351,6 +351,51 @@ TEST_F(CheckEndToEnd, EveryPartSavedAndTheOriginalsAsTheServerSentThem) {
   EXPECT_EQ(out[2].toInt(), big.count("From a line"));
 }
 
+// Mails others write in shapes the standards allow or careless programs
+// send: a text naming a file, a type without a subtype or not known here, a
+// header without its empty line, no header at all. Each is kept as the
+// server sent it and none is shown empty.
+TEST_F(CheckEndToEnd, MailsOthersWriteAreShownWhateverTheirShape) {
+  const QList<QByteArray> sent{golden("inline-text-with-file-name.eml"), golden("text-named-only-by-content-type.eml"),
+                               golden("content-type-text-without-subtype.eml"), golden("unknown-text-subtypes.eml"),
+                               golden("header-without-blank-line.eml"), golden("no-header-at-all.eml")};
+  for (const QByteArray& m : sent) servers_->deliver(m);
+  const RunResult r = check();
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+  const QList<Stored> s = stored();
+  ASSERT_EQ(s.size(), 6);
+  const QString filesLine = QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
+  EXPECT_TRUE(s[0].body.startsWith(QStringLiteral("本日の会議のメモです。\r\n出席者は三名でした。\r\n\r\n追伸：資料は来週送ります。")))
+      << s[0].body.toStdString();
+  EXPECT_TRUE(s[0].body.endsWith(filesLine));
+  EXPECT_TRUE(s[1].body.startsWith(QStringLiteral("明日は１０時から表計算ソフトの説明会です。"))) << s[1].body.toStdString();
+  EXPECT_EQ(s[2].body, QStringLiteral("Backup finished.\r\n３件とも正常に終了しました。"));
+  EXPECT_TRUE(s[3].body.startsWith(
+      QStringLiteral("# 週報\r\n- 予算の確認を終えました\r\n\r\nbuild 42 passed\r\n\r\n<bold>重要</bold>")))
+      << s[3].body.toStdString();
+  EXPECT_EQ(s[4].subject, QStringLiteral("空行なし"));
+  EXPECT_EQ(s[4].body, QStringLiteral("お世話になっております。\r\nThanks for the quick reply\r\nRegards: Tanaka"));
+  EXPECT_TRUE(s[5].subject.isEmpty());
+  EXPECT_EQ(s[5].body, QStringLiteral("Hello,\r\nthis mail came without any header.\r\n\r\nBye"));
+
+  QStringList files = QDir(attachFolder()).entryList(QDir::Files);
+  files.sort();
+  EXPECT_EQ(files, (QStringList{QStringLiteral("dot.png"), QStringLiteral("log.txt"), QStringLiteral("memo.txt"),
+                                QStringLiteral("notes.txt"), QStringLiteral("text1.ics")}));
+
+  reception::OriginalArchive archive;
+  ASSERT_TRUE(archive.load());
+  store::RecordFile f(home_.file(paths::kReceivedMailFile), store::MailRecord::kLength);
+  ASSERT_TRUE(f.open());
+  for (int n = 1; n <= 6; ++n) {
+    QByteArray record;
+    ASSERT_EQ(f.read(n, record), store::ReadResult::Ok);
+    const std::optional<reception::OriginalEntry> e = archive.forRecord(n, record);
+    ASSERT_TRUE(e) << n;
+    EXPECT_TRUE(archive.read(*e) == sent[n - 1]) << "original " << n << " differs from the server's bytes";
+  }
+}
+
 TEST_F(CheckEndToEnd, ServerKilledDuringAFetch) {
   // Three mails of about 300 KB that TLS cannot shrink; the server dies
   // when some 450 KB have come, in the middle of the second.

@@ -144,6 +144,122 @@ TEST(MimeDecode, NestedMessageIsShownInsideWithItsFiles) {
   EXPECT_TRUE(m.attachments[1].data.startsWith("inner attachment"));
 }
 
+// --- mails others write: shapes the standards allow, and careless ones -------------
+
+TEST(MimeDecode, InlineTextWithAFileNameIsShownAndSaved) {
+  // Named in its disposition: read as the body, and saved as the file it
+  // names; a text attachment beside it stays a file only; an unnamed text
+  // after it is read too.
+  const DecodedMail m = decodeGolden("inline-text-with-file-name.eml");
+  EXPECT_EQ(m.body, crlf(QStringLiteral("本日の会議のメモです。\n出席者は三名でした。\n\n追伸：資料は来週送ります。")));
+  ASSERT_EQ(m.attachments.size(), 2);
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("notes.txt"));
+  EXPECT_EQ(decodeCharset(m.attachments[0].data, "iso-2022-jp"),
+            crlf(QStringLiteral("本日の会議のメモです。\n出席者は三名でした。")));
+  EXPECT_EQ(m.attachments[1].name, QStringLiteral("log.txt"));
+
+  // Named only in its Content-Type, with no disposition at all.
+  const DecodedMail t = decodeGolden("text-named-only-by-content-type.eml");
+  EXPECT_EQ(t.body, QStringLiteral("明日は１０時から表計算ソフトの説明会です。"));
+  ASSERT_EQ(t.attachments.size(), 2);
+  EXPECT_EQ(t.attachments[0].name, QStringLiteral("memo.txt"));
+  EXPECT_EQ(t.attachments[1].name, QStringLiteral("dot.png"));
+
+  // An unnamed text before it is the body: the named one is then a file only;
+  // an attached mail's own texts count for it alone.
+  const DecodedMail after = decodeMail(
+      "From: a@b\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+      "--B\r\nContent-Type: text/plain\r\n\r\nthe letter\r\n"
+      "--B\r\nContent-Type: text/plain; name=\"notes.txt\"\r\nContent-Disposition: inline\r\n\r\nthe notes\r\n"
+      "--B\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=I\r\n\r\n"
+      "--I\r\nContent-Type: text/plain; name=\"inner.txt\"\r\n\r\nthe inner notes\r\n--I--\r\n"
+      "--B--\r\n");
+  EXPECT_TRUE(after.body.startsWith(QStringLiteral("the letter\r\n\r\n―"))) << after.body.toStdString();
+  EXPECT_TRUE(after.body.endsWith(QStringLiteral("Subject: inner\r\nFrom: \r\nDate:\r\n\r\nthe inner notes")))
+      << after.body.toStdString();
+  QStringList names;
+  for (const MailAttachment& a : after.attachments) names << a.name;
+  EXPECT_EQ(names,
+            (QStringList{QStringLiteral("notes.txt"), QStringLiteral("message1.eml"), QStringLiteral("inner.txt")}));
+
+  // A named HTML part is a file, as before.
+  const DecodedMail html = decodeMail(
+      "From: a@b\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+      "--B\r\nContent-Type: text/html; name=\"page.html\"\r\n\r\n<p>page</p>\r\n--B--\r\n");
+  EXPECT_TRUE(html.body.isEmpty());
+  ASSERT_EQ(html.attachments.size(), 1);
+  EXPECT_EQ(html.attachments[0].name, QStringLiteral("page.html"));
+}
+
+TEST(MimeDecode, ContentTypeThatDoesNotParseIsPlainText) {
+  const DecodedMail m = decodeGolden("content-type-text-without-subtype.eml");
+  EXPECT_EQ(m.body, crlf(QStringLiteral("Backup finished.\n３件とも正常に終了しました。")));
+  EXPECT_TRUE(m.attachments.isEmpty());
+
+  // Inside a multipart, read in the charset it names; saved when it says
+  // "attachment", as the text file it is.
+  const DecodedMail b = decodeMail(
+      "From: a@b\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+      "--B\r\nContent-Type: plain text; charset=windows-1252\r\n\r\n\x93quoted\x94\r\n"
+      "--B\r\nContent-Type: \"text/plain\"\r\nContent-Disposition: attachment\r\n\r\nsaved\r\n--B--\r\n");
+  EXPECT_EQ(b.body, QStringLiteral("“quoted”"));
+  ASSERT_EQ(b.attachments.size(), 1);
+  EXPECT_EQ(b.attachments[0].name, QStringLiteral("text1.txt"));
+  EXPECT_EQ(b.attachments[0].data, QByteArray("saved"));
+}
+
+TEST(MimeDecode, UnknownTextSubtypesAreReadAsPlainText) {
+  const DecodedMail m = decodeGolden("unknown-text-subtypes.eml");
+  EXPECT_EQ(m.body, crlf(QStringLiteral("# 週報\n- 予算の確認を終えました\n\nbuild 42 passed\n\n<bold>重要</bold>")));
+  // A calendar is a file of its own.
+  ASSERT_EQ(m.attachments.size(), 1);
+  EXPECT_EQ(m.attachments[0].name, QStringLiteral("text1.ics"));
+
+  // Among versions of the body the plain one is still the one read, and
+  // the other is no file.
+  const DecodedMail alt = decodeMail(
+      "From: a@b\r\nMIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=A\r\n\r\n"
+      "--A\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+      "--A\r\nContent-Type: text/enriched\r\n\r\n<bold>rich</bold>\r\n--A--\r\n");
+  EXPECT_EQ(alt.body, QStringLiteral("plain"));
+  EXPECT_TRUE(alt.attachments.isEmpty());
+
+  // Sent as an attachment without a name, it is a text file.
+  const DecodedMail file = decodeMail(
+      "From: a@b\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+      "--B\r\nContent-Type: text/plain\r\n\r\nsee the patch\r\n"
+      "--B\r\nContent-Type: text/x-diff\r\nContent-Disposition: attachment\r\n\r\n-old\r\n+new\r\n--B--\r\n");
+  EXPECT_EQ(file.body, QStringLiteral("see the patch"));
+  ASSERT_EQ(file.attachments.size(), 1);
+  EXPECT_EQ(file.attachments[0].name, QStringLiteral("text1.txt"));
+}
+
+TEST(MimeDecode, BodyStartsAtTheFirstLineThatCannotBeAHeaderField) {
+  const DecodedMail m = decodeGolden("header-without-blank-line.eml");
+  EXPECT_EQ(m.subject, QStringLiteral("空行なし"));
+  EXPECT_EQ(m.from, QStringLiteral("tanaka@example.jp"));
+  EXPECT_EQ(m.date, QStringLiteral("Sun, 7 Apr 2024 09:00:00 +0900"));
+  // Its charset still counts; a later line that looks like a field is body.
+  EXPECT_EQ(m.body, crlf(QStringLiteral("お世話になっております。\nThanks for the quick reply\nRegards: Tanaka")));
+
+  const DecodedMail n = decodeGolden("no-header-at-all.eml");
+  EXPECT_TRUE(n.subject.isEmpty());
+  EXPECT_TRUE(n.from.isEmpty());
+  EXPECT_EQ(n.body, crlf(QStringLiteral("Hello,\nthis mail came without any header.\n\nBye")));
+
+  // A stray line before the empty line starts the body (bare LF lines too).
+  const DecodedMail stray = decodeMail("From: a@b\nSubject: s\nnot a field\nTo: c@d\n\nrest\n");
+  EXPECT_EQ(stray.subject, QStringLiteral("s"));
+  EXPECT_EQ(stray.body, crlf(QStringLiteral("not a field\nTo: c@d\n\nrest")));
+  // Folded lines, odd field names and a mailbox file's "From " line are header.
+  const DecodedMail folded = decodeMail(
+      "From sender@example.jp Mon Jan  1 00:00:00 2024\r\n"
+      "Subject: one\r\n\ttwo\r\nX-Odd_Name!: v\r\n\r\nbody\r\n");
+  EXPECT_EQ(folded.subject, QStringLiteral("one two"));
+  EXPECT_EQ(folded.body, QStringLiteral("body"));
+}
+
 // --- every part saved, links kept -------------------------------------------------
 
 TEST(MimeDecode, NewsletterKeepsItsLinksLinesAndInlinePicture) {
