@@ -10,7 +10,6 @@
 #include "platform/Text.h"
 #include "shell/AppSetup.h"
 #include "shell/ProgramFolder.h"
-#include "store/Records.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -55,13 +54,13 @@ int main(int argc, char** argv) {
 
   QString body;
   for (int i = 0; body.size() < 32000; ++i) body += QStringLiteral("%1行目：受信したメールの本文①㈱～\r\n").arg(i);
-  store::ReceivedMailBuffer().setBody(body.left(32000));
   QElapsedTimer t;
 
   t.start();
   BackForm* reply = BackForm::instance();
   settle();
   say(QStringLiteral("reply window opened: %1 ms").arg(ms(t), 0, 'f', 1));
+  reply->AnsweredBody = body.left(32000);  // as the viewer hands it over
   t.restart();
   reply->BodyText->setPlainText(text::trimSpaces(body));
   settle();

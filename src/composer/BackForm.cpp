@@ -235,9 +235,25 @@ void BackForm::Command2_Click() {
 
 void BackForm::Command3_Click() { close(); }
 
+void BackForm::fillReply(const QString& to, const QString& subject, const QString& body) {
+  SubjectText->setText(subject);
+  ToText->setText(to);
+  BodyText->setPlainText(body);
+  for (QLineEdit* b : {ToText, SubjectText}) b->setCursorPosition(0);
+  // As the boxes give them back, so that an untouched reply compares equal.
+  filledTo_ = ToText->text();
+  filledSubject_ = SubjectText->text();
+  filledBody_ = BodyText->toPlainText();
+}
+
+bool BackForm::holdsReplyBeingWritten() const {
+  return ToText->text() != filledTo_ || SubjectText->text() != filledSubject_ ||
+         BodyText->toPlainText() != filledBody_ || !AttachText->text().isEmpty();
+}
+
 void BackForm::Command4_Click() {
   SystemClipboard clipboard;
-  BodyText->setPlainText(pastedReplyBody(clipboard.text(), store::ReceivedMailBuffer().body()));
+  BodyText->setPlainText(pastedReplyBody(clipboard.text(), AnsweredBody));
   // The clipboard is left holding the composed body. The body is taken from
   // the box, not read back: a clipboard that cannot be had must not empty it.
   const QString composed = BodyText->toPlainText();

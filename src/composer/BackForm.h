@@ -67,6 +67,18 @@ class BackForm : public QWidget {
   // when the reply is not threaded (no original kept, a held mail picked).
   QString ThreadHeaders;
 
+  // The body field of the received mail the window was opened for: what
+  // "本文に貼付" quotes, whatever the viewer shows since. Empty when the
+  // window was not opened for a mail.
+  QString AnsweredBody;
+
+  // Fills the recipient, subject and body with a reply just started, and
+  // remembers them as the reply's starting point.
+  void fillReply(const QString& to, const QString& subject, const QString& body);
+  // True when the boxes differ from how the last reply was filled (from
+  // empty, when none was) or files are attached: a reply is being written.
+  bool holdsReplyBeingWritten() const;
+
   // Chooses a file for the attachment panel: its full path, or an empty
   // text when cancelled. The file-open dialog unless replaced (tests).
   std::function<QString()> chooseAttachment;
@@ -109,4 +121,6 @@ class BackForm : public QWidget {
   TwipsBook book_;
   // The box the user last wrote in: the input method's panel serves it.
   QPointer<QWidget> lastTextBox_;
+  // The boxes as fillReply left them.
+  QString filledTo_, filledSubject_, filledBody_;
 };

@@ -3,6 +3,8 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
+#include <QCryptographicHash>
+
 namespace heldmail {
 namespace {
 
@@ -16,6 +18,8 @@ int unstorable(const QString& s) {
 QString storedBody(const QString& body) { return text::trimSpaces(text::toCrLf(body)); }
 
 }  // namespace
+
+QByteArray fingerprint(const QByteArray& record) { return QCryptographicHash::hash(record, QCryptographicHash::Sha1); }
 
 QString heldFile() { return paths::resolve(paths::kHeldMailFile); }
 QString heldTemp() { return paths::resolve(paths::kHeldMailTemp); }
@@ -67,19 +71,20 @@ Listing list() {
   }
   out.opened = true;
   const int count = f.recordCount();
-  QByteArray raw;
+  QByteArray raw, last;
   for (int n = 1; n <= count; ++n) {
-    const store::ReadResult r = f.readPart(n, store::MailRecord::kSubject.offset, store::MailRecord::kSubject.width, raw);
+    const store::ReadResult r = f.read(n, raw);
     if (r != store::ReadResult::Ok) {
       if (r == store::ReadResult::Error) out.error = f.errorText();
       break;
     }
-    out.subjects << text::fromCp932(raw);
+    out.subjects << text::fromCp932(raw.mid(store::MailRecord::kSubject.offset, store::MailRecord::kSubject.width));
     out.numbers << int16_t(n);
+    out.fingerprints << fingerprint(raw);
+    last = raw;
   }
   // The buffer ends on the last record, as a reading loop through it leaves it.
-  if (!out.numbers.isEmpty() && f.read(out.numbers.size(), raw) == store::ReadResult::Ok)
-    store::HeldMailBuffer().setBytes(raw);
+  if (!out.numbers.isEmpty()) store::HeldMailBuffer().setBytes(last);
   return out;
 }
 
@@ -115,13 +120,11 @@ bool read(int n, QString* error) {
   return true;
 }
 
-bool subjectAt(int n, QString& subject) {
+bool fingerprintAt(int n, QByteArray& out) {
   store::RecordFile f(heldFile(), L);
   QByteArray raw;
-  if (!f.open() ||
-      f.readPart(n, store::MailRecord::kSubject.offset, store::MailRecord::kSubject.width, raw) != store::ReadResult::Ok)
-    return false;
-  subject = text::fromCp932(raw);
+  if (!f.open() || f.read(n, raw) != store::ReadResult::Ok) return false;
+  out = fingerprint(raw);
   return true;
 }
 

@@ -36,13 +36,20 @@ Mail fromRecord(const store::MailRecord& record);
 // than its field, characters Shift-JIS cannot store); empty when it all fits.
 QStringList losses(const Mail& mail);
 
-// Every record's subject as stored (100 characters, padding included) and
-// its number, in file order. The buffer is left holding the last record.
+// What tells one held record from another, whole: replies share their
+// subjects, and a mail held again after editing makes a second record with
+// the same one.
+QByteArray fingerprint(const QByteArray& record);
+
+// Every record's subject as stored (100 characters, padding included), its
+// number and its fingerprint, in file order. The buffer is left holding the
+// last record.
 struct Listing {
   bool opened = false;
   QString error;
   QStringList subjects;
   QList<int16_t> numbers;
+  QList<QByteArray> fingerprints;
 };
 Listing list();
 
@@ -55,8 +62,8 @@ store::StoreResult writeBuffer(int n);
 // Record n into the buffer; false when it is not in the file.
 bool read(int n, QString* error);
 
-// Record n's subject field as stored; false when it is not in the file.
-bool subjectAt(int n, QString& subject);
+// Record n's fingerprint; false when it is not in the file.
+bool fingerprintAt(int n, QByteArray& out);
 
 // Removes record n by the rewrite through the temporary copy; the file is
 // unchanged when that fails.

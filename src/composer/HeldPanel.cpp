@@ -22,12 +22,14 @@ int selectedRow(const HeldPanel& p) {
   return row;
 }
 
-// True when record n still is the mail the row shows: another window may
-// have held or deleted mails since the list was filled, and a row then
-// stands for another record.
-bool rowStillShows(const HeldPanel& p, int row, int n) {
-  QString subject;
-  return heldmail::subjectAt(n, subject) && subject == p.list->item(row)->text();
+// Each row carries the fingerprint of the record it was listed from.
+constexpr int kFingerprintRole = Qt::UserRole + 1;
+
+// The fingerprint of the record the row was listed from. Another window
+// may have held or deleted mails since the list was filled: the row then
+// stands for another record, perhaps one with the same subject.
+QByteArray listedFingerprint(const HeldPanel& p, int row) {
+  return p.list->item(row)->data(kFingerprintRole).toByteArray();
 }
 
 void reportStaleList(const HeldPanel& p) {
@@ -53,6 +55,8 @@ void LoadHeldList(const HeldPanel& p) {
   const heldmail::Listing held = heldmail::list();
   if (!held.error.isEmpty()) MsgBox(held.error, MsgButtons::Ok, MsgIcon::Exclamation);
   p.list->addItems(held.subjects);
+  for (int row = 0; row < held.fingerprints.size(); ++row)
+    p.list->item(row)->setData(kFingerprintRole, held.fingerprints[row]);
   *p.rowRecordMap = held.numbers;
   if (p.count) p.count->setText(QString::number(p.list->count()));
 }
@@ -129,7 +133,7 @@ void PickHeldMail(const HeldPanel& p) {
   }
   const int n = (*p.rowRecordMap)[row];
   QString error;
-  if (!heldmail::read(n, &error) || store::HeldMailBuffer().subject() != p.list->item(row)->text()) {
+  if (!heldmail::read(n, &error) || heldmail::fingerprint(store::HeldMailBuffer().bytes()) != listedFingerprint(p, row)) {
     if (!error.isEmpty()) {
       MsgBox(error, MsgButtons::Ok, MsgIcon::Exclamation);
       return;
@@ -160,7 +164,8 @@ void DeleteHeldMail(const HeldPanel& p) {
       return;
     p.body->setFocus();
     p.picked->clear();
-    if (!rowStillShows(p, row, n)) {
+    QByteArray now;
+    if (!heldmail::fingerprintAt(n, now) || now != listedFingerprint(p, row)) {
       reportStaleList(p);
       return;
     }

@@ -26,6 +26,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QIcon>
@@ -39,6 +40,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRadialGradient>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QToolBar>
@@ -243,10 +245,13 @@ void WriteForm::buildControls() {
   Option2->setObjectName(QStringLiteral("Option2"));
   twips::place(Option2, 1020, 180, 1080, 360);
   Option1->setChecked(true);
-  // Named after what it does: its first caption was the control's own name.
-  Check1 = new QCheckBox(QStringLiteral("占いを添付"), surface_);
+  // Named after what it does: ticked, "IMEパッドの表示" closes the pad, as in
+  // the reply window; nothing is attached by it. The caption needs more room
+  // than there is beside the sending modes: it sits below the IME buttons,
+  // right of the held-mail panel.
+  Check1 = new QCheckBox(QStringLiteral("IMEパッドを閉じる"), surface_);
   Check1->setObjectName(QStringLiteral("Check1"));
-  twips::place(Check1, 5460, 5370, 1440, 360);
+  twips::place(Check1, 4140, 7440, 2760, 360);
 
   // A status line: screen readers read what it shows, so it gets no name.
   Label7 = label("Label7", QString(), 120, 6030, 6780, 330);
@@ -318,10 +323,12 @@ void WriteForm::buildControls() {
   // every address gets, those of an earlier partly failed run included.
   for (QLineEdit* e : {SubjectText, AttachText}) connect(e, &QLineEdit::textChanged, this, [this] { served_.clear(); });
   connect(rtfEd, &QPlainTextEdit::textChanged, this, [this] { served_.clear(); });
-  // Recipient, subject, phrase, body: the order a mail is written in.
+  // Recipient, subject, body: the order a mail is written in. The phrase box
+  // replaces the body when it is left, so Tab from the subject must not pass
+  // through it; it follows the body.
   setTabOrder(ToText, SubjectText);
-  setTabOrder(SubjectText, Combo1);
-  setTabOrder(Combo1, rtfEd);
+  setTabOrder(SubjectText, rtfEd);
+  setTabOrder(rtfEd, Combo1);
 }
 
 void WriteForm::buildMenus() {
@@ -429,7 +436,7 @@ void WriteForm::setHelpTexts() {
   setHelpText(Command16, QStringLiteral("添付ファイルを複数選択した際、リストが自動的に表示されます。このリストの表示、非表示を操作します。リストが非表示になっても、選択したファイルがクリアされた訳ではありません。クリアする場合は「取り消し」か「クリア」をクリックして下さい。"));
   setHelpText(Command5, QStringLiteral("コピーした内容を本文に貼り付けますコピーは本ソフト、あるいは別のアプリからでも可能です。"));
   setHelpText(Command7, QStringLiteral("コピーした内容を宛先に貼り付けます。コピーは本ソフト、あるいは別のアプリからでも可能です。"));
-  setHelpText(Check1, QStringLiteral("コンピュータがアトランダムにチョイスする占いを本文後に添付します。"));
+  setHelpText(Check1, QStringLiteral("チェックを入れて「IMEパッドの表示」をクリックすると、IMEパッドを閉じます。チェックを外してクリックすると、IMEパッドを表示します。"));
   setHelpText(Command13, QStringLiteral("記入途中、あるいは書き終えたメールを保留（保存）とします。書き溜めておいて後でまとめて送信する場合に便利です。"));
   setHelpText(Command14, QStringLiteral("保留（保存）扱いとしておいたメールデータを呼び出します。呼び出されたメールデータは右側のアドレス欄に件名のみが表示されます。マウスで選択すると、メールアドレス、件名、本文に自動的に挿入されます。"));
   setHelpText(Command15, QStringLiteral("保留（保存）扱いとしていたメールデータの削除を１件単位で行います。"));
@@ -560,7 +567,9 @@ void WriteForm::Form_Load() {
 void WriteForm::LoadAddressList() {
   List1->clear();
   RowRecordMap.clear();
-  store::RecordFile f(paths::resolve(paths::kAddressFile), store::AddressRecord::kLength);
+  addressRows_.clear();
+  const QString file = paths::resolve(paths::kAddressFile);
+  store::RecordFile f(file, store::AddressRecord::kLength);
   if (f.open()) {
     QByteArray raw;
     QStringList names;
@@ -569,11 +578,23 @@ void WriteForm::LoadAddressList() {
       store::AddressBuffer().setBytes(raw);
       names << store::AddressBuffer().name();
       RowRecordMap << int16_t(n);
+      addressRows_ << raw;
     }
     f.close();
     List1->addItems(names);  // one insertion for the whole book
   }
+  const QFileInfo listed(file);
+  addressFileStamp_ = {listed.size(), listed.lastModified()};
   Text1->setText(QString::number(List1->count()));
+}
+
+void WriteForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Back from the address book window (or anything else that changed the
+  // file): the list shows the book as it is now.
+  if (event->type() != QEvent::ActivationChange || !isActiveWindow() || heldInList_) return;
+  const QFileInfo now(paths::resolve(paths::kAddressFile));
+  if (std::pair(now.size(), now.lastModified()) != addressFileStamp_) LoadAddressList();
 }
 
 void WriteForm::Command4_Click() {
@@ -608,12 +629,29 @@ void WriteForm::List1_MouseDown() {
   QByteArray raw;
   const store::ReadResult r = f.read(RowRecordMap[row], raw);
   f.close();
-  if (r != store::ReadResult::Ok) return;
+  // The address book window renumbers the file when it deletes: a row
+  // listed before may stand for another person now.
+  if (r != store::ReadResult::Ok || row >= addressRows_.size() || raw != addressRows_[row]) {
+    if (r == store::ReadResult::Error) return;  // unreadable: nothing to list anew either
+    MsgBox(QStringLiteral("アドレス帳の一覧が古くなっていたため、読み直しました。もう一度選択して下さい。"), MsgButtons::Ok,
+           MsgIcon::Exclamation);
+    LoadAddressList();
+    return;
+  }
   store::AddressBuffer().setBytes(raw);
   ToText->setText(text::trimSpaces(store::AddressBuffer().address().left(60)));
 }
 
-void WriteForm::Combo1_LostFocus() { rtfEd->setPlainText(Combo1->currentText()); }
+void WriteForm::Combo1_LostFocus() {
+  // One edit of the body, so that Ctrl+Z brings back what it replaced.
+  const QString phrase = Combo1->currentText();
+  if (rtfEd->toPlainText() == phrase) return;
+  QTextCursor all(rtfEd->document());
+  all.beginEditBlock();
+  all.select(QTextCursor::Document);
+  all.insertText(phrase);
+  all.endEditBlock();
+}
 
 void WriteForm::Option2_Click() {
   served_.clear();

@@ -4,6 +4,7 @@
 // sending, either to the typed recipient or to every address-book entry.
 // One window per process; closing it destroys it, and the next opening
 // loads it anew.
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 class QAction;
 class QComboBox;
@@ -59,7 +61,7 @@ class WriteForm : public QMainWindow {
   QGroupBox* Frame1 = nullptr;          // the two sending modes
   QRadioButton* Option1 = nullptr;      // 取消: single recipient
   QRadioButton* Option2 = nullptr;      // 一括送信: every address of the book
-  QCheckBox* Check1 = nullptr;          // 占いを添付
+  QCheckBox* Check1 = nullptr;          // IMEパッドを閉じる: read by IMEパッドの表示
   QPushButton* Command1 = nullptr;      // 送信
   QPushButton* Command3 = nullptr;      // 送信中止
   QPushButton* Command4 = nullptr;      // アドレス帳
@@ -163,6 +165,7 @@ class WriteForm : public QMainWindow {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   WriteForm();
@@ -194,4 +197,9 @@ class WriteForm : public QMainWindow {
   QString openedFile_;
   // The box the user last wrote in: the input method's panel serves it.
   QPointer<QWidget> lastTextBox_;
+  // The address-book records behind the address rows of List1, row k →
+  // entry k, and the file's size and time when they were read: a pick is
+  // checked against them, as the file may have changed since.
+  QList<QByteArray> addressRows_;
+  std::pair<qint64, QDateTime> addressFileStamp_;
 };

@@ -10,6 +10,7 @@
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTreeView>
 
 namespace {
@@ -23,23 +24,47 @@ void TyakuForm::StartReply() {
     MsgBox(kNoSelection);
     return;
   }
-  rtfEd->setFocus();
-  Text5->clear();
   // Threaded under the answered mail when its original is kept. The record
   // in the buffer is the one shown; a row that no longer holds it (a mail
-  // check stored through the buffer since) finds no original.
+  // check stored through the buffer since) finds no original. Everything is
+  // taken before any question: a check may store through the buffer while
+  // one is open.
   QString thread;
   const int row = selectedRow();
   if (row >= 0 && originalHeaderOf) {
     if (const std::optional<QByteArray> header = originalHeaderOf(row + 1, store::ReceivedMailBuffer().bytes()))
       thread = replyThreadHeaders(*header);
   }
+  const QString to = text::trimSpaces(Text8->text());
+  const QString subject = QStringLiteral("Re:  ") + text::trimSpaces(Text7->text());
+  const QString body = text::trimSpaces(rtfEd->toPlainText());
+  const QString answered = store::ReceivedMailBuffer().body();
+
+  // A reply being written is replaced only when the user says so. The new
+  // one gets a fresh window, where it stood: nothing of the other reply,
+  // its attached files included, goes out with it.
+  if (QPointer<BackForm> open = BackForm::existing(); open && open->holdsReplyBeingWritten()) {
+    open->show();
+    open->setWindowState(open->windowState() & ~Qt::WindowMinimized);
+    open->raise();
+    open->activateWindow();
+    if (MsgBox(QStringLiteral("書きかけの返事があります。\n\n"
+                              "選んだメールへの返事で書き直しますか？（書きかけの返事は消えます）"),
+               MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("確認")) != MsgResult::Yes)
+      return;
+    if (open) {  // the question let events run
+      const QRect place = open->geometry();
+      open->close();
+      delete open.data();
+      BackForm::instance()->setGeometry(place);
+    }
+  }
+  rtfEd->setFocus();
+  Text5->clear();
   BackForm* reply = BackForm::instance();
-  reply->SubjectText->setText(QStringLiteral("Re:  ") + text::trimSpaces(Text7->text()));
-  reply->ToText->setText(text::trimSpaces(Text8->text()));
-  reply->BodyText->setPlainText(text::trimSpaces(rtfEd->toPlainText()));
-  for (QLineEdit* b : {reply->ToText, reply->SubjectText}) b->setCursorPosition(0);
+  reply->fillReply(to, subject, body);
   reply->ThreadHeaders = thread;
+  reply->AnsweredBody = answered;
   reply->show();
   reply->raise();
   reply->activateWindow();

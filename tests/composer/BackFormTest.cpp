@@ -65,10 +65,13 @@ TEST(ReplyWindow, LoadsWithItsPanelsHiddenAndTheResizeRuleFollowsTheOuterSize) {
 
 TEST(ReplyWindow, PastingTwiceBuildsTheBodyAfreshFromTheClipboardEachTime) {
   TempHome home;
-  store::ReceivedMailBuffer().setBody(QStringLiteral("  受信した本文①㈱～  "));
+  // The viewer's buffer holds whatever mail it touched last: the answered
+  // mail is the one the window was opened for.
+  store::ReceivedMailBuffer().setBody(QStringLiteral("後で見たメール"));
   QGuiApplication::clipboard()->setText(QStringLiteral("ご返事です。"));
   Reply reply;
   BackForm* r = reply.form;
+  r->AnsweredBody = QStringLiteral("  受信した本文①㈱～  ");
   r->BodyText->setPlainText(QStringLiteral("消える下書き"));
   r->Command4->click();
   const QString once = r->BodyText->toPlainText();
@@ -79,6 +82,7 @@ TEST(ReplyWindow, PastingTwiceBuildsTheBodyAfreshFromTheClipboardEachTime) {
   const QString twice = r->BodyText->toPlainText();
   EXPECT_TRUE(twice.startsWith(once)) << twice.toStdString();
   EXPECT_EQ(twice.count(QStringLiteral("受信した本文①㈱～")), 2);
+  EXPECT_FALSE(twice.contains(QStringLiteral("後で見たメール")));
 }
 
 TEST(ReplyWindow, HoldingDoesNotRecallAndAPickedRowIsNoLongerTheAnswer) {

@@ -299,3 +299,48 @@ TEST(HeldMailPanel, OtherWindowsCannotTurnAPickOrADeleteOntoTheWrongMail) {
   EXPECT_EQ(c->ToText->text(), QStringLiteral("hanako@example.jp"));
   EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("書きかけ"));
 }
+
+// Replies share their subjects, and holding an edited mail again makes a
+// second record with the same one: a row renumbered by another window must
+// not pick or delete its namesake.
+TEST(HeldMailPanel, ARenumberedRowNeverTakesAMailWithTheSameSubject) {
+  TempHome home;
+  Compose c;
+  const QString subject = QStringLiteral("Re:  見積もりの件");
+  hold(c, QStringLiteral("a@example.jp"), subject, QStringLiteral("最初の下書き"));
+  hold(c, QStringLiteral("a@example.jp"), subject, QStringLiteral("書き直した下書き"));
+  ASSERT_EQ(c->List1->count(), 2);
+
+  // Another window deleted the first: record 1 is now the second mail.
+  ASSERT_TRUE(heldmail::remove(1).ok);
+  {
+    MsgBoxAnswerer boxes;
+    c.pressSideList(0);
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_TRUE(boxes.seen()[0].text.startsWith(QStringLiteral("保留メールの一覧が古くなっていた")));
+  }
+  EXPECT_TRUE(c->rtfEd->toPlainText().isEmpty());
+  EXPECT_TRUE(c->SubjectText->text().isEmpty());
+  ASSERT_EQ(c->List1->count(), 1);
+  c.pressSideList(0);
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("書き直した下書き"));
+
+  // Held once more, then the first deleted elsewhere: row 1 stood for the
+  // mail now in record 1, which has the same subject.
+  hold(c, QStringLiteral("a@example.jp"), subject, QStringLiteral("三度目の下書き"));
+  ASSERT_EQ(c->List1->count(), 2);
+  c.pressSideList(0);
+  ASSERT_EQ(c->rtfEd->toPlainText(), QStringLiteral("書き直した下書き"));
+  ASSERT_TRUE(heldmail::remove(1).ok);
+  {
+    MsgBoxAnswerer boxes;
+    boxes.answer(QMessageBox::Yes);
+    c->Command15->click();
+    EXPECT_TRUE(boxes.texts().join(u'|').contains(QStringLiteral("保留メールの一覧が古くなっていた")))
+        << boxes.texts().join(u'|').toStdString();
+  }
+  // The third mail, now record 1, is still there.
+  const QByteArray file = home.read(paths::kHeldMailFile);
+  ASSERT_EQ(file.size(), L);
+  EXPECT_TRUE(text::fromCp932(file.mid(280, 100)).startsWith(QStringLiteral("三度目の下書き")));
+}

@@ -2,6 +2,8 @@
 // stock phrases, the attachment panel, the sending modes and the help box.
 #include "ComposeFixture.h"
 
+#include "addressbook/AddressBook.h"
+#include "addressbook/FriendForm.h"
 #include "composer/BackColor.h"
 #include "platform/Twips.h"
 #include "settings/AccountSettings.h"
@@ -9,6 +11,7 @@
 #include "shell/SharedState.h"
 #include "support/WindowRules.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -95,6 +98,57 @@ TEST(ComposeWindow, PickingAnAddressPutsTheFirst60CharactersIntoTheRecipient) {
   EXPECT_EQ(c->ToText->text(), QStringLiteral("one@example.com"));
 }
 
+// The address book window renumbers the file when it deletes: a row listed
+// before must not put another person's address into the recipient box.
+TEST(ComposeWindow, AnAddressBookChangedSinceListingNeverGivesAnotherPersonsAddress) {
+  TempHome home;
+  addAddress(home, QStringLiteral("田中"), QStringLiteral("tanaka@home.example.jp"));
+  addAddress(home, QStringLiteral("田中"), QStringLiteral("tanaka@work.example.jp"));
+  addAddress(home, QStringLiteral("鈴木"), QStringLiteral("suzuki@example.jp"));
+  Compose c;
+  ASSERT_EQ(c->List1->count(), 3);
+  // Deleted while this window waited: the second row still shows the work
+  // address, but record 2 is the other person now.
+  ASSERT_TRUE(addressbook::deleteEntry(1).ok);
+  {
+    MsgBoxAnswerer boxes;
+    c.pressSideList(1);
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("アドレス帳の一覧が古くなっていたため、読み直しました。もう一度選択して下さい。"));
+    EXPECT_EQ(boxes.seen()[0].icon, QMessageBox::Warning);
+  }
+  EXPECT_TRUE(c->ToText->text().isEmpty()) << c->ToText->text().toStdString();
+  ASSERT_EQ(c->List1->count(), 2);
+  EXPECT_EQ(c->Text1->text(), QStringLiteral("2"));
+  c.pressSideList(1);
+  EXPECT_EQ(c->ToText->text(), QStringLiteral("suzuki@example.jp"));
+  c.pressSideList(0);
+  EXPECT_EQ(c->ToText->text(), QStringLiteral("tanaka@work.example.jp"));
+
+  // Registered in the address book window, the entry is listed here when
+  // the user comes back to this window.
+  FriendForm* book = FriendForm::instance();
+  book->Text2->setText(QStringLiteral("山本"));
+  book->Text4->setText(QStringLiteral("yamamoto@example.jp"));
+  book->show();
+  book->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(book));
+  {
+    MsgBoxAnswerer boxes;
+    boxes.answer(QMessageBox::Yes);
+    book->Command3->click();
+  }
+  c->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(c.get()));
+  ASSERT_EQ(c->List1->count(), 3);
+  EXPECT_EQ(c->List1->item(2)->text().trimmed(), QStringLiteral("山本"));
+  EXPECT_EQ(c->Text1->text(), QStringLiteral("3"));
+  c.pressSideList(2);
+  EXPECT_EQ(c->ToText->text(), QStringLiteral("yamamoto@example.jp"));
+  book->close();
+  destroyClosed();
+}
+
 TEST(ComposeWindow, TheTwoSizesShowAndHideTheSideList) {
   TempHome home;
   addAddress(home, QStringLiteral("one"), QStringLiteral("one@example.com"));
@@ -144,6 +198,51 @@ TEST(ComposeWindow, AStockPhraseReplacesTheWholeBodyWhenItsBoxLosesFocus) {
   c->Combo1->setEditText(QString());
   QTest::keyClick(c->Combo1, Qt::Key_Tab);
   EXPECT_TRUE(c->rtfEd->toPlainText().isEmpty());
+}
+
+// The phrase replaces the body as one edit, which Ctrl+Z takes back, and
+// Tab goes from the subject straight to the body.
+TEST(ComposeWindow, AStockPhraseCanBeUndoneAndTabFromTheSubjectSkipsIt) {
+  TempHome home;
+  Compose c;
+  c->rtfEd->setPlainText(QStringLiteral("書きかけの本文\n二行目"));
+  c->Combo1->setFocus();
+  c->Combo1->setCurrentIndex(0);
+  QTest::mouseClick(c->rtfEd->viewport(), Qt::LeftButton);
+  ASSERT_EQ(c->rtfEd->toPlainText(), QStringLiteral("御社益々ご清祥の事とお慶び申し上げます。"));
+  QTest::keyClick(c->rtfEd, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("書きかけの本文\n二行目"));
+  QTest::keyClick(c->rtfEd, Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("御社益々ご清祥の事とお慶び申し上げます。"));
+
+  c->rtfEd->setPlainText(QStringLiteral("残る本文"));
+  c->SubjectText->setFocus();
+  QTest::keyClick(c->SubjectText, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), c->rtfEd);
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("残る本文"));
+  // Still there for the keyboard, right after the body.
+  QWidget* next = c->rtfEd->nextInFocusChain();
+  while (next != c->rtfEd && (c->rtfEd->isAncestorOf(next) || !(next->focusPolicy() & Qt::TabFocus)))
+    next = next->nextInFocusChain();
+  EXPECT_EQ(next, c->Combo1);
+}
+
+// The check box only decides whether "IMEパッドの表示" opens or closes the
+// pad, and says so; nothing is attached.
+TEST(ComposeWindow, TheCheckBoxBesideTheSendingModesNamesWhatItDoes) {
+  TempHome home;
+  Compose c;
+  EXPECT_EQ(c->Check1->text(), QStringLiteral("IMEパッドを閉じる"));
+  const QString help = c->helpTextOf(c->Check1);
+  EXPECT_FALSE(help.contains(QStringLiteral("占い"))) << help.toStdString();
+  EXPECT_TRUE(help.contains(QStringLiteral("IMEパッドの表示"))) << help.toStdString();
+  EXPECT_GE(c->Check1->width(), c->Check1->sizeHint().width());
+  EXPECT_TRUE(c->centralWidget()->rect().contains(c->Check1->geometry()));
+  for (QWidget* w : c->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != c->Check1 && w != c->Text14 && w->isVisibleTo(c.get()))
+      EXPECT_FALSE(w->geometry().intersects(c->Check1->geometry())) << w->objectName().toStdString();
+  c->Command17->click();  // the held-mail panel beside it
+  EXPECT_FALSE(c->Picture7->geometry().intersects(c->Check1->geometry()));
 }
 
 TEST(AttachmentPanel, FirstFileThenFurtherFiles) {
