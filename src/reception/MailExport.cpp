@@ -8,8 +8,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace reception {
 namespace {
@@ -63,11 +67,61 @@ QByteArray asctimeOf(qint64 secs) {
 
 QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
-// The export must not replace a file of the data folder (the archive
-// itself, the records): those are refused by folder.
-bool insideDataFolder(const QString& target) {
-  const QString data = QFileInfo(QFileInfo(paths::resolve(paths::kReceivedMailFile)).absolutePath()).canonicalFilePath();
-  return !data.isEmpty() && QFileInfo(QFileInfo(target).absolutePath()).canonicalFilePath() == data;
+QString dataFolderRefusal() { return QStringLiteral("データフォルダの中には書き出せません。"); }
+
+// The file a save to `target` ends in, every link followed as the save
+// follows them (a link at the name is written through, even to a name not
+// there yet, and a link's text is read from the folder it lies in). Null,
+// with a sentence, when the links go round.
+QString finalTarget(const QString& target, QString* error) {
+  QString path = QDir::isAbsolutePath(target) ? target : QDir::currentPath() + u'/' + target;
+  for (int links = 0; links < 40; ++links) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString name = path.mid(slash + 1);
+    char real[PATH_MAX];
+    const QByteArray folder = QFile::encodeName(slash == 0 ? QStringLiteral("/") : path.left(slash));
+    // A folder that is not there: the save fails, not this.
+    if (name.isEmpty() || !::realpath(folder.constData(), real)) return path;
+    const QString realFolder = QFile::decodeName(real);
+    path = (realFolder == u"/" ? QString() : realFolder) + u'/' + name;
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char to[PATH_MAX];
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), to, sizeof to - 1);
+    if (n <= 0) return path;
+    const QString link = QFile::decodeName(QByteArray(to, n));
+    path = link.startsWith(u'/') ? link : path.left(path.lastIndexOf(u'/')) + u'/' + link;
+  }
+  if (error) *error = QStringLiteral("「%1」のリンクをたどりきれません。").arg(shown(target));
+  return QString();
+}
+
+// The data folder, or a file or folder in it (the records, the archive,
+// anything of theirs): an export must never replace one. Compared by the
+// file system's identity, so that no other name for it passes.
+bool insideDataFolder(const QString& finalPath) {
+  struct stat data;
+  if (::stat(QFile::encodeName(paths::resolve(paths::kDataFolder)).constData(), &data) != 0) return false;
+  auto isData = [&](const QString& p) {
+    struct stat st;
+    return ::stat(QFile::encodeName(p).constData(), &st) == 0 && st.st_dev == data.st_dev && st.st_ino == data.st_ino;
+  };
+  if (isData(finalPath)) return true;
+  for (QString folder = finalPath.left(finalPath.lastIndexOf(u'/')); !folder.isEmpty();
+       folder = folder.left(folder.lastIndexOf(u'/')))
+    if (isData(folder)) return true;
+  return false;
+}
+
+// The path to save to, or null with a sentence.
+QString saveTarget(const QString& target, QString* error) {
+  const QString path = finalTarget(target, error);
+  if (path.isNull()) return path;
+  if (insideDataFolder(path)) {
+    if (error) *error = dataFolderRefusal();
+    return QString();
+  }
+  return path;
 }
 
 }  // namespace
@@ -114,11 +168,9 @@ RecordOriginal originalOfRecord(int number) {
 }
 
 bool writeExportFile(const QString& target, const QByteArray& bytes, QString* error) {
-  if (insideDataFolder(target)) {
-    if (error) *error = QStringLiteral("データフォルダの中には書き出せません。");
-    return false;
-  }
-  QSaveFile f(target);
+  const QString path = saveTarget(target, error);
+  if (path.isNull()) return false;
+  QSaveFile f(path);
   if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
     if (error) *error = f.errorString();
     return false;
@@ -128,17 +180,17 @@ bool writeExportFile(const QString& target, const QByteArray& bytes, QString* er
 
 QString ExportSummary::text(const QString& target) const {
   QString t = QStringLiteral("%1 通のメールを「%2」に書き出しました。").arg(exported).arg(shown(target));
-  if (withoutOriginal > 0)
-    t += QStringLiteral("\n%1 通は%2（原文を残す前に受信したメール）。").arg(withoutOriginal).arg(noOriginalText());
+  if (const int before = withoutOriginal - unreadable; before > 0)
+    t += QStringLiteral("\n%1 通は%2（原文を残す前に受信したメール）。").arg(before).arg(noOriginalText());
+  if (unreadable > 0)
+    t += QStringLiteral("\n%1 通は原文が失われているか読めないため、書き出していません。").arg(unreadable);
   return t;
 }
 
 ExportSummary exportMbox(const QString& target) {
   ExportSummary s;
-  if (insideDataFolder(target)) {
-    s.error = QStringLiteral("データフォルダの中には書き出せません。");
-    return s;
-  }
+  const QString path = saveTarget(target, &s.error);
+  if (path.isNull()) return s;
   OriginalArchive archive;
   if (!archive.load(&s.error)) return s;
   const QString recordPath = paths::resolve(paths::kReceivedMailFile);
@@ -148,7 +200,7 @@ ExportSummary exportMbox(const QString& target) {
     s.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
     return s;
   }
-  QSaveFile out(target);
+  QSaveFile out(path);
   if (!out.open(QIODevice::WriteOnly)) {
     s.error = QStringLiteral("「%1」に書き込めません（%2）。").arg(shown(target), out.errorString());
     return s;
@@ -166,11 +218,13 @@ ExportSummary exportMbox(const QString& target) {
       ++s.withoutOriginal;
       continue;
     }
-    QString why;
-    const QByteArray bytes = archive.read(*e, &why);
+    // Lost, changed since it was received, or unreadable: this mail goes
+    // without, the others still go.
+    const QByteArray bytes = archive.read(*e);
     if (bytes.isNull()) {
-      s.error = why;
-      return s;  // the file being written is dropped
+      ++s.withoutOriginal;
+      ++s.unreadable;
+      continue;
     }
     const QByteArray entry = mboxrdEntry(bytes, e->received);
     if (out.write(entry) != entry.size()) {

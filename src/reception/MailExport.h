@@ -27,18 +27,21 @@ struct RecordOriginal {
 RecordOriginal originalOfRecord(int number);
 
 // Writes `bytes` to `target` whole or not at all (a temporary beside it).
+// A target that is, or leads by links to, a file of the data folder is
+// refused.
 bool writeExportFile(const QString& target, const QByteArray& bytes, QString* error);
 
 struct ExportSummary {
   bool ok = false;
   int exported = 0;
   int withoutOriginal = 0;  // records listed but not in the file
+  int unreadable = 0;       // of those, the ones whose original is lost, changed or unreadable
   QString error;
   // What a user is told when it went well.
   QString text(const QString& target) const;
 };
 // Every record of the received-mail file that has its original, in the
-// order of the list, into the mbox file `target`.
+// order of the list, into the mbox file `target` (refused as above).
 ExportSummary exportMbox(const QString& target);
 
 // tomoshibi --export-mbox FILE: the exit status (0 done, 1 not).

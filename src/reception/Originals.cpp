@@ -131,6 +131,9 @@ bool onlyDeadOrRemoved(int fd, qint64 from, qint64 to, const QList<std::pair<qin
   return removed(at, to);
 }
 
+// True when [offset, offset + length) reaches past a file of `size` bytes.
+bool pastEnd(qint64 offset, qint64 length, qint64 size) { return size < 0 || length > size || offset > size - length; }
+
 QByteArray sumOf(const QByteArray& lines) {
   return QCryptographicHash::hash(lines, QCryptographicHash::Sha256).toHex().left(16);
 }
@@ -244,36 +247,71 @@ QByteArray recordFingerprint(const QByteArray& record) {
       .left(16);
 }
 
-QByteArray indexLine(const OriginalEntry& e) {
-  return QByteArray::number(e.record) + ' ' + QByteArray::number(e.offset) + ' ' + QByteArray::number(e.length) + ' ' +
-         e.fingerprint + ' ' + QByteArray::number(e.received) + ' ' +
-         (e.uid.isEmpty() ? QByteArray("-") : e.uid.toPercentEncoding()) + '\n';
+QByteArray originalDigest(const QByteArray& original) {
+  return QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex();
 }
+
+QByteArray indexLine(const OriginalEntry& e) {
+  QByteArray line = QByteArray::number(e.record) + ' ' + QByteArray::number(e.offset) + ' ' +
+                    QByteArray::number(e.length) + ' ' + e.fingerprint + ' ' + QByteArray::number(e.received) + ' ' +
+                    (e.uid.isEmpty() ? QByteArray("-") : e.uid.toPercentEncoding());
+  if (e.lost)
+    line += " lost";
+  else if (!e.digest.isEmpty())
+    line += ' ' + e.digest;
+  return line + '\n';
+}
+
+namespace {
+
+bool isDigest(const QByteArray& w) {
+  return w.size() == 64 && std::all_of(w.cbegin(), w.cend(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+std::optional<OriginalEntry> parseLine(const QByteArray& line) {
+  const QList<QByteArray> w = line.split(' ');
+  if (w.size() != 6 && w.size() != 7) return std::nullopt;
+  OriginalEntry e;
+  bool ok[4] = {};
+  e.record = w[0].toInt(&ok[0]);
+  e.offset = w[1].toLongLong(&ok[1]);
+  e.length = w[2].toLongLong(&ok[2]);
+  e.fingerprint = w[3];
+  e.received = w[4].toLongLong(&ok[3]);
+  if (w[5] != "-") e.uid = QByteArray::fromPercentEncoding(w[5]);
+  if (!(ok[0] && ok[1] && ok[2] && ok[3]) || e.record < 0 || e.offset < 0 || e.length < 0) return std::nullopt;
+  if (w.size() == 7) {
+    // A digest cut short is a damaged line, not one without a digest.
+    if (w[6] == "lost")
+      e.lost = true;
+    else if (isDigest(w[6]))
+      e.digest = w[6];
+    else
+      return std::nullopt;
+  }
+  return e;
+}
+
+}  // namespace
 
 QList<OriginalEntry> parseIndex(const QByteArray& text) {
   QList<OriginalEntry> out;
   // A last line without its line break is one a check is still writing.
   QList<QByteArray> lines = text.split('\n');
   lines.removeLast();
-  for (const QByteArray& line : std::as_const(lines)) {
-    const QList<QByteArray> w = line.split(' ');
-    if (w.size() != 6) continue;
-    OriginalEntry e;
-    bool ok[4] = {};
-    e.record = w[0].toInt(&ok[0]);
-    e.offset = w[1].toLongLong(&ok[1]);
-    e.length = w[2].toLongLong(&ok[2]);
-    e.fingerprint = w[3];
-    e.received = w[4].toLongLong(&ok[3]);
-    if (w[5] != "-") e.uid = QByteArray::fromPercentEncoding(w[5]);
-    if (!(ok[0] && ok[1] && ok[2] && ok[3]) || e.record < 0 || e.offset < 0 || e.length < 0) continue;
-    out.append(e);
-  }
+  for (const QByteArray& line : std::as_const(lines))
+    if (const std::optional<OriginalEntry> e = parseLine(line)) out.append(*e);
   return out;
 }
 
 bool OriginalArchive::load(QString* error) {
   entries_.clear();
+  // Before the index: every line read then, but for lost ones, has its
+  // bytes within this length, or its digest (lines a check adds meanwhile).
+  struct stat st;
+  lengthAtLoad_ = ::stat(encoded(originalsPath()).constData(), &st) == 0 ? qint64(st.st_size) : -1;
   bool indexExists = false;
   QString why;
   // A delete that decided and renamed the records but not yet the index
@@ -307,18 +345,28 @@ std::optional<OriginalEntry> OriginalArchive::forRecord(int number, const QByteA
 
 QByteArray OriginalArchive::read(const OriginalEntry& e, QString* error) const {
   const QString path = originalsPath();
+  auto lost = [&] {
+    if (error)
+      *error = QStringLiteral("このメールの原文は、原文の保存ファイル「%1」から失われています。").arg(QDir::toNativeSeparators(path));
+    return QByteArray();
+  };
+  if (e.lost || (e.digest.isEmpty() && pastEnd(e.offset, e.length, lengthAtLoad_))) return lost();
   const handles::Fd fd(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC));
+  if (!fd && errno == ENOENT) return lost();
   if (!fd) {
     if (error) *error = QStringLiteral("「%1」を開けません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
     return {};
   }
-  if (e.offset + e.length > sizeOf(fd.get())) {
-    if (error) *error = QStringLiteral("原文の保存ファイル「%1」が途中で切れています。").arg(QDir::toNativeSeparators(path));
-    return {};
-  }
+  if (pastEnd(e.offset, e.length, sizeOf(fd.get()))) return lost();
   QByteArray out(qsizetype(e.length), Qt::Uninitialized);
   if (!readAllAt(fd.get(), out.data(), e.length, e.offset)) {
     if (error) *error = QStringLiteral("「%1」を読めません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+    return {};
+  }
+  if (!e.digest.isEmpty() && originalDigest(out) != e.digest) {
+    if (error)
+      *error = QStringLiteral("原文の保存ファイル「%1」にあるこのメールの原文は、受信したときのものと違います。")
+                   .arg(QDir::toNativeSeparators(path));
     return {};
   }
   return out;
@@ -344,6 +392,64 @@ bool OriginalsAppender::open(QString* error) {
     index_.reset();
     return false;
   }
+  if (!mendIndex(error)) {
+    archive_.reset();
+    index_.reset();
+    return false;
+  }
+  return true;
+}
+
+// What outside damage leaves (a check never does: the journal cuts both
+// files back together) is mended before anything is appended: a torn last
+// line would join the first line appended, and a line that reaches past
+// the archive's end would read the bytes of the mails appended there. The
+// index is rewritten whole (a kill leaves the old one or the new one, and
+// the archive is not touched yet), only when something is to be mended.
+bool OriginalsAppender::mendIndex(QString* error) {
+  if (indexLength_ == 0) return true;
+  const QString path = originalsIndexPath();
+  QByteArray text(qsizetype(indexLength_), Qt::Uninitialized);
+  if (!readAllAt(index_.get(), text.data(), indexLength_, 0)) {
+    if (error) *error = QStringLiteral("「%1」を読めません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+    return false;
+  }
+  const qsizetype whole = text.lastIndexOf('\n') + 1;
+  QByteArray mended;
+  bool marked = false;
+  for (qsizetype at = 0; at < whole;) {
+    const qsizetype nl = text.indexOf('\n', at);
+    const QByteArray line = text.mid(at, nl - at);
+    at = nl + 1;
+    std::optional<OriginalEntry> e = parseLine(line);
+    if (e && !e->lost && pastEnd(e->offset, e->length, archiveLength_)) {
+      e->lost = true;
+      mended += indexLine(*e);
+      marked = true;
+    } else {
+      mended += line + '\n';
+    }
+  }
+  if (!marked && whole == text.size()) return true;
+  if (!marked) {
+    if (::ftruncate(index_.get(), whole) != 0 || !durable::syncFd(index_.get())) {
+      if (error)
+        *error = QStringLiteral("「%1」を直せません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+      return false;
+    }
+    indexLength_ = whole;
+    return true;
+  }
+  QString why;
+  if (!durable::replaceFile(path, mended, 0600, &why)) {
+    if (error) *error = QStringLiteral("「%1」を直せません（%2）。").arg(QDir::toNativeSeparators(path), why);
+    return false;
+  }
+  index_.reset(::open(encoded(path).constData(), O_RDWR | O_CLOEXEC));
+  if (!index_ || (indexLength_ = sizeOf(index_.get())) < 0) {
+    if (error) *error = QStringLiteral("「%1」を開けません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
+    return false;
+  }
   return true;
 }
 
@@ -354,8 +460,16 @@ bool OriginalsAppender::append(const QByteArray& raw, qint64* offset, QString* e
     return false;
   }
   *offset = archiveLength_;
+  digests_.insert(archiveLength_, {raw.size(), originalDigest(raw)});
   archiveLength_ += raw.size();
   return true;
+}
+
+void OriginalsAppender::addEntry(OriginalEntry e) {
+  const std::pair<qint64, QByteArray> appended = digests_.take(e.offset);
+  if (e.digest.isEmpty() && !e.lost && appended.first == e.length && !appended.second.isEmpty())
+    e.digest = appended.second;
+  pending_ += indexLine(e);
 }
 
 bool OriginalsAppender::writeEntries(QString* error) {
@@ -376,6 +490,7 @@ bool OriginalsAppender::sync(QString* error) {
 }
 
 bool OriginalsAppender::cutArchive(qint64 length) {
+  digests_.removeIf([&](const auto& d) { return d.key() >= length; });
   if (::ftruncate(archive_.get(), length) != 0) return false;
   archiveLength_ = length;
   return true;
@@ -413,45 +528,60 @@ store::StoreResult deleteReceivedMails(const QList<int>& numbers) {
   // The index renumbered as the records are; the lines of the deleted
   // records go, and their bytes with them, but only where the line was
   // still that record's: an original that cannot be tied to a deleted
-  // record is kept (its line without a record).
+  // record is kept (its line without a record). A line whose bytes went
+  // from outside (lost, or past the archive's end) holds no bytes: mails
+  // appended since may lie where it points.
   QHash<int, int> renumbered;
   for (qsizetype i = 0; i < kept.size(); ++i) renumbered.insert(kept[i], int(i + 1));
   store::RecordFile old(records, kLength);
   if (!old.open()) return fail(old.errorText());
+  const QString archivePath = originalsPath();
+  handles::Fd fd(::open(encoded(archivePath).constData(), O_RDONLY | O_CLOEXEC));
+  const qint64 archiveSize = fd ? sizeOf(fd.get()) : -1;
   QByteArray newIndex;
-  QList<std::pair<qint64, qint64>> dead;
+  QList<std::pair<qint64, qint64>> dead, live;
   qint64 liveEnd = 0;
   for (OriginalEntry e : archive.entries()) {
+    if (!e.lost && pastEnd(e.offset, e.length, archiveSize)) e.lost = true;
     if (e.record > 0 && renumbered.contains(e.record)) {
       e.record = renumbered.value(e.record);
     } else if (e.record > 0) {
       QByteArray head;
       if (old.readPart(e.record, 0, kHeaderFields, head) == store::ReadResult::Ok &&
           recordFingerprint(head) == e.fingerprint) {
-        dead.append({e.offset, e.length});
+        if (!e.lost) dead.append({e.offset, e.length});
         continue;
       }
       e.record = 0;
     }
     newIndex += indexLine(e);
+    if (e.lost) continue;
+    if (e.length > 0) live.append({e.offset, e.length});
     liveEnd = std::max(liveEnd, e.offset + e.length);
   }
   old.close();
+  // Bytes a kept line also points at (only after outside damage) stay.
+  std::sort(live.begin(), live.end());
+  QList<qint64> liveEnds;  // the furthest end of the first i + 1 live ranges
+  for (const auto& [o, l] : live) liveEnds.append(std::max(liveEnds.isEmpty() ? 0 : liveEnds.last(), o + l));
+  dead.removeIf([&](const std::pair<qint64, qint64>& d) {
+    const auto after = std::lower_bound(live.cbegin(), live.cend(), std::pair<qint64, qint64>{d.first + d.second, 0});
+    const qsizetype before = after - live.cbegin();
+    return d.second > 0 && before > 0 && liveEnds[before - 1] > d.first;
+  });
   QString why;
   if (!durable::replaceFile(indexTemp, newIndex, 0600, &why))
     return fail(QStringLiteral("「%1」を書き込めません（%2）。").arg(QDir::toNativeSeparators(indexTemp), why));
   step(2);
 
   DeletePlan plan;
-  const QString archivePath = originalsPath();
-  handles::Fd fd(::open(encoded(archivePath).constData(), O_RDONLY | O_CLOEXEC));
   if (fd) {
     std::sort(dead.begin(), dead.end());
     plan.archiveIdentity = identityOf(fd.get());
     plan.punch = dead;
     // The tail after the last kept original goes when it holds nothing
     // else: the file does not keep growing once its newest mails are deleted.
-    const qint64 size = sizeOf(fd.get());
+    const qint64 size = archiveSize;
     if (size > liveEnd && onlyDeadOrRemoved(fd.get(), liveEnd, size, dead)) {
       plan.cut = liveEnd;
       plan.punch.removeIf([&](const std::pair<qint64, qint64>& r) { return r.first >= liveEnd; });

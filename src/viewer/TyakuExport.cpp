@@ -16,6 +16,12 @@ namespace {
 const QString kMailFileFilter = QStringLiteral("メールファイル(*.eml)|*.eml");
 const QString kMboxFileFilter = QStringLiteral("mboxファイル(*.mbox)|*.mbox");
 
+// A sentence set in parentheses within another loses its own full stop.
+QString inner(QString sentence) {
+  if (sentence.endsWith(u'。')) sentence.chop(1);
+  return sentence;
+}
+
 }  // namespace
 
 void TyakuForm::mgenbun_Click() {
@@ -27,7 +33,7 @@ void TyakuForm::mgenbun_Click() {
   const reception::RecordOriginal original = reception::originalOfRecord(row + 1);
   if (original.bytes.isNull()) {
     MsgBox(original.missing ? reception::noOriginalText() + QStringLiteral("（原文を残す前に受信したメールです）。")
-                            : QStringLiteral("原文を読めませんでした（%1）。").arg(original.error),
+                            : QStringLiteral("原文を読めませんでした（%1）。").arg(inner(original.error)),
            MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
@@ -39,7 +45,7 @@ void TyakuForm::mgenbun_Click() {
   if (file.isEmpty()) return;
   QString error;
   if (!reception::writeExportFile(file, original.bytes, &error))
-    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。").arg(QDir::toNativeSeparators(file), error),
+    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。").arg(QDir::toNativeSeparators(file), inner(error)),
            MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
@@ -51,5 +57,5 @@ void TyakuForm::mmbox_Click() {
   if (s.ok)
     MsgBox(s.text(file), MsgButtons::Ok, MsgIcon::Information);
   else
-    MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(s.error), MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(inner(s.error)), MsgButtons::Ok, MsgIcon::Exclamation);
 }

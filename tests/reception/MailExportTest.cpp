@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace reception;
 
@@ -147,4 +148,94 @@ TEST_F(Export, AFolderWithoutMailOrArchiveGivesAnEmptyMbox) {
   EXPECT_TRUE(QFileInfo::exists(mbox));
   EXPECT_EQ(QFileInfo(mbox).size(), 0);
   EXPECT_EQ(dataFolderState(), before);
+}
+
+// A link at the target is followed by the write: one that leads into the
+// data folder (to its files, to a new name there, through other links or a
+// linked folder) is refused and nothing there changes; one that leads
+// elsewhere is written through.
+TEST_F(Export, ALinkIntoTheDataFolderIsRefused) {
+  receive(QStringLiteral("first"), kFirst);
+  const QString data = QFileInfo(paths::resolve(paths::kReceivedMailFile)).absolutePath();
+  auto link = [&](const QString& name, const QString& to) {
+    const QString at = out_.filePath(name);
+    EXPECT_EQ(::symlink(QFile::encodeName(to).constData(), QFile::encodeName(at).constData()), 0) << name.toStdString();
+    return at;
+  };
+  const QStringList targets{
+      link(QStringLiteral("mail.mbox"), paths::resolve(paths::kReceivedMailFile)),
+      link(QStringLiteral("archive.mbox"), originalsPath()),
+      link(QStringLiteral("index.mbox"), originalsIndexPath()),
+      link(QStringLiteral("new.mbox"), data + QStringLiteral("/new.mbox")),
+      link(QStringLiteral("chain.mbox"), QStringLiteral("mail.mbox")),
+      link(QStringLiteral("relative.mbox"), QDir(out_.path()).relativeFilePath(originalsPath())),
+      link(QStringLiteral("folder"), data) + QStringLiteral("/x.mbox"),
+  };
+  const QStringList before = dataFolderState();
+  const QByteArray records = home_.read(paths::kReceivedMailFile);
+  for (const QString& t : targets) {
+    SCOPED_TRACE(t.toStdString());
+    const ExportSummary s = exportMbox(t);
+    EXPECT_FALSE(s.ok);
+    EXPECT_TRUE(s.error.contains(QStringLiteral("データフォルダ"))) << s.error.toStdString();
+    QString why;
+    EXPECT_FALSE(writeExportFile(t, kFirst, &why));
+    EXPECT_EQ(RunExportMbox(t), 1);
+    EXPECT_EQ(dataFolderState(), before);
+  }
+  EXPECT_EQ(home_.read(paths::kReceivedMailFile), records);
+  EXPECT_EQ(originalOfRecord(1).bytes, kFirst);
+  EXPECT_TRUE(QFileInfo(out_.filePath(QStringLiteral("mail.mbox"))).isSymLink());
+
+  const QString elsewhere = link(QStringLiteral("elsewhere.mbox"), out_.filePath(QStringLiteral("real.mbox")));
+  ASSERT_TRUE(exportMbox(elsewhere).ok);
+  EXPECT_TRUE(QFileInfo(elsewhere).isSymLink());
+  EXPECT_GT(QFileInfo(out_.filePath(QStringLiteral("real.mbox"))).size(), 0);
+}
+
+// Originals lost or changed by outside damage (bytes overwritten, the
+// archive cut short, then removed to get space back): the export writes the
+// others, counts these with the ones without an original, and never writes
+// one mail's bytes for another.
+TEST_F(Export, LostOrChangedOriginalsAreCountedAndTheRestExported) {
+  receive(QStringLiteral("first"), kFirst);
+  receive(QStringLiteral("second"), kSecond);
+  receive(QStringLiteral("third"), kThird);
+  const QString archivePath = originalsPath();
+  {
+    QFile f(archivePath);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(kFirst.size() + 3));
+    ASSERT_EQ(f.write("X"), 1);
+  }
+  ASSERT_TRUE(QFile::resize(archivePath, kFirst.size() + kSecond.size() + 5));
+
+  const QString mbox = out_.filePath(QStringLiteral("all.mbox"));
+  ExportSummary s = exportMbox(mbox);
+  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  EXPECT_EQ(s.exported, 1);
+  EXPECT_EQ(s.withoutOriginal, 2);
+  EXPECT_TRUE(s.text(mbox).contains(QStringLiteral("2 通は原文が"))) << s.text(mbox).toStdString();
+  EXPECT_EQ(RunExportMbox(mbox), 0);
+  for (int n : {2, 3}) {
+    const RecordOriginal r = originalOfRecord(n);
+    EXPECT_TRUE(r.bytes.isNull()) << n;
+    EXPECT_FALSE(r.missing) << n;
+    EXPECT_FALSE(r.error.isEmpty()) << n;
+  }
+
+  ASSERT_TRUE(QFile::remove(archivePath));
+  const QByteArray fourth = "From: d@example.jp\r\nSubject: fourth\r\n\r\n" + QByteArray(2000, 'd') + "\r\n";
+  receive(QStringLiteral("fourth"), fourth);
+  s = exportMbox(mbox);
+  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  EXPECT_EQ(s.exported, 1);
+  EXPECT_EQ(s.withoutOriginal, 3);
+  QFile f(mbox);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray all = f.readAll();
+  EXPECT_EQ(all.count("Subject: fourth"), 1);
+  EXPECT_FALSE(all.contains("Subject: first"));
+  EXPECT_TRUE(originalOfRecord(1).bytes.isNull());
+  EXPECT_EQ(originalOfRecord(4).bytes, fourth);
 }

@@ -7,6 +7,7 @@
 #include "store/Records.h"
 #include "support/TempHome.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -27,12 +28,14 @@ class Originals : public ::testing::Test {
  protected:
   QString records() const { return paths::resolve(paths::kReceivedMailFile); }
 
-  // Mails 1…n as a check stores them, each with its original unless `withOriginals` is false.
+  // n more mails as a check stores them (mail-i in record i), each with its
+  // original unless `withOriginals` is false.
   void receive(int n, bool withOriginals = true) {
     OriginalsAppender a;
     QString why;
     if (withOriginals) ASSERT_TRUE(a.open(&why)) << why.toStdString();
-    for (int i = 1; i <= n; ++i) {
+    const int first = int(QFileInfo(records()).size() / kLength) + 1;
+    for (int i = first; i < first + n; ++i) {
       store::MailRecord r;
       r.setSubject(subjectOf(i));
       r.setBody(QStringLiteral("本文"));
@@ -67,6 +70,24 @@ class Originals : public ::testing::Test {
     }
     EXPECT_EQ(archive.entries().size(), out.size()) << "an original without its record";
     return out;
+  }
+
+  // The original record `n` shows; null when it has none or cannot be read.
+  QByteArray originalOfRecord(int n) const {
+    OriginalArchive archive;
+    EXPECT_TRUE(archive.load());
+    store::RecordFile f(records(), kLength);
+    QByteArray raw;
+    if (!f.open() || f.read(n, raw) != store::ReadResult::Ok) return {};
+    const std::optional<OriginalEntry> e = archive.forRecord(n, raw);
+    return e ? archive.read(*e) : QByteArray();
+  }
+
+  // Bytes added at the end of a file of the data folder, as another program would.
+  static void appendTo(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    ASSERT_EQ(f.write(bytes), bytes.size());
   }
 
   TempHome home_;
@@ -132,6 +153,113 @@ TEST_F(Originals, AnIndexLineStillBeingWrittenIsNotRead) {
   EXPECT_EQ(one[0].length, 50);
   EXPECT_EQ(one[0].uid, QByteArray("UID 1/é"));
   EXPECT_EQ(parseIndex(whole).size(), 1);
+  // A line with the original's digest; one whose digest was cut short and
+  // then ended (outside damage) is no line.
+  const QByteArray digest(64, 'a');
+  OriginalEntry withDigest{4, 0, 7, "0123456789abcdef", 1711933200, "u"};
+  withDigest.digest = digest;
+  const QByteArray line = indexLine(withDigest);
+  const QList<OriginalEntry> two = parseIndex(line + line.left(line.size() - 10) + '\n');
+  ASSERT_EQ(two.size(), 1);
+  EXPECT_EQ(two[0].digest, digest);
+  EXPECT_FALSE(two[0].lost);
+}
+
+// An archive shortened or removed from outside (to get space back): the
+// mails whose bytes went have no original, and the next mails, appended at
+// the file's length, are never taken for theirs, nor removed by a delete.
+TEST_F(Originals, AShortenedOrRemovedArchiveLosesItsMailsNotAnotherMailsBytes) {
+  receive(3);
+  const qint64 cut = originalOf(1).size() + 500;  // in the middle of mail 2
+  ASSERT_TRUE(QFile::resize(originalsPath(), cut));
+  receive(2);
+  EXPECT_EQ(originalOfRecord(1), originalOf(1));
+  EXPECT_TRUE(originalOfRecord(2).isNull());
+  EXPECT_TRUE(originalOfRecord(3).isNull());
+  EXPECT_EQ(originalOfRecord(4), originalOf(4));
+  EXPECT_EQ(originalOfRecord(5), originalOf(5));
+  EXPECT_EQ(QFileInfo(originalsPath()).size(), cut + originalOf(4).size() + originalOf(5).size());
+  OriginalArchive archive;
+  ASSERT_TRUE(archive.load());
+  ASSERT_EQ(archive.entries().size(), 5);
+  EXPECT_TRUE(archive.entries()[1].lost && archive.entries()[2].lost);
+  EXPECT_FALSE(archive.entries()[0].lost || archive.entries()[3].lost || archive.entries()[4].lost);
+
+  ASSERT_TRUE(QFile::remove(originalsPath()));
+  receive(1);
+  for (int n = 1; n <= 5; ++n) EXPECT_TRUE(originalOfRecord(n).isNull()) << n;
+  EXPECT_EQ(originalOfRecord(6), originalOf(6));
+
+  // Deleting lost mails takes no bytes: mail 6 lies where they were.
+  ASSERT_TRUE(deleteReceivedMails({2, 4}).ok);
+  EXPECT_TRUE(originalOfRecord(1).isNull());
+  EXPECT_TRUE(originalOfRecord(2).isNull());
+  EXPECT_TRUE(originalOfRecord(3).isNull());
+  EXPECT_EQ(originalOfRecord(4), originalOf(6));
+  ASSERT_TRUE(archive.load());
+  EXPECT_EQ(archive.entries().size(), 4);
+  receive(1);
+  EXPECT_EQ(originalOfRecord(4), originalOf(6));
+  EXPECT_EQ(originalOfRecord(5), originalOf(5));  // record 5 now holds mail-5 again
+}
+
+// Lines written before originals carried a digest are read as they were,
+// and a folder that holds them opens unchanged; an original whose bytes
+// are no longer those received is refused.
+TEST_F(Originals, OldLinesStillReadAndChangedBytesRefused) {
+  receive(2);
+  // Mail 3 as versions before the digest kept it.
+  store::MailRecord r;
+  r.setSubject(subjectOf(3));
+  r.markWritten();
+  ASSERT_TRUE(store::appendRecord(records(), kLength, r.bytes(), true).ok);
+  const qint64 at = QFileInfo(originalsPath()).size();
+  appendTo(originalsPath(), originalOf(3));
+  appendTo(originalsIndexPath(), indexLine({3, at, originalOf(3).size(), recordFingerprint(r.bytes()), 0, "3"}));
+  EXPECT_EQ(originalOfRecord(3), originalOf(3));
+
+  // Outside damage in the middle of mail 2.
+  {
+    QFile f(originalsPath());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(originalOf(1).size() + 100));
+    ASSERT_EQ(f.write("X"), 1);
+  }
+  EXPECT_EQ(originalOfRecord(1), originalOf(1));
+  EXPECT_TRUE(originalOfRecord(2).isNull());
+  EXPECT_EQ(originalOfRecord(3), originalOf(3));
+
+  const QByteArray index = home_.read(QStringLiteral("★MAilData/received-originals.txt"));
+  receive(1);
+  EXPECT_TRUE(home_.read(QStringLiteral("★MAilData/received-originals.txt")).startsWith(index));
+  EXPECT_EQ(originalOfRecord(3), originalOf(3));
+  EXPECT_EQ(originalOfRecord(4), originalOf(4));
+}
+
+// An index that no longer fits its archive (one restored from elsewhere):
+// deleting a mail whose line points at bytes a kept line points at too
+// leaves those bytes for the kept one.
+TEST_F(Originals, ADeleteLeavesBytesAKeptLinePointsAt) {
+  receive(2);
+  OriginalArchive archive;
+  ASSERT_TRUE(archive.load());
+  ASSERT_EQ(archive.entries().size(), 2);
+  OriginalEntry one = archive.entries()[0], two = archive.entries()[1];
+  two.offset = one.offset + 10;
+  home_.write(QStringLiteral("★MAilData/received-originals.txt"), indexLine(one) + indexLine(two));
+  ASSERT_TRUE(deleteReceivedMails({2}).ok);
+  EXPECT_EQ(originalOfRecord(1), originalOf(1));
+}
+
+// A last index line without its line break, from outside damage, must not
+// join the next check's first line.
+TEST_F(Originals, ATornLastIndexLineDoesNotSwallowTheNextMailsLine) {
+  receive(1);
+  appendTo(originalsIndexPath(), "2 1020 20");
+  receive(2);
+  EXPECT_EQ(originalOfRecord(1), originalOf(1));
+  EXPECT_EQ(originalOfRecord(2), originalOf(2));
+  EXPECT_EQ(originalOfRecord(3), originalOf(3));
 }
 
 // A child process deletes and is stopped dead after each step in turn; the

@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QToolBar>
+#include <unistd.h>
 
 namespace {
 
@@ -448,4 +449,50 @@ TEST_F(ViewerText, OriginalsSavedAndExportedFromTheFileMenu) {
   QFile three(dialogs.answer);
   ASSERT_TRUE(three.open(QIODevice::ReadOnly));
   EXPECT_EQ(three.readAll(), third);
+}
+
+// From the menu too, a link that leads into the data folder is never
+// written through, and an original whose bytes changed since it was
+// received is not saved.
+TEST_F(ViewerText, OriginalsNeitherSavedThroughALinkNorWhenChanged) {
+  const QList<Mail> mails = threeMails();
+  storeMails(mails);
+  const QByteArray second = "Subject: two\r\n\r\nbody two\r\n";
+  {
+    reception::OriginalsAppender a;
+    QString why;
+    qint64 at = 0;
+    ASSERT_TRUE(a.open(&why));
+    ASSERT_TRUE(a.append(second, &at, &why));
+    a.addEntry({2, at, second.size(), reception::recordFingerprint(recordOf(mails[1])), 0, "u2"});
+    ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
+  }
+  TyakuForm& v = view();
+  FileDialogs dialogs;
+  QTemporaryDir out;
+  const QByteArray records = home_.read(paths::kReceivedMailFile);
+  dialogs.answer = out.filePath(QStringLiteral("link.eml"));
+  ASSERT_EQ(::symlink(QFile::encodeName(mailPath()).constData(), QFile::encodeName(dialogs.answer).constData()), 0);
+
+  clickRow(v, 1);
+  v.mgenbun->trigger();
+  ASSERT_EQ(boxes_.texts().size(), 1);
+  EXPECT_TRUE(boxes_.texts()[0].contains(QStringLiteral("データフォルダ"))) << boxes_.texts()[0].toStdString();
+  v.mmbox->trigger();
+  ASSERT_EQ(boxes_.texts().size(), 2);
+  EXPECT_TRUE(boxes_.texts()[1].startsWith(QStringLiteral("書き出せませんでした"))) << boxes_.texts()[1].toStdString();
+  EXPECT_EQ(home_.read(paths::kReceivedMailFile), records);
+  EXPECT_EQ(v.MailListView->model()->rowCount(), 3);
+
+  {
+    QFile f(reception::originalsPath());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(second.size() - 4));
+    ASSERT_EQ(f.write("X"), 1);
+  }
+  const qsizetype asked = dialogs.requests.size();
+  v.mgenbun->trigger();
+  EXPECT_EQ(dialogs.requests.size(), asked);  // nothing to save: no dialog
+  ASSERT_EQ(boxes_.texts().size(), 3);
+  EXPECT_TRUE(boxes_.texts()[2].startsWith(QStringLiteral("原文を読めませんでした"))) << boxes_.texts()[2].toStdString();
 }
