@@ -383,6 +383,34 @@ TEST_F(ComposeAndSend, AChangedMailOrModeAfterAPartialFailureGoesToEveryone) {
   EXPECT_EQ(recipientsOf(arrived()), QStringList(3, QStringLiteral("first@example.com")));
 }
 
+// A one-line box still takes a line break (pasted, or from a mailto: link):
+// the mail is refused rather than sent to another recipient than the To
+// line a reader sees.
+TEST_F(ComposeAndSend, ALineBreakInTheRecipientOrSubjectBoxIsRefused) {
+  Compose c;
+  c->ToText->setText(QStringLiteral("a@example.com\r\nRCPT TO:<b@example.com>"));
+  c->SubjectText->setText(QStringLiteral("件名"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("宛先に改行"))) << boxes.seen()[0].text.toStdString();
+  }
+  c->ToText->setText(QStringLiteral("a@example.com"));
+  c->SubjectText->setText(QStringLiteral("件名\nBcc: b@example.com"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("件名に改行"))) << boxes.seen()[0].text.toStdString();
+  }
+  EXPECT_TRUE(arrived().isEmpty());
+  destroyClosed();
+  ASSERT_TRUE(c.alive());
+  EXPECT_EQ(c->SubjectText->text(), QStringLiteral("件名\nBcc: b@example.com"));
+}
+
 namespace {
 
 const QString kNotSure = QStringLiteral("送信されたか確認できませんでした。");
