@@ -225,6 +225,11 @@ void BackForm::Command2_Click() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const SendOutcome outcome = SendOneMail(to, subject, body, attachments, ThreadHeaders);
   QApplication::restoreOverrideCursor();
+  if (outcome.uncertain) {
+    // Perhaps delivered: kept, and the user told to check before a second try.
+    MsgBox(outcome.error + u'\n' + kUncertainKeptText);
+    return;
+  }
   if (!outcome.ok) {
     // The reply stays as it is for another try; only a sent one closes.
     MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));

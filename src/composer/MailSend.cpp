@@ -12,9 +12,9 @@ SendOutcome SendOneMail(const QString& recipient, const QString& subject, const 
   const int16_t result =
       int16_t(MailLibSmtpSendMail(s.SmtpServer, recipient, nullptr, nullptr, s.MailAddress, subject, body,
                                   header.isEmpty() ? nullptr : &header, attachments, 0));
-  if (result >= 0) return {true, QString()};
+  if (result >= 0) return {true, false, QString()};
   QString buffer(8192, QChar(u' '));
   int length = 8192;
   MailLibGetErrorText(0, buffer, length);
-  return {false, text::CutAtNul(buffer)};
+  return {false, result == kSmtpSendUncertain, text::CutAtNul(buffer)};
 }

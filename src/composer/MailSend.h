@@ -6,8 +6,16 @@
 
 struct SendOutcome {
   bool ok = false;
+  // Not ok, but the whole mail went out and only the server's answer never
+  // came: it may have been delivered, so it is not a failure to send again.
+  bool uncertain = false;
   QString error;  // the library's error text when not ok
 };
+
+// Said after the library's text when a send is uncertain and the mail
+// stays in its window.
+inline const QString kUncertainKeptText =
+    QStringLiteral("メールはこの画面に残してあります。もう一度送る前に、相手の方に届いたかどうかを確かめて下さい。");
 
 // `header`: further header fields for the library's header argument (a
 // reply's In-Reply-To and References); empty passes none.

@@ -7,6 +7,7 @@
 #include "shell/CommandLine.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <cstdio>
 
@@ -29,9 +30,34 @@ QString decodeText(const QByteArray& bytes) {
   return text::fromCp932(bytes);
 }
 
+// A line break or another control character: none belongs in a header
+// line, and a line break there would start another field (or, in an
+// address, another recipient) than the one a reader sees.
+bool hasControlCharacter(const QString& s) {
+  for (QChar c : s)
+    if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+      return true;
+  return false;
+}
+
+// Why the arguments that go into the header cannot be sent, or empty.
+QString refusedArgument(const CommandLine& cl) {
+  const QString why = QStringLiteral("%1 に改行などの制御文字が含まれています。1行の文字にして下さい。メールは送っていません。");
+  if (hasControlCharacter(cl.to)) return why.arg(u"--to"_qs);
+  if (hasControlCharacter(cl.subject)) return why.arg(u"--subject"_qs);
+  for (const QString& path : cl.attach.split(u',', Qt::SkipEmptyParts))
+    if (hasControlCharacter(QFileInfo(path).fileName()))
+      return why.arg(u"--attach"_qs) + QStringLiteral("（ファイル「%1」）").arg(path.simplified());
+  return QString();
+}
+
 }  // namespace
 
 int RunSendCommand(const CommandLine& cl) {
+  if (const QString refused = refusedArgument(cl); !refused.isEmpty()) {
+    printError(refused);
+    return 1;
+  }
   QFile f;
   const bool fromStdin = cl.bodyFile == u"-";
   const bool opened = fromStdin ? f.open(stdin, QIODevice::ReadOnly) : (f.setFileName(cl.bodyFile), f.open(QIODevice::ReadOnly));
@@ -50,6 +76,10 @@ int RunSendCommand(const CommandLine& cl) {
   MailLibInitialize();
   const SendOutcome outcome = SendOneMail(cl.to, cl.subject, body, cl.attach);
   MailLibEnd();
+  if (outcome.uncertain) {
+    printError(outcome.error + u'\n' + QStringLiteral("もう一度送る前に、相手の方に届いたかどうかを確かめて下さい。"));
+    return kSendUncertainExit;
+  }
   if (!outcome.ok) {
     printError(outcome.error);
     return 1;

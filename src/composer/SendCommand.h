@@ -4,5 +4,8 @@ struct CommandLine;
 
 // Sends the mail the command line describes with the server and sender of
 // "pelkit.ini" in the current directory and the account of the program
-// folder. 0 = sent; 1 = not sent, the reason on standard error.
+// folder. 0 = sent; 1 = not sent, the reason on standard error;
+// kSendUncertainExit = the mail went out but the server never confirmed it:
+// it may have been delivered, so a script must not simply send it again.
+inline constexpr int kSendUncertainExit = 3;
 int RunSendCommand(const CommandLine& cl);

@@ -719,6 +719,7 @@ void WriteForm::SendComposedMail() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   int turns = 0;
   int failures = 0;
+  int unconfirmed = 0;  // perhaps delivered: not failed, and not sent again
   auto turn = [&](const QString& recipient) {
     Label7->setText(sending);
     Label7->repaint();
@@ -726,12 +727,17 @@ void WriteForm::SendComposedMail() {
     ++turns;
     const SendOutcome outcome = SendOneMail(recipient, SubjectText->text(), rtfEd->toPlainText(), AttachText->text());
     if (!outcome.ok) {
-      ++failures;
       QApplication::restoreOverrideCursor();
-      MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
+      if (outcome.uncertain) {
+        ++unconfirmed;
+        MsgBox(outcome.error + u'\n' + kUncertainKeptText);
+      } else {
+        ++failures;
+        MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
+      }
       QApplication::setOverrideCursor(Qt::WaitCursor);
     }
-    return outcome.ok;
+    return outcome.ok || outcome.uncertain;
   };
 
   if (!allAddresses) {
@@ -746,12 +752,16 @@ void WriteForm::SendComposedMail() {
   }
   QApplication::restoreOverrideCursor();
 
-  if (failures > 0) {
+  if (failures > 0 || unconfirmed > 0) {
     // Nothing is claimed and nothing is lost: the mail stays in the window
-    // for another try, which in the all-addresses mode skips those served.
+    // for another try, which in the all-addresses mode skips those served
+    // and those that perhaps have it.
     if (allAddresses) ToText->setText(typedRecipient);
-    QString status = QStringLiteral("%1件中%2件の送信に失敗しました。内容はそのまま残してあります。").arg(turns).arg(failures);
-    if (allAddresses)
+    QString status = failures > 0 ? QStringLiteral("%1件中%2件の送信に失敗しました。").arg(turns).arg(failures)
+                                  : QStringLiteral("%1件中").arg(turns);
+    if (unconfirmed > 0) status += QStringLiteral("%1件は送信されたか確認できませんでした。").arg(unconfirmed);
+    status += QStringLiteral("内容はそのまま残してあります。");
+    if (allAddresses && failures > 0)
       status += QStringLiteral("もう一度「送信」を押すと、未送信の%1件にだけ送ります。").arg(failures);
     Label7->setText(status);
     return;

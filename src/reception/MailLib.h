@@ -48,6 +48,12 @@ int MailLibGetErrorText(int flag, QString& buffer, int& length);
 // further header fields ("Name: value" lines, CR LF between them) for the
 // message, as a reply carries In-Reply-To and References; a field that is
 // not plain ASCII or that the library writes itself fails the send.
+//
+// kSmtpSendUncertain: the whole mail and its final dot went out, but the
+// server's answer never came (it stalled or the connection broke). The
+// server may have taken the mail: it must not be called a failure that can
+// simply be sent again.
+inline constexpr int kSmtpSendUncertain = -2;
 int MailLibSmtpSendMail(const QString& server, const QString& to, const QString* cc, const QString* bcc,
                         const QString& from, const QString& subject, const QString& body, const QString* header,
                         const QString& attachments, int flag);

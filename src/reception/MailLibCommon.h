@@ -49,6 +49,13 @@ QString extraCaFilePath();
 inline constexpr long kConnectTimeout = 30;
 inline constexpr long kStallTimeout = 60;
 
+// What an SMTP server may cost at most. Tests shorten the times.
+struct SmtpLimits {
+  long replySeconds = kStallTimeout;  // for each answer, the one to the final dot included
+  long stallSeconds = kStallTimeout;  // under 1 byte/s this long while the mail goes out
+};
+inline SmtpLimits g_smtpLimits;
+
 // The last failure, for MailLibGetErrorText.
 void setLastError(const QString& text);
 QString lastError();

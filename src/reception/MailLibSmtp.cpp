@@ -19,6 +19,7 @@ struct Transcript {
   QByteArray command;  // the last command sent ("AUTH" only for a login)
   QByteArray reply;    // the server's reply to it, all lines
   bool closing = false;
+  qint64 bodyBytesOut = 0;  // of the mail, written to the connection
 
   QByteArray lastReplyLine() const { return reply.trimmed().split('\n').last().trimmed(); }
   int replyCode() const { return lastReplyLine().left(3).toInt(); }
@@ -51,6 +52,8 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     t->reply.clear();
   } else if (type == CURLINFO_HEADER_IN && !t->closing) {
     t->reply += text;
+  } else if (type == CURLINFO_DATA_OUT) {
+    t->bodyBytesOut += qint64(size);
   }
   return 0;
 }
@@ -120,6 +123,23 @@ bool isEnvelopeAddress(const QString& a) {
   return true;
 }
 
+// Whether a failure came after the whole mail and its final dot went out,
+// with no answer to the dot: the server may have taken the mail. libcurl
+// sends the dot right after the last byte of the mail; the count of bytes
+// out includes the dots it doubled, so it reaches the mail's size no later
+// than the end of the mail (a stall in its last few bytes counts as after:
+// the side that never leads to sending a mail twice).
+bool afterFinalDot(const Transcript& t, qint64 mailSize) {
+  return t.command == "DATA" && t.lastReplyLine().startsWith("354") && t.bodyBytesOut >= mailSize;
+}
+
+QString uncertainText(CURLcode rc, const QString& host) {
+  return QStringLiteral("送信されたか確認できませんでした。サーバー「%1」はメールを最後まで受け取りましたが、"
+                        "受け付けたという返事がないまま%2。メールは届いているかもしれません。")
+      .arg(host, rc == CURLE_OPERATION_TIMEDOUT ? QStringLiteral("時間切れになりました")
+                                                : QStringLiteral("接続が切れました"));
+}
+
 int fail(const QString& text) {
   maillib::setLastError(text);
   return -1;
@@ -182,6 +202,11 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
   const QByteArray url = (address->baseUrl() + u'/').toUtf8() + ehloName();
   curl_easy_setopt(curl, CURLOPT_URL, url.constData());
   maillib::applyConnectionOptions(curl, *address);
+  // A server that stops answering costs at most this long, at any step:
+  // each answer (the greeting, EHLO, AUTH … the one to the final dot) and
+  // the mail going out.
+  curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, maillib::g_smtpLimits.replySeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, maillib::g_smtpLimits.stallSeconds);
 
   const QByteArray mailFrom = '<' + sender.toUtf8() + '>';
   curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mailFrom.constData());
@@ -208,6 +233,10 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
 
   const CURLcode rc = curl_easy_perform(curl);
   // Worded now: the cleanup's QUIT would end the transcript.
+  if (rc != CURLE_OK && afterFinalDot(transcript, message->size())) {
+    maillib::setLastError(uncertainText(rc, address->host));
+    return kSmtpSendUncertain;
+  }
   if (rc != CURLE_OK) return fail(failureText(rc, transcript, address->host));
   maillib::setLastError(QString());
   return 0;

@@ -509,8 +509,33 @@ QByteArray encodeAddressList(const QString& list, int used) {
   return f.result();
 }
 
+namespace {
+
+bool hasLineBreak(const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); }
+
+// Why a text meant for one header line holds a line break, or empty. Such
+// a text is refused, not flattened: what went out would not be what the
+// caller was shown (an address list with a break can even name another
+// recipient in the header than in the envelope).
+QString lineBreakRefusal(const OutgoingMail& mail) {
+  if (hasLineBreak(mail.from)) return QStringLiteral("差出人のメールアドレスに改行が含まれています（初期設定のメールアドレス）。");
+  if (hasLineBreak(mail.to)) return QStringLiteral("宛先に改行が含まれています。宛先は1行で入力して下さい。");
+  if (hasLineBreak(mail.subject)) return QStringLiteral("件名に改行が含まれています。件名は1行で入力して下さい。");
+  for (const QString& path : mail.attachments)
+    if (hasLineBreak(QFileInfo(path).fileName()))
+      return QStringLiteral("添付ファイル「%1」の名前に改行が含まれています。名前を変えてから添付して下さい。")
+          .arg(QString(path).replace(u'\r', u' ').replace(u'\n', u' '));
+  return QString();
+}
+
+}  // namespace
+
 std::optional<QByteArray> buildMessage(const OutgoingMail& mail, QString* error) {
   ensureInitialized();
+  if (const QString why = lineBreakRefusal(mail); !why.isEmpty()) {
+    if (error) *error = why;
+    return std::nullopt;
+  }
   // Every file first: a missing one fails the send before anything is built.
   QList<QByteArray> contents;
   for (const QString& path : mail.attachments) {

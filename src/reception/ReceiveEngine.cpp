@@ -264,14 +264,17 @@ CheckOutcome Check::run() {
     session_->quit();
     return report();
   }
-  count_ = session_->login(text::toCp932(account_.UserId), text::toCp932(account_.Password), account_.ApopFlag != 0);
-  if (count_ < 0) {
+  // What the server says is waiting, or why the login failed; the count
+  // shown is always the mails this check stored.
+  const int waiting =
+      session_->login(text::toCp932(account_.UserId), text::toCp932(account_.Password), account_.ApopFlag != 0);
+  if (waiting < 0) {
     fail(session_->error());
     session_->quit();
     return report();
   }
   if (readIdentities()) {
-    if (count_ > 0) {
+    if (waiting > 0) {
       fetchAll();
     } else {
       examinedAll_ = true;

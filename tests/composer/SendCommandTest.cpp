@@ -1,15 +1,21 @@
 // The real program: tomoshibi --send against the local aiosmtpd, and a mail
 // sent to oneself fetched again with tomoshibi --check.
+#include "composer/SendCommand.h"
 #include "platform/Paths.h"
+#include "reception/MailLibCommon.h"
+#include "shell/CommandLine.h"
 #include "platform/Text.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
+#include "support/SmtpPeer.h"
 #include "support/TempHome.h"
 
 #include <QFile>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,4 +161,83 @@ TEST_F(SendCommand, AMailSentToOneselfIsStoredByTheMailCheckAsTyped) {
   const store::MailRecord record(raw);
   EXPECT_EQ(text::trimSpaces(record.subject()), subject);
   EXPECT_EQ(text::trimSpaces(record.body()).trimmed(), body);
+}
+
+// A line break in --to, --subject or an attachment's name would put
+// another line into the header (or another recipient into the envelope)
+// than the one the reader sees: refused before anything is sent.
+TEST_F(SendCommand, ControlCharactersInTheHeaderArgumentsAreRefused) {
+  settings(servers_);
+  const QString bodyFile = file(QStringLiteral("b.txt"), "body");
+  RunResult r = send(QStringLiteral("a@example.jp\r\nRCPT TO:<b@example.jp>"), QStringLiteral("s"), bodyFile);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("--to"))) << r.err.toStdString();
+  r = send(QStringLiteral("a@example.jp"), QStringLiteral("件名\nBcc: b@example.jp"), bodyFile);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("--subject"))) << r.err.toStdString();
+  r = send(QStringLiteral("a@example.jp"), QStringLiteral("s\tt\x1b"), bodyFile);
+  EXPECT_EQ(r.exitCode, 1);
+  const QString oddName = file(QStringLiteral("two\nlines.txt"), "x");
+  r = send(QStringLiteral("a@example.jp"), QStringLiteral("s"), bodyFile, oddName);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("--attach"))) << r.err.toStdString();
+  EXPECT_TRUE(servers_.received().isEmpty());
+}
+
+namespace {
+
+// Standard error of this process, caught while it lives.
+class CaughtStderr {
+ public:
+  CaughtStderr() {
+    file_.open();
+    std::fflush(stderr);
+    saved_ = ::dup(2);
+    ::dup2(file_.handle(), 2);
+  }
+  ~CaughtStderr() { restore(); }
+  QString text() {
+    restore();
+    file_.seek(0);
+    return QString::fromUtf8(file_.readAll());
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  QTemporaryFile file_;
+  int saved_ = -1;
+};
+
+}  // namespace
+
+// After a send whose final dot was never answered, a script must not take
+// the mail for unsent and send it again: its own exit code and a reason.
+TEST(SendCommandUncertain, NoAnswerToTheFinalDotExitsWithItsOwnCode) {
+  TempHome home;
+  SmtpPeer peer(QStringLiteral("stall-after-dot"), 20);
+  ASSERT_TRUE(peer.ok()) << peer.error().toStdString();
+  writeServerSettings(home.path(), peer.server(), QStringLiteral("127.0.0.1"), QStringLiteral("tomo@localhost"), 0, true);
+  home.write(QStringLiteral("b.txt"), "body");
+  maillib::g_smtpLimits.replySeconds = 2;
+  auto run = [&](const QString& to) {
+    const CommandLine cl = parseCommandLine({QStringLiteral("--send"), QStringLiteral("--to"), to,
+                                             QStringLiteral("--subject"), QStringLiteral("s"),
+                                             QStringLiteral("--body-file"), home.path() + QStringLiteral("/b.txt")});
+    return RunSendCommand(cl);
+  };
+  CaughtStderr caught;
+  const int rc = run(QStringLiteral("slow@example.jp"));
+  const QString err = caught.text();
+  maillib::g_smtpLimits = maillib::SmtpLimits{};
+  EXPECT_EQ(rc, 3);
+  EXPECT_TRUE(err.startsWith(QStringLiteral("送信されたか確認できませんでした。"))) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("相手の方に届いたかどうか"))) << err.toStdString();
+  EXPECT_EQ(peer.mails().size(), 1);
+  EXPECT_EQ(run(QStringLiteral("fast@example.jp")), 0);
 }

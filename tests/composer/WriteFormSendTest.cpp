@@ -3,14 +3,18 @@
 #include "ComposeFixture.h"
 
 #include "composer/BackColor.h"
+#include "composer/BackForm.h"
 #include "platform/MsgBox.h"
 #include "platform/Text.h"
+#include "reception/MailLibCommon.h"
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
+#include "support/SmtpPeer.h"
 #include "support/WindowRules.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -377,4 +381,152 @@ TEST_F(ComposeAndSend, AChangedMailOrModeAfterAPartialFailureGoesToEveryone) {
   chooseAllAddresses(c);
   EXPECT_EQ(send(), 1);
   EXPECT_EQ(recipientsOf(arrived()), QStringList(3, QStringLiteral("first@example.com")));
+}
+
+// A one-line box still takes a line break (pasted, or from a mailto: link):
+// the mail is refused rather than sent to another recipient than the To
+// line a reader sees.
+TEST_F(ComposeAndSend, ALineBreakInTheRecipientOrSubjectBoxIsRefused) {
+  Compose c;
+  c->ToText->setText(QStringLiteral("a@example.com\r\nRCPT TO:<b@example.com>"));
+  c->SubjectText->setText(QStringLiteral("件名"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("宛先に改行"))) << boxes.seen()[0].text.toStdString();
+  }
+  c->ToText->setText(QStringLiteral("a@example.com"));
+  c->SubjectText->setText(QStringLiteral("件名\nBcc: b@example.com"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("件名に改行"))) << boxes.seen()[0].text.toStdString();
+  }
+  EXPECT_TRUE(arrived().isEmpty());
+  destroyClosed();
+  ASSERT_TRUE(c.alive());
+  EXPECT_EQ(c->SubjectText->text(), QStringLiteral("件名\nBcc: b@example.com"));
+}
+
+namespace {
+
+const QString kNotSure = QStringLiteral("送信されたか確認できませんでした。");
+
+// The compose window against a peer that never answers the final dot of a
+// mail to a "slow…" address, with the 60 s bound made 2 s.
+class UnconfirmedSend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(peer_.ok()) << peer_.error().toStdString();
+    AccountSettings().SmtpServer = peer_.server();
+    AccountSettings().PlainSmtpServer = peer_.server();
+    AccountSettings().MailAddress = QStringLiteral("tomo@localhost");
+    maillib::g_smtpLimits.replySeconds = 2;
+  }
+  void TearDown() override {
+    maillib::g_smtpLimits = maillib::SmtpLimits{};
+    AccountSettings() = AccountSettingsRecord{};
+  }
+  QStringList recipients() {
+    QStringList all;
+    for (const SmtpPeer::Mail& m : peer_.mails()) all << m.rcpt;
+    return all;
+  }
+
+  TempHome home_;
+  SmtpPeer peer_{QStringLiteral("stall-after-dot"), 20};
+};
+
+}  // namespace
+
+// The mail may be with the recipient: the user is told so, and the mail
+// stays in the window, so that nothing is lost and nothing goes out twice
+// unknowingly.
+TEST_F(UnconfirmedSend, AnUnansweredFinalDotIsToldApartAndTheMailStays) {
+  Compose c;
+  c->ToText->setText(QStringLiteral("slow@example.jp"));
+  c->SubjectText->setText(QStringLiteral("届いたかどうか"));
+  c->rtfEd->setPlainText(QStringLiteral("残る本文"));
+  {
+    MsgBoxAnswerer boxes;
+    QElapsedTimer t;
+    t.start();
+    c->Command1->click();
+    EXPECT_LT(t.elapsed(), 12000);
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_NE(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_TRUE(boxes.seen()[0].text.startsWith(kNotSure)) << boxes.seen()[0].text.toStdString();
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("この画面に残してあります"))) << boxes.seen()[0].text.toStdString();
+  }
+  destroyClosed();
+  ASSERT_TRUE(c.alive());
+  EXPECT_TRUE(c->isVisible());
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("1件中1件は送信されたか確認できませんでした。内容はそのまま残してあります。"));
+  EXPECT_EQ(c->ToText->text(), QStringLiteral("slow@example.jp"));
+  EXPECT_EQ(c->SubjectText->text(), QStringLiteral("届いたかどうか"));
+  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("残る本文"));
+  EXPECT_EQ(recipients(), QStringList{QStringLiteral("slow@example.jp")});
+}
+
+// In the all-addresses mode an unconfirmed address is no failure: the
+// retry after a partial failure goes to the refused one only.
+TEST_F(UnconfirmedSend, AllAddressesCountsItAsServedAndTheRetrySkipsIt) {
+  addAddress(home_, QStringLiteral("一"), QStringLiteral("first@example.jp"));
+  addAddress(home_, QStringLiteral("拒否"), QStringLiteral("refused@example.jp"));
+  addAddress(home_, QStringLiteral("遅い"), QStringLiteral("slow@example.jp"));
+  addAddress(home_, QStringLiteral("四"), QStringLiteral("fourth@example.jp"));
+  Compose c;
+  {
+    MsgBoxAnswerer yes;
+    yes.answer(QMessageBox::Yes);
+    c->Option2->click();
+  }
+  c->SubjectText->setText(QStringLiteral("お知らせ"));
+  c->rtfEd->setPlainText(QStringLiteral("本文"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 2);
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_TRUE(boxes.seen()[1].text.startsWith(kNotSure)) << boxes.seen()[1].text.toStdString();
+  }
+  EXPECT_EQ(recipients(), (QStringList{QStringLiteral("first@example.jp"), QStringLiteral("slow@example.jp"),
+                                       QStringLiteral("fourth@example.jp")}));
+  EXPECT_EQ(c->Label7->text(), QStringLiteral("4件中1件の送信に失敗しました。1件は送信されたか確認できませんでした。"
+                                              "内容はそのまま残してあります。もう一度「送信」を押すと、未送信の1件にだけ送ります。"));
+  {
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("refused@example.jp")));
+  }
+  EXPECT_EQ(recipients().size(), 3);
+  destroyClosed();
+  ASSERT_TRUE(c.alive());
+}
+
+// The reply window keeps an unconfirmed reply too.
+TEST_F(UnconfirmedSend, TheReplyWindowKeepsAnUnconfirmedReply) {
+  QPointer<BackForm> r = BackForm::instance();
+  r->ToText->setText(QStringLiteral("slow@example.jp"));
+  r->SubjectText->setText(QStringLiteral("Re: 予定"));
+  r->BodyText->setPlainText(QStringLiteral("返事"));
+  {
+    MsgBoxAnswerer boxes;
+    r->Command2->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_NE(boxes.seen()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_TRUE(boxes.seen()[0].text.startsWith(kNotSure)) << boxes.seen()[0].text.toStdString();
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("この画面に残してあります"))) << boxes.seen()[0].text.toStdString();
+  }
+  destroyClosed();
+  ASSERT_FALSE(r.isNull());
+  EXPECT_TRUE(r->isVisible());
+  EXPECT_EQ(r->BodyText->toPlainText(), QStringLiteral("返事"));
+  EXPECT_EQ(recipients(), QStringList{QStringLiteral("slow@example.jp")});
+  r->close();
+  destroyClosed();
 }

@@ -30,6 +30,7 @@ struct FakeMailbox {
   int breakInRetr = 0;    // the connection breaks halfway through RETR n
   bool breakAtQuit = false;  // the connection breaks when QUIT arrives: nothing committed
   bool garbageList = false;  // LIST answered with something that is not POP3
+  bool refuseList = false;   // LIST answered -ERR
   bool refuseQuit = false;   // QUIT answered -ERR: nothing committed
   QHash<int, qint64> listedSize;  // what LIST claims for message n, when not its size
   qsizetype endlessLine = 0;  // LIST answered with this many bytes and no line break
@@ -134,6 +135,7 @@ class FakeLink : public maillib::Pop3Link {
       reply("-ERR not logged in");
     } else if (cmd == "LIST") {
       if (b.garbageList) return reply("HELLO THERE");
+      if (b.refuseList) return reply("-ERR mailbox locked");
       if (b.endlessLine > 0) {
         out_ += QByteArray(b.endlessLine, 'x');
         return;

@@ -1,11 +1,14 @@
 // MailLibSmtpSendMail against the local aiosmtpd: envelopes, SMTP AUTH,
 // STARTTLS, refusals and their error texts.
 #include "reception/MailLib.h"
+#include "reception/MailLibCommon.h"
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
+#include "support/SmtpPeer.h"
 #include "support/TempHome.h"
 
+#include <QElapsedTimer>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -190,4 +193,58 @@ TEST(SmtpSend, FailuresBeforeAnyServerReplyAreExplainedInPlainWords) {
   EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), missing), 0);
   EXPECT_TRUE(errorText().contains(missing)) << errorText().toStdString();
   EXPECT_TRUE(servers.received().isEmpty());
+}
+
+namespace {
+
+// A peer playing `fault`, allowed without encryption, with the 60 s bounds
+// made 2 s; the peer itself gives up after 20 s.
+struct StallingPeer {
+  explicit StallingPeer(const QString& fault) : peer(fault, 20) {
+    maillib::g_smtpLimits.replySeconds = 2;
+    maillib::g_smtpLimits.stallSeconds = 2;
+    AccountSettings().PlainSmtpServer = peer.server();
+  }
+  ~StallingPeer() { maillib::g_smtpLimits = maillib::SmtpLimits{}; }
+  SmtpPeer peer;
+};
+
+}  // namespace
+
+// After the final dot the mail may have been taken: a send that never hears
+// the answer says so, distinctly, and soon.
+TEST(SmtpSend, NoAnswerToTheFinalDotEndsSoonAsPerhapsSent) {
+  TempHome home;
+  setAccount(QString(), QString());
+  for (const QString fault : {u"stall-after-dot"_qs, u"drop-after-dot"_qs}) {
+    StallingPeer s(fault);
+    ASSERT_TRUE(s.peer.ok()) << s.peer.error().toStdString();
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(send(s.peer.server(), QStringLiteral("slow@example.jp")), kSmtpSendUncertain) << fault.toStdString();
+    EXPECT_LT(t.elapsed(), 12000) << fault.toStdString();
+    EXPECT_TRUE(errorText().startsWith(QStringLiteral("送信されたか確認できませんでした。"))) << errorText().toStdString();
+    ASSERT_EQ(s.peer.mails().size(), 1) << fault.toStdString();
+    EXPECT_EQ(s.peer.mails()[0].rcpt, QStringList{QStringLiteral("slow@example.jp")});
+  }
+}
+
+// Before the final dot nothing can have been taken: a stall there is a
+// plain failure, bounded the same way.
+TEST(SmtpSend, AStallBeforeTheFinalDotIsAPlainFailure) {
+  TempHome home;
+  setAccount(QString(), QString());
+  StallingPeer s(u"stall-at-data"_qs);
+  ASSERT_TRUE(s.peer.ok()) << s.peer.error().toStdString();
+  QElapsedTimer t;
+  t.start();
+  const int rc = send(s.peer.server(), QStringLiteral("slow@example.jp"));
+  EXPECT_LT(rc, 0);
+  EXPECT_NE(rc, kSmtpSendUncertain);
+  EXPECT_LT(t.elapsed(), 12000);
+  EXPECT_TRUE(errorText().contains(QStringLiteral("応答しません"))) << errorText().toStdString();
+  EXPECT_TRUE(s.peer.mails().isEmpty());
+  // The same server takes a mail it does not stall on.
+  EXPECT_EQ(send(s.peer.server(), QStringLiteral("fast@example.jp")), 0) << errorText().toStdString();
+  EXPECT_EQ(s.peer.mails().size(), 1);
 }

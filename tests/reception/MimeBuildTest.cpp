@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <gtest/gtest.h>
@@ -264,4 +265,42 @@ TEST(MimeBuild, FurtherHeaderFieldsGoOutFoldedAndNothingElseGetsIn) {
   for (const char* bad : {"Bcc: victim@example.com", "In-Reply-To: <a@x.jp>\r\nto: v@example.com", "Content-Type: text/html",
                           "Message-ID: <mine@x.jp>", " <leading@x.jp>", "NoColon", "In-Reply-To:", "X-Name: 日本語"})
     EXPECT_FALSE(maillib::parseExtraHeaders(QString::fromUtf8(bad), &error).has_value()) << bad;
+}
+
+// Whatever a caller hands in, a line break never reaches the header: it
+// would start a field (or a recipient) the reader does not see as typed.
+// The message is refused, not quietly changed.
+TEST(MimeBuild, ALineBreakInAHeaderTextRefusesTheMessage) {
+  TempHome home;
+  const QString odd = home.path() + QStringLiteral("/two\nlines.txt");
+  home.write(QFileInfo(odd).fileName(), "x");
+  const QString path = odd;
+  for (const QString& broken : {u"a@example.jp\r\nRCPT TO:<b@example.jp>"_qs, u"a@example.jp\nBcc: b@example.jp"_qs,
+                                u"a@example.jp\rX: y"_qs}) {
+    QString error;
+    OutgoingMail m = mail(QStringLiteral("s"), QStringLiteral("b"));
+    m.to = broken;
+    EXPECT_FALSE(maillib::buildMessage(m, &error).has_value()) << broken.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("宛先"))) << error.toStdString();
+
+    m = mail(broken, QStringLiteral("b"));
+    error.clear();
+    EXPECT_FALSE(maillib::buildMessage(m, &error).has_value()) << broken.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("件名"))) << error.toStdString();
+
+    m = mail(QStringLiteral("s"), QStringLiteral("b"));
+    m.from = broken;
+    error.clear();
+    EXPECT_FALSE(maillib::buildMessage(m, &error).has_value()) << broken.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("差出人"))) << error.toStdString();
+  }
+  QString error;
+  OutgoingMail m = mail(QStringLiteral("s"), QStringLiteral("b"));
+  m.attachments = {path};
+  EXPECT_FALSE(maillib::buildMessage(m, &error).has_value());
+  EXPECT_TRUE(error.contains(QStringLiteral("添付ファイル"))) << error.toStdString();
+
+  // Line breaks in the body are the body's own.
+  m = mail(QStringLiteral("s"), QStringLiteral("一行目\r\n二行目\n三行目"));
+  EXPECT_TRUE(maillib::buildMessage(m, &error).has_value()) << error.toStdString();
 }

@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -211,4 +212,39 @@ TEST_F(ReceiveEngine, ProgressComesAtMostTenTimesASecond) {
   const double seconds = t.elapsed() / 1000.0;
   EXPECT_GE(sink_.progressCalls, 2);
   EXPECT_LE(sink_.progressCalls, 10 * seconds + 2);
+}
+
+TEST_F(ReceiveEngine, TheNewMailCountOfAFailedCheckIsTheMailsItStored) {
+  auto shownCount = [this] {
+    const QStringList counts = sink_.said.filter(QRegularExpression(QStringLiteral("^count: ")));
+    return counts.isEmpty() ? std::string() : counts.last().toStdString();
+  };
+  box_->add("a", mail("a"));
+  box_->add("b", mail("b"));
+
+  // Refused before anything was fetched: a login refused, a LIST refused,
+  // a LIST that is not POP3, a connection that breaks.
+  box_->password = "other";
+  EXPECT_TRUE(check().failed);
+  EXPECT_EQ(shownCount(), "count: 0");
+  box_->password = "secret";
+  box_->refuseList = true;
+  EXPECT_TRUE(check().failed);
+  EXPECT_EQ(shownCount(), "count: 0");
+  EXPECT_TRUE(sink_.said.contains(u"status: 新着メール無し。"_qs));
+  box_->refuseList = false;
+  box_->garbageList = true;
+  EXPECT_TRUE(check().failed);
+  EXPECT_EQ(shownCount(), "count: 0");
+  box_->garbageList = false;
+  box_->endlessLine = 64;  // then silence
+  EXPECT_TRUE(check().failed);
+  EXPECT_EQ(shownCount(), "count: 0");
+  box_->endlessLine = 0;
+
+  // One mail stored, the next broken off: the count is the one stored.
+  box_->breakInRetr = 2;
+  EXPECT_TRUE(check().failed);
+  EXPECT_EQ(shownCount(), "count: 1");
+  EXPECT_EQ(subjects(), (QStringList{u"a"_qs}));
 }
