@@ -45,4 +45,11 @@ bool folderExists(const QString& relative) {
   return fi.exists() && fi.isDir();
 }
 
+bool insideProgramFolder(const QString& path) {
+  const QString root = QFileInfo(programFolder()).canonicalFilePath();
+  if (root.isEmpty()) return false;
+  const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+  return !folder.isEmpty() && (folder == root || folder.startsWith(root + u'/'));
+}
+
 }  // namespace paths

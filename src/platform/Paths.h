@@ -18,6 +18,9 @@ QString resolveIn(const QString& base, const QString& relative);
 QString resolve(const QString& relative);
 // True when the folder of `relative` below the program folder exists.
 bool folderExists(const QString& relative);
+// True when `path` (existing or about to be made) lies below the program
+// folder, symbolic links followed.
+bool insideProgramFolder(const QString& path);
 
 // Fixed paths below the program folder.
 inline const QString kDataFolder = QStringLiteral("★MAilData");

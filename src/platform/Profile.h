@@ -18,8 +18,8 @@ int GetPrivateProfileInt(const QString& section, const QString& key, int def, co
 
 // Sets `key` in `section`, creating the file (not its folder) and the section
 // when missing and keeping every other line as it was. The file is replaced
-// atomically with permission `fileMode` (-1: keep an existing file's
-// permission, 0644 for a new one). False when the file cannot be written.
+// atomically with permission `fileMode` (-1: as durable::replaceFile
+// chooses). False when the file cannot be written.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file, int fileMode = -1);
 

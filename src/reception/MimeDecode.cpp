@@ -1374,7 +1374,8 @@ int writeAttachments(const QList<MailAttachment>& attachments, const QString& fo
       f.setFileName(dir.filePath(freeFileName(folder, safe)));
       QString why;
       if (announce && !announce(f.fileName(), &why)) return fail(why);
-      if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
+      // The user's alone, as everything in the program folder.
+      if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) break;
       if (QFileInfo::exists(f.fileName())) continue;
       return fail(QStringLiteral("「%1」を作れません（%2）。").arg(f.fileName(), f.errorString()));
     }

@@ -34,11 +34,12 @@ int main(int argc, char** argv) {
     if (cl.error.isEmpty() && (cl.send || cl.check || !cl.exportMbox.isEmpty()) && cl.initHome.isEmpty() &&
         !cl.version) {
       QCoreApplication app(argc, argv);
-      QString error;
-      if (!enterProgramFolder(cl, false, &error)) {
+      QString error, notice;
+      if (!enterProgramFolder(cl, false, &error, &notice)) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
         return 1;
       }
+      if (!notice.isEmpty()) std::fprintf(stderr, "%s\n", notice.toUtf8().constData());
       if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
       return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
     }

@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,35 @@ const ShippedFile kShipped[] = {
     {":/home/IMEPAd/IME.htm", "IMEPAd/IME.htm", false},
 };
 
+// Makes the folder `path` below `base`, and every missing folder between,
+// each the user's alone.
+bool makePrivateFolders(const QString& base, const QString& path) {
+  QString current = base;
+  for (const QString& part : QDir(base).relativeFilePath(path).split(u'/', Qt::SkipEmptyParts)) {
+    current += u'/' + part;
+    if (!durable::makePrivateFolder(current)) return false;
+  }
+  return true;
+}
+
+// True when `path`, a folder or a file of the user's (never a symbolic
+// link), is open to group or others; `mode` then holds its permission.
+bool isOpen(const QString& path, mode_t* mode = nullptr) {
+  struct stat st;
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) ||
+      st.st_uid != ::geteuid() || (st.st_mode & 077) == 0)
+    return false;
+  if (mode) *mode = st.st_mode;
+  return true;
+}
+
+// Takes group and other access away from `path` when it has any; the
+// owner's stays. True when it had any.
+bool tighten(const QString& path) {
+  mode_t mode;
+  return isOpen(path, &mode) && ::chmod(QFile::encodeName(path).constData(), mode & 0700) == 0;
+}
+
 // Copies what the starter folder holds into `base`, keeping every file and
 // folder that is already there (matched in any letter case).
 bool copyStarter(const QString& starter, const QString& base, QString* error) {
@@ -48,7 +78,7 @@ bool copyStarter(const QString& starter, const QString& base, QString* error) {
     const QString relative = from.relativeFilePath(source.filePath());
     const QString target = paths::resolveIn(base, relative);
     if (source.isDir()) {
-      if (!QFileInfo(target).isDir() && !QDir().mkpath(target)) {
+      if (!QFileInfo(target).isDir() && !makePrivateFolders(base, target)) {
         if (error) *error = QStringLiteral("フォルダ「%1」を作れません。").arg(target);
         return false;
       }
@@ -62,7 +92,8 @@ bool copyStarter(const QString& starter, const QString& base, QString* error) {
     }
     const QString parent = QFileInfo(target).path();
     QString why;
-    if ((!QFileInfo(parent).isDir() && !QDir().mkpath(parent)) || !durable::replaceFile(target, in.readAll(), 0644, &why)) {
+    if ((!QFileInfo(parent).isDir() && !makePrivateFolders(base, parent)) ||
+        !durable::replaceFile(target, in.readAll(), durable::kPrivateFile, &why)) {
       if (error) *error = QStringLiteral("ファイル「%1」を書けません（%2）。").arg(target, why);
       return false;
     }
@@ -78,19 +109,20 @@ QStringList programSubfolders() {
 }
 
 bool layOutProgramFolder(const QString& folder, QString* error, const QString& starter) {
-  QDir root(folder);
-  if (!root.exists() && !QDir().mkpath(folder)) {
+  const QString base = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+  // The folders above it are anyone's; the program folder is the user's alone.
+  if (!QFileInfo(base).isDir() &&
+      (!QDir().mkpath(QFileInfo(base).absolutePath()) || !durable::makePrivateFolder(base))) {
     if (error) *error = QStringLiteral("フォルダ「%1」を作れません。").arg(folder);
     return false;
   }
-  const QString base = QFileInfo(folder).absoluteFilePath();
   // Laying out the starter folder itself (as the build does) copies nothing.
   if (!starter.isEmpty() && QFileInfo(starter).canonicalFilePath() != QFileInfo(base).canonicalFilePath() &&
       !copyStarter(starter, base, error))
     return false;
   for (const QString& sub : programSubfolders()) {
     const QString path = paths::resolveIn(base, sub);  // "★MailData" counts as "★MAilData"
-    if (!QFileInfo(path).isDir() && !QDir().mkpath(path)) {
+    if (!QFileInfo(path).isDir() && !makePrivateFolders(base, path)) {
       if (error) *error = QStringLiteral("フォルダ「%1」を作れません。").arg(path);
       return false;
     }
@@ -106,12 +138,38 @@ bool layOutProgramFolder(const QString& folder, QString* error, const QString& s
     QByteArray data = res.readAll();
     if (f.cp932) data = text::toCp932(text::toCrLf(QString::fromUtf8(data)));
     QString why;
-    if (!durable::replaceFile(target, data, 0644, &why)) {
+    if (!durable::replaceFile(target, data, durable::kPrivateFile, &why)) {
       if (error) *error = QStringLiteral("ファイル「%1」を書けません（%2）。").arg(target, why);
       return false;
     }
   }
   return true;
+}
+
+bool tightenProgramFolder(const QString& folder) {
+  const QString base = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+  QStringList top = {base};
+  for (const QString& sub : programSubfolders()) top << paths::resolveIn(base, sub);
+  // Nothing below a folder closed to others is in their reach: while the
+  // program folder and its own folders are closed, every start (a check
+  // from a timer too) is spared the walk through all that lies below, and
+  // a file put in by hand is left as it is.
+  if (std::none_of(top.cbegin(), top.cend(), [](const QString& p) { return isOpen(p); })) return false;
+  top << paths::resolveIn(base, paths::kServerSettingsFile);
+  for (const QString& path : std::as_const(top)) {
+    tighten(path);
+    if (path == base || !QFileInfo(path).isDir() || QFileInfo(path).isSymLink()) continue;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) tighten(it.next());
+  }
+  return true;
+}
+
+QString tightenedText(const QString& folder) {
+  return QStringLiteral("プログラムフォルダ「%1」のメールや設定が、ほかのユーザーからも読める状態になっていました。\n"
+                        "あなただけが読み書きできるように直しました。")
+      .arg(QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath())));
 }
 
 bool holdsDataFolder(const QString& folder) {
@@ -143,15 +201,15 @@ QString findProgramFolder(const QString& home, const QString& exeFolder) {
   return userProgramFolder();
 }
 
-bool enterProgramFolder(const CommandLine& cl, bool layOutFirst, QString* error) {
+bool enterProgramFolder(const CommandLine& cl, bool layOutFirst, QString* error, QString* notice) {
   const QString exe = executableFolder();
   const QString folder = findProgramFolder(cl.home, exe);
-  if (layOutFirst && cl.home.isEmpty() && !holdsDataFolder(folder)) {
-    // Mail is the user's own: a folder made here is theirs alone.
-    QDir().mkpath(QFileInfo(folder).path());
-    if (!QFileInfo(folder).isDir()) ::mkdir(QFile::encodeName(folder).constData(), 0700);
-    if (!layOutProgramFolder(folder, error, starterFolder(exe))) return false;
-  }
+  if (layOutFirst && cl.home.isEmpty() && !holdsDataFolder(folder) &&
+      !layOutProgramFolder(folder, error, starterFolder(exe)))
+    return false;
+  // Mail is the user's own: a folder laid out with a looser umask, or by
+  // an earlier version, is closed to others at the first start that finds it.
+  if (holdsDataFolder(folder) && tightenProgramFolder(folder) && notice) *notice = tightenedText(folder);
   paths::setProgramFolder(folder);
   if (cl.fromDesktop && !QDir::setCurrent(folder)) {
     if (error)

@@ -14,6 +14,19 @@ bool layOutProgramFolder(const QString& folder, QString* error, const QString& s
 // The folders below the program folder, in the order they are laid out.
 QStringList programSubfolders();
 
+// Everything the program lays out and writes inside the program folder is
+// the user's alone: folders 0700, files 0600. This closes a folder that is
+// not (laid out with a looser umask, or by an earlier version) to group and
+// others: the program folder itself, the server settings file in it, and
+// every folder and file below the program's own folders; the owner's
+// access stays as it is and symbolic links are left alone. As nothing
+// below a closed folder is in others' reach, this happens only when the
+// program folder or one of the program's own folders is open. True when
+// it happened.
+bool tightenProgramFolder(const QString& folder);
+// What the user is told once `folder` has been closed to others.
+QString tightenedText(const QString& folder);
+
 // True when `folder` holds the data folder (in any letter case).
 bool holdsDataFolder(const QString& folder);
 // The folder of the running executable.
@@ -34,6 +47,8 @@ QString findProgramFolder(const QString& home, const QString& exeFolder);
 // `layOutFirst`, the user's own folder is laid out at its first start (when
 // it does not hold the data folder yet) from the starter content. With
 // --from-desktop the folder becomes the current directory, so that every
-// desktop start reads the same "pelkit.ini". False, with a sentence in
-// `error`, when the folder cannot be laid out or entered.
-bool enterProgramFolder(const CommandLine& cl, bool layOutFirst, QString* error);
+// desktop start reads the same "pelkit.ini". A folder holding the data
+// folder is closed to others (tightenProgramFolder); `notice` then holds
+// what the user is to be told. False, with a sentence in `error`, when the
+// folder cannot be laid out or entered.
+bool enterProgramFolder(const CommandLine& cl, bool layOutFirst, QString* error, QString* notice = nullptr);

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
       printLine(stderr, error);
       return 1;
     }
+    if (tightenProgramFolder(cl.initHome)) printLine(stderr, tightenedText(cl.initHome));
     printLine(stdout, QStringLiteral("プログラムフォルダを用意しました: %1").arg(QDir(cl.initHome).absolutePath()));
     return 0;
   }
@@ -58,11 +59,12 @@ int main(int argc, char** argv) {
     // No window: the receive engine, the send and the export report on
     // standard error.
     QCoreApplication app(argc, argv);
-    QString error;
-    if (!enterProgramFolder(cl, false, &error)) {
+    QString error, notice;
+    if (!enterProgramFolder(cl, false, &error, &notice)) {
       printLine(stderr, error);
       return 1;
     }
+    if (!notice.isEmpty()) printLine(stderr, notice);
     if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
     return cl.check ? RunHeadlessCheck() : RunSendCommand(cl);
   }
@@ -88,11 +90,12 @@ int main(int argc, char** argv) {
     MsgBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
     return 1;
   }
-  QString error;
-  if (!enterProgramFolder(cl, true, &error)) {
+  QString error, notice;
+  if (!enterProgramFolder(cl, true, &error, &notice)) {
     MsgBox(error, MsgButtons::Ok, MsgIcon::Exclamation);
     return 1;
   }
+  if (!notice.isEmpty()) MsgBox(notice, MsgButtons::Ok, MsgIcon::Information);
   instance::Server server(instance::actOnRequest);
   // Without the socket the program still runs; only later starts open a window of their own.
   server.listen(folder);

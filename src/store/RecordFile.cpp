@@ -82,7 +82,7 @@ RecordFile::~RecordFile() { close(); }
 bool RecordFile::open() {
   if (fd_) return true;
   const QByteArray p = QFile::encodeName(path_);
-  fd_.reset(::open(p.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  fd_.reset(durable::openPrivate(path_, O_RDWR));
   if (!fd_ && (errno == EACCES || errno == EROFS)) fd_.reset(::open(p.constData(), O_RDONLY | O_CLOEXEC));
   if (!fd_) {
     error_ = openErrorText(path_);
@@ -209,9 +209,9 @@ StoreResult prepareRewrite(const QString& file, const QString& temp, int recordL
     return res;
   }
   const QByteArray tmpName = QFile::encodeName(temp);
-  struct stat st;
-  const mode_t mode = ::fstat(src.fd(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  handles::Fd out(::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+  // The copy becomes the record file: the user's alone, as the file is.
+  handles::Fd out(::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, durable::kPrivateFile));
+  if (out) ::fchmod(out.get(), durable::kPrivateFile);
   auto fail = [&](const QString& why) {
     out.reset();
     ::unlink(tmpName.constData());

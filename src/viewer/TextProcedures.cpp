@@ -103,12 +103,12 @@ QString documentPath(const QString& name) {
   return paths::resolveIn(QDir::currentPath(), n);
 }
 
-WriteResult writeDocument(const QString& path, const QString& text, const AskLossy& ask, QString* error) {
-  text::FileEncoding encoding = text::FileEncoding::Cp932;
-  QFile existing(path);
-  if (existing.open(QIODevice::ReadOnly)) encoding = text::detectEncoding(existing.readAll());
-  existing.close();
-  const QString content = text::toCrLf(text);
+namespace {
+
+// `content` in `encoding` in place of the file at `path`; when that is
+// CP932 and CP932 lacks some of its characters, as the user decides.
+WriteResult writeAsking(const QString& path, const QString& content, text::FileEncoding encoding,
+                        const AskLossy& ask, QString* error) {
   if (encoding == text::FileEncoding::Cp932) {
     const QString lost = text::cp932Missing(content);
     if (!lost.isEmpty()) {
@@ -122,6 +122,16 @@ WriteResult writeDocument(const QString& path, const QString& text, const AskLos
   // An empty document is an empty file, without a byte-order mark.
   const QByteArray bytes = content.isEmpty() ? QByteArray() : text::encodeText(content, encoding);
   return durable::replaceFile(path, bytes, -1, error) ? WriteResult::Written : WriteResult::Failed;
+}
+
+}  // namespace
+
+WriteResult writeDocument(const QString& path, const QString& text, const AskLossy& ask, QString* error) {
+  text::FileEncoding encoding = text::FileEncoding::Cp932;
+  QFile existing(path);
+  if (existing.open(QIODevice::ReadOnly)) encoding = text::detectEncoding(existing.readAll());
+  existing.close();
+  return writeAsking(path, text::toCrLf(text), encoding, ask, error);
 }
 
 bool SaveDocument(const TextBox& box, QString* error, const AskLossy& ask) {
@@ -161,8 +171,8 @@ QString NewDocument(TextBox& box, const AskLossy& ask) {
   return error;
 }
 
-bool writeTextFile(const QString& path, const QString& text, QString* error) {
-  return durable::replaceFile(path, text::toCp932(text::toCrLf(text)), -1, error);
+WriteResult writeTextFile(const QString& path, const QString& text, const AskLossy& ask, QString* error) {
+  return writeAsking(path, text::toCrLf(text), text::FileEncoding::Cp932, ask, error);
 }
 
 std::optional<QString> readTextLines(const QString& path, QString* error) {

@@ -127,8 +127,10 @@ QString documentPath(const QString& name);
 
 // `text` as CP932 with CR LF line ends in place of the file at `path`,
 // whole or not at all: a write that fails leaves the file as it was and no
-// part of the new one. `error` says why it failed.
-bool writeTextFile(const QString& path, const QString& text, QString* error);
+// part of the new one. Characters CP932 lacks are never turned into '?'
+// without `ask`, which may choose UTF-8 instead (none given: the file is
+// not written). `error` says why a write failed.
+WriteResult writeTextFile(const QString& path, const QString& text, const AskLossy& ask, QString* error);
 // A text file as its lines, each followed by CR LF (the last one too),
 // read in the encoding its bytes show (text::detectEncoding). Null when it
 // cannot be read; `error` says why.

@@ -241,11 +241,14 @@ void TyakuForm::QuickSave() {
     return;
   const QString block = viewer::HeaderBlock(mail);
   QString error;
-  if (!textproc::writeTextFile(path, block + QStringLiteral("\r\n"), &error)) {
-    MsgBox(QStringLiteral("メールをファイル「%1」に保存できませんでした（%2）。\nメールは保存していません。")
-               .arg(QDir::toNativeSeparators(path), error),
-           MsgButtons::Ok, MsgIcon::Exclamation);
-    return;
+  switch (textproc::writeTextFile(path, block + QStringLiteral("\r\n"), askBeforeLosing, &error)) {
+    case textproc::WriteResult::Written: break;
+    case textproc::WriteResult::Declined: return;
+    case textproc::WriteResult::Failed:
+      MsgBox(QStringLiteral("メールをファイル「%1」に保存できませんでした（%2）。\nメールは保存していません。")
+                 .arg(QDir::toNativeSeparators(path), error),
+             MsgButtons::Ok, MsgIcon::Exclamation);
+      return;
   }
   rtfEd->setPlainText(block);
 }
@@ -257,11 +260,14 @@ void TyakuForm::SaveBodyAs() {
       this, {filedialog::Kind::Save, QStringLiteral("名前を付けて保存"), textproc::kTextFileFilter});
   if (file.isEmpty()) return;
   QString error;
-  if (!textproc::writeTextFile(file, rtfEd->toPlainText() + QStringLiteral("\r\n"), &error)) {
-    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。\nメールは保存していません。")
-               .arg(QDir::toNativeSeparators(file), error),
-           MsgButtons::Ok, MsgIcon::Exclamation);
-    return;
+  switch (textproc::writeTextFile(file, rtfEd->toPlainText() + QStringLiteral("\r\n"), askBeforeLosing, &error)) {
+    case textproc::WriteResult::Written: break;
+    case textproc::WriteResult::Declined: return;
+    case textproc::WriteResult::Failed:
+      MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。\nメールは保存していません。")
+                 .arg(QDir::toNativeSeparators(file), error),
+             MsgButtons::Ok, MsgIcon::Exclamation);
+      return;
   }
   // The caption names the file only once the file holds the mail.
   setWindowTitle(file);

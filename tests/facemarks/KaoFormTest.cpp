@@ -3,6 +3,7 @@
 #include "composer/BackForm.h"
 #include "composer/WriteForm.h"
 #include "facemarks/KaoForm.h"
+#include "platform/Durable.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "support/Gui.h"
@@ -149,11 +150,12 @@ TEST_F(Picker, AMissingFileIsCreatedAnUnreadableOneKeptAndAFailedWriteSaid) {
   EXPECT_TRUE(QFileInfo(path).isDir());
   ASSERT_TRUE(QDir(path).removeRecursively());
 
-  // The new text cannot be put beside the file: the old one stays.
+  // The new text cannot take the file's name: the old one stays.
   k = open(QStringLiteral("(^_^)\r\n"));
-  ASSERT_TRUE(QDir().mkpath(path + QStringLiteral(".new")));
+  durable::g_replaceHook = [](const QString&) { return false; };
   k->Kao1->setPlainText(QStringLiteral("(T_T)"));
   closePicker(k);
+  durable::g_replaceHook = nullptr;
   ASSERT_EQ(boxes_.seen().size(), 3);
   EXPECT_TRUE(boxes_.seen()[2].text.contains(QStringLiteral("前のまま")));
   EXPECT_EQ(file(), cp932(QStringLiteral("(^_^)\r\n")));

@@ -1,14 +1,65 @@
 #include "platform/Paths.h"
+#include "platform/Profile.h"
+#include "reception/MimeDecode.h"
 #include "platform/Text.h"
 #include "shell/CommandLine.h"
 #include "shell/ProgramFolder.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+#include "support/TempHome.h"
 #include "support/MailServers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QDirIterator>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int modeOf(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+void setMode(const QString& path, int mode) { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0); }
+
+void writeFile(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(data);
+}
+
+// Every folder and file below `folder` (itself included) whose permission
+// is not 0700 / 0600, as "path mode" lines.
+QStringList notPrivate(const QString& folder) {
+  QStringList out;
+  if (modeOf(folder) != 0700) out << QStringLiteral(". %1").arg(modeOf(folder), 0, 8);
+  QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QFileInfo f(it.nextFileInfo());
+    const int want = f.isDir() ? 0700 : 0600;
+    if (modeOf(f.filePath()) != want)
+      out << QStringLiteral("%1 %2").arg(QDir(folder).relativeFilePath(f.filePath())).arg(modeOf(f.filePath()), 0, 8);
+  }
+  return out;
+}
+
+// The process's umask for one test (a program started meanwhile inherits it).
+class Umask {
+ public:
+  explicit Umask(mode_t m) : old_(::umask(m)) {}
+  ~Umask() { ::umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+}  // namespace
 
 TEST(ProgramFolder, LaysOutEveryFolderAndTheFaceMarks) {
   QTemporaryDir dir;
@@ -200,4 +251,117 @@ TEST(CommandLineOptions, OneMailtoLinkAndOnlyForTheWindow) {
   EXPECT_FALSE(parseCommandLine({QStringLiteral("mailto:a@example.jp"), QStringLiteral("mailto:b@example.jp")}).error.isEmpty());
   EXPECT_FALSE(parseCommandLine({QStringLiteral("--check"), QStringLiteral("mailto:a@example.jp")}).error.isEmpty());
   EXPECT_TRUE(parseCommandLine({QStringLiteral("--from-desktop"), QStringLiteral("--check")}).error.isEmpty());
+}
+
+TEST(ProgramFolder, LaidOutForTheUserAloneWhateverTheUmask) {
+  for (mode_t mask : {mode_t(0), mode_t(022)}) {
+    Umask umask(mask);
+    QTemporaryDir dir;
+    // Through the real program (with its starter content), into a folder whose parent is new as well.
+    const QString home = dir.filePath(QStringLiteral("new/home"));
+    RunResult r = runProgram({QStringLiteral("--init-home"), home}, dir.path());
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(paths::resolveIn(home, QStringLiteral("Sound/Kouka.mid"))));
+    EXPECT_EQ(notPrivate(home).join(u'|').toStdString(), "") << mask;
+    // The folder above is the user's to share or not, as the umask says.
+    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("new"))), int(0777 & ~mask));
+
+    // In the process, too.
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QString error;
+    ASSERT_TRUE(layOutProgramFolder(other, &error)) << error.toStdString();
+    EXPECT_EQ(notPrivate(other).join(u'|').toStdString(), "") << mask;
+  }
+}
+
+TEST(ProgramFolder, AStartThatFindsTheFolderOpenClosesItAndSaysSoOnce) {
+  Umask umask(022);
+  QTemporaryDir dir, outside;
+  const QString home = dir.filePath(QStringLiteral("home"));
+  QString error;
+  ASSERT_TRUE(layOutProgramFolder(home, &error)) << error.toStdString();
+  // As an earlier version left it: folders 0755, files 0644.
+  writeFile(paths::resolveIn(home, paths::kReceivedMailFile), QByteArray());
+  writeFile(paths::resolveIn(home, QStringLiteral("添付フォルダ/写真.jpg")), "jpeg");
+  ASSERT_TRUE(QDir(paths::resolveIn(home, paths::kAttachFolder)).mkdir(QStringLiteral("古い")));
+  writeFile(paths::resolveIn(home, QStringLiteral("添付フォルダ/古い/a.txt")), "a");
+  writeFile(paths::resolveIn(home, QStringLiteral("■TextQuickSave/件名.txt")), "quick");
+  writeFile(home + QStringLiteral("/pelkit.ini"), "SMTP=\r\nPOP3=\r\n");
+  QDirIterator it(home, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QFileInfo f(it.nextFileInfo());
+    setMode(f.filePath(), f.isDir() ? 0755 : 0644);
+  }
+  setMode(home, 0755);
+  // Not the program's to change: a link to a file elsewhere, and a program beside the folders.
+  writeFile(outside.filePath(QStringLiteral("shared.txt")), "shared");
+  setMode(outside.filePath(QStringLiteral("shared.txt")), 0644);
+  ASSERT_TRUE(QFile::link(outside.filePath(QStringLiteral("shared.txt")),
+                          paths::resolveIn(home, QStringLiteral("添付フォルダ/link.txt"))));
+  writeFile(home + QStringLiteral("/tool"), "#!/bin/sh\n");
+  setMode(home + QStringLiteral("/tool"), 0755);
+
+  const QString said = tightenedText(home);
+  RunResult first = runProgram({QStringLiteral("--home"), home, QStringLiteral("--check")}, home, 60000);
+  ASSERT_TRUE(first.finished);
+  EXPECT_TRUE(first.err.contains(said)) << first.err.toStdString();
+  EXPECT_EQ(first.err.count(said), 1);
+  QStringList open = notPrivate(home);
+  open.sort();
+  EXPECT_EQ(open.join(u'|').toStdString(), "tool 755|添付フォルダ/link.txt 777");
+  EXPECT_EQ(modeOf(outside.filePath(QStringLiteral("shared.txt"))), 0644);
+
+  // Closed now: the next start has nothing to say.
+  RunResult second = runProgram({QStringLiteral("--home"), home, QStringLiteral("--check")}, home, 60000);
+  ASSERT_TRUE(second.finished);
+  EXPECT_FALSE(second.err.contains(said)) << second.err.toStdString();
+
+  // The window's start settles its folder the same way and hands the text back for a box.
+  setMode(paths::resolveIn(home, paths::kDataFolder), 0750);
+  CommandLine cl;
+  cl.home = home;
+  QString notice;
+  ASSERT_TRUE(enterProgramFolder(cl, true, &error, &notice)) << error.toStdString();
+  EXPECT_EQ(notice, said);
+  EXPECT_EQ(modeOf(paths::resolveIn(home, paths::kDataFolder)), 0700);
+  notice.clear();
+  ASSERT_TRUE(enterProgramFolder(cl, true, &error, &notice)) << error.toStdString();
+  EXPECT_TRUE(notice.isEmpty());
+}
+
+// With no umask at all, what the program writes inside the folder is still
+// the user's alone: records and their rewrite copies, attached files,
+// settings.
+TEST(ProgramFolder, WhatTheProgramWritesInsideIsTheUsersAlone) {
+  Umask umask(0);
+  TempHome home;
+  const QString mails = home.file(paths::kReceivedMailFile);
+  store::MailRecord r;
+  r.setSubject(QStringLiteral("件名"));
+  r.markWritten();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(store::appendRecord(mails, store::MailRecord::kLength, r.bytes(), true).ok);
+  EXPECT_EQ(modeOf(mails), 0600);
+  // The rewrite through the temporary copy, even of a file left open before.
+  setMode(mails, 0644);
+  const store::StoreResult del = store::deleteRecords(mails, home.file(paths::kReceivedMailTemp),
+                                                      store::MailRecord::kLength, store::MailRecord::kFlagOffset, {2});
+  ASSERT_TRUE(del.ok) << del.error.toStdString();
+  EXPECT_EQ(modeOf(mails), 0600);
+
+  QStringList written;
+  QString error;
+  ASSERT_EQ(maillib::writeAttachments({{QStringLiteral("写真.jpg"), "jpeg", {}}}, home.file(paths::kAttachFolder),
+                                      &written, &error),
+            1)
+      << error.toStdString();
+  ASSERT_EQ(written.size(), 1);
+  EXPECT_EQ(modeOf(written[0]), 0600);
+
+  const QString state = home.file(paths::kStateFile);
+  ASSERT_TRUE(profile::WritePrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"),
+                                                 QStringLiteral("1"), state));
+  EXPECT_EQ(modeOf(state), 0600);
+  EXPECT_EQ(notPrivate(home.path()).join(u'|').toStdString(), "");
 }

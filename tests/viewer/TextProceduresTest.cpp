@@ -264,15 +264,16 @@ TEST(TextFiles, LinesEndInCrLfAndWritesAreWholeOrNothing) {
   EXPECT_FALSE(error.isEmpty());
 
   const QString path = home.file(QStringLiteral("out.txt"));
-  ASSERT_TRUE(writeTextFile(path, QStringLiteral("一\n二～"), &error));
+  ASSERT_EQ(writeTextFile(path, QStringLiteral("一\n二～"), {}, &error), WriteResult::Written);
   EXPECT_EQ(home.read(QStringLiteral("out.txt")), text::toCp932(QStringLiteral("一\r\n二～")));
   // Over a folder of that name the write fails and leaves nothing beside it.
   QDir(home.path()).mkdir(QStringLiteral("dir.txt"));
-  EXPECT_FALSE(writeTextFile(home.file(QStringLiteral("dir.txt")), QStringLiteral("x"), &error));
+  EXPECT_EQ(writeTextFile(home.file(QStringLiteral("dir.txt")), QStringLiteral("x"), {}, &error), WriteResult::Failed);
   EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
   // A name near the file system's limit (253 bytes) is written all the same.
   const QString longName = QString(83, QChar(0xFF71)) + QStringLiteral(".txt");
-  ASSERT_TRUE(writeTextFile(home.path() + u'/' + longName, QStringLiteral("ｱ"), &error)) << error.toStdString();
+  ASSERT_EQ(writeTextFile(home.path() + u'/' + longName, QStringLiteral("ｱ"), {}, &error), WriteResult::Written)
+      << error.toStdString();
   EXPECT_EQ(home.read(longName), QByteArray("\xB1"));
   EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).size(), 5);
 }

@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QToolBar>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -272,6 +273,107 @@ TEST_F(ViewerText, SaveAsWritesTheHeaderBlockAndCaptionsTheFile) {
   ASSERT_EQ(boxes_.seen().size(), 1);
   EXPECT_TRUE(boxes_.seen()[0].text.contains(QStringLiteral("保存できませんでした")));
   EXPECT_EQ(v.windowTitle(), target);
+}
+
+// Characters Shift-JIS lacks (here one typed into the body) are never
+// turned into "?" unasked: UTF-8 keeps them, Shift-JIS writes "?", or no save.
+TEST_F(ViewerText, QuickSaveAndSaveAsAskBeforeLosingCharacters) {
+  storeMails({{QStringLiteral("abc"), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("b")}});
+  TyakuForm& v = view();
+  const QString quick = paths::kQuickSaveFolder + QStringLiteral("/abc.txt");
+  const QString block = QStringLiteral("Subject:  abc\r\nFrom:  x\r\nDate:  d\r\nBody:  笑顔😀\r\n");
+  auto typeIntoBody = [&] {
+    clickRow(v, 0);
+    v.rtfEd->setPlainText(QStringLiteral("笑顔😀"));
+  };
+  auto expectQuestion = [&](int at) {
+    ASSERT_GT(boxes_.seen().size(), at);
+    const MsgBoxAnswerer::Seen& q = boxes_.seen()[at];
+    EXPECT_TRUE(q.text.contains(QStringLiteral("😀"))) << q.text.toStdString();
+    EXPECT_TRUE(q.text.contains(QStringLiteral("「はい」　　　UTF-8 で保存します。"))) << q.text.toStdString();
+    EXPECT_TRUE(q.text.contains(QStringLiteral("「キャンセル」保存しません。"))) << q.text.toStdString();
+    EXPECT_EQ(q.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_EQ(q.title, QStringLiteral("確認"));
+  };
+
+  // Quick-save declined: no file, the body as it was.
+  typeIntoBody();
+  boxes_.answer(QMessageBox::Cancel);
+  v.Command2->click();
+  ASSERT_EQ(boxes_.seen().size(), 1);
+  expectQuestion(0);
+  EXPECT_FALSE(QFileInfo::exists(home_.file(quick)));
+  EXPECT_EQ(v.rtfEd->toPlainText(), QStringLiteral("笑顔😀"));
+  // In UTF-8, every character kept.
+  typeIntoBody();
+  boxes_.answer(QMessageBox::Yes);
+  v.Command2->click();
+  ASSERT_EQ(boxes_.seen().size(), 2);
+  expectQuestion(1);
+  EXPECT_EQ(home_.read(quick), block.toUtf8());
+  // Over it, in Shift-JIS with "?" (the question about the existing file first).
+  typeIntoBody();
+  boxes_.answer(QMessageBox::Yes);
+  boxes_.answer(QMessageBox::No);
+  v.Command2->click();
+  ASSERT_EQ(boxes_.seen().size(), 4);
+  expectQuestion(3);
+  EXPECT_EQ(home_.read(quick), text::toCp932(QStringLiteral("Subject:  abc\r\nFrom:  x\r\nDate:  d\r\nBody:  笑顔?\r\n")));
+
+  // Save-as the same way.
+  FileDialogs dialogs;
+  const QString caption = v.windowTitle();
+  dialogs.answer = home_.path() + QStringLiteral("/保存.txt");
+  typeIntoBody();
+  boxes_.answer(QMessageBox::Cancel);
+  v.msave->trigger();
+  ASSERT_EQ(boxes_.seen().size(), 5);
+  expectQuestion(4);
+  EXPECT_FALSE(QFileInfo::exists(dialogs.answer));
+  EXPECT_EQ(v.windowTitle(), caption);
+  typeIntoBody();
+  boxes_.answer(QMessageBox::No);
+  v.msave->trigger();
+  ASSERT_EQ(boxes_.seen().size(), 6);
+  EXPECT_EQ(home_.read(QStringLiteral("保存.txt")),
+            text::toCp932(QStringLiteral("Subject:  abc\r\nFrom:  x\r\nDate:  d\r\nBody:  笑顔?\r\n")));
+  EXPECT_EQ(v.windowTitle(), dialogs.answer);
+  typeIntoBody();
+  boxes_.answer(QMessageBox::Yes);
+  v.toolButton(QStringLiteral("Save"))->trigger();
+  ASSERT_EQ(boxes_.seen().size(), 7);
+  EXPECT_EQ(home_.read(QStringLiteral("保存.txt")), block.toUtf8());
+  // Text Shift-JIS holds is saved without a question.
+  clickRow(v, 0);
+  v.msave->trigger();
+  EXPECT_EQ(boxes_.seen().size(), 7);
+  EXPECT_EQ(home_.read(QStringLiteral("保存.txt")), QByteArray("Subject:  abc\r\nFrom:  x\r\nDate:  d\r\nBody:  b\r\n"));
+}
+
+// A quick-save is the user's alone; a file saved elsewhere gets the user's umask.
+TEST_F(ViewerText, QuickSaveIsPrivateAndSaveAsElsewhereFollowsTheUmask) {
+  storeMails({{QStringLiteral("abc"), QStringLiteral("x"), QStringLiteral("d"), QStringLiteral("b")}});
+  TyakuForm& v = view();
+  FileDialogs dialogs;
+  QTemporaryDir elsewhere;
+  const mode_t old = ::umask(027);
+  clickRow(v, 0);
+  v.Command2->click();
+  dialogs.answer = elsewhere.filePath(QStringLiteral("saved.txt"));
+  clickRow(v, 0);
+  v.msave->trigger();
+  ::umask(022);
+  dialogs.answer = elsewhere.filePath(QStringLiteral("saved2.txt"));
+  clickRow(v, 0);
+  v.msave->trigger();
+  ::umask(old);
+  EXPECT_TRUE(boxes_.seen().isEmpty()) << boxes_.texts().join(u'|').toStdString();
+  EXPECT_EQ(QFileInfo(home_.file(paths::kQuickSaveFolder + QStringLiteral("/abc.txt"))).permissions(),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+  EXPECT_EQ(QFileInfo(elsewhere.filePath(QStringLiteral("saved.txt"))).permissions(),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+  EXPECT_EQ(QFileInfo(elsewhere.filePath(QStringLiteral("saved2.txt"))).permissions(),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
 }
 
 TEST_F(ViewerText, OpenPutsTheLinesIntoTheBody) {
