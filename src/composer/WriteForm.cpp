@@ -6,6 +6,7 @@
 #include "composer/HeldPanel.h"
 #include "composer/MailSend.h"
 #include "composer/SideList.h"
+#include "platform/Icons.h"
 #include "platform/Ime.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
@@ -28,7 +29,6 @@
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -93,22 +93,6 @@ QPixmap paintLamp(const QSize& size) {
   p.setBrush(QColor(120, 70, 40));
   p.drawRect(QRectF(c.x() - r * 0.35, c.y() + r * 0.28, r * 0.7, r * 0.12));
   return pm;
-}
-
-// Toolbar pictures: the desktop's icon theme where it has one, else a
-// character drawn on the button.
-QIcon toolIcon(const char* theme, const QString& glyph) {
-  QIcon icon = QIcon::fromTheme(QString::fromLatin1(theme));
-  if (!icon.isNull()) return icon;
-  QPixmap pm(32, 32);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  QFont f = p.font();
-  f.setPixelSize(22);
-  f.setBold(true);
-  p.setFont(f);
-  p.drawText(pm.rect(), Qt::AlignCenter, glyph);
-  return QIcon(pm);
 }
 
 const QString kSending = QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
@@ -372,7 +356,7 @@ void WriteForm::buildToolBar() {
   };
   for (const auto& b : buttons) {
     const QString key = QString::fromLatin1(b.key);
-    QAction* a = tbToolBar->addAction(toolIcon(b.theme, b.glyph), b.tip);
+    QAction* a = tbToolBar->addAction(icons::toolIcon(QString::fromLatin1(b.theme), b.glyph), b.tip);
     a->setObjectName(key);
     a->setToolTip(b.tip);
     toolButtons_.insert(key, a);

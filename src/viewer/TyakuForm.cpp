@@ -1,5 +1,6 @@
 #include "TyakuForm.h"
 
+#include "platform/Icons.h"
 #include "platform/MsgBox.h"
 #include "platform/NamedMenu.h"
 #include "platform/Text.h"
@@ -21,7 +22,6 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -47,49 +47,6 @@ void setFace(QPushButton* b, const QColor& face) {
   QPalette p = b->palette();
   p.setColor(QPalette::Button, face);
   b->setPalette(p);
-}
-
-// Toolbar pictures: the desktop's icon theme where it has one, else a
-// character drawn on the button.
-QIcon toolIcon(const QString& key, const QStyle* style) {
-  struct Look {
-    const char* key;
-    const char* theme;
-    QStyle::StandardPixmap standard;  // SP_CustomBase: none
-    const char* glyph;
-  };
-  static const Look looks[] = {
-      {"New", "document-new", QStyle::SP_FileIcon, ""},
-      {"Open", "document-open", QStyle::SP_DialogOpenButton, ""},
-      {"Save", "document-save-as", QStyle::SP_DialogSaveButton, ""},
-      {"Print", "document-print", QStyle::SP_CustomBase, "印"},
-      {"Cut", "edit-cut", QStyle::SP_CustomBase, "切"},
-      {"Copy", "edit-copy", QStyle::SP_CustomBase, "写"},
-      {"Paste", "edit-paste", QStyle::SP_CustomBase, "貼"},
-      {"Bold", "format-text-bold", QStyle::SP_CustomBase, "B"},
-      {"Italic", "format-text-italic", QStyle::SP_CustomBase, "I"},
-      {"Underline", "format-text-underline", QStyle::SP_CustomBase, "U"},
-  };
-  for (const Look& l : looks) {
-    if (key != QLatin1String(l.key)) continue;
-    QIcon icon = QIcon::fromTheme(QString::fromLatin1(l.theme));
-    if (!icon.isNull()) return icon;
-    if (l.standard != QStyle::SP_CustomBase) return style->standardIcon(l.standard);
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    QFont f = p.font();
-    f.setPixelSize(24);
-    f.setBold(key == u"Bold");
-    f.setItalic(key == u"Italic");
-    f.setUnderline(key == u"Underline");
-    p.setFont(f);
-    p.setPen(QColor(32, 32, 32));
-    p.drawText(pm.rect(), Qt::AlignCenter, QString::fromUtf8(l.glyph));
-    p.end();
-    return QIcon(pm);
-  }
-  return {};
 }
 
 // The list's texts keep the padding of their fields; drawn as they are,
@@ -307,17 +264,24 @@ void TyakuForm::buildMenus() {
 void TyakuForm::buildToolBar() {
   const struct {
     const char* key;
+    const char* theme;
+    QString glyph;
     QString tip;
   } buttons[] = {
-      {"New", QStringLiteral("新規作成")},          {"Open", QStringLiteral("開く")},
-      {"Save", QStringLiteral("名前を付けて保存")}, {"Print", QStringLiteral("印刷")},
-      {"Cut", QStringLiteral("切り取り")},          {"Copy", QStringLiteral("ｺﾋﾟｰ")},
-      {"Paste", QStringLiteral("貼り付け")},        {"Bold", QStringLiteral("太字")},
-      {"Italic", QStringLiteral("斜体")},           {"Underline", QStringLiteral("下線")},
+      {"New", "document-new", QStringLiteral("新"), QStringLiteral("新規作成")},
+      {"Open", "document-open", QStringLiteral("開"), QStringLiteral("開く")},
+      {"Save", "document-save", QStringLiteral("保"), QStringLiteral("名前を付けて保存")},
+      {"Print", "document-print", QStringLiteral("印"), QStringLiteral("印刷")},
+      {"Cut", "edit-cut", QStringLiteral("切"), QStringLiteral("切り取り")},
+      {"Copy", "edit-copy", QStringLiteral("写"), QStringLiteral("ｺﾋﾟｰ")},
+      {"Paste", "edit-paste", QStringLiteral("貼"), QStringLiteral("貼り付け")},
+      {"Bold", "format-text-bold", QStringLiteral("B"), QStringLiteral("太字")},
+      {"Italic", "format-text-italic", QStringLiteral("I"), QStringLiteral("斜体")},
+      {"Underline", "format-text-underline", QStringLiteral("U"), QStringLiteral("下線")},
   };
   for (const auto& b : buttons) {
     const QString key = QString::fromLatin1(b.key);
-    QAction* a = tbToolBar->addAction(toolIcon(key, style()), b.tip);
+    QAction* a = tbToolBar->addAction(icons::toolIcon(QString::fromLatin1(b.theme), b.glyph), b.tip);
     a->setObjectName(key);
     a->setToolTip(b.tip);
     toolButtons_.insert(key, a);
