@@ -56,7 +56,10 @@ constexpr double kNarrowWidth = 7100;
 // Top of the help box when explanations are on, and out of sight when off.
 constexpr double kHelpTopShown = 3600;
 constexpr double kHelpTopHidden = -4000;
-constexpr double kClientHeight = 8100;
+// The status line runs along the bottom, under the held-mail panel.
+constexpr double kClientHeight = 8160;
+const QString kAddressHeading = QStringLiteral("アドレス帳");
+const QString kHeldHeading = QStringLiteral("保留メール");
 
 // A radio button may be cleared although it belongs to a group, as the
 // sending steps clear "一括送信" without choosing "取消".
@@ -232,17 +235,14 @@ void WriteForm::buildControls() {
   Check1->setObjectName(QStringLiteral("Check1"));
   twips::place(Check1, 5460, 5370, 1440, 360);
 
-  // A status line: screen readers read what it shows, so it gets no name.
-  Label7 = label("Label7", QString(), 120, 6030, 6780, 330);
-
-  // Commands.
-  button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6420, 1260, 420);
-  button(Command3, "Command3", QStringLiteral("    送信中止"), surface_, 1440, 6420, 1560, 420);
-  button(Command4, "Command4", QStringLiteral("   アドレス帳"), surface_, 3060, 6420, 1860, 420);
-  button(Command6, "Command6", QStringLiteral("     サイズ（小）"), surface_, 4980, 6420, 1920, 420);
-  button(Command17, "Command17", QStringLiteral("下書き"), surface_, 120, 6900, 1260, 420);
-  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), surface_, 1440, 6900, 2040, 420);
-  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), surface_, 3540, 6900, 2040, 420);
+  // Commands, right below the sending modes and the file titles' list.
+  button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6150, 1260, 420);
+  button(Command3, "Command3", QStringLiteral("    送信中止"), surface_, 1440, 6150, 1560, 420);
+  button(Command4, "Command4", QStringLiteral("   アドレス帳"), surface_, 3060, 6150, 1860, 420);
+  button(Command6, "Command6", QStringLiteral("     サイズ（小）"), surface_, 4980, 6150, 1920, 420);
+  button(Command17, "Command17", QStringLiteral("下書き"), surface_, 120, 6630, 1260, 420);
+  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), surface_, 1440, 6630, 2040, 420);
+  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), surface_, 3540, 6630, 2040, 420);
 
   // Held-mail panel.
   Picture7 = new QFrame(surface_);
@@ -250,16 +250,20 @@ void WriteForm::buildControls() {
   Picture7->setAccessibleName(QStringLiteral("下書き"));
   Picture7->setFrameShape(QFrame::Panel);
   Picture7->setFrameShadow(QFrame::Raised);
-  twips::place(Picture7, 120, 7380, 3900, 600);
+  twips::place(Picture7, 120, 7110, 3900, 600);
   button(Command13, "Command13", QStringLiteral("保存"), Picture7, 60, 60, 1200, 420);
   button(Command14, "Command14", QStringLiteral("呼出"), Picture7, 1320, 60, 1200, 420);
   button(Command15, "Command15", QStringLiteral("削除"), Picture7, 2580, 60, 1200, 420);
 
+  // A status line along the bottom, empty but while a send runs or after
+  // one failed: screen readers read what it shows, so it gets no name.
+  Label7 = label("Label7", QString(), 120, 7770, 6780, 330);
+
   // Side list, beyond the narrow width.
-  Label1 = label("Label1", QStringLiteral("アドレス帳"), 7200, 120, 2300, 300);
+  Label1 = label("Label1", kAddressHeading, 7200, 120, 2300, 300);
   List1 = new SideList(surface_);
   List1->setObjectName(QStringLiteral("List1"));
-  List1->setAccessibleName(QStringLiteral("アドレス帳"));
+  List1->setAccessibleName(kAddressHeading);
   twips::place(List1, 7200, 420, 2300, 5400);
   // Names are stored padded to 90 characters: no sideways scrolling for that.
   List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -560,7 +564,14 @@ void WriteForm::LoadAddressList() {
   Text1->setText(QString::number(List1->count()));
 }
 
+void WriteForm::showSideListHeading(bool held) {
+  const QString heading = held ? kHeldHeading : kAddressHeading;
+  Label1->setText(heading);
+  List1->setAccessibleName(heading);
+}
+
 void WriteForm::Command4_Click() {
+  showSideListHeading(false);
   List1->clear();
   setBackColor(List1, colors::white);
   setOuterWidthTwips(kWideWidth);
@@ -751,6 +762,7 @@ HeldPanel WriteForm::heldPanel() {
   p.listHoldsHeld = [this] { return heldInList_; };
   p.showHeldList = [this] {
     setOuterWidthTwips(kWideWidth);
+    showSideListHeading(true);
     heldInList_ = true;
   };
   return p;
