@@ -6,6 +6,7 @@
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
 #include "shell/SharedState.h"
+#include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 #include "viewer/MailListModel.h"
 
@@ -422,6 +423,7 @@ TEST_F(ViewerTest, AtItsDefaultSizeTheWindowShowsWhoSentAMailAndWhenWhole) {
   ASSERT_EQ(v.frameGeometry().width(), twips::toPx(9375) + v.frameGeometry().width() - v.width());
   EXPECT_TRUE(showsWhole(v.Text8, kSender));
   EXPECT_TRUE(showsWhole(v.Text9, kDate));
+  EXPECT_TRUE(showsEveryCaptionWhole(&v));
   // The boxes stay in one row from the body's left edge, inside the window.
   EXPECT_EQ(v.Text8->x(), v.Text7->geometry().right() + 1);
   EXPECT_EQ(v.Text9->x(), v.Text8->geometry().right() + 1);
