@@ -10,8 +10,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 what=${1:-start}
 
-# Debian 12 packages: building, the Japanese interface and the shop's music
-# (FluidSynth and a small General MIDI sound font); for the tests
+# Debian 12 packages: building, the Japanese interface (its font, and the
+# icon theme of the toolbars' pictures) and the shop's music (FluidSynth and
+# a small General MIDI sound font); for the tests
 # GoogleTest, the local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a
 # virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
 # renderer and sox, which measure the tunes; for the benchmarks also mpop and
@@ -21,7 +22,7 @@ what=${1:-start}
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
-  fonts-ipafont-gothic fontconfig
+  fonts-ipafont-gothic fontconfig adwaita-icon-theme
   libfluidsynth-dev timgm6mb-soundfont)
 test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils
   dpkg-dev file desktop-file-utils appstream-util systemd xdotool)

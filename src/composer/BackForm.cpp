@@ -38,6 +38,42 @@ constexpr double kAttachLeft = 1200;
 constexpr double kBodyTop = 1860;
 constexpr double kMargin = 120;
 constexpr double kButtonWidth = 1500;
+// The held list's heading sits at the body's top; the list below it.
+constexpr double kHeadingHeight = 300;
+constexpr double kHeldListTop = kBodyTop + kHeadingHeight;
+
+// A line of text in an empty list, saying how it fills; it gives way to
+// the first row.
+class EmptyListHint : public QLabel {
+ public:
+  EmptyListHint(const QString& text, QListWidget* list) : QLabel(text, list->viewport()), list_(list) {
+    setWordWrap(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setMargin(4);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, p.color(QPalette::Disabled, QPalette::Text));
+    setPalette(p);
+    list->viewport()->installEventFilter(this);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+      connect(list->model(), signal, this, &EmptyListHint::follow);
+    connect(list->model(), &QAbstractItemModel::modelReset, this, &EmptyListHint::follow);
+    follow();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parent() && event->type() == QEvent::Resize) follow();
+    return false;
+  }
+
+ private:
+  void follow() {
+    setGeometry(parentWidget()->rect());
+    setVisible(list_->count() == 0);
+  }
+  QListWidget* list_;
+};
 
 }  // namespace
 
@@ -105,18 +141,19 @@ void BackForm::buildControls() {
   AttachCommonDialog->setWindowTitle(QStringLiteral("添付ファイル"));
 
   // Held mails and the input method.
-  button(Command17, "Command17", QStringLiteral("下書き"), this, kMargin, 1380, 1200, 390);
+  // Wide enough for its other caption, "　アドレス呼出".
+  button(Command17, "Command17", QStringLiteral("下書き"), this, kMargin, 1380, 1320, 390);
   Picture7 = new QFrame(this);
   Picture7->setObjectName(QStringLiteral("Picture7"));
   Picture7->setAccessibleName(QStringLiteral("下書き"));
   Picture7->setFrameShape(QFrame::Panel);
   Picture7->setFrameShadow(QFrame::Raised);
-  book_.place(Picture7, 1380, 1350, 1980, 450);
+  book_.place(Picture7, 1500, 1350, 1980, 450);
   button(Command13, "Command13", QStringLiteral("保存"), Picture7, 30, 30, 620, 390);
   button(Command14, "Command14", QStringLiteral("呼出"), Picture7, 670, 30, 620, 390);
   button(Command15, "Command15", QStringLiteral("削除"), Picture7, 1310, 30, 620, 390);
-  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), this, 3420, 1380, 1860, 390);
-  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), this, 5340, 1380, 1860, 390);
+  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), this, 3540, 1380, 1800, 390);
+  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), this, 5400, 1380, 1800, 390);
   // Named after what it does here: ticked, "IMEパッドの表示" closes the pad.
   Check1 = new QCheckBox(QStringLiteral("IMEパッドを閉じる"), this);
   Check1->setObjectName(QStringLiteral("Check1"));
@@ -130,11 +167,17 @@ void BackForm::buildControls() {
   book_.place(BodyText, 0, kBodyTop, 7488, 5460);
   List1 = new QListWidget(this);
   List1->setObjectName(QStringLiteral("List1"));
-  List1->setAccessibleName(QStringLiteral("下書きの一覧"));
+  List1->setAccessibleName(QStringLiteral("保留メール"));
   // Subjects are stored padded to 100 characters: no sideways scrolling for that.
   List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   List1->setTextElideMode(Qt::ElideNone);
-  book_.place(List1, 7538, kBodyTop, 1942, 5460);
+  book_.place(List1, 7538, kHeldListTop, 1942, 5460 - kHeadingHeight);
+  // What the list is for: its heading, and while it is empty a line in it
+  // that tells how it fills.
+  label(Label4, "Label4", QStringLiteral("保留メール"), List1, 7538, kBodyTop, 1942);
+  Label5 = new EmptyListHint(
+      QStringLiteral("「下書き」を押して「呼出」を押すと、保留したメールの件名がここに並びます。"), List1);
+  Label5->setObjectName(QStringLiteral("Label5"));
   // The file titles lie over the top of the body while they are shown.
   List2 = new QListWidget(this);
   List2->setObjectName(QStringLiteral("List2"));
@@ -214,8 +257,10 @@ void BackForm::Form_Resize() {
   const double bottom = clientHeight - 60;
   if (kBodyTop + book_.height(BodyText) > bottom) book_.setHeight(BodyText, std::max(0.0, bottom - kBodyTop));
   book_.setWidth(List1, std::max(0.0, clientWidth - book_.left(List1) - kMargin));
-  book_.setHeight(List1, std::max(0.0, bottom - kBodyTop));
+  book_.setHeight(List1, std::max(0.0, bottom - kHeldListTop));
+  book_.place(Label4, book_.left(List1), kBodyTop, book_.width(List1), kHeadingHeight);
 }
+
 
 void BackForm::Command2_Click() {
   const QString to = ToText->text();

@@ -57,6 +57,8 @@ class BackForm : public QWidget {
   QPushButton* Command14 = nullptr;     // 呼出
   QPushButton* Command15 = nullptr;     // 削除
   QListWidget* List1 = nullptr;         // held mails
+  QLabel* Label4 = nullptr;             // "保留メール", above List1
+  QLabel* Label5 = nullptr;             // in List1 while it is empty: how it fills
   QLineEdit* Text1 = nullptr;           // count box (the reply window never sets it)
   QLineEdit* Text2 = nullptr;           // hidden: "1" after a row was picked
 

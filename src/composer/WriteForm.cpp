@@ -6,6 +6,7 @@
 #include "composer/HeldPanel.h"
 #include "composer/MailSend.h"
 #include "composer/SideList.h"
+#include "platform/Icons.h"
 #include "platform/Ime.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
@@ -29,7 +30,6 @@
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -58,7 +58,10 @@ constexpr double kNarrowWidth = 7100;
 // Top of the help box when explanations are on, and out of sight when off.
 constexpr double kHelpTopShown = 3600;
 constexpr double kHelpTopHidden = -4000;
-constexpr double kClientHeight = 8100;
+// The status line runs along the bottom, under the held-mail panel.
+constexpr double kClientHeight = 8160;
+const QString kAddressHeading = QStringLiteral("アドレス帳");
+const QString kHeldHeading = QStringLiteral("保留メール");
 
 // A radio button may be cleared although it belongs to a group, as the
 // sending steps clear "一括送信" without choosing "取消".
@@ -95,22 +98,6 @@ QPixmap paintLamp(const QSize& size) {
   p.setBrush(QColor(120, 70, 40));
   p.drawRect(QRectF(c.x() - r * 0.35, c.y() + r * 0.28, r * 0.7, r * 0.12));
   return pm;
-}
-
-// Toolbar pictures: the desktop's icon theme where it has one, else a
-// character drawn on the button.
-QIcon toolIcon(const char* theme, const QString& glyph) {
-  QIcon icon = QIcon::fromTheme(QString::fromLatin1(theme));
-  if (!icon.isNull()) return icon;
-  QPixmap pm(32, 32);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  QFont f = p.font();
-  f.setPixelSize(22);
-  f.setBold(true);
-  p.setFont(f);
-  p.drawText(pm.rect(), Qt::AlignCenter, glyph);
-  return QIcon(pm);
 }
 
 const QString kSending = QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
@@ -253,17 +240,14 @@ void WriteForm::buildControls() {
   Check1->setObjectName(QStringLiteral("Check1"));
   twips::place(Check1, 4140, 7440, 2760, 360);
 
-  // A status line: screen readers read what it shows, so it gets no name.
-  Label7 = label("Label7", QString(), 120, 6030, 6780, 330);
-
-  // Commands.
-  button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6420, 1260, 420);
-  button(Command3, "Command3", QStringLiteral("    送信中止"), surface_, 1440, 6420, 1560, 420);
-  button(Command4, "Command4", QStringLiteral("   アドレス帳"), surface_, 3060, 6420, 1860, 420);
-  button(Command6, "Command6", QStringLiteral("     サイズ（小）"), surface_, 4980, 6420, 1920, 420);
-  button(Command17, "Command17", QStringLiteral("下書き"), surface_, 120, 6900, 1260, 420);
-  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), surface_, 1440, 6900, 2040, 420);
-  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), surface_, 3540, 6900, 2040, 420);
+  // Commands, right below the sending modes and the file titles' list.
+  button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6150, 1260, 420);
+  button(Command3, "Command3", QStringLiteral("    送信中止"), surface_, 1440, 6150, 1560, 420);
+  button(Command4, "Command4", QStringLiteral("   アドレス帳"), surface_, 3060, 6150, 1860, 420);
+  button(Command6, "Command6", QStringLiteral("     サイズ（小）"), surface_, 4980, 6150, 1920, 420);
+  button(Command17, "Command17", QStringLiteral("下書き"), surface_, 120, 6630, 1260, 420);
+  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), surface_, 1440, 6630, 2040, 420);
+  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), surface_, 3540, 6630, 2040, 420);
 
   // Held-mail panel.
   Picture7 = new QFrame(surface_);
@@ -271,16 +255,20 @@ void WriteForm::buildControls() {
   Picture7->setAccessibleName(QStringLiteral("下書き"));
   Picture7->setFrameShape(QFrame::Panel);
   Picture7->setFrameShadow(QFrame::Raised);
-  twips::place(Picture7, 120, 7380, 3900, 600);
+  twips::place(Picture7, 120, 7110, 3900, 600);
   button(Command13, "Command13", QStringLiteral("保存"), Picture7, 60, 60, 1200, 420);
   button(Command14, "Command14", QStringLiteral("呼出"), Picture7, 1320, 60, 1200, 420);
   button(Command15, "Command15", QStringLiteral("削除"), Picture7, 2580, 60, 1200, 420);
 
+  // A status line along the bottom, empty but while a send runs or after
+  // one failed: screen readers read what it shows, so it gets no name.
+  Label7 = label("Label7", QString(), 120, 7770, 6780, 330);
+
   // Side list, beyond the narrow width.
-  Label1 = label("Label1", QStringLiteral("アドレス帳"), 7200, 120, 2300, 300);
+  Label1 = label("Label1", kAddressHeading, 7200, 120, 2300, 300);
   List1 = new SideList(surface_);
   List1->setObjectName(QStringLiteral("List1"));
-  List1->setAccessibleName(QStringLiteral("アドレス帳"));
+  List1->setAccessibleName(kAddressHeading);
   twips::place(List1, 7200, 420, 2300, 5400);
   // Names are stored padded to 90 characters: no sideways scrolling for that.
   List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -379,7 +367,7 @@ void WriteForm::buildToolBar() {
   };
   for (const auto& b : buttons) {
     const QString key = QString::fromLatin1(b.key);
-    QAction* a = tbToolBar->addAction(toolIcon(b.theme, b.glyph), b.tip);
+    QAction* a = tbToolBar->addAction(icons::toolIcon(QString::fromLatin1(b.theme), b.glyph), b.tip);
     a->setObjectName(key);
     a->setToolTip(b.tip);
     toolButtons_.insert(key, a);
@@ -597,7 +585,14 @@ void WriteForm::changeEvent(QEvent* event) {
   if (std::pair(now.size(), now.lastModified()) != addressFileStamp_) LoadAddressList();
 }
 
+void WriteForm::showSideListHeading(bool held) {
+  const QString heading = held ? kHeldHeading : kAddressHeading;
+  Label1->setText(heading);
+  List1->setAccessibleName(heading);
+}
+
 void WriteForm::Command4_Click() {
+  showSideListHeading(false);
   List1->clear();
   setBackColor(List1, colors::white);
   setOuterWidthTwips(kWideWidth);
@@ -815,6 +810,7 @@ HeldPanel WriteForm::heldPanel() {
   p.listHoldsHeld = [this] { return heldInList_; };
   p.showHeldList = [this] {
     setOuterWidthTwips(kWideWidth);
+    showSideListHeading(true);
     heldInList_ = true;
   };
   return p;

@@ -52,7 +52,7 @@ class WriteForm : public QMainWindow {
   QComboBox* Combo1 = nullptr;          // stock opening phrases
   QList<QLabel*> Label2;                // "首記例", "件名", "宛先"
   SideList* List1 = nullptr;            // address-book names or held-mail subjects
-  QLabel* Label1 = nullptr;             // "アドレス帳", above List1
+  QLabel* Label1 = nullptr;             // "アドレス帳" or "保留メール", above List1
   QLineEdit* Text1 = nullptr;           // number of rows in List1
   QLabel* Label3 = nullptr;             // "件数"
   QLineEdit* Text2 = nullptr;           // hidden: "1" after a row was picked
@@ -182,6 +182,8 @@ class WriteForm : public QMainWindow {
   QString openAttachmentDialog();
   // The held-mail panel's controls and this window's part in it.
   HeldPanel heldPanel();
+  // The side list's heading (and spoken name): what it lists now.
+  void showSideListHeading(bool held);
 
   QWidget* surface_ = nullptr;
   QHash<const QWidget*, QString> helpTexts_;

@@ -10,6 +10,7 @@
 #include "viewer/BodyBox.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -58,7 +60,7 @@ KaoForm::KaoForm() : QWidget(nullptr) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("Form1"));
   buildControls();
-  resize(twips::toPx(6900), twips::toPx(6600));
+  resize(defaultWidth(), twips::toPx(6600));
   Form_Load();
   // The main window ends the process without closing the other windows:
   // the collection is written back then as on a close.
@@ -100,6 +102,17 @@ void KaoForm::buildControls() {
   connect(Command1, &QPushButton::clicked, this, &KaoForm::Command1_Click);
   connect(Command2, &QPushButton::clicked, this, &KaoForm::Command2_Click);
   connect(Command3, &QPushButton::clicked, this, &KaoForm::Command3_Click);
+}
+
+int KaoForm::defaultWidth() const {
+  // Wide enough for each instruction line in one piece: wrapped, the third
+  // would break inside "（貼付）". A user may still make it narrower.
+  int widest = 0;
+  for (const QLabel* l : {Label1, Label2, Label3})
+    widest = std::max(widest, QFontMetrics(l->font()).horizontalAdvance(l->text()) + 2 * l->margin());
+  const QMargins m = layout()->contentsMargins();
+  // A pixel to spare, so that rounding never wraps a line that fits.
+  return std::max(twips::toPx(6900), widest + m.left() + m.right() + 2);
 }
 
 void KaoForm::Form_Load() {

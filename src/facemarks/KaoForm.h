@@ -41,6 +41,8 @@ class KaoForm : public QWidget {
  private:
   KaoForm();
   void buildControls();
+  // The width the picker opens at, in pixels.
+  int defaultWidth() const;
   void Form_Load();
   void Form_Unload();
   // The selection of the collection in place of the selection of `body`

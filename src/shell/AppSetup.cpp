@@ -1,5 +1,7 @@
 #include "AppSetup.h"
 
+#include "platform/Icons.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
@@ -33,6 +35,8 @@ void setUpJapaneseUi(QApplication& app) {
       break;
     }
   }
+  // The toolbars' pictures come from the desktop's icon theme.
+  icons::setUpTheme();
   app.setApplicationName(QStringLiteral("tomoshibi"));
   app.setApplicationDisplayName(QString());
 }

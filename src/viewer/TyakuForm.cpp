@@ -1,8 +1,10 @@
 #include "TyakuForm.h"
 
+#include "platform/Icons.h"
 #include "platform/MsgBox.h"
 #include "platform/NamedMenu.h"
 #include "platform/Text.h"
+#include "platform/TextFit.h"
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
 #include "shell/MainForm.h"
@@ -15,18 +17,20 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFrame>
+#include <QHelpEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolTip>
 #include <QToolBar>
 #include <QTreeView>
 
@@ -42,54 +46,15 @@ constexpr double kStatusBarHeight = 375;
 // Room kept between a box and the client area's right edge, so that its
 // border stays in view.
 constexpr double kEdgeRoom = 15;
+// What the sender and the date box must show whole: a typical sender, and
+// a date as mail carries it.
+const QString kTypicalSender = QStringLiteral("山田太郎 <yamada@example.jp>");
+const QString kTypicalDate = QStringLiteral("Wed, 30 Dec 2026 10:23:45 +0900");
 
 void setFace(QPushButton* b, const QColor& face) {
   QPalette p = b->palette();
   p.setColor(QPalette::Button, face);
   b->setPalette(p);
-}
-
-// Toolbar pictures: the desktop's icon theme where it has one, else a
-// character drawn on the button.
-QIcon toolIcon(const QString& key, const QStyle* style) {
-  struct Look {
-    const char* key;
-    const char* theme;
-    QStyle::StandardPixmap standard;  // SP_CustomBase: none
-    const char* glyph;
-  };
-  static const Look looks[] = {
-      {"New", "document-new", QStyle::SP_FileIcon, ""},
-      {"Open", "document-open", QStyle::SP_DialogOpenButton, ""},
-      {"Save", "document-save-as", QStyle::SP_DialogSaveButton, ""},
-      {"Print", "document-print", QStyle::SP_CustomBase, "印"},
-      {"Cut", "edit-cut", QStyle::SP_CustomBase, "切"},
-      {"Copy", "edit-copy", QStyle::SP_CustomBase, "写"},
-      {"Paste", "edit-paste", QStyle::SP_CustomBase, "貼"},
-      {"Bold", "format-text-bold", QStyle::SP_CustomBase, "B"},
-      {"Italic", "format-text-italic", QStyle::SP_CustomBase, "I"},
-      {"Underline", "format-text-underline", QStyle::SP_CustomBase, "U"},
-  };
-  for (const Look& l : looks) {
-    if (key != QLatin1String(l.key)) continue;
-    QIcon icon = QIcon::fromTheme(QString::fromLatin1(l.theme));
-    if (!icon.isNull()) return icon;
-    if (l.standard != QStyle::SP_CustomBase) return style->standardIcon(l.standard);
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    QFont f = p.font();
-    f.setPixelSize(24);
-    f.setBold(key == u"Bold");
-    f.setItalic(key == u"Italic");
-    f.setUnderline(key == u"Underline");
-    p.setFont(f);
-    p.setPen(QColor(32, 32, 32));
-    p.drawText(pm.rect(), Qt::AlignCenter, QString::fromUtf8(l.glyph));
-    p.end();
-    return QIcon(pm);
-  }
-  return {};
 }
 
 // The list's texts keep the padding of their fields; drawn as they are,
@@ -102,6 +67,24 @@ class PaddedFieldDelegate : public QStyledItemDelegate {
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
     option->text = text::trimRight(option->text);
+  }
+
+  // A text the column cuts shows whole in the cell's tooltip.
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QStyle* style = view->style();
+    // As the style draws it: the text's rectangle less a margin either side.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, view).width() - 2 * margin;
+    if (opt.fontMetrics.horizontalAdvance(opt.text) > room)
+      QToolTip::showText(event->globalPos(), opt.text, view->viewport(), option.rect);
+    else
+      QToolTip::hideText();
+    return true;
   }
 };
 
@@ -127,7 +110,10 @@ TyakuForm::TyakuForm() : QMainWindow(nullptr) {
   Form_Load();
 }
 
-TyakuForm::~TyakuForm() = default;
+TyakuForm::~TyakuForm() {
+  // Widths dragged just before the window went without a close.
+  if (columnsSave_->isActive()) saveColumnWidths();
+}
 
 void TyakuForm::resizeOuterTwips(double width, double height) { book_.resizeOuter(this, width, height); }
 
@@ -221,6 +207,14 @@ void TyakuForm::buildControls() {
   MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   MailListView->setItemDelegate(new PaddedFieldDelegate(MailListView));
   MailListView->header()->setStretchLastSection(true);
+  // The user may drag "Subject" and "From" to other widths; they are kept.
+  MailListView->header()->setSectionResizeMode(QHeaderView::Interactive);
+  connect(MailListView->header(), &QHeaderView::sectionResized, this,
+          [this](int column, int, int) { columnResized(column); });
+  columnsSave_ = new QTimer(this);
+  columnsSave_->setSingleShot(true);
+  columnsSave_->setInterval(500);
+  connect(columnsSave_, &QTimer::timeout, this, &TyakuForm::saveColumnWidths);
   MailListView->header()->setSectionsClickable(true);
   MailListView->header()->setSectionsMovable(false);
   MailListView->viewport()->installEventFilter(this);
@@ -234,6 +228,8 @@ void TyakuForm::buildControls() {
     connect(b, &QLineEdit::textChanged, b, [b] {
       if (!b->hasFocus()) b->setCursorPosition(0);
     });
+    // What a box cuts, its tooltip shows whole.
+    textfit::tipWhenCut(b);
   }
 
   rtfEd = new QPlainTextEdit(surface_);
@@ -246,6 +242,9 @@ void TyakuForm::buildControls() {
   Text4->setObjectName(QStringLiteral("Text4"));
   Text4->setAccessibleName(QStringLiteral("説明"));
   Text4->setReadOnly(true);
+  // It explains what the mouse is over: the mouse passes through it to what
+  // lies under it, which may hide it again.
+  Text4->setAttribute(Qt::WA_TransparentForMouseEvents);
   book_.place(Text4, 1320, 3840, 5535, 1935);
   // It lies over the body box: shown only when there is an explanation to
   // give, so an empty box never hides the mail.
@@ -259,6 +258,7 @@ void TyakuForm::buildControls() {
   button(Command1, "Command1", QStringLiteral("コピー（Subject/from/Data）"), grey, 1920, 6960, 2895, 255);
   box(Text6, "Text6", QStringLiteral("コピー内容"), 5160, 6960, 3735, 270);
   Text6->setReadOnly(true);
+  textfit::tipWhenCut(Text6);
 
   lstLst = new QListWidget(surface_);
   lstLst->setObjectName(QStringLiteral("lstLst"));
@@ -307,17 +307,24 @@ void TyakuForm::buildMenus() {
 void TyakuForm::buildToolBar() {
   const struct {
     const char* key;
+    const char* theme;
+    QString glyph;
     QString tip;
   } buttons[] = {
-      {"New", QStringLiteral("新規作成")},          {"Open", QStringLiteral("開く")},
-      {"Save", QStringLiteral("名前を付けて保存")}, {"Print", QStringLiteral("印刷")},
-      {"Cut", QStringLiteral("切り取り")},          {"Copy", QStringLiteral("ｺﾋﾟｰ")},
-      {"Paste", QStringLiteral("貼り付け")},        {"Bold", QStringLiteral("太字")},
-      {"Italic", QStringLiteral("斜体")},           {"Underline", QStringLiteral("下線")},
+      {"New", "document-new", QStringLiteral("新"), QStringLiteral("新規作成")},
+      {"Open", "document-open", QStringLiteral("開"), QStringLiteral("開く")},
+      {"Save", "document-save", QStringLiteral("保"), QStringLiteral("名前を付けて保存")},
+      {"Print", "document-print", QStringLiteral("印"), QStringLiteral("印刷")},
+      {"Cut", "edit-cut", QStringLiteral("切"), QStringLiteral("切り取り")},
+      {"Copy", "edit-copy", QStringLiteral("写"), QStringLiteral("ｺﾋﾟｰ")},
+      {"Paste", "edit-paste", QStringLiteral("貼"), QStringLiteral("貼り付け")},
+      {"Bold", "format-text-bold", QStringLiteral("B"), QStringLiteral("太字")},
+      {"Italic", "format-text-italic", QStringLiteral("I"), QStringLiteral("斜体")},
+      {"Underline", "format-text-underline", QStringLiteral("U"), QStringLiteral("下線")},
   };
   for (const auto& b : buttons) {
     const QString key = QString::fromLatin1(b.key);
-    QAction* a = tbToolBar->addAction(toolIcon(key, style()), b.tip);
+    QAction* a = tbToolBar->addAction(icons::toolIcon(QString::fromLatin1(b.theme), b.glyph), b.tip);
     a->setObjectName(key);
     a->setToolTip(b.tip);
     toolButtons_.insert(key, a);
@@ -335,7 +342,9 @@ void TyakuForm::Form_Load() {
     if (main->Check1->checkState() == Qt::Unchecked) book_.setTop(Text4, -4000);
   }
 
-  // The columns share the list's width as it is now.
+  // The columns share the list's width as it is now, but for widths the
+  // user gave them before.
+  userColumns_ = viewer::readColumnWidths();
   fitColumns();
 
   // The headings drawn white on steel blue.
@@ -408,6 +417,9 @@ void TyakuForm::LayoutViewer() {
     book_.setTop(Command1, H - 980);
   }
   keepBoxesInside();
+  fitHeaderBoxes();
+  placeHelpBox();
+  laidOut_ = true;
   fitColumns();
 }
 
@@ -424,18 +436,86 @@ void TyakuForm::keepBoxesInside() {
   if (book_.top(rtfEd) + book_.height(rtfEd) > bottom) book_.setHeight(rtfEd, std::max(0.0, bottom - book_.top(rtfEd)));
 }
 
+void TyakuForm::fitHeaderBoxes() {
+  // The row's shares cut a typical sender and date at the size the window
+  // opens at: they get what they need, and the subject gives it up, down
+  // to a quarter of the row; narrower still, the three share the row.
+  const double needFrom = twips::fromPx(textfit::lineWidthFor(Text8, kTypicalSender));
+  const double needDate = twips::fromPx(textfit::lineWidthFor(Text9, kTypicalDate));
+  double from = book_.width(Text8);
+  double date = book_.width(Text9);
+  if (from >= needFrom && date >= needDate) return;
+  const double left = book_.left(Text7);
+  const double row = twips::width(surface_) - kEdgeRoom - left;
+  from = std::max(from, needFrom);
+  date = std::max(date, needDate);
+  double subject = row - from - date;
+  if (subject < row / 4) {
+    const double share = (row - row / 4) / (from + date);
+    from *= share;
+    date *= share;
+    subject = row / 4;
+  }
+  book_.setWidth(Text7, subject);
+  book_.setWidth(Text8, from);
+  book_.setWidth(Text9, date);
+  book_.setLeft(Text8, left + subject);
+  book_.setLeft(Text9, left + subject + from);
+}
+
+void TyakuForm::placeHelpBox() {
+  // In view, the help box lies over the list, never over the mail's lines;
+  // it is shown only while the mouse is over a control it explains, and
+  // the list is uncovered as soon as the mouse goes there.
+  if (book_.top(Text4) < 0) return;
+  const double top = book_.top(MailListView);
+  // The list's last twips lie under the header boxes.
+  const double height = std::min(book_.height(MailListView), book_.top(Text7) - top);
+  book_.place(Text4, book_.left(MailListView), top, book_.width(MailListView), height);
+}
+
 void TyakuForm::fitColumns() {
-  // Half, a quarter and a quarter of the list's width inside its frame,
-  // computed again only when that width changes, so that widths the user
-  // set stay while the mouse moves. The last column gives up what a scroll
-  // bar takes, so the list never scrolls sideways.
-  const int inner = MailListView->width() - 2 * MailListView->frameWidth();
-  if (inner == columnsWidth_) return;
-  columnsWidth_ = inner;
+  // Before the first layout: half, a quarter and a quarter of the list's
+  // width inside its frame. Laid out, each column stands over its header
+  // box. A width the user gave a column stays. The last column takes what
+  // is left and gives up what a scroll bar takes, so the list never
+  // scrolls sideways unless the user's widths ask for more.
+  const int frame = MailListView->frameWidth();
+  const int inner = MailListView->width() - 2 * frame;
+  int subject = inner / 2;
+  int from = inner / 4;
+  if (laidOut_) {
+    subject = Text7->geometry().right() + 1 - (MailListView->x() + frame);
+    from = Text8->width();
+  }
+  if (userColumns_.subject) subject = twips::toPx(*userColumns_.subject);
+  if (userColumns_.from) from = twips::toPx(*userColumns_.from);
+  const QList<int> fit{inner, subject, from};
+  if (fit == columnsFit_) return;
+  columnsFit_ = fit;
   QHeaderView* header = MailListView->header();
-  header->resizeSection(MailListModel::SubjectColumn, inner / 2);
-  header->resizeSection(MailListModel::FromColumn, inner / 4);
-  header->resizeSection(MailListModel::DateColumn, inner - inner / 2 - inner / 4);
+  fittingColumns_ = true;
+  header->resizeSection(MailListModel::SubjectColumn, subject);
+  header->resizeSection(MailListModel::FromColumn, from);
+  header->resizeSection(MailListModel::DateColumn, std::max(0, inner - subject - from));
+  fittingColumns_ = false;
+}
+
+void TyakuForm::columnResized(int column) {
+  // The last column only takes up what the others leave.
+  if (fittingColumns_ || column == MailListModel::DateColumn) return;
+  QHeaderView* header = MailListView->header();
+  userColumns_.subject = twips::fromPx(header->sectionSize(MailListModel::SubjectColumn));
+  userColumns_.from = twips::fromPx(header->sectionSize(MailListModel::FromColumn));
+  columnsFit_.clear();
+  columnsSave_->start();
+}
+
+void TyakuForm::saveColumnWidths() {
+  columnsSave_->stop();
+  if (!userColumns_.subject || !userColumns_.from) return;
+  // Without the data folder the widths are kept only while the window is open.
+  viewer::writeColumnWidths(*userColumns_.subject, *userColumns_.from);
 }
 
 int TyakuForm::selectedRow() const {
@@ -460,6 +540,7 @@ void TyakuForm::mend_Click() { close(); }
 void TyakuForm::Form_QueryUnload() { UnhookListHeaders(MailListView); }
 
 void TyakuForm::closeEvent(QCloseEvent* event) {
+  if (columnsSave_->isActive()) saveColumnWidths();
   Form_QueryUnload();
   QMainWindow::closeEvent(event);
 }

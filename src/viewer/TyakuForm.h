@@ -3,6 +3,7 @@
 // three header boxes and body box are also where the receive engine stages
 // each fetched mail before storing it, so the window may exist, loaded but
 // hidden, without the user having opened it.
+#include "viewer/ColumnWidths.h"
 #include "viewer/TwipsBook.h"
 
 #include <QByteArray>
@@ -22,6 +23,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QToolBar;
+class QTimer;
 class QTreeView;
 
 namespace store {
@@ -172,7 +174,15 @@ class TyakuForm : public QMainWindow {
   void loadCurrentDocument();
   void alignBars();
   void keepBoxesInside();
+  // Widens the sender and the date box to what a typical sender and date
+  // need, where the shares of the row leave them cut.
+  void fitHeaderBoxes();
+  // Puts the help box where it covers no line of the mail.
+  void placeHelpBox();
   void fitColumns();
+  // A column the user dragged to another width: kept, and written down.
+  void columnResized(int column);
+  void saveColumnWidths();
   int selectedRow() const;
   void setCount(int rows);
   void mirrorCount(const QString& count);
@@ -192,5 +202,14 @@ class TyakuForm : public QMainWindow {
   QHash<QString, QAction*> toolButtons_;
   QHash<const QWidget*, QString> helpTexts_;
   bool unhooked_ = false;
-  int columnsWidth_ = -1;  // the list's inner width the columns were last fitted to
+  // What the columns were last fitted to: the list's inner width and the
+  // widths of the first two, so that a mouse move redoes nothing.
+  QList<int> columnsFit_;
+  // The widths the user gave the columns, in twips; none for a column that
+  // follows its header box.
+  viewer::ColumnWidths userColumns_;
+  bool fittingColumns_ = false;
+  bool laidOut_ = false;
+  // Writes the widths a moment after the user's last drag.
+  QTimer* columnsSave_ = nullptr;
 };

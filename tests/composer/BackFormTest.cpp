@@ -5,10 +5,13 @@
 #include "composer/BackColor.h"
 #include "composer/BackForm.h"
 #include "shell/SharedState.h"
+#include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 
 #include <QClipboard>
 #include <QFrame>
+#include <QLabel>
+#include <QListWidget>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -114,4 +117,35 @@ TEST(ReplyWindow, HoldingDoesNotRecallAndAPickedRowIsNoLongerTheAnswer) {
   EXPECT_EQ(r->SubjectText->text(), QStringLiteral("二通目"));
   EXPECT_EQ(r->BodyText->toPlainText(), QStringLiteral("保留する返事"));
   EXPECT_TRUE(r->ThreadHeaders.isEmpty());
+}
+
+TEST(ReplyWindow, TheHeldListSaysWhatItIsForAndEveryCaptionShows) {
+  TempHome home;
+  shared::DraftPanelCounter = 0;
+  Reply reply;
+  BackForm* r = reply.form;
+  pump();
+  EXPECT_TRUE(showsEveryCaptionWhole(r));
+  // The list right of the body: a heading above it, and while it is empty a
+  // line in it that tells how it fills.
+  ASSERT_TRUE(r->List1->isVisible());
+  QLabel* heading = nullptr;
+  for (QLabel* l : r->findChildren<QLabel*>())
+    if (l->buddy() == r->List1) heading = l;
+  ASSERT_NE(heading, nullptr);
+  EXPECT_TRUE(heading->isVisible());
+  EXPECT_EQ(heading->text(), QStringLiteral("保留メール"));
+  EXPECT_LE(heading->geometry().bottom(), r->List1->y());
+  EXPECT_EQ(spokenName(r->List1), QStringLiteral("保留メール"));
+  QLabel* hint = r->List1->viewport()->findChild<QLabel*>();
+  ASSERT_NE(hint, nullptr);
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_TRUE(hint->text().contains(QStringLiteral("呼出")));
+  EXPECT_TRUE(r->List1->viewport()->rect().contains(hint->geometry()));
+  EXPECT_LE(hint->heightForWidth(hint->width()), hint->height());
+  // Once it lists a held mail, the line gives way.
+  holdReply(r, QStringLiteral("一通目"));
+  ASSERT_EQ(r->List1->count(), 1);
+  EXPECT_FALSE(hint->isVisible());
+  EXPECT_TRUE(showsEveryCaptionWhole(r));
 }

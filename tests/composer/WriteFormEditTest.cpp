@@ -6,6 +6,7 @@
 #include "viewer/ViewerFixture.h"
 
 #include "platform/FileDialog.h"
+#include "platform/Icons.h"
 #include "platform/Ime.h"
 #include "platform/Printing.h"
 #include "platform/Text.h"
@@ -17,6 +18,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinter>
@@ -25,6 +27,7 @@
 #include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QToolBar>
 
 namespace {
 
@@ -205,6 +208,43 @@ TEST_F(ComposeEdit, BoldFollowsTheCounterSharedWithTheViewer) {
   v.toolButton(QStringLiteral("Bold"))->trigger();
   c->toolButton(QStringLiteral("Bold"))->trigger();
   EXPECT_FALSE(c->rtfEd->font().bold());
+}
+
+TEST_F(ComposeEdit, BothToolbarsShowTheDesktopThemesPicturesWithTheirJapaneseTips) {
+  // The theme the package depends on stands in wherever the desktop has none.
+  EXPECT_EQ(QIcon::fallbackThemeName(), QStringLiteral("Adwaita"));
+  const struct {
+    const char* key;
+    const char* theme;
+    QString tip;
+  } looks[] = {
+      {"New", "document-new", QStringLiteral("新規作成")},       {"Open", "document-open", QStringLiteral("開く")},
+      {"Save", "document-save", QStringLiteral("名前を付けて保存")}, {"Print", "document-print", QStringLiteral("印刷")},
+      {"Cut", "edit-cut", QStringLiteral("切り取り")},           {"Copy", "edit-copy", QStringLiteral("ｺﾋﾟｰ")},
+      {"Paste", "edit-paste", QStringLiteral("貼り付け")},       {"Bold", "format-text-bold", QStringLiteral("太字")},
+      {"Italic", "format-text-italic", QStringLiteral("斜体")},  {"Underline", "format-text-underline", QStringLiteral("下線")},
+  };
+  TyakuForm& v = view();
+  Compose c;
+  for (const auto& l : looks) {
+    SCOPED_TRACE(l.key);
+    const QString key = QString::fromLatin1(l.key);
+    QList<QAction*> buttons{v.toolButton(key)};
+    // The compose window saves no mail from its toolbar.
+    if (key != u"Save") buttons << c->toolButton(key);
+    for (QAction* a : buttons) {
+      ASSERT_NE(a, nullptr);
+      EXPECT_EQ(a->icon().name(), QLatin1String(l.theme));
+      EXPECT_FALSE(a->icon().pixmap(16, 16).isNull());
+      EXPECT_EQ(a->toolTip(), l.tip);
+    }
+  }
+  EXPECT_EQ(c->tbToolBar->actions().size(), 9);
+  EXPECT_EQ(v.tbToolBar->actions().size(), 10);
+  // A name no theme has is drawn from its character instead.
+  const QIcon drawn = icons::toolIcon(QStringLiteral("tomoshibi-no-such-picture"), QStringLiteral("字"));
+  EXPECT_TRUE(drawn.name().isEmpty());
+  EXPECT_FALSE(drawn.pixmap(16, 16).isNull());
 }
 
 TEST_F(ComposeEdit, TheInputMethodIsToldAndItsPanelAskedFor) {

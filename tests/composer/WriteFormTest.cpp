@@ -9,6 +9,7 @@
 #include "settings/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
+#include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 
 #include <QApplication>
@@ -465,4 +466,34 @@ TEST(HelpBox, ShowsEveryTextWholeAndCoversOnlyTheBody) {
     EXPECT_EQ(box->verticalScrollBar()->maximum(), 0) << w->objectName().toStdString();
   }
   EXPECT_GE(texts, 21);
+}
+
+TEST(ComposeWindow, AtItsDefaultSizeEveryCaptionShowsAndTheHeldPanelLiesInside) {
+  TempHome home;
+  addAddress(home, QStringLiteral("一郎"), QStringLiteral("ichiro@example.jp"));
+  shared::DraftPanelCounter = 0;
+  Compose c;
+  pump();
+  EXPECT_TRUE(showsEveryCaptionWhole(c.get()));
+  EXPECT_EQ(c->Label1->text(), QStringLiteral("アドレス帳"));
+  // The commands follow the sending modes without an empty band between.
+  EXPECT_LE(c->Command1->y() - c->Frame1->geometry().bottom(), twips::toPx(300));
+
+  // The held mails: the panel in view with its lower border, the side list
+  // under a heading that says what it lists.
+  c->Command17->click();  // 下書き
+  c->Command14->click();  // 呼出
+  pump();
+  ASSERT_TRUE(c->Picture7->isVisible());
+  const QRect client = c->centralWidget()->rect();
+  EXPECT_TRUE(client.adjusted(0, 0, -1, -1).contains(c->Picture7->geometry()));
+  EXPECT_LE(c->centralWidget()->mapTo(c.get(), client.bottomLeft()).y(), c->height() - 1);
+  EXPECT_EQ(c->Label1->text(), QStringLiteral("保留メール"));
+  EXPECT_EQ(spokenName(c->List1), QStringLiteral("保留メール"));
+  EXPECT_TRUE(showsEveryCaptionWhole(c.get()));
+  // Back to the address book, back to its heading.
+  c->Command4->click();
+  EXPECT_EQ(c->Label1->text(), QStringLiteral("アドレス帳"));
+  EXPECT_EQ(spokenName(c->List1), QStringLiteral("アドレス帳"));
+  c->Command17->click();
 }

@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "support/Gui.h"
+#include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
@@ -174,4 +176,28 @@ TEST_F(Picker, MarksShiftJisLacksAreAskedAboutAndKeptInUtf8) {
   EXPECT_EQ(k->Kao1->toPlainText(), QStringLiteral("①㈱～\n(*'ω'*)\U0001F600\n"));
   closePicker(k);
   EXPECT_EQ(file(), utf8);
+}
+
+TEST_F(Picker, AtItsDefaultSizeEveryInstructionLineShowsOnOneLine) {
+  KaoForm* k = open(QStringLiteral("(^_^)\r\n"));
+  pump();
+  const struct {
+    QLabel* label;
+    QString text;
+  } lines[] = {
+      {k->Label1, QStringLiteral("①挿入した範囲をマウスで選択（青色反転）")},
+      {k->Label2, QStringLiteral("①挿入する場所を選択。「新規作成」または「返事を書く」")},
+      {k->Label3, QStringLiteral("※名前他を編集すると自動で保存されます。新データの追加は編集　　　（貼付）で行います。")},
+  };
+  for (const auto& l : lines) {
+    EXPECT_EQ(l.label->text(), l.text);
+    // Unbroken: "（貼付）" stays in one piece.
+    EXPECT_LE(QFontMetrics(l.label->font()).horizontalAdvance(l.text), l.label->contentsRect().width())
+        << l.label->objectName().toStdString();
+    EXPECT_LE(l.label->heightForWidth(l.label->contentsRect().width()), QFontMetrics(l.label->font()).lineSpacing() + 1)
+        << l.label->objectName().toStdString();
+  }
+  EXPECT_TRUE(showsEveryCaptionWhole(k));
+  EXPECT_TRUE(keepsScreenReaderRules(k));
+  closePicker(k);
 }

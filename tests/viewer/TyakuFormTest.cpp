@@ -6,6 +6,7 @@
 #include "platform/Twips.h"
 #include "shell/ListHeaders.h"
 #include "shell/SharedState.h"
+#include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 #include "viewer/MailListModel.h"
 
@@ -21,6 +22,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QToolTip>
 #include <QStatusBar>
 #include <cmath>
 
@@ -36,6 +40,39 @@ void expectTwips(const TyakuForm& v, const QWidget* w, double left, double top, 
   EXPECT_EQ(w->geometry(), QRect(twips::toPx(left), twips::toPx(top), twips::toPx(width), twips::toPx(height)))
       << w->objectName().toStdString();
 }
+
+// The pixels a line box shows its text in: inside its frame, its text
+// margins and the two pixels it keeps clear on either side.
+int textRoom(const QLineEdit* box) {
+  QStyleOptionFrame opt;
+  opt.initFrom(box);
+  opt.rect = box->rect();
+  opt.lineWidth = box->hasFrame() ? box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, box) : 0;
+  opt.midLineWidth = 0;
+  opt.state |= QStyle::State_Sunken;
+  const QRect r = box->style()->subElementRect(QStyle::SE_LineEditContents, &opt, box).marginsRemoved(box->textMargins());
+  return r.width() - 2 * 2;
+}
+
+// True when `box` shows `text` whole, from its first character to its last.
+::testing::AssertionResult showsWhole(const QLineEdit* box, const QString& text) {
+  const int need = QFontMetrics(box->font()).horizontalAdvance(text);
+  if (box->isVisible() && need <= textRoom(box)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << box->objectName().toStdString() << " shows " << textRoom(box)
+                                       << " pixels of the " << need << " that \"" << text.toStdString() << "\" takes";
+}
+
+// The tooltip a hover over `at` in the list's rows shows; empty for none.
+QString cellTip(TyakuForm& v, const QPoint& at) {
+  QToolTip::hideText();
+  EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000));
+  QHelpEvent help(QEvent::ToolTip, at, v.MailListView->viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(v.MailListView->viewport(), &help);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+const QString kSender = QStringLiteral("山田太郎 <yamada@example.jp>");
+const QString kDate = QStringLiteral("Mon, 07 Dec 2026 10:23:45 +0900");
 
 QByteArray rawRecord(const QByteArray& subject, const QByteArray& body) {
   store::MailRecord r;
@@ -220,11 +257,23 @@ TEST_F(ViewerTest, LayoutRulesAt10000By8000) {
   pump();
   ASSERT_EQ(v.frameGeometry().size(), QSize(twips::toPx(10000), twips::toPx(8000)));
   expectTwips(v, v.MailListView, 0, 960, 9900, 2000);
-  // Header boxes at 2000 + 940 in one row from the body's left edge (20) - 15.
-  expectTwips(v, v.Text7, 5, 2940, 5000, 375);
-  expectTwips(v, v.Text8, 5005, 2940, 3000, 375);
-  // The date box would end on the window's edge: it ends inside, its border in view.
-  expectTwips(v, v.Text9, 8005, 2940, 1925, 375);
+  // Header boxes at 2000 + 940 in one row from the body's left edge (20) - 15,
+  // the sender and the date box at least their shares 0.3 and 0.2 of the
+  // width (more where a typical sender or date needs it, see below).
+  {
+    const TwipsBook& b = v.twipsGeometry();
+    for (QLineEdit* box : {v.Text7, v.Text8, v.Text9}) {
+      EXPECT_DOUBLE_EQ(b.top(box), 2940);
+      EXPECT_DOUBLE_EQ(b.height(box), 375);
+    }
+    EXPECT_DOUBLE_EQ(b.left(v.Text7), 5);
+    EXPECT_DOUBLE_EQ(b.left(v.Text8), 5 + b.width(v.Text7));
+    EXPECT_DOUBLE_EQ(b.left(v.Text9), b.left(v.Text8) + b.width(v.Text8));
+    EXPECT_GE(b.width(v.Text8), 3000);
+    EXPECT_GE(b.width(v.Text9), 2000);
+    // The date box ends inside the window, its border in view.
+    EXPECT_DOUBLE_EQ(b.left(v.Text9) + b.width(v.Text9), twips::fromPx(v.surface()->width()) - 15);
+  }
   // Body: top 2000 + 1300, height 0.62 × (8000 - 2000).
   expectTwips(v, v.rtfEd, 20, 3300, 9900, 3720);
   EXPECT_DOUBLE_EQ(v.twipsGeometry().width(v.Picture1.value(1)), 10000);
@@ -331,7 +380,7 @@ TEST_F(ViewerTest, ScreenReadersHearTheValuesAndNoInternalNameShows) {
   EXPECT_TRUE(keepsScreenReaderRules(&v));
 }
 
-TEST_F(ViewerTest, EveryBoxStaysInsideTheClientAreaAndTheColumnsFollowTheWidth) {
+TEST_F(ViewerTest, EveryBoxStaysInsideTheClientAreaAndTheColumnsFollowTheBoxes) {
   storeMails(threeMails());
   TyakuForm& v = view();
   auto check = [&](const char* size) {
@@ -344,11 +393,13 @@ TEST_F(ViewerTest, EveryBoxStaysInsideTheClientAreaAndTheColumnsFollowTheWidth) 
       EXPECT_TRUE(client.adjusted(0, 0, -1, 0).contains(w->geometry())) << w->objectName().toStdString();
     }
     EXPECT_LE(v.rtfEd->geometry().bottom(), v.StatusBar1->geometry().top());
-    // Half, a quarter and a quarter of what the list shows, with no sideways scrolling.
+    // Each column over its header box, the last taking what the list shows
+    // beyond the first two, with no sideways scrolling.
     QHeaderView* h = v.MailListView->header();
     const int inner = v.MailListView->viewport()->width();
-    EXPECT_NEAR(h->sectionSize(0), inner / 2, 1);
-    EXPECT_NEAR(h->sectionSize(1), inner / 4, 1);
+    EXPECT_EQ(v.MailListView->viewport()->mapTo(v.surface(), QPoint(h->sectionSize(0), 0)).x(),
+              v.Text7->geometry().right() + 1);
+    EXPECT_EQ(h->sectionSize(1), v.Text8->width());
     EXPECT_EQ(h->length(), inner);
     // (once the list has settled its scroll bars)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !v.MailListView->horizontalScrollBar()->isVisible(); }, 1000));
@@ -358,9 +409,116 @@ TEST_F(ViewerTest, EveryBoxStaysInsideTheClientAreaAndTheColumnsFollowTheWidth) 
   check("wider");
   v.resizeOuterTwips(9600, 5000);
   check("shorter");
-  // Columns the user set stay while the list keeps its width.
+  // Columns the user set stay.
   v.MailListView->header()->resizeSection(0, 100);
   QTest::mouseMove(v.surface(), QPoint(v.surface()->width() - 2, v.surface()->height() / 2 + 40));
   pump();
   EXPECT_EQ(v.MailListView->header()->sectionSize(0), 100);
+}
+
+TEST_F(ViewerTest, AtItsDefaultSizeTheWindowShowsWhoSentAMailAndWhenWhole) {
+  storeMails({{QStringLiteral("打ち合わせの日程について"), kSender, kDate, QStringLiteral("本文")}});
+  TyakuForm& v = view();
+  pump();
+  ASSERT_EQ(v.frameGeometry().width(), twips::toPx(9375) + v.frameGeometry().width() - v.width());
+  EXPECT_TRUE(showsWhole(v.Text8, kSender));
+  EXPECT_TRUE(showsWhole(v.Text9, kDate));
+  EXPECT_TRUE(showsEveryCaptionWhole(&v));
+  // The boxes stay in one row from the body's left edge, inside the window.
+  EXPECT_EQ(v.Text8->x(), v.Text7->geometry().right() + 1);
+  EXPECT_EQ(v.Text9->x(), v.Text8->geometry().right() + 1);
+  EXPECT_LT(v.Text9->geometry().right(), v.surface()->width() - 1);
+  EXPECT_GE(v.Text7->width(), v.surface()->width() / 4);
+  // So do the list's columns above them: nothing there ends in "…".
+  QHeaderView* h = v.MailListView->header();
+  const QRect row = v.MailListView->visualRect(v.mailList->index(0, 0));
+  EXPECT_EQ(cellTip(v, QPoint(h->sectionViewportPosition(1) + 4, row.center().y())), QString());
+  EXPECT_EQ(cellTip(v, QPoint(h->sectionViewportPosition(2) + 4, row.center().y())), QString());
+  // Wide enough, the boxes keep the shares they always had.
+  v.resizeOuterTwips(20000, 8000);
+  pump();
+  const double W = v.twipsGeometry().outerWidth(&v);
+  EXPECT_DOUBLE_EQ(v.twipsGeometry().width(v.Text7), 0.5 * W);
+  EXPECT_DOUBLE_EQ(v.twipsGeometry().width(v.Text8), 0.3 * W);
+}
+
+TEST_F(ViewerTest, ACutTextShowsWholeInItsTooltip) {
+  const QString subject = QStringLiteral("【重要】来年度の予算案と人員計画の見直しについて（第三回打ち合わせの議事録を添付します）");
+  const QString sender = QStringLiteral("株式会社とても長い名前の商事 営業本部 <eigyo@long-company-name.example.co.jp>");
+  storeMails({{subject, sender, kDate, QStringLiteral("本文")}});
+  TyakuForm& v = view();
+  pump();
+  EXPECT_EQ(v.Text7->toolTip(), subject);
+  EXPECT_EQ(v.Text8->toolTip(), sender);
+  EXPECT_EQ(v.Text9->toolTip(), QString());  // shown whole: nothing to add
+  const QRect row = v.MailListView->visualRect(v.mailList->index(0, 0));
+  QHeaderView* h = v.MailListView->header();
+  EXPECT_EQ(cellTip(v, QPoint(h->sectionViewportPosition(0) + 4, row.center().y())), subject);
+  EXPECT_EQ(cellTip(v, QPoint(h->sectionViewportPosition(1) + 4, row.center().y())), sender);
+  EXPECT_EQ(cellTip(v, QPoint(h->sectionViewportPosition(2) + 4, row.center().y())), QString());
+  // Wide enough for the whole subject, its box needs no tooltip any more.
+  v.resizeOuterTwips(30000, 8000);
+  pump();
+  EXPECT_EQ(v.Text7->toolTip(), QString());
+}
+
+TEST_F(ViewerTest, ColumnWidthsTheUserSetsAreKeptInAFileOfTheProgramsOwn) {
+  storeMails(threeMails());
+  const QByteArray state = "[EXEINI]\r\nNUMBER=0\r\nNUMBER2=0\r\n";
+  home_.write(paths::kStateFile, state);
+  TyakuForm& v = view();
+  pump(600);
+  const QString file = home_.file(QStringLiteral("★MailData/tomoshibi.ini"));
+  EXPECT_FALSE(QFileInfo::exists(file));  // nothing to keep until the user drags
+  QHeaderView* h = v.MailListView->header();
+  // The user drags the border between "From" and "Date" to the right.
+  const int border = h->sectionViewportPosition(1) + h->sectionSize(1) - 1;
+  const int from = h->sectionSize(1);
+  QTest::mousePress(h->viewport(), Qt::LeftButton, {}, QPoint(border, h->height() / 2));
+  QTest::mouseMove(h->viewport(), QPoint(border + 30, h->height() / 2));
+  QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, QPoint(border + 30, h->height() / 2));
+  ASSERT_EQ(h->sectionSize(1), from + 30);
+  const int subject = h->sectionSize(0);
+  pump(800);
+  EXPECT_TRUE(QFileInfo::exists(file));
+  EXPECT_EQ(home_.read(paths::kStateFile), state);  // ini.ini keeps its two keys only
+
+  // A narrower window keeps them; so does the next opening.
+  v.resizeOuterTwips(9000, 7000);
+  pump();
+  EXPECT_EQ(h->sectionSize(1), from + 30);
+  v.mend->trigger();
+  pump();
+  TyakuForm& again = view();
+  pump();
+  EXPECT_NEAR(again.MailListView->header()->sectionSize(0), subject, 1);
+  EXPECT_NEAR(again.MailListView->header()->sectionSize(1), from + 30, 1);
+  again.mend->trigger();
+  pump();
+
+  // Widths that make no sense are passed over: the columns follow the boxes.
+  home_.write(QStringLiteral("★MailData/tomoshibi.ini"), "[MailListView]\r\nSubjectWidth=abc\r\nFromWidth=-30\r\n");
+  TyakuForm& fresh = view();
+  pump();
+  EXPECT_EQ(fresh.MailListView->header()->sectionSize(1), fresh.Text8->width());
+}
+
+TEST_F(ViewerTest, TheHelpBoxNeverCoversTheMailBeingRead) {
+  main().Check1->setChecked(true);
+  storeMails(threeMails());
+  TyakuForm& v = view();
+  pump();
+  for (QWidget* over : std::initializer_list<QWidget*>{v.Command3, v.Command1, v.Text1}) {
+    SCOPED_TRACE(over->objectName().toStdString());
+    QTest::mouseMove(over, over->rect().center());
+    pump();
+    ASSERT_TRUE(v.Text4->isVisible());
+    EXPECT_FALSE(v.Text4->geometry().intersects(v.rtfEd->geometry()));
+    EXPECT_FALSE(v.Text4->geometry().intersects(v.Text7->geometry()));
+    EXPECT_TRUE(v.surface()->rect().contains(v.Text4->geometry()));
+  }
+  // Lying over the list, it gives way as soon as the mouse goes there.
+  QTest::mouseMove(v.MailListView->viewport(), v.MailListView->viewport()->rect().center());
+  pump();
+  EXPECT_FALSE(v.Text4->isVisible());
 }
