@@ -238,7 +238,7 @@ void WriteForm::buildControls() {
   // right of the held-mail panel.
   Check1 = new QCheckBox(QStringLiteral("IMEパッドを閉じる"), surface_);
   Check1->setObjectName(QStringLiteral("Check1"));
-  twips::place(Check1, 4140, 7440, 2760, 360);
+  twips::place(Check1, 4140, 7230, 2760, 360);
 
   // Commands, right below the sending modes and the file titles' list.
   button(Command1, "Command1", QStringLiteral("送信"), surface_, 120, 6150, 1260, 420);
