@@ -1,7 +1,7 @@
 #include "MailSend.h"
 
 #include "platform/Text.h"
-#include "reception/MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "settings/AccountSettings.h"
 
 #include <cstdint>

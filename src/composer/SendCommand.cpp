@@ -2,7 +2,7 @@
 
 #include "composer/MailSend.h"
 #include "platform/Text.h"
-#include "reception/MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "settings/AccountSettings.h"
 #include "shell/CommandLine.h"
 

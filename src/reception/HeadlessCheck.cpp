@@ -1,6 +1,6 @@
 #include "HeadlessCheck.h"
 
-#include "MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "ReceiveEngine.h"
 #include "platform/Paths.h"
 #include "settings/AccountSettings.h"

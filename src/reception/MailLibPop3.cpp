@@ -1,10 +1,10 @@
 // The POP3 and attachment calls of the mail library (MailLib.h) on
 // Pop3Session and MimeDecode.
 #include "Charsets.h"
-#include "MailLib.h"
-#include "MailLibCommon.h"
+#include "reception/maillib/MailLib.h"
+#include "reception/maillib/MailLibCommon.h"
 #include "MimeDecode.h"
-#include "Pop3Session.h"
+#include "reception/maillib/Pop3Session.h"
 #include "platform/Text.h"
 
 #include <climits>

@@ -1,10 +1,10 @@
 #include "ReceiveEngine.h"
 
 #include "Charsets.h"
-#include "MailLibCommon.h"
+#include "reception/maillib/MailLibCommon.h"
 #include "MimeDecode.h"
 #include "Originals.h"
-#include "Pop3Session.h"
+#include "reception/maillib/Pop3Session.h"
 #include "ReceiveJournal.h"
 #include "ReceivedUids.h"
 #include "platform/Paths.h"

@@ -1,6 +1,6 @@
 #include "ReceivedUids.h"
 
-#include "MailLibCommon.h"
+#include "reception/maillib/MailLibCommon.h"
 #include "MimeDecode.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"

@@ -2,7 +2,7 @@
 // sent to oneself fetched again with tomoshibi --check.
 #include "composer/SendCommand.h"
 #include "platform/Paths.h"
-#include "reception/MailLibCommon.h"
+#include "reception/maillib/MailLibCommon.h"
 #include "shell/CommandLine.h"
 #include "platform/Text.h"
 #include "store/RecordFile.h"

@@ -6,7 +6,7 @@
 #include "composer/BackForm.h"
 #include "platform/MsgBox.h"
 #include "platform/Text.h"
-#include "reception/MailLibCommon.h"
+#include "reception/maillib/MailLibCommon.h"
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"

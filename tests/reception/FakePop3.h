@@ -2,7 +2,7 @@
 // A POP3 server in memory behind the link the session talks over: a mailbox
 // that commits deletions only at QUIT, with switches for the faults real
 // servers and networks produce.
-#include "reception/Pop3Session.h"
+#include "reception/maillib/Pop3Session.h"
 
 #include <QCryptographicHash>
 #include <QHash>

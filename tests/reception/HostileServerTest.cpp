@@ -6,7 +6,7 @@
 // as success.
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "reception/Pop3Session.h"
+#include "reception/maillib/Pop3Session.h"
 #include "reception/ReceiveEngine.h"
 #include "settings/AccountSettings.h"
 #include "store/RecordFile.h"

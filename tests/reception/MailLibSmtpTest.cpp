@@ -1,7 +1,7 @@
 // MailLibSmtpSendMail against the local aiosmtpd: envelopes, SMTP AUTH,
 // STARTTLS, refusals and their error texts.
-#include "reception/MailLib.h"
-#include "reception/MailLibCommon.h"
+#include "reception/maillib/MailLib.h"
+#include "reception/maillib/MailLibCommon.h"
 #include "settings/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"

@@ -1,6 +1,6 @@
 // The outgoing message as a mail reader sees it: every message built here is
 // parsed back with GMime and compared with what was typed.
-#include "reception/MimeBuild.h"
+#include "reception/maillib/MimeBuild.h"
 #include "support/ParsedMail.h"
 #include "support/TempHome.h"
 

@@ -1,7 +1,7 @@
 // Received mail decoded into what a person reads: golden mails in
 // tests/data/mail, named after what they exercise.
 #include "reception/Charsets.h"
-#include "reception/MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "reception/MimeDecode.h"
 
 #include <QDir>
