@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     const QString messageFile = dir.path() + QStringLiteral("/mail%1.eml").arg(i);
     QFile e(messageFile);
     e.open(QIODevice::WriteOnly);
-    e.write(maillib::buildMessage(m, &error).value_or(QByteArray()));
+    e.write(maillib::buildMessage(m, nullptr).value_or(QByteArray()));
     subjects << subject;
     bodyFiles << bodyFile;
     messageFiles << messageFile;

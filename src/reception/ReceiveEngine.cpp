@@ -1,14 +1,14 @@
 #include "ReceiveEngine.h"
 
 #include "Charsets.h"
-#include "reception/maillib/MailLibCommon.h"
 #include "MimeDecode.h"
 #include "Originals.h"
-#include "reception/maillib/Pop3Session.h"
 #include "ReceiveJournal.h"
 #include "ReceivedUids.h"
+#include "composer/send/MailWording.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "reception/maillib/Pop3Session.h"
 #include "settings/AccountSettings.h"
 #include "shell/SharedState.h"
 #include "store/RecordFile.h"
@@ -123,7 +123,7 @@ class Check {
     int16_t attachFlag = 0;
   };
 
-  bool connect();
+  bool connect(maillib::Result* failure);
   bool readIdentities();
   void fetchAll();
   void handleMail(int number, QByteArray&& raw);
@@ -243,10 +243,11 @@ CheckOutcome Check::run() {
     return report();
   }
 
-  const bool connected = connect();
+  maillib::Result notConnected;
+  const bool connected = connect(&notConnected);
   sink_.help(QStringLiteral("メールのチェックをしています。"));
   if (!connected) {
-    fail(maillib::lastError());
+    fail(wording::pop3Failure(notConnected));
     return report();
   }
   passing(Step::Connected);
@@ -269,7 +270,7 @@ CheckOutcome Check::run() {
   const int waiting =
       session_->login(text::toCp932(account_.UserId), text::toCp932(account_.Password), account_.ApopFlag != 0);
   if (waiting < 0) {
-    fail(session_->error());
+    fail(wording::pop3Failure(session_->failure()));
     session_->quit();
     return report();
   }
@@ -293,29 +294,20 @@ CheckOutcome Check::run() {
   return report();
 }
 
-bool Check::connect() {
-  QString error;
-  const std::optional<maillib::ServerAddress> address =
-      maillib::parseServer(account_.Pop3Server, maillib::Protocol::Pop3, &error);
-  if (!address) {
-    maillib::setLastError(error);
-    return false;
-  }
-  maillib::ensureInitialized();
+bool Check::connect(maillib::Result* failure) {
+  std::optional<maillib::ServerAddress> address =
+      maillib::parseServer(account_.Pop3Server, maillib::Protocol::Pop3, failure);
+  if (!address) return false;
+  address->plainAllowed = PlainLoginAllowed(account_.PlainPop3Server, address->value);
   host_ = address->host;
   QByteArray greeting;
-  std::unique_ptr<maillib::Pop3Link> link = maillib::g_pop3LinkFactory
-                                                ? maillib::g_pop3LinkFactory(*address, &greeting, &error)
-                                                : maillib::openCurlLink(*address, &greeting, &error);
-  if (!link) {
-    maillib::setLastError(error);
-    return false;
-  }
+  std::unique_ptr<maillib::Pop3Link> link = maillib::openPop3Link(*address, &greeting, failure);
+  if (!link) return false;
   link->setIdle([this] { return tick(); });
   session_ = std::make_unique<maillib::Pop3Session>(std::move(link), greeting, address->host);
   session_->readCapabilities();
   if (!session_->alive()) {
-    maillib::setLastError(session_->error());
+    *failure = session_->failure();
     return false;
   }
   return true;
@@ -324,7 +316,7 @@ bool Check::connect() {
 bool Check::readIdentities() {
   hasUidl_ = session_->uniqueIds(&uids_);
   if (!session_->alive()) {
-    fail(session_->error());
+    fail(wording::pop3Failure(session_->failure()));
     return false;
   }
   accountKey_ = mailboxKey(account_.UserId, account_.Pop3Server);
@@ -374,11 +366,11 @@ void Check::fetchAll() {
       }
       if (stopStoring_ || next >= numbers.size()) break;
       const int n = numbers[next++];
-      if (session_->size(n) > maillib::g_pop3Limits.maxMail) {
+      if (session_->size(n) > maillib::pop3Limits().maxMail) {
         // Not even asked for: the listed size alone is too much.
         left_.append({n, QStringLiteral("大きすぎます（%1 MB、受け取るのは %2 MB まで）")
                              .arg(session_->size(n) / (1024 * 1024))
-                             .arg(maillib::g_pop3Limits.maxMail / (1024 * 1024))});
+                             .arg(maillib::pop3Limits().maxMail / (1024 * 1024))});
         ++progress_.done;
         continue;
       }
@@ -399,7 +391,7 @@ void Check::fetchAll() {
     } else if (!a.ok) {
       left_.append({a.number, QStringLiteral("サーバーが渡しません（%1）").arg(QString::fromUtf8(a.status.trimmed().left(200)))});
     } else if (a.tooLarge) {
-      left_.append({a.number, QStringLiteral("大きすぎます（%1 MB より大きい）").arg(maillib::g_pop3Limits.maxMail / (1024 * 1024))});
+      left_.append({a.number, QStringLiteral("大きすぎます（%1 MB より大きい）").arg(maillib::pop3Limits().maxMail / (1024 * 1024))});
     } else {
       handleMail(a.number, std::move(raw));
     }
@@ -624,10 +616,11 @@ void Check::finish() {
     session_->quit(&answered);
     if (!answered) {
       problems_.append(QStringLiteral("サーバー「%1」が受信の終わり（QUIT）に応答しませんでした。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%2")
-                           .arg(host_, session_->error()));
+                           .arg(host_, wording::pop3Failure(session_->failure())));
     }
-  } else if (!session_->error().isEmpty() && !problems_.contains(session_->error())) {
-    problems_.append(session_->error());
+  } else if (const QString why = wording::pop3Failure(session_->failure());
+             !session_->failure().ok() && !problems_.contains(why)) {
+    problems_.append(why);
   }
   if (answered) passing(Step::QuitAnswered);
   if (refusedDeletes_ > 0) {

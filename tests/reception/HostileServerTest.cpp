@@ -187,8 +187,10 @@ TEST_F(HostileServer, SlowAndSilentServersEndTheCheck) {
   for (const QString fault : {u"stall"_qs, u"trickle"_qs}) {
     peer(fault, 0.4);
     addAll(kThree);
-    maillib::g_pop3Limits.stallMs = 1500;
-    maillib::g_pop3Limits.slowWindowMs = 1500;
+    maillib::Pop3Limits limits;
+    limits.stallMs = 1500;
+    limits.slowWindowMs = 1500;
+    testhooks::Scoped<maillib::Pop3Limits*> hook(testhooks::pop3Limits, &limits);
     LoadServerSettings();
     struct Sink : reception::CheckSink {
       QStringList errors;
@@ -209,7 +211,6 @@ TEST_F(HostileServer, SlowAndSilentServersEndTheCheck) {
     EXPECT_TRUE(sink.errors[0].contains(fault == u"stall" ? u"応答しません"_qs : u"遅すぎる"_qs))
         << sink.errors[0].toStdString();
     EXPECT_EQ(peer_->state().subjects, kThree);
-    maillib::g_pop3Limits = maillib::Pop3Limits{};
   }
   EXPECT_TRUE(stored().isEmpty());
 }

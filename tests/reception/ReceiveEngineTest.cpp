@@ -1,7 +1,7 @@
 // The receive engine on its own (no display): against a mailbox in memory,
 // the faults that must lose nothing, store nothing twice and hold nothing
 // up, and what the user is told about them.
-#include "FakePop3.h"
+#include "support/FakePop3.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "reception/ReceiveEngine.h"
@@ -59,7 +59,7 @@ class ReceiveEngine : public ::testing::Test {
     fake_ = FakeMailbox::install(box_);
   }
   void TearDown() override {
-    maillib::g_pop3Limits = maillib::Pop3Limits{};
+    testhooks::pop3Limits = nullptr;
     reception::ReceiveJournal::s_afterWrite = nullptr;
     qunsetenv("TOMOSHIBI_TEST_BATCH");
   }
@@ -139,7 +139,9 @@ TEST_F(ReceiveEngine, SizesBeyondTheLimitsAreLeftOnTheServerAndTheRestComes) {
   // A mail far larger than it was listed: read past, not kept.
   box_->messages[2].data += QByteArray(200 * 1024, 'x') + "\r\n";
   box_->listedSize[3] = 100;
-  maillib::g_pop3Limits.maxMail = 64 * 1024;
+  maillib::Pop3Limits limits;
+  limits.maxMail = 64 * 1024;
+  testhooks::Scoped<maillib::Pop3Limits*> hook(testhooks::pop3Limits, &limits);
   const CheckOutcome out = check();
   EXPECT_TRUE(out.failed);
   EXPECT_EQ(subjects(), (QStringList{u"a"_qs, u"d"_qs}));

@@ -1,6 +1,6 @@
 #include "SendCommand.h"
 
-#include "composer/MailSend.h"
+#include "composer/send/MailSend.h"
 #include "platform/Text.h"
 #include "reception/maillib/MailLib.h"
 #include "settings/AccountSettings.h"
