@@ -11,6 +11,16 @@
 #include <utility>
 
 namespace maillib {
+
+QByteArray objectHeader(GMimeObject* o, const char* name) {
+  GMimeHeaderList* list = g_mime_object_get_header_list(o);
+  if (!list) return {};
+  GMimeHeader* h = g_mime_header_list_get_header(list, name);
+  if (!h) return {};
+  const char* raw = g_mime_header_get_raw_value(h);
+  return raw ? headerscan::unfold(QByteArray(raw)) : QByteArray();
+}
+
 namespace {
 
 QString extensionFor(const QByteArray& type, const QByteArray& subtype) {
@@ -33,15 +43,6 @@ QString extensionFor(const QByteArray& type, const QByteArray& subtype) {
 }
 
 QByteArray lower(const char* s) { return s ? QByteArray(s).toLower() : QByteArray(); }
-
-QByteArray headerOf(GMimeObject* o, const char* name) {
-  GMimeHeaderList* list = g_mime_object_get_header_list(o);
-  if (!list) return {};
-  GMimeHeader* h = g_mime_header_list_get_header(list, name);
-  if (!h) return {};
-  const char* raw = g_mime_header_get_raw_value(h);
-  return raw ? headerscan::unfold(QByteArray(raw)) : QByteArray();
-}
 
 bool isTokenChar(char c) {
   return c > ' ' && c < 0x7F && !QByteArrayView("()<>@,;:\\\"/[]?=").contains(c);
@@ -75,7 +76,7 @@ MediaType mediaTypeOf(GMimeObject* o) {
   GMimeContentType* ct = g_mime_object_get_content_type(o);
   if (!ct) return {"text", "plain"};
   MediaType t{lower(g_mime_content_type_get_media_type(ct)), lower(g_mime_content_type_get_media_subtype(ct))};
-  if (t.type == "application" && t.subtype == "octet-stream" && !typeParses(headerOf(o, "Content-Type")))
+  if (t.type == "application" && t.subtype == "octet-stream" && !typeParses(objectHeader(o, "Content-Type")))
     return {"text", "plain", true};
   return t;
 }
@@ -182,7 +183,7 @@ struct Walker {
     how.charset = lower(g_mime_object_get_content_type_parameter(o, "charset"));
     // GMime keeps no parameters of a type it could not read: a charset the
     // sender named is still used.
-    if (type.unreadable) how.charset = headerParameter(headerOf(o, "Content-Type"), "charset").toLatin1().toLower();
+    if (type.unreadable) how.charset = headerParameter(objectHeader(o, "Content-Type"), "charset").toLatin1().toLower();
     how.html = type.subtype == "html";
     how.flowed = !how.html && lower(g_mime_object_get_content_type_parameter(o, "format")) == "flowed";
     how.delsp = lower(g_mime_object_get_content_type_parameter(o, "delsp")) == "yes";
@@ -200,8 +201,8 @@ struct Walker {
   }
 
   QString fileNameOf(GMimeObject* o) {
-    QString name = headerParameter(headerOf(o, "Content-Disposition"), "filename");
-    if (name.trimmed().isEmpty()) name = headerParameter(headerOf(o, "Content-Type"), "name");
+    QString name = headerParameter(objectHeader(o, "Content-Disposition"), "filename");
+    if (name.trimmed().isEmpty()) name = headerParameter(objectHeader(o, "Content-Type"), "name");
     return cleanLine(name);
   }
 
@@ -276,9 +277,9 @@ struct Walker {
     GMimeObject* mo = GMIME_OBJECT(m);
     if (nested) {
       QString head = QStringLiteral("―――――― 添付されたメール ――――――\n");
-      const QString s = decodeHeaderText(headerOf(mo, "Subject"));
-      const QString f = decodeAddresses(headerOf(mo, "From"));
-      const QString d = cleanLine(decodeHeaderText(headerOf(mo, "Date")));
+      const QString s = decodeHeaderText(objectHeader(mo, "Subject"));
+      const QString f = decodeAddresses(objectHeader(mo, "From"));
+      const QString d = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
       head += QStringLiteral("Subject: ") + cleanLine(s) + u'\n';
       head += QStringLiteral("From: ") + f + u'\n';
       head += QStringLiteral("Date: ") + d;
@@ -417,8 +418,6 @@ struct Walker {
 };
 
 }  // namespace
-
-QByteArray objectHeader(GMimeObject* o, const char* name) { return headerOf(o, name); }
 
 QList<BodyPiece> walkMessage(GMimeMessage* message, const QByteArray& raw, DecodedMail& mail,
                              AttachmentWriter* files) {

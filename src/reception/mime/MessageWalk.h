@@ -32,7 +32,8 @@ struct BodyPiece {
 QList<BodyPiece> walkMessage(GMimeMessage* message, const QByteArray& raw, DecodedMail& mail,
                              AttachmentWriter* files);
 
-// An unstructured header of a parsed object, unfolded, as it was written.
+// The raw value of header field `name` of a parsed part or message,
+// unfolded; empty when it has none.
 QByteArray objectHeader(GMimeObject* o, const char* name);
 
 }  // namespace maillib
