@@ -1,6 +1,7 @@
 #include "MailExport.h"
 
 #include "Originals.h"
+#include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
@@ -24,30 +25,16 @@ constexpr int kHeaderFields = store::MailRecord::kBody.offset;
 // The sender of the "From " line: the address of the mail's From header,
 // or the placeholder readers know when it has none usable.
 QByteArray envelopeSender(const QByteArray& mail) {
-  const qsizetype headEnd = mail.indexOf("\r\n\r\n");
-  const QByteArray head = mail.left(headEnd < 0 ? mail.size() : headEnd);
-  for (qsizetype at = 0; at < head.size();) {
-    qsizetype nl = head.indexOf("\r\n", at);
-    if (nl < 0) nl = head.size();
-    if (head.mid(at, 5).compare("From:", Qt::CaseInsensitive) == 0) {
-      QByteArray value = head.mid(at + 5, nl - at - 5);
-      // Folded continuation lines belong to it.
-      for (qsizetype next = nl + 2; next < head.size() && (head[next] == ' ' || head[next] == '\t');) {
-        qsizetype end = head.indexOf("\r\n", next);
-        if (end < 0) end = head.size();
-        value += head.mid(next, end - next);
-        next = end + 2;
-      }
-      const qsizetype lt = value.lastIndexOf('<'), gt = value.lastIndexOf('>');
-      QByteArray addr = (lt >= 0 && gt > lt) ? value.mid(lt + 1, gt - lt - 1) : value;
-      addr = addr.trimmed();
-      bool plain = addr.contains('@');
-      for (char c : addr) plain = plain && c > ' ' && c < 127;
-      return plain ? addr : QByteArray("MAILER-DAEMON");
-    }
-    at = nl + 2;
-  }
-  return "MAILER-DAEMON";
+  // The field with its folded lines, as written.
+  const QByteArrayList lines = headerscan::fieldLines(headerscan::headerBlock(mail), "From");
+  if (lines.isEmpty()) return "MAILER-DAEMON";
+  const QByteArray value = lines.join();
+  const qsizetype lt = value.lastIndexOf('<'), gt = value.lastIndexOf('>');
+  QByteArray addr = (lt >= 0 && gt > lt) ? value.mid(lt + 1, gt - lt - 1) : value;
+  addr = addr.trimmed();
+  bool plain = addr.contains('@');
+  for (char c : addr) plain = plain && c > ' ' && c < 127;
+  return plain ? addr : QByteArray("MAILER-DAEMON");
 }
 
 // The time as the "From " line writes it ("Mon Apr  1 10:00:00 2024", UTC),

@@ -1,10 +1,11 @@
 // The POP3 and attachment calls of the mail library (MailLib.h) on
-// Pop3Session and MimeDecode.
-#include "Charsets.h"
+// Pop3Session, the MIME decoder and AttachmentFiles.
+#include "AttachmentFiles.h"
 #include "MailLib.h"
 #include "MailLibCommon.h"
-#include "MimeDecode.h"
 #include "Pop3Session.h"
+#include "mime/MimeDecode.h"
+#include "platform/Charset.h"
 #include "platform/Text.h"
 
 #include <climits>
@@ -75,7 +76,7 @@ void fillHeaders(const QByteArray& header, QString& subject, QString& date, QStr
   QByteArray f = rawHeaderField(header, "From");
   if (f.isEmpty()) f = rawHeaderField(header, "Sender");
   fillBuffer(from, decodeAddresses(f));
-  fillBuffer(headerText, decodeGuess(header));
+  fillBuffer(headerText, charset::decodeGuess(header));
 }
 
 }  // namespace
@@ -145,7 +146,7 @@ int MailLibPop3GetMail(int handle, int number, QString& subject, QString& date, 
   // before MailLibAttachmentFileFirst makes it readable. 7-bit mail (base64,
   // ISO-2022-JP …) is shown as its characters; 8-bit text in its charset.
   const QByteArray raw = QByteArray::fromRawData(h->cached.constData() + bodyAt, h->cached.size() - bodyAt);
-  fillBuffer(body, isSevenBit(raw) ? QString::fromLatin1(raw) : decodeGuess(raw));
+  fillBuffer(body, charset::isSevenBit(raw) ? QString::fromLatin1(raw) : charset::decodeGuess(raw));
   g_lastMessage = h->cached;
   return 0;
 }
@@ -194,8 +195,9 @@ int MailLibPop3Close(int handle) {
 int MailLibAttachmentFileFirst(int, QString& subject, QString& date, QString& from, QString&, QString& body,
                                const QString& folder, const QString&, QString& messageText, int) {
   // The message as fetched; without one, the message text handed over.
-  const QByteArray raw = !g_lastMessage.isEmpty() ? g_lastMessage : text::toCp932(text::CutAtNul(messageText));
-  const DecodedMail mail = decodeMail(raw);
+  QByteArray raw = !g_lastMessage.isEmpty() ? g_lastMessage : text::toCp932(text::CutAtNul(messageText));
+  AttachmentFolder files(folder);
+  const DecodedMail mail = decodeMail(std::move(raw), &files);
   fillBuffer(subject, mail.subject);
   fillBuffer(date, mail.date);
   fillBuffer(from, mail.from);
@@ -203,13 +205,12 @@ int MailLibAttachmentFileFirst(int, QString& subject, QString& date, QString& fr
   // made CR LF): the buffer grows rather than cut the text.
   if (body.size() < mail.body.size() + 1) body.resize(mail.body.size() + 1, QChar(u' '));
   fillBuffer(body, mail.body);
-  QString error;
-  const int written = writeAttachments(mail.attachments, folder, &g_unflushedFiles, &error);
-  if (written < 0) {
-    setLastError(error);
+  if (files.failed()) {
+    setLastError(files.error());
     return -5;
   }
-  return mail.partial ? -6 : written;
+  g_unflushedFiles += files.written();
+  return mail.partial ? -6 : (files.written().isEmpty() ? 0 : 1);
 }
 
 int MailLibAttachmentFileClose(int) {

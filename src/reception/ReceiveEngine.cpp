@@ -1,12 +1,14 @@
 #include "ReceiveEngine.h"
 
-#include "Charsets.h"
+#include "AttachmentFiles.h"
 #include "MailLibCommon.h"
-#include "MimeDecode.h"
 #include "Originals.h"
 #include "Pop3Session.h"
 #include "ReceiveJournal.h"
 #include "ReceivedUids.h"
+#include "mime/MimeDecode.h"
+#include "platform/Charset.h"
+#include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "settings/AccountSettings.h"
@@ -483,7 +485,7 @@ bool Check::appendRecord(const BoxedMail& m, int* number) {
 
 void Check::handleMail(int number, QByteArray&& raw) {
   const qint64 rawSize = raw.size();
-  const QByteArray header = raw.left(maillib::bodyOffset(raw));
+  const QByteArray header = raw.left(headerscan::bodyOffset(raw));
   const MailIdentity id{hasUidl_ ? uids_.value(number - 1) : QByteArray(), mailDigest(header, session_->size(number))};
   if (known_->claim(id)) {
     // Stored by an earlier check whose deletion the server did not confirm.
@@ -498,8 +500,8 @@ void Check::handleMail(int number, QByteArray&& raw) {
     QByteArrayView body = QByteArrayView(raw).sliced(header.size());
     if (const qsizetype nul = body.indexOf('\0'); nul >= 0) body = body.first(nul);
     const QByteArray shown = QByteArray::fromRawData(body.data(), body.size());  // a view, not a copy
-    mentions = maillib::isSevenBit(shown) ? shown.contains("attachment")
-                                          : maillib::decodeGuess(shown).contains(u"attachment", Qt::CaseSensitive);
+    mentions = charset::isSevenBit(shown) ? shown.contains("attachment")
+                                          : charset::decodeGuess(shown).contains(u"attachment", Qt::CaseSensitive);
   }
   if (!beginJournal()) return;
   // The mail as the server sent it, before the decoder lets go of it.
@@ -512,20 +514,19 @@ void Check::handleMail(int number, QByteArray&& raw) {
     }
   }
   passing(Step::OriginalWritten);
-  maillib::DecodedMail mail = maillib::decodeMail(std::move(raw));
-
-  QStringList files;
-  if (!mail.attachments.isEmpty()) {
-    QString why;
-    auto announce = [this](const QString& path, QString* error) { return journal_->announce(path, error); };
-    if (maillib::writeAttachments(mail.attachments, attachFolder_, &files, &why, announce) < 0) {
-      // This mail stays on the server, so that nothing of it is lost; the
-      // others go on.
-      originals_.cutArchive(originalAt);
-      left_.append({number, QStringLiteral("添付ファイルをオープンできません（%1）").arg(why)});
-      return;
-    }
+  // The decoder hands each file over as it finds it; each is announced to
+  // the journal before it is created.
+  maillib::AttachmentFolder attachments(
+      attachFolder_, [this](const QString& path, QString* error) { return journal_->announce(path, error); });
+  maillib::DecodedMail mail = maillib::decodeMail(std::move(raw), &attachments);
+  if (attachments.failed()) {
+    // This mail stays on the server, so that nothing of it is lost; the
+    // others go on.
+    originals_.cutArchive(originalAt);
+    left_.append({number, QStringLiteral("添付ファイルをオープンできません（%1）").arg(attachments.error())});
+    return;
   }
+  const QStringList files = attachments.written();
   if (mail.partial) sink_.notice(QStringLiteral("分割されたメールが全て揃っていません"));
 
   LastMail shown;

@@ -1,8 +1,8 @@
 #include "ReceivedUids.h"
 
 #include "MailLibCommon.h"
-#include "MimeDecode.h"
 #include "platform/Durable.h"
+#include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 
 #include <QCryptographicHash>
@@ -33,7 +33,7 @@ bool plausibleDigest(const QByteArray& d) {
 QByteArray mailDigest(const QByteArray& header, qint64 listedSize) {
   QCryptographicHash h(QCryptographicHash::Sha256);
   for (const char* name : {"Message-ID", "Date", "From"}) {
-    h.addData(maillib::rawHeaderField(header, name));
+    h.addData(headerscan::fieldValue(header, name));
     h.addData(QByteArrayView("\n", 1));
   }
   h.addData(QByteArray::number(listedSize));

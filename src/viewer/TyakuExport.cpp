@@ -3,8 +3,8 @@
 #include "platform/FileDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/Text.h"
+#include "reception/AttachmentFiles.h"
 #include "reception/MailExport.h"
-#include "reception/MimeDecode.h"
 #include "store/Records.h"
 #include "viewer/TyakuForm.h"
 

@@ -1,27 +1,183 @@
-#include "Charsets.h"
+#include "Charset.h"
 
-#include "platform/Text.h"
+#include "Handles.h"
 
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
-#include <optional>
+#include <map>
+#include <string>
 
-namespace maillib {
+namespace charset {
 namespace {
 
-std::optional<QString> iconvDecode(const QByteArray& bytes, const char* from, int* errors = nullptr) {
-  return text::decodeWith(bytes, from, errors);
+// One converter per direction and thread; iconv_open is not free (it loads
+// the conversion modules again) and the list fill decodes thousands of fields.
+struct Converter {
+  handles::Owned<void, iconv_close> cd;
+  Converter(const char* to, const char* from) {
+    const iconv_t opened = iconv_open(to, from);
+    if (opened != reinterpret_cast<iconv_t>(-1)) cd.reset(opened);
+  }
+  bool valid() const { return cd != nullptr; }
+  iconv_t get() const { return cd.get(); }
+  void reset() {
+    if (cd) iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+  }
+};
+
+Converter& encoder() {
+  thread_local Converter c("CP932", "UTF-16LE");
+  return c;
+}
+Converter& decoder() {
+  thread_local Converter c("UTF-16LE", "CP932");
+  return c;
 }
 
-bool isAscii(const QByteArray& b) { return isSevenBit(b); }
+}  // namespace
+
+QByteArray toCp932(const QString& s) {
+  QByteArray out;
+  if (s.isEmpty()) return out;
+  // ASCII is the same in CP932: headers and padding need no iconv.
+  bool ascii = true;
+  for (QChar ch : s)
+    if (ch.unicode() >= 0x80) {
+      ascii = false;
+      break;
+    }
+  if (ascii) return s.toLatin1();
+  Converter& c = encoder();
+  if (!c.valid()) return QByteArray(s.size(), '?');
+  c.reset();
+  const char16_t* data = reinterpret_cast<const char16_t*>(s.utf16());
+  size_t inLeft = size_t(s.size()) * 2;
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
+  out.resize(s.size() * 2 + 4);
+  char* outPtr = out.data();
+  size_t outLeft = size_t(out.size());
+  while (inLeft > 0) {
+    size_t r = iconv(c.get(), &in, &inLeft, &outPtr, &outLeft);
+    if (r != size_t(-1)) break;
+    if (errno == E2BIG) {
+      qsizetype used = outPtr - out.data();
+      out.resize(out.size() * 2);
+      outPtr = out.data() + used;
+      outLeft = size_t(out.size() - used);
+      continue;
+    }
+    // EILSEQ or EINVAL: one character without a code (a surrogate pair
+    // counts as one), replaced by one '?'.
+    if (outLeft < 1) {
+      qsizetype used = outPtr - out.data();
+      out.resize(out.size() + 16);
+      outPtr = out.data() + used;
+      outLeft = size_t(out.size() - used);
+    }
+    *outPtr++ = '?';
+    --outLeft;
+    char16_t u = *reinterpret_cast<const char16_t*>(in);
+    size_t skip = 2;
+    if (u >= 0xD800 && u <= 0xDBFF && inLeft >= 4) {
+      char16_t lo = *reinterpret_cast<const char16_t*>(in + 2);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) skip = 4;
+    }
+    in += skip;
+    inLeft -= skip;
+    c.reset();
+  }
+  out.truncate(outPtr - out.data());
+  return out;
+}
+
+namespace {
+
+// Decodes to UTF-16 through `cd`; each byte it cannot read becomes one
+// U+FFFD and decoding goes on with the next byte (glibc stops at the first).
+QString decodeLoop(iconv_t cd, const char* data, qsizetype size, int* badBytes) {
+  QString out;
+  out.resize(size + 8);  // never more UTF-16 units than bytes, plus room for a state flush
+  char* in = const_cast<char*>(data);
+  size_t inLeft = size_t(size);
+  char* outPtr = reinterpret_cast<char*>(out.data());
+  size_t outLeft = size_t(out.size()) * 2;
+  int bad = 0;
+  auto grow = [&](qsizetype units) {
+    const qsizetype used = (outPtr - reinterpret_cast<char*>(out.data())) / 2;
+    out.resize(out.size() + units);
+    outPtr = reinterpret_cast<char*>(out.data()) + used * 2;
+    outLeft = size_t(out.size() - used) * 2;
+  };
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != size_t(-1)) break;
+    if (errno == E2BIG) {
+      grow(out.size());
+      continue;
+    }
+    // EILSEQ, or EINVAL for a sequence cut off at the end.
+    if (outLeft < 2) grow(16);
+    const char16_t rep = 0xFFFD;
+    memcpy(outPtr, &rep, 2);
+    outPtr += 2;
+    outLeft -= 2;
+    ++in;
+    --inLeft;
+    ++bad;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  out.truncate(qsizetype((outPtr - reinterpret_cast<char*>(out.data())) / 2));
+  if (badBytes) *badBytes = bad;
+  return out;
+}
+
+}  // namespace
+
+QString fromCp932(const char* data, qsizetype size) {
+  if (size <= 0) return QString();
+  // Pure ASCII is the common case for padding and headers: no iconv needed.
+  qsizetype i = 0;
+  while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+  if (i == size) return QString::fromLatin1(data, size);
+  Converter& c = decoder();
+  if (!c.valid()) return QString(size, QChar(0xFFFD));
+  c.reset();
+  return decodeLoop(c.get(), data, size, nullptr);
+}
+
+std::optional<QString> decodeWith(const QByteArray& bytes, const char* charset, int* badBytes) {
+  // One converter per charset and thread, kept: a mail check decodes every
+  // header and part through here. Names come from mail, so only a few are
+  // kept; an unknown name is remembered as unknown.
+  constexpr size_t kKept = 32;
+  thread_local std::map<std::string, Converter> converters;
+  auto it = converters.find(charset);
+  std::optional<Converter> scratch;
+  Converter* c = nullptr;
+  if (it != converters.end()) {
+    c = &it->second;
+  } else if (converters.size() < kKept) {
+    c = &converters.try_emplace(charset, "UTF-16LE", charset).first->second;
+  } else {
+    c = &scratch.emplace("UTF-16LE", charset);
+  }
+  if (!c->valid()) return std::nullopt;
+  c->reset();
+  return decodeLoop(c->get(), bytes.constData(), bytes.size(), badBytes);
+}
+
+QString fromCp932(const QByteArray& bytes) { return fromCp932(bytes.constData(), bytes.size()); }
+
+// --- text of received mail ---------------------------------------------------
+
+namespace {
 
 bool hasJisEscapes(const QByteArray& b) {
   return b.contains("\x1b$B") || b.contains("\x1b$@") || b.contains("\x1b(I") || b.contains("\x1b$(");
 }
 
 QString cp1252(const QByteArray& b) {
-  if (auto s = iconvDecode(b, "WINDOWS-1252")) return *s;
+  if (auto s = decodeWith(b, "WINDOWS-1252")) return *s;
   return QString::fromLatin1(b);
 }
 
@@ -40,8 +196,8 @@ QString unreadable(const QByteArray& b, int* errors) {
 }
 
 QString eucJp(const QByteArray& b, int* errors = nullptr) {
-  if (auto s = iconvDecode(b, "EUC-JP-MS", errors)) return *s;
-  if (auto s = iconvDecode(b, "EUC-JP", errors)) return *s;
+  if (auto s = decodeWith(b, "EUC-JP-MS", errors)) return *s;
+  if (auto s = decodeWith(b, "EUC-JP", errors)) return *s;
   return unreadable(b, errors);
 }
 
@@ -106,7 +262,7 @@ bool isSevenBit(QStringView s) {
   return true;
 }
 
-bool isValidUtf8(const QByteArray& b) {
+bool isValidUtf8(const QByteArray& b, Utf8End end) {
   const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
   const qsizetype n = b.size();
   qsizetype i = 0;
@@ -133,6 +289,7 @@ bool isValidUtf8(const QByteArray& b) {
     // A character cut off at the very end (a truncated part, a cut field)
     // does not make the rest of the text something else.
     if (i + len > n) {
+      if (end == Utf8End::Whole) return false;
       for (qsizetype k = i + 1; k < n; ++k)
         if ((p[k] & 0xC0) != 0x80) return false;
       return true;
@@ -234,11 +391,11 @@ QByteArray iso2022jpToCp932(const QByteArray& in) {
 
 QString decodeGuess(const QByteArray& bytes) {
   if (bytes.isEmpty()) return QString();
-  if (hasJisEscapes(bytes)) return text::fromCp932(iso2022jpToCp932(bytes));
-  if (isAscii(bytes)) return QString::fromLatin1(bytes);
+  if (hasJisEscapes(bytes)) return fromCp932(iso2022jpToCp932(bytes));
+  if (isSevenBit(bytes)) return QString::fromLatin1(bytes);
   if (isValidUtf8(bytes)) return QString::fromUtf8(bytes);
   int sjisErrors = 0, eucErrors = 0;
-  const QString sjis = iconvDecode(bytes, "CP932", &sjisErrors).value_or(QString());
+  const QString sjis = decodeWith(bytes, "CP932", &sjisErrors).value_or(QString());
   if (sjis.isNull()) sjisErrors = int(bytes.size());
   const QString euc = eucJp(bytes, &eucErrors);
   int highBytes = 0;
@@ -269,12 +426,12 @@ QString decodeCharset(const QByteArray& bytes, const QByteArray& label) {
     case Family::Guess:
       return decodeGuess(bytes);
     case Family::Ascii:
-      if (isAscii(bytes) && !hasJisEscapes(bytes)) return QString::fromLatin1(bytes);
+      if (isSevenBit(bytes) && !hasJisEscapes(bytes)) return QString::fromLatin1(bytes);
       return decodeGuess(bytes);
     case Family::Jis:
-      return text::fromCp932(iso2022jpToCp932(bytes));
+      return fromCp932(iso2022jpToCp932(bytes));
     case Family::Sjis:
-      return text::fromCp932(bytes);
+      return fromCp932(bytes);
     case Family::Euc:
       return eucJp(bytes);
     case Family::Utf8:
@@ -285,10 +442,10 @@ QString decodeCharset(const QByteArray& bytes, const QByteArray& label) {
     case Family::Western:
       return cp1252(bytes);
     case Family::Chinese:
-      if (auto s = iconvDecode(bytes, "GB18030")) return *s;
+      if (auto s = decodeWith(bytes, "GB18030")) return *s;
       return decodeGuess(bytes);
     case Family::Korean:
-      if (auto s = iconvDecode(bytes, "CP949")) return *s;
+      if (auto s = decodeWith(bytes, "CP949")) return *s;
       return decodeGuess(bytes);
     case Family::Other:
       break;
@@ -300,8 +457,8 @@ QString decodeCharset(const QByteArray& bytes, const QByteArray& label) {
     if (!((ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' || ch == '_' || ch == '.' || ch == ':'))
       plain = false;
   if (plain)
-    if (auto s = iconvDecode(bytes, c.constData())) return *s;
+    if (auto s = decodeWith(bytes, c.constData())) return *s;
   return decodeGuess(bytes);
 }
 
-}  // namespace maillib
+}  // namespace charset

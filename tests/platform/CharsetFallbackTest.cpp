@@ -1,13 +1,13 @@
 // Decoding on a C library without the Japanese, Chinese or Korean
 // converters: readable where it can be, never a crash. The cases run in a
 // child process of this program with the converters taken away.
-#include "reception/Charsets.h"
+#include "platform/Charset.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
 
-using namespace maillib;
+using namespace charset;
 
 namespace {
 bool inChild() { return qEnvironmentVariableIsSet("TOMOSHIBI_MISSING_CONVERTERS"); }
