@@ -229,6 +229,7 @@ StoreResult prepareRewrite(const QString& file, const QString& temp, int recordL
   // Every complete record, also any past the 16-bit numbering: a rewrite
   // must never drop what it was not asked to.
   const qint64 count = src.byteLength() / recordLength;
+  res.before = int(std::min<qint64>(count, kMaxRecords));
   qint64 outOff = 0;
   qint64 runStart = -1;  // first record (from 0) of the current run
   char flag[2];
@@ -275,8 +276,11 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
                                     const QList<int>& drop) {
   StoreResult res = prepareRewrite(file, temp, recordLength, flagOffset, drop);
   if (!res.ok) return res;
-  const StoreResult done = finishRewrite(file, temp);
-  if (!done.ok) res = done;
+  StoreResult done = finishRewrite(file, temp);
+  if (!done.ok) {
+    done.before = res.before;
+    res = done;
+  }
   return res;
 }
 

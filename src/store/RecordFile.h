@@ -66,6 +66,7 @@ struct StoreResult {
   bool ok = false;
   int recordNumber = 0;  // the number written by an append
   int survivors = 0;     // records kept by a rewrite
+  int before = 0;        // records a rewrite found (complete ones, at most kMaxRecords)
   QString error;
 };
 
