@@ -1,9 +1,9 @@
 #include "BatchStore.h"
 
 #include "AttachmentFiles.h"
-#include "KillPoints.h"
 #include "mime/MimeDecode.h"
 #include "platform/Charset.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "store/Records.h"
 
@@ -89,7 +89,7 @@ void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& 
     report_.stopStoring({CheckCode::Unsaved, f});
     return;
   }
-  killPoint(KillStep::OriginalWritten);
+  TOMOSHIBI_KILL_POINT("original");
   // The decoder hands each file over as it finds it; each is announced to
   // the journal before it is created.
   refused_ = {};
@@ -127,7 +127,7 @@ void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& 
     store_.dropOriginal(originalAt);
     return;
   }
-  killPoint(KillStep::RecordWritten);
+  TOMOSHIBI_KILL_POINT("record");
   batch_.append({number, id});
   bytes_ += rawSize;
   files_ += files;

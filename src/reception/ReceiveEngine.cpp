@@ -3,9 +3,9 @@
 #include "BatchStore.h"
 #include "FetchPipeline.h"
 #include "IdentityLedger.h"
-#include "KillPoints.h"
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "settings/AccountSettings.h"
 
@@ -60,7 +60,9 @@ class Check : public FetchPipeline::Handler {
 };
 
 void Check::fetchAll() {
-  if (const int n = harnessBatchMails(); n > 0) perBatch_ = n;
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (const int n = testhooks::batchMails(); n > 0) perBatch_ = n;
+#endif
   QList<int> numbers;
   for (int n = 1; n <= session_.count(); ++n)
     if (session_.size(n) >= 0) numbers.append(n);
@@ -83,7 +85,7 @@ bool Check::admit(int number) {
 }
 
 void Check::retrieved(const Answer& a, QByteArray&& raw) {
-  killPoint(KillStep::Retrieved);
+  TOMOSHIBI_KILL_POINT("retrieved");
   ++report_.progress().done;
   if (!report_.storing()) {
     // Asked for before storing stopped: it stays on the server.
@@ -112,7 +114,7 @@ void Check::retrieved(const Answer& a, QByteArray&& raw) {
 }
 
 void Check::deleted(const Answer& a) {
-  killPoint(KillStep::DeleteAnswered);
+  TOMOSHIBI_KILL_POINT("dele");
   ledger_.deleteAnswered(a.number, a.ok);
   if (!a.ok) {
     ++refusedDeletes_;
@@ -135,7 +137,7 @@ bool Check::finish() {
   pipeline_.deleteAll(*this);
   bool answered = false;
   if (session_.alive()) {
-    killPoint(KillStep::BeforeQuit);
+    TOMOSHIBI_KILL_POINT("before-quit");
     session_.quit(&answered);
     if (!answered) {
       CheckProblem p{CheckCode::QuitUnanswered};
@@ -146,7 +148,7 @@ bool Check::finish() {
   } else if (!session_.error().isEmpty() && !report_.hasLibraryProblem(session_.error())) {
     report_.problem({CheckCode::MailLibrary, {}, session_.error()});
   }
-  if (answered) killPoint(KillStep::QuitAnswered);
+  if (answered) TOMOSHIBI_KILL_POINT("quit-answered");
   if (refusedDeletes_ > 0) {
     CheckProblem p{CheckCode::DeletesRefused};
     p.host = host_;
@@ -166,7 +168,6 @@ CheckOutcome runCheck(CheckSink& sink) {
   // A file that passes its size limit fails its write (and is cut back)
   // instead of ending the process in the middle of a record.
   std::signal(SIGXFSZ, SIG_IGN);
-  armKillHarness();
   CheckReport report(sink);
   AccountSettingsRecord& account = AccountSettings();
 
@@ -199,7 +200,7 @@ CheckOutcome runCheck(CheckSink& sink) {
     report.fail({CheckCode::MailLibrary, {}, error});
     return report.finish();
   }
-  killPoint(KillStep::Connected);
+  TOMOSHIBI_KILL_POINT("connected");
 
   const AccountFileValues saved = ReadAccountFile();
   account.UserId = saved.id;

@@ -1,6 +1,7 @@
 #include "RecordFile.h"
 
 #include "platform/Durable.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 
 #include <QFile>
@@ -47,7 +48,14 @@ bool pwriteAll(int fd, const char* src, qint64 len, qint64 offset) {
   return true;
 }
 
-bool hookFails(RewriteStep s) { return g_rewriteHook && g_rewriteHook(s); }
+bool hookFails(RewriteStep s) {
+#ifdef TOMOSHIBI_TEST_HOOKS
+  return testhooks::rewriteStep && testhooks::rewriteStep(s);
+#else
+  Q_UNUSED(s);
+  return false;
+#endif
+}
 
 // Copies `len` bytes at `inOff` of `in` to the end of `out`; in the kernel
 // when it can, through a buffer otherwise.

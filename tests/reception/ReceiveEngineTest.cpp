@@ -3,6 +3,7 @@
 // up, and what it reports of them (in codes: the words are the sinks').
 #include "FakePop3.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "reception/ReceiveEngine.h"
 #include "settings/AccountSettings.h"
@@ -67,7 +68,7 @@ class ReceiveEngine : public ::testing::Test {
   }
   void TearDown() override {
     maillib::g_pop3Limits = maillib::Pop3Limits{};
-    received::ReceiveJournal::s_afterWrite = nullptr;
+    testhooks::afterJournalWrite = nullptr;
     qunsetenv("TOMOSHIBI_TEST_BATCH");
   }
 
@@ -173,7 +174,7 @@ TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsAre
   QList<qsizetype> commitsAt;
   static std::function<void()> onWrite;
   onWrite = [&] { commitsAt << box_->commands.size(); };
-  received::ReceiveJournal::s_afterWrite = [] { onWrite(); };
+  testhooks::afterJournalWrite = [] { onWrite(); };
   EXPECT_FALSE(check().failed);
   EXPECT_EQ(subjects().size(), 35);
   EXPECT_TRUE(box_->messages.isEmpty());

@@ -1,6 +1,7 @@
 // Deleting one mail and all mails from the viewer.
 #include "ViewerFixture.h"
 
+#include "platform/TestHooks.h"
 #include "store/received/CheckLock.h"
 #include "store/received/ReceiveJournal.h"
 #include "shell/SharedState.h"
@@ -197,10 +198,10 @@ TEST_F(ViewerTest, FailedRewriteIsReportedAndTheListKeepsEveryMail) {
   storeMails(threeMails());
   TyakuForm& v = view();
   clickRow(v, 2);
-  store::g_rewriteHook = [](store::RewriteStep s) { return s == store::RewriteStep::Renamed; };
+  testhooks::rewriteStep = [](store::RewriteStep s) { return s == store::RewriteStep::Renamed; };
   boxes_.answer(QMessageBox::Yes);
   v.Command3->click();
-  store::g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   ASSERT_EQ(boxes_.seen().size(), 2);
   EXPECT_TRUE(boxes_.seen()[1].text.contains(QStringLiteral("元のファイルはそのまま残っています")));
   EXPECT_EQ(QFileInfo(mailPath()).size(), 3 * store::MailRecord::kLength);
@@ -217,10 +218,10 @@ TEST_F(ViewerTest, AFailedDeleteAllDoesNotMakeTheNextDeleteTakeEverything) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }();
   TyakuForm& v = view();
-  store::g_rewriteHook = [](store::RewriteStep s) { return s == store::RewriteStep::TempFlushed; };
+  testhooks::rewriteStep = [](store::RewriteStep s) { return s == store::RewriteStep::TempFlushed; };
   boxes_.answer(QMessageBox::Yes);
   v.Command6->click();
-  store::g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   {
     QFile f(mailPath());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

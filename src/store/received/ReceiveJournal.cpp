@@ -3,6 +3,7 @@
 #include "DataFiles.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -76,7 +77,10 @@ bool ReceiveJournal::write(const QByteArray& bytes, bool sync, Fault* fault) {
     return false;
   }
   length_ += bytes.size();
-  if (s_afterWrite) s_afterWrite();
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::afterJournalWrite) testhooks::afterJournalWrite();
+#endif
+  TOMOSHIBI_KILL_POINT("journal");
   return true;
 }
 

@@ -68,9 +68,6 @@ class ReceiveJournal {
   };
   static Recovery recover(const QString& path);
 
-  // The test harness stops the program right after each journal write.
-  static inline void (*s_afterWrite)() = nullptr;
-
  private:
   bool write(const QByteArray& bytes, bool sync, Fault* fault);
   QString path_;

@@ -4,6 +4,7 @@
 #include "DataFiles.h"
 #include "Originals.h"
 #include "platform/Durable.h"
+#include "platform/TestHooks.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 
@@ -76,8 +77,13 @@ QByteArray sumOf(const QByteArray& lines) {
   return QCryptographicHash::hash(lines, QCryptographicHash::Sha256).toHex().left(16);
 }
 
+// The steps a test build can stop a delete after (platform/TestHooks.h).
 void step(int n) {
-  if (g_deleteStepHook) g_deleteStepHook(n);
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::deleteStep) testhooks::deleteStep(n);
+#else
+  Q_UNUSED(n);
+#endif
 }
 
 // A delete's decision, as its journal holds it.

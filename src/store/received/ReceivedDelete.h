@@ -30,9 +30,4 @@ bool recoverInterruptedDelete(Fault* fault);
 // is not finished yet.
 bool deleteDecided();
 
-// Test seam: called after each step of a delete (1 = records copied,
-// 2 = index written, 3 = journal committed, 4 = records renamed, 5 = index
-// renamed, 6 = originals removed, 7 = journal cleared).
-inline void (*g_deleteStepHook)(int step) = nullptr;
-
 }  // namespace received

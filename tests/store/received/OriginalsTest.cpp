@@ -2,6 +2,7 @@
 // originals with it and renumbers the others, whole or not at all, even
 // when the process is killed at any step of it.
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "store/received/Originals.h"
@@ -276,7 +277,7 @@ TEST_F(Originals, AKillAtAnyStepOfADeleteLeavesTheOldOrTheNewMails) {
     if (child == 0) {
       static int killAt;
       killAt = step;
-      g_deleteStepHook = [](int s) {
+      testhooks::deleteStep = [](int s) {
         if (s == killAt) ::_exit(9);
       };
       ReceivedStore::remove({2, 5});
