@@ -1,10 +1,11 @@
 #include "MailExport.h"
 
-#include "Originals.h"
+#include "ReceivedWords.h"
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/Originals.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -134,26 +135,6 @@ QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs) {
   return out + '\n';
 }
 
-RecordOriginal originalOfRecord(int number) {
-  RecordOriginal r;
-  OriginalArchive archive;
-  if (!archive.load(&r.error)) return r;
-  store::RecordFile records(paths::resolve(paths::kReceivedMailFile), kLength);
-  QByteArray head;
-  if (!records.open() || records.readPart(number, 0, kHeaderFields, head) != store::ReadResult::Ok) {
-    r.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
-    return r;
-  }
-  const std::optional<OriginalEntry> e = archive.forRecord(number, head);
-  if (!e) {
-    r.missing = true;
-    return r;
-  }
-  r.received = e->received;
-  r.bytes = archive.read(*e, &r.error);
-  return r;
-}
-
 bool writeExportFile(const QString& target, const QByteArray& bytes, QString* error) {
   const QString path = saveTarget(target, error);
   if (path.isNull()) return false;
@@ -178,8 +159,11 @@ ExportSummary exportMbox(const QString& target) {
   ExportSummary s;
   const QString path = saveTarget(target, &s.error);
   if (path.isNull()) return s;
-  OriginalArchive archive;
-  if (!archive.load(&s.error)) return s;
+  received::OriginalArchive archive;
+  if (received::Fault f; !archive.load(&f)) {
+    s.error = faultText(f);
+    return s;
+  }
   const QString recordPath = paths::resolve(paths::kReceivedMailFile);
   store::RecordFile records(recordPath, kLength);
   const bool anyMail = QFileInfo::exists(recordPath);
@@ -200,7 +184,7 @@ ExportSummary exportMbox(const QString& target) {
       s.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
       return s;
     }
-    const std::optional<OriginalEntry> e = archive.forRecord(n, head);
+    const std::optional<received::OriginalEntry> e = archive.forRecord(n, head);
     if (!e) {
       ++s.withoutOriginal;
       continue;

@@ -10,9 +10,10 @@
 // afresh with TOMOSHIBI_WRITE_PINNED=1 and the difference reviewed.
 #include "FakePop3.h"
 #include "platform/Paths.h"
+#include "reception/CheckWords.h"
 #include "reception/MailExport.h"
 #include "reception/ReceiveEngine.h"
-#include "reception/ReceivedUids.h"
+#include "store/received/ReceivedUids.h"
 #include "settings/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
@@ -28,15 +29,16 @@ namespace {
 const QString kMailFolder = QStringLiteral(TOMOSHIBI_SOURCE_DIR "/tests/data/mail/");
 const QString kPinned = kMailFolder + QStringLiteral("pinned-records.txt");
 
+// The notices listed as a user reads them.
 struct QuietSink : reception::CheckSink {
   QStringList errors, notices;
   bool canAsk() const override { return false; }
-  void help(const QString&) override {}
-  void status(const QString&) override {}
+  void checking() override {}
+  void status(reception::CheckStatus) override {}
   void count(int) override {}
   void event() override {}
-  void error(const QString& t) override { errors << t; }
-  void notice(const QString& t) override { notices << t; }
+  void error(const reception::CheckFailure& f) override { errors << reception::failureText(f); }
+  void notice(const reception::CheckProblem& p) override { notices << reception::problemText(p); }
 };
 
 QByteArray sha(const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex().left(24); }
@@ -100,7 +102,7 @@ TEST(GoldenRecords, EveryGoldenMailStoresTheSameBytes) {
         listing << QStringLiteral("  file %1 %2 %3").arg(file).arg(bytes.size()).arg(QString::fromLatin1(sha(bytes)));
       }
       // The fake server lists the mail at its size with CR LF lines.
-      listing << QStringLiteral("  digest ") + QString::fromLatin1(mailDigest(headerOf(raw), raw.size()));
+      listing << QStringLiteral("  digest ") + QString::fromLatin1(received::mailDigest(headerOf(raw), raw.size()));
       const QByteArray mbox = reception::mboxrdEntry(raw, 0);
       listing << QStringLiteral("  mbox ") + QString::fromLatin1(mbox.left(mbox.indexOf('\n')));
     }

@@ -191,23 +191,25 @@ TEST_F(HostileServer, SlowAndSilentServersEndTheCheck) {
     maillib::g_pop3Limits.slowWindowMs = 1500;
     LoadServerSettings();
     struct Sink : reception::CheckSink {
-      QStringList errors;
+      QList<reception::CheckProblem> errors;
       bool canAsk() const override { return false; }
-      void help(const QString&) override {}
-      void status(const QString&) override {}
+      void checking() override {}
+      void status(reception::CheckStatus) override {}
       void count(int) override {}
       void event() override {}
-      void error(const QString& t) override { errors << t; }
-      void notice(const QString& t) override { errors << t; }
+      void error(const reception::CheckFailure& f) override { errors += f.problems; }
+      void notice(const reception::CheckProblem& p) override { errors << p; }
     } sink;
     QElapsedTimer t;
     t.start();
     const reception::CheckOutcome out = reception::runCheck(sink);
     EXPECT_TRUE(out.failed) << fault.toStdString();
     EXPECT_LT(t.elapsed(), 15000) << fault.toStdString();
+    // The mail library's own words, reported as they are.
     ASSERT_EQ(sink.errors.size(), 1);
-    EXPECT_TRUE(sink.errors[0].contains(fault == u"stall" ? u"応答しません"_qs : u"遅すぎる"_qs))
-        << sink.errors[0].toStdString();
+    EXPECT_EQ(sink.errors[0].code, reception::CheckCode::MailLibrary);
+    EXPECT_TRUE(sink.errors[0].detail.contains(fault == u"stall" ? u"応答しません"_qs : u"遅すぎる"_qs))
+        << sink.errors[0].detail.toStdString();
     EXPECT_EQ(peer_->state().subjects, kThree);
     maillib::g_pop3Limits = maillib::Pop3Limits{};
   }

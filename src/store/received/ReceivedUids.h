@@ -13,6 +13,8 @@
 #include <QList>
 #include <QString>
 
+namespace received {
+
 struct MailIdentity {
   QByteArray uid;     // empty: the server gave none
   QByteArray digest;  // mailDigest(); empty only in lists of older versions
@@ -61,6 +63,5 @@ class ReceivedUidList {
 
 // Where the list lives: "★MAilData/received-uids.txt" below the program folder.
 QString receivedUidsPath();
-// The mailbox a list belongs to: the user at the server's host. Port and
-// TLS are ways to reach the mailbox, not another mailbox.
-QString mailboxKey(const QString& userId, const QString& pop3Server);
+
+}  // namespace received

@@ -1,9 +1,11 @@
 #include "CheckMail.h"
 
 #include "platform/MsgBox.h"
+#include "reception/CheckWords.h"
 #include "settings/IdPassForm.h"
 #include "shell/MainForm.h"
 #include "shell/SharedState.h"
+#include "store/Records.h"
 #include "viewer/TyakuForm.h"
 
 #include <QAction>
@@ -78,11 +80,11 @@ class WindowSink : public reception::CheckSink {
   }
 
   bool canAsk() const override { return true; }
-  void help(const QString& t) override {
-    if (main_) main_->Text1->setPlainText(t);
+  void checking() override {
+    if (main_) main_->Text1->setPlainText(reception::checkingText());
   }
-  void status(const QString& t) override {
-    if (main_) main_->Text3->setText(t);
+  void status(reception::CheckStatus s) override {
+    if (main_) main_->Text3->setText(reception::statusText(s));
   }
   void count(int n) override {
     if (main_) main_->Text6->setText(QString::number(n));
@@ -99,8 +101,8 @@ class WindowSink : public reception::CheckSink {
   void askAccount() override {
     if (dialog_) dialog_->showDialog();
   }
-  void error(const QString& t) override { box(t, QStringLiteral("エラー")); }
-  void notice(const QString& t) override { box(t, kAppTitle); }
+  void error(const reception::CheckFailure& f) override { box(reception::failureText(f), QStringLiteral("エラー")); }
+  void notice(const reception::CheckProblem& p) override { box(reception::problemText(p), kAppTitle); }
   bool showsMail() const override { return true; }
   void showMail(const reception::BoxedMail& m) override {
     TyakuForm* viewer = TyakuForm::instance();
@@ -134,7 +136,15 @@ class WindowSink : public reception::CheckSink {
 }  // namespace
 
 reception::CheckOutcome CheckMail() {
-  WindowSink sink;
-  const QScopedValueRollback running(shared::CheckRunning, true);
-  return reception::runCheck(sink);
+  reception::CheckOutcome out;
+  {
+    WindowSink sink;
+    const QScopedValueRollback running(shared::CheckRunning, true);
+    out = reception::runCheck(sink);
+  }
+  if (out.lastRecord > 0) {
+    shared::CurrentRecordNumber = int16_t(out.lastRecord);
+    store::ReceivedMailBuffer().setBytes(out.lastRecordBytes);
+  }
+  return out;
 }

@@ -2,8 +2,9 @@
 // identities, and what recovery makes of every state a check can be cut
 // off in.
 #include "platform/Paths.h"
-#include "reception/ReceiveJournal.h"
-#include "reception/ReceivedUids.h"
+#include "store/received/ReceiveJournal.h"
+#include "store/received/ReceivedStore.h"
+#include "store/received/ReceivedUids.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -12,8 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using reception::JournalEntry;
-using reception::ReceiveJournal;
+using namespace received;
 
 namespace {
 
@@ -44,6 +44,12 @@ class Journal : public ::testing::Test {
     EXPECT_TRUE(l.load());
     return l;
   }
+  // What the next check (or delete) does first, under the check's lock.
+  static Fault recover() {
+    ReceivedStore store;
+    if (const Fault f = store.lock()) return f;
+    return store.recover();
+  }
 
   TempHome home_;
 };
@@ -53,9 +59,9 @@ class Journal : public ::testing::Test {
 TEST_F(Journal, ACommittedBatchStaysAndTheOneAfterItIsCutBack) {
   handles::Fd fd = openRecords();
   append(fd, kRecord);  // stored before this check
-  QString why;
-  ReceiveJournal j(reception::receiveJournalPath());
-  ASSERT_TRUE(j.begin({{records(), fd.get(), kRecord}}, &why)) << why.toStdString();
+  Fault why;
+  ReceiveJournal j(receiveJournalPath());
+  ASSERT_TRUE(j.begin({{records(), fd.get(), kRecord}}, &why));
   ASSERT_TRUE(j.announce(attached(u"a.pdf"_qs), &why));
   touch(attached(u"a.pdf"_qs));
   append(fd, 2 * kRecord);
@@ -65,7 +71,7 @@ TEST_F(Journal, ACommittedBatchStaysAndTheOneAfterItIsCutBack) {
   touch(attached(u"b.pdf"_qs));
   append(fd, kRecord + 500);
 
-  ASSERT_TRUE(reception::recoverInterruptedCheck(&why)) << why.toStdString();
+  ASSERT_FALSE(recover());
   EXPECT_EQ(size(records()), 3 * kRecord);
   EXPECT_TRUE(QFileInfo::exists(attached(u"a.pdf"_qs)));
   EXPECT_FALSE(QFileInfo::exists(attached(u"b.pdf"_qs)));
@@ -73,26 +79,26 @@ TEST_F(Journal, ACommittedBatchStaysAndTheOneAfterItIsCutBack) {
   EXPECT_EQ(l.size(), 2);
   EXPECT_TRUE(l.claim({"u1", QByteArray(32, '1')}));
   EXPECT_TRUE(l.claim({"u2", QByteArray(32, '2')}));
-  EXPECT_EQ(size(reception::receiveJournalPath()), 0);
+  EXPECT_EQ(size(receiveJournalPath()), 0);
 
   // Nothing is done twice: a journal recovered again (a kill between the
   // list and the journal) adds nothing.
   ASSERT_TRUE(j.begin({{records(), fd.get(), 3 * kRecord}}, &why));
   ASSERT_TRUE(j.commit({3 * kRecord}, {entry("u1", '1')}, &why));
-  ASSERT_TRUE(reception::recoverInterruptedCheck(&why));
+  ASSERT_FALSE(recover());
   EXPECT_EQ(list().size(), 2);
 }
 
 TEST_F(Journal, ATornCommitIsNoCommit) {
   handles::Fd fd = openRecords();
-  QString why;
+  Fault why;
   {
-    ReceiveJournal j(reception::receiveJournalPath());
+    ReceiveJournal j(receiveJournalPath());
     ASSERT_TRUE(j.begin({{records(), fd.get(), 0}}, &why));
     append(fd, kRecord);
     ASSERT_TRUE(j.commit({kRecord}, {entry("u1", '1')}, &why));
   }
-  QFile f(reception::receiveJournalPath());
+  QFile f(receiveJournalPath());
   ASSERT_TRUE(f.open(QIODevice::ReadWrite));
   const QByteArray all = f.readAll();
   for (const QByteArray& torn : {all.left(all.size() - 3) + "\n",            // sum cut short
@@ -103,7 +109,7 @@ TEST_F(Journal, ATornCommitIsNoCommit) {
     f.write(torn);
     f.flush();
     ASSERT_TRUE(QFile::resize(records(), kRecord));
-    ASSERT_TRUE(reception::recoverInterruptedCheck(&why)) << why.toStdString();
+    ASSERT_FALSE(recover());
     EXPECT_EQ(size(records()), 0) << torn.constData();
     EXPECT_EQ(list().size(), 0);
   }
@@ -111,8 +117,8 @@ TEST_F(Journal, ATornCommitIsNoCommit) {
 
 TEST_F(Journal, AFileReplacedSinceAndPathsOutsideTheFolderAreLeftAlone) {
   handles::Fd fd = openRecords();
-  QString why;
-  ReceiveJournal j(reception::receiveJournalPath());
+  Fault why;
+  ReceiveJournal j(receiveJournalPath());
   ASSERT_TRUE(j.begin({{records(), fd.get(), 0}}, &why));
   append(fd, kRecord);
   // The file was rewritten meanwhile (a new inode): it is not the journal's.
@@ -122,12 +128,12 @@ TEST_F(Journal, AFileReplacedSinceAndPathsOutsideTheFolderAreLeftAlone) {
   // A journal naming a file beside the program folder removes nothing there.
   const QString outside = home_.path() + u"/../tomoshibi-journal-outside"_qs;
   touch(outside);
-  QFile jf(reception::receiveJournalPath());
+  QFile jf(receiveJournalPath());
   ASSERT_TRUE(jf.open(QIODevice::Append));
   jf.write("new ../tomoshibi-journal-outside\n");
   jf.close();
 
-  ASSERT_TRUE(reception::recoverInterruptedCheck(&why)) << why.toStdString();
+  ASSERT_FALSE(recover());
   EXPECT_EQ(size(records()), kRecord);
   EXPECT_TRUE(QFileInfo::exists(outside));
   QFile::remove(outside);

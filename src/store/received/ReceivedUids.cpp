@@ -1,6 +1,5 @@
 #include "ReceivedUids.h"
 
-#include "MailLibCommon.h"
 #include "platform/Durable.h"
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
@@ -11,6 +10,7 @@
 #include <QUrl>
 #include <algorithm>
 
+namespace received {
 namespace {
 
 // RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E.
@@ -38,11 +38,6 @@ QByteArray mailDigest(const QByteArray& header, qint64 listedSize) {
   }
   h.addData(QByteArray::number(listedSize));
   return h.result().toHex().left(32);
-}
-
-QString mailboxKey(const QString& userId, const QString& pop3Server) {
-  const std::optional<maillib::ServerAddress> s = maillib::parseServer(pop3Server, maillib::Protocol::Pop3, nullptr);
-  return userId + u'@' + (s ? s->host.toLower() : pop3Server.trimmed().toLower());
 }
 
 QString receivedUidsPath() { return paths::resolve(QStringLiteral("★MAilData/received-uids.txt")); }
@@ -125,3 +120,5 @@ bool ReceivedUidList::save(QString* error) const {
     out += account_ + '\t' + (e.id.uid.isEmpty() ? QByteArray("-") : e.id.uid) + '\t' + e.id.digest + '\n';
   return durable::replaceFile(path_, out, 0600, error);
 }
+
+}  // namespace received

@@ -2,9 +2,11 @@
 // originals with it and renumbers the others, whole or not at all, even
 // when the process is killed at any step of it.
 #include "platform/Paths.h"
-#include "reception/Originals.h"
+#include "platform/TestHooks.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/Originals.h"
+#include "store/received/ReceivedStore.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -13,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace reception;
+using namespace received;
 
 namespace {
 
@@ -32,8 +34,8 @@ class Originals : public ::testing::Test {
   // original unless `withOriginals` is false.
   void receive(int n, bool withOriginals = true) {
     OriginalsAppender a;
-    QString why;
-    if (withOriginals) ASSERT_TRUE(a.open(&why)) << why.toStdString();
+    Fault why;
+    if (withOriginals) ASSERT_TRUE(a.open(&why)) << why.detail.toStdString();
     const int first = int(QFileInfo(records()).size() / kLength) + 1;
     for (int i = first; i < first + n; ++i) {
       store::MailRecord r;
@@ -97,17 +99,17 @@ class Originals : public ::testing::Test {
 
 TEST_F(Originals, ADeleteTakesTheOriginalsAlongAndRenumbers) {
   receive(5);
-  ASSERT_TRUE(deleteReceivedMails({2, 4}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({2, 4}).ok());
   EXPECT_EQ(mails(), (QList<int>{1, 3, 5}));
   // A deleted mail's bytes are gone from the archive, not only unlisted.
   const QByteArray archive = home_.read(QStringLiteral("★MAilData/received-originals.data"));
   EXPECT_FALSE(archive.contains("mail-2\r\n"));
   EXPECT_FALSE(archive.contains("mail-4\r\n"));
   // The newest mail deleted: the archive gives its room back.
-  ASSERT_TRUE(deleteReceivedMails({3}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({3}).ok());
   EXPECT_EQ(mails(), (QList<int>{1, 3}));
   EXPECT_EQ(QFileInfo(originalsPath()).size(), originalOf(1).size() + originalOf(2).size() + originalOf(3).size());
-  ASSERT_TRUE(deleteReceivedMails({1, 2}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({1, 2}).ok());
   EXPECT_EQ(mails(), QList<int>{});
   EXPECT_EQ(QFileInfo(originalsPath()).size(), 0);
   EXPECT_FALSE(QFileInfo::exists(paths::resolve(QStringLiteral("★MAilData/delete-journal.txt"))));
@@ -115,7 +117,7 @@ TEST_F(Originals, ADeleteTakesTheOriginalsAlongAndRenumbers) {
 
 TEST_F(Originals, AFolderWithoutOriginalsDeletesAsBeforeAndGetsNoArchive) {
   receive(3, false);
-  ASSERT_TRUE(deleteReceivedMails({2}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({2}).ok());
   store::RecordFile f(records(), kLength);
   ASSERT_TRUE(f.open());
   EXPECT_EQ(f.recordCount(), 2);
@@ -138,7 +140,7 @@ TEST_F(Originals, ALineThatNoLongerFitsItsRecordIsNotItsOriginal) {
   OriginalArchive archive;
   ASSERT_TRUE(archive.load());
   EXPECT_FALSE(archive.forRecord(2, other.bytes()));
-  ASSERT_TRUE(deleteReceivedMails({2}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({2}).ok());
   ASSERT_TRUE(archive.load());
   ASSERT_EQ(archive.entries().size(), 2);
   EXPECT_EQ(archive.entries()[1].record, 0);  // kept, tied to no record
@@ -191,7 +193,7 @@ TEST_F(Originals, AShortenedOrRemovedArchiveLosesItsMailsNotAnotherMailsBytes) {
   EXPECT_EQ(originalOfRecord(6), originalOf(6));
 
   // Deleting lost mails takes no bytes: mail 6 lies where they were.
-  ASSERT_TRUE(deleteReceivedMails({2, 4}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({2, 4}).ok());
   EXPECT_TRUE(originalOfRecord(1).isNull());
   EXPECT_TRUE(originalOfRecord(2).isNull());
   EXPECT_TRUE(originalOfRecord(3).isNull());
@@ -247,7 +249,7 @@ TEST_F(Originals, ADeleteLeavesBytesAKeptLinePointsAt) {
   OriginalEntry one = archive.entries()[0], two = archive.entries()[1];
   two.offset = one.offset + 10;
   home_.write(QStringLiteral("★MAilData/received-originals.txt"), indexLine(one) + indexLine(two));
-  ASSERT_TRUE(deleteReceivedMails({2}).ok);
+  ASSERT_TRUE(ReceivedStore::remove({2}).ok());
   EXPECT_EQ(originalOfRecord(1), originalOf(1));
 }
 
@@ -275,10 +277,10 @@ TEST_F(Originals, AKillAtAnyStepOfADeleteLeavesTheOldOrTheNewMails) {
     if (child == 0) {
       static int killAt;
       killAt = step;
-      g_deleteStepHook = [](int s) {
+      testhooks::deleteStep = [](int s) {
         if (s == killAt) ::_exit(9);
       };
-      deleteReceivedMails({2, 5});
+      ReceivedStore::remove({2, 5});
       ::_exit(0);
     }
     int status = 0;
@@ -287,13 +289,17 @@ TEST_F(Originals, AKillAtAnyStepOfADeleteLeavesTheOldOrTheNewMails) {
     // Read before anything is made whole (the viewer, an export): each
     // record still finds its own original.
     EXPECT_EQ(mails(), step < 4 ? (QList<int>{1, 2, 3, 4, 5}) : (QList<int>{1, 3, 4}));
-    QString why;
-    ASSERT_TRUE(recoverInterruptedDelete(&why)) << why.toStdString();
+    {
+      // The next start makes it whole (a check or a delete, under the lock).
+      ReceivedStore next;
+      ASSERT_FALSE(next.lock());
+      ASSERT_FALSE(next.recover());
+    }
     // Decided once its journal is on the disk (step 3).
     EXPECT_EQ(mails(), step < 3 ? (QList<int>{1, 2, 3, 4, 5}) : (QList<int>{1, 3, 4}));
     EXPECT_FALSE(QFileInfo::exists(paths::resolve(paths::kReceivedMailTemp)));
     // And the next delete works on what is there.
-    ASSERT_TRUE(deleteReceivedMails({1}).ok);
+    ASSERT_TRUE(ReceivedStore::remove({1}).ok());
     EXPECT_EQ(mails().size(), step < 3 ? 4 : 2);
   }
 }

@@ -1,8 +1,9 @@
 #include "ReceiveJournal.h"
 
-#include "Originals.h"
+#include "DataFiles.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,11 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace reception {
+namespace received {
 namespace {
-
-const QString kJournalFile = QStringLiteral("★MAilData/receive-journal.txt");
-const QString kLockFile = QStringLiteral("★MAilData/receive.lock");
 
 QByteArray encodePath(const QString& path) {
   return QUrl::toPercentEncoding(QDir(paths::programFolder()).relativeFilePath(path), "/");
@@ -45,18 +43,6 @@ QByteArray sumOf(const QByteArray& entryLines, const QByteArray& lengths) {
   return QCryptographicHash::hash(entryLines + lengths, QCryptographicHash::Sha256).toHex().left(16);
 }
 
-QByteArray fileIdentity(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return {};
-  return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino));
-}
-
-QByteArray fileIdentity(const QString& path) {
-  struct stat st;
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
-  return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino));
-}
-
 bool writeAll(int fd, const QByteArray& bytes) {
   const char* p = bytes.constData();
   qsizetype left = bytes.size();
@@ -70,26 +56,20 @@ bool writeAll(int fd, const QByteArray& bytes) {
   return true;
 }
 
-QString journalError(const QString& path) {
-  return QStringLiteral("受信の記録「%1」に書き込めません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
-}
+Fault journalError(const QString& path) { return {Code::JournalUnwritable, path, durable::lastErrorText()}; }
 
 }  // namespace
 
-QString receiveJournalPath() { return paths::resolve(kJournalFile); }
-
-QString checkRunningText() {
-  return QStringLiteral("別のメール受信を実行中です（同じプログラムフォルダ）。終わってから、もう一度受信して下さい。");
-}
+QString receiveJournalPath() { return paths::resolve(QStringLiteral("★MAilData/receive-journal.txt")); }
 
 ReceiveJournal::ReceiveJournal(QString path) : path_(std::move(path)) {}
 ReceiveJournal::~ReceiveJournal() = default;
 
-bool ReceiveJournal::write(const QByteArray& bytes, bool sync, QString* error) {
+bool ReceiveJournal::write(const QByteArray& bytes, bool sync, Fault* fault) {
   if (!fd_) return false;
   const bool ok = writeAll(fd_.get(), bytes) && (!sync || ::fdatasync(fd_.get()) == 0);
   if (!ok) {
-    if (error) *error = journalError(path_);
+    if (fault) *fault = journalError(path_);
     // A line half written is cut off again; should that fail too, a torn
     // commit still fails its sum at recovery.
     const bool cut = ::ftruncate(fd_.get(), length_) == 0;
@@ -97,49 +77,52 @@ bool ReceiveJournal::write(const QByteArray& bytes, bool sync, QString* error) {
     return false;
   }
   length_ += bytes.size();
-  if (s_afterWrite) s_afterWrite();
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::afterJournalWrite) testhooks::afterJournalWrite();
+#endif
+  TOMOSHIBI_KILL_POINT("journal");
   return true;
 }
 
-bool ReceiveJournal::begin(const QList<Appended>& files, QString* error) {
+bool ReceiveJournal::begin(const QList<Appended>& files, Fault* fault) {
   const QByteArray p = QFile::encodeName(path_);
   const bool existed = QFileInfo::exists(path_);
   fd_.reset(::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!fd_) {
-    if (error) *error = journalError(path_);
+    if (fault) *fault = journalError(path_);
     return false;
   }
   length_ = 0;
   QByteArray head = "begin\n";
   for (const Appended& a : files)
-    head += "append " + fileIdentity(a.fd) + ' ' + QByteArray::number(a.length) + ' ' + encodePath(a.path) + '\n';
-  if (!write(head, true, error)) {
+    head += "append " + files::identityOf(a.fd) + ' ' + QByteArray::number(a.length) + ' ' + encodePath(a.path) + '\n';
+  if (!write(head, true, fault)) {
     fd_.reset();
     return false;
   }
   // A journal the folder does not list after a power cut would be no journal.
   if (!existed && !durable::syncFolder(QFileInfo(path_).absolutePath())) {
-    if (error) *error = journalError(path_);
+    if (fault) *fault = journalError(path_);
     fd_.reset();
     return false;
   }
   return true;
 }
 
-bool ReceiveJournal::announce(const QString& path, QString* error) {
-  return write("new " + encodePath(path) + '\n', false, error);
+bool ReceiveJournal::announce(const QString& path, Fault* fault) {
+  return write("new " + encodePath(path) + '\n', false, fault);
 }
 
-bool ReceiveJournal::commit(const QList<qint64>& lengths, const QList<JournalEntry>& entries, QString* error) {
+bool ReceiveJournal::commit(const QList<qint64>& lengths, const QList<JournalEntry>& entries, Fault* fault) {
   QByteArray lines;
   for (const JournalEntry& e : entries) lines += entryLine(e);
   QByteArray lens;
   for (qint64 l : lengths) lens += (lens.isEmpty() ? "" : ",") + QByteArray::number(l);
   return write(lines + "commit " + lens + ' ' + QByteArray::number(entries.size()) + ' ' + sumOf(lines, lens) + '\n',
-               true, error);
+               true, fault);
 }
 
-bool ReceiveJournal::clear(QString* error) {
+bool ReceiveJournal::clear(Fault* fault) {
   if (!fd_) {
     // Nothing begun by this check: whatever recovery found is settled.
     handles::Fd fd(::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CLOEXEC));
@@ -150,7 +133,7 @@ bool ReceiveJournal::clear(QString* error) {
   // committed batches whose length the file has, and their entries, which
   // the ID list forgets again once the server no longer lists them.
   if (::ftruncate(fd_.get(), 0) != 0) {
-    if (error) *error = journalError(path_);
+    if (fault) *fault = journalError(path_);
     return false;
   }
   length_ = 0;
@@ -163,8 +146,7 @@ ReceiveJournal::Recovery ReceiveJournal::recover(const QString& path) {
   QFile f(path);
   if (!f.exists()) return r;
   if (!f.open(QIODevice::ReadOnly)) {
-    r.ok = false;
-    r.error = QStringLiteral("受信の記録「%1」を読めません（%2）。").arg(QDir::toNativeSeparators(path), f.errorString());
+    r.fault = {Code::JournalUnreadable, path, f.errorString()};
     return r;
   }
   const QByteArray all = f.readAll();
@@ -230,20 +212,17 @@ ReceiveJournal::Recovery ReceiveJournal::recover(const QString& path) {
   for (const File& file : files) {
     // A file replaced since (its inode differs) is not the one the journal
     // speaks of: it is left alone.
-    if (fileIdentity(file.path) != file.identity) continue;
+    if (files::identityOf(file.path) != file.identity) continue;
     const QByteArray p = QFile::encodeName(file.path);
     handles::Fd fd(::open(p.constData(), O_WRONLY | O_CLOEXEC));
     struct stat st;
     if (!fd || ::fstat(fd.get(), &st) != 0) {
-      r.ok = false;
-      r.error = QStringLiteral("「%1」を開けません（%2）。").arg(QDir::toNativeSeparators(file.path), durable::lastErrorText());
+      r.fault = {Code::Unopenable, file.path, durable::lastErrorText()};
       continue;
     }
     if (st.st_size <= file.committed) continue;
     if (::ftruncate(fd.get(), file.committed) != 0 || ::fsync(fd.get()) != 0) {
-      r.ok = false;
-      r.error = QStringLiteral("「%1」の途中までの受信を取り消せません（%2）。")
-                    .arg(QDir::toNativeSeparators(file.path), durable::lastErrorText());
+      r.fault = {Code::CutBackFailed, file.path, durable::lastErrorText()};
       continue;
     }
     r.bytesCut += st.st_size - file.committed;
@@ -259,74 +238,4 @@ ReceiveJournal::Recovery ReceiveJournal::recover(const QString& path) {
   return r;
 }
 
-CheckLock CheckLock::tryAcquire() {
-  CheckLock lock;
-  const QString path = paths::resolve(kLockFile);
-  lock.fd_.reset(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock.fd_) {
-    lock.error_ = QStringLiteral("データフォルダに「%1」を作れません（%2）。")
-                      .arg(QDir::toNativeSeparators(path), durable::lastErrorText());
-    return lock;
-  }
-  while (::flock(lock.fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) {
-      lock.state_ = State::Busy;
-      lock.error_ = checkRunningText();
-    } else {
-      lock.error_ = QStringLiteral("「%1」を確保できません（%2）。").arg(QDir::toNativeSeparators(path), durable::lastErrorText());
-    }
-    lock.fd_.reset();
-    return lock;
-  }
-  lock.state_ = State::Held;
-  return lock;
-}
-
-bool recoverInterruptedCheck(QString* why) {
-  // A delete cut off is settled first: it renamed or was about to rename
-  // the received-mail file that the check's journal speaks of.
-  if (!recoverInterruptedDelete(why)) return false;
-  const QString path = receiveJournalPath();
-  const ReceiveJournal::Recovery r = ReceiveJournal::recover(path);
-  if (!r.ok) {
-    if (why) *why = r.error;
-    return false;
-  }
-  if (!r.found) return true;
-  // The committed mails join the ID list before the journal goes.
-  QHash<QString, QList<MailIdentity>> byAccount;
-  for (const JournalEntry& e : r.committed) byAccount[e.account].append(e.id);
-  for (auto it = byAccount.cbegin(); it != byAccount.cend(); ++it) {
-    ReceivedUidList list(receivedUidsPath(), it.key());
-    QString error;
-    if (!list.load(&error)) {
-      if (why) *why = QStringLiteral("受信済みメールの記録を読めません（%1）。").arg(error);
-      return false;
-    }
-    // Recovery may run twice (a kill between saving and clearing): an entry
-    // the list holds already is not added again.
-    QList<MailIdentity> missing;
-    for (const MailIdentity& id : it.value())
-      if (!list.claim(id)) missing.append(id);
-    for (const MailIdentity& id : missing) list.add(id);
-    if (!list.save(&error)) {
-      if (why) *why = QStringLiteral("受信済みメールの記録を書き込めません（%1）。").arg(error);
-      return false;
-    }
-  }
-  ReceiveJournal journal(path);
-  return journal.clear(why);
-}
-
-std::optional<CheckLock> lockForRewrite(QString* why) {
-  CheckLock lock = CheckLock::tryAcquire();
-  if (lock.state() != CheckLock::State::Held) {
-    if (why) *why = lock.error();
-    return std::nullopt;
-  }
-  if (!recoverInterruptedCheck(why)) return std::nullopt;
-  return lock;
-}
-
-}  // namespace reception
+}  // namespace received

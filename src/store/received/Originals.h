@@ -25,11 +25,11 @@
 // that point past the archive's end as lost and cuts a torn last line (both
 // only after outside damage), rewriting the index whole. A delete rewrites
 // the index, removes the deleted mails' bytes and renames the received-mail
-// file in one journalled step (deleteReceivedMails), so that a record never
+// file in one journalled step (ReceivedDelete), so that a record never
 // lacks its original and no original outlives its record, whenever the
 // program stops.
+#include "Fault.h"
 #include "platform/Handles.h"
-#include "store/RecordFile.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -37,7 +37,7 @@
 #include <QString>
 #include <optional>
 
-namespace reception {
+namespace received {
 
 QString originalsPath();
 QString originalsIndexPath();
@@ -58,6 +58,8 @@ QByteArray recordFingerprint(const QByteArray& record);
 // The digest an index line keeps of an original.
 QByteArray originalDigest(const QByteArray& original);
 QByteArray indexLine(const OriginalEntry& e);
+// One line without its line break; none when it cannot be read.
+std::optional<OriginalEntry> parseIndexLine(const QByteArray& line);
 // Lines that cannot be read are skipped, and so is a last line without
 // its line break (one being written while the index is read).
 QList<OriginalEntry> parseIndex(const QByteArray& text);
@@ -67,16 +69,16 @@ class OriginalArchive {
  public:
   // An archive that does not exist is an empty one; false only when a file
   // exists but cannot be read.
-  bool load(QString* error = nullptr);
+  bool load(Fault* fault = nullptr);
   bool exists() const { return exists_; }
   const QList<OriginalEntry>& entries() const { return entries_; }
   // The original of record `number` whose bytes are `record` (at least its
   // first 280 bytes); none when the mail came before originals were kept,
   // or the line no longer fits the record.
   std::optional<OriginalEntry> forRecord(int number, const QByteArray& record) const;
-  // The bytes of one original; null with a sentence when they cannot be
+  // The bytes of one original; null with the fault when they cannot be
   // read, are lost, or are not the ones received (their digest differs).
-  QByteArray read(const OriginalEntry& e, QString* error = nullptr) const;
+  QByteArray read(const OriginalEntry& e, Fault* fault = nullptr) const;
 
  private:
   bool exists_ = false;
@@ -94,25 +96,25 @@ class OriginalsAppender {
   // Opens both files (creating them) for appending at their ends; an index
   // damaged from outside is mended first (see above). The caller holds the
   // check's lock.
-  bool open(QString* error);
+  bool open(Fault* fault);
   bool isOpen() const { return archive_.valid(); }
   int archiveFd() const { return archive_.get(); }
   int indexFd() const { return index_.get(); }
   qint64 archiveLength() const { return archiveLength_; }
   qint64 indexLength() const { return indexLength_; }
   // Appends one mail; its offset in `offset`.
-  bool append(const QByteArray& raw, qint64* offset, QString* error);
+  bool append(const QByteArray& raw, qint64* offset, Fault* fault);
   // The line of a mail appended here gets the digest of its bytes.
   void addEntry(OriginalEntry e);
-  bool writeEntries(QString* error);
-  bool sync(QString* error);
+  bool writeEntries(Fault* fault);
+  bool sync(Fault* fault);
   // Back to lengths an earlier state had (a mail or a batch not kept);
   // pending lines go too when the index is cut.
   bool cutArchive(qint64 length);
   bool cutBack(qint64 archiveLength, qint64 indexLength);
 
  private:
-  bool mendIndex(QString* error);
+  bool mendIndex(Fault* fault);
 
   handles::Fd archive_, index_;
   qint64 archiveLength_ = 0, indexLength_ = 0;
@@ -121,20 +123,4 @@ class OriginalsAppender {
   QHash<qint64, std::pair<qint64, QByteArray>> digests_;
 };
 
-// Deletes the records `numbers` of the received-mail file (as
-// store::deleteRecords does: records marked 0 and a partial tail go too)
-// together with their originals. The caller holds the check's lock. A
-// folder without originals is rewritten exactly as before.
-store::StoreResult deleteReceivedMails(const QList<int>& numbers);
-
-// What a delete that was cut off left, made whole: finished when it had
-// decided (its journal committed), else undone. False with a sentence when
-// the files could not be made whole.
-bool recoverInterruptedDelete(QString* why);
-
-// Test seam: called after each step of a delete (1 = records copied,
-// 2 = index written, 3 = journal committed, 4 = records renamed, 5 = index
-// renamed, 6 = originals removed, 7 = journal cleared).
-inline void (*g_deleteStepHook)(int step) = nullptr;
-
-}  // namespace reception
+}  // namespace received

@@ -16,19 +16,18 @@
 // Paths are relative to the program folder and percent-encoded; a commit is
 // valid only when COUNT and SUM (a hash of its entry lines) agree, so a torn
 // write never passes for a commit.
+#include "Fault.h"
 #include "ReceivedUids.h"
 #include "platform/Handles.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringList>
-#include <optional>
 
-namespace reception {
+namespace received {
 
 struct JournalEntry {
-  QString account;  // mailboxKey()
+  QString account;  // the mailbox (reception's mailboxKey())
   MailIdentity id;
 };
 
@@ -46,23 +45,22 @@ class ReceiveJournal {
     int fd = -1;  // open for writing, kept by the caller
     qint64 length = 0;
   };
-  bool begin(const QList<Appended>& files, QString* error);
+  bool begin(const QList<Appended>& files, Fault* fault);
   bool begun() const { return fd_.valid(); }
   // Before a file of the current batch is created.
-  bool announce(const QString& path, QString* error);
+  bool announce(const QString& path, Fault* fault);
   // After every artefact of the batch is on the disk: the batch's mails
   // and the appended files' new lengths, on the disk before this returns.
-  bool commit(const QList<qint64>& lengths, const QList<JournalEntry>& entries, QString* error);
+  bool commit(const QList<qint64>& lengths, const QList<JournalEntry>& entries, Fault* fault);
   // The check's outcome is kept elsewhere (the ID list): an empty journal.
-  bool clear(QString* error);
+  bool clear(Fault* fault);
 
   // What an interrupted check left, made whole: every appended file cut
   // back to its last committed length, every file of an uncommitted batch
   // removed. The entries of the committed batches are handed back for the
   // ID list; the journal is cleared only by the caller (after it saved them).
   struct Recovery {
-    bool ok = true;
-    QString error;
+    Fault fault;         // none: made whole
     bool found = false;  // the journal held a check
     QList<JournalEntry> committed;
     qint64 bytesCut = 0;
@@ -70,11 +68,8 @@ class ReceiveJournal {
   };
   static Recovery recover(const QString& path);
 
-  // The test harness stops the program right after each journal write.
-  static inline void (*s_afterWrite)() = nullptr;
-
  private:
-  bool write(const QByteArray& bytes, bool sync, QString* error);
+  bool write(const QByteArray& bytes, bool sync, Fault* fault);
   QString path_;
   handles::Fd fd_;
   qint64 length_ = 0;
@@ -82,34 +77,4 @@ class ReceiveJournal {
 
 QString receiveJournalPath();
 
-// One check at a time per program folder: an advisory lock (flock) on a
-// file in the data folder, held for the whole check, from the window or
-// from --check, and by whatever rewrites the received-mail file.
-class CheckLock {
- public:
-  enum class State { Held, Busy, Failed };
-  static CheckLock tryAcquire();
-  State state() const { return state_; }
-  QString error() const { return error_; }
-
- private:
-  CheckLock() = default;
-  handles::Fd fd_;
-  State state_ = State::Failed;
-  QString error_;
-};
-
-// The sentence a second check gets.
-QString checkRunningText();
-
-// For a rewrite of the received-mail file outside a check: the lock, with
-// whatever an interrupted check left made whole first (so that its records
-// are not carried into the new file). Null, with a sentence in `why`, when
-// a check is running or recovery failed.
-std::optional<CheckLock> lockForRewrite(QString* why);
-
-// Recovery of an interrupted check and the ID list brought up to date.
-// False, with a sentence, when the files could not be made whole.
-bool recoverInterruptedCheck(QString* why);
-
-}  // namespace reception
+}  // namespace received

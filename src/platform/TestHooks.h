@@ -1,0 +1,95 @@
+#pragma once
+// The places where tests reach into the program: every one of them is here,
+// and only in the test build (TOMOSHIBI_TEST_HOOKS, on with BUILD_TESTING).
+// The program a user runs is built without them; the code that consults a
+// hook does so inside #ifdef TOMOSHIBI_TEST_HOOKS and otherwise goes its
+// own way.
+//
+// A hook names a library's types by declaration only: this header includes
+// nothing above the platform.
+#ifdef TOMOSHIBI_TEST_HOOKS
+
+#include <QByteArray>
+#include <QString>
+#include <csignal>
+#include <functional>
+#include <utility>
+
+namespace store {
+enum class RewriteStep;
+}  // namespace store
+
+namespace testhooks {
+
+// --- platform (Durable): durable::replaceFile calls this with the
+// temporary file's path once the new text is in it and flushed, just before
+// it takes the file's name; false makes the write fail there.
+inline std::function<bool(const QString& temp)> replaceFile;
+
+// --- store (RecordFile): true makes that step of a rewrite through the
+// temporary copy fail.
+inline std::function<bool(store::RewriteStep)> rewriteStep;
+
+// --- store/received: after each write of the receive journal, and after
+// each step of a delete (1 = records copied, 2 = index written, 3 = journal
+// committed, 4 = records renamed, 5 = index renamed, 6 = originals removed,
+// 7 = journal cleared).
+inline void (*afterJournalWrite)() = nullptr;
+inline void (*deleteStep)(int step) = nullptr;
+
+// --- reception (the receive engine): the kill harness, driven from the
+// environment so that it reaches the real program. TOMOSHIBI_TEST_KILL_AT=
+// STEP:N ends the process with SIGKILL at the N-th passing of STEP
+// (connected, retrieved, original, record, journal, dele, before-quit,
+// quit-answered); TOMOSHIBI_TEST_BATCH=N makes batches of N mails.
+struct KillAt {
+  QByteArray step;
+  int at = 0;  // 0: never
+  int seen = 0;
+};
+
+inline KillAt& killAt() {
+  static KillAt k = [] {
+    KillAt k;
+    const QByteArray wanted = qgetenv("TOMOSHIBI_TEST_KILL_AT");
+    const qsizetype colon = wanted.indexOf(':');
+    if (colon <= 0) return k;
+    k.step = wanted.left(colon);
+    k.at = wanted.mid(colon + 1).toInt();
+    return k;
+  }();
+  return k;
+}
+
+inline void passing(const char* step) {
+  KillAt& k = killAt();
+  if (k.at > 0 && k.step == step && ++k.seen == k.at) ::raise(SIGKILL);
+}
+
+// The batch size asked for; 0: the usual one.
+inline int batchMails() { return qEnvironmentVariableIntValue("TOMOSHIBI_TEST_BATCH"); }
+
+// Sets a hook for as long as this lives, then puts back what was there.
+template <class T>
+class Scoped {
+ public:
+  Scoped(T& hook, T value) : hook_(hook), saved_(std::exchange(hook, std::move(value))) {}
+  ~Scoped() { hook_ = std::move(saved_); }
+  Scoped(const Scoped&) = delete;
+  Scoped& operator=(const Scoped&) = delete;
+
+ private:
+  T& hook_;
+  T saved_;
+};
+
+}  // namespace testhooks
+
+// A step of a mail check the kill harness can stop the process at.
+#define TOMOSHIBI_KILL_POINT(step) ::testhooks::passing(step)
+
+#else
+
+#define TOMOSHIBI_KILL_POINT(step) static_cast<void>(0)
+
+#endif  // TOMOSHIBI_TEST_HOOKS
