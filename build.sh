@@ -81,8 +81,10 @@ install_missing() {
   fi
 }
 
-# $1: ON to build the tests (and the benchmarks) too. A build folder that
-# is already set up keeps its choice unless one is asked for.
+# $1: ON to build the tests (and the benchmarks) too, OFF for the program as
+# a user gets it, without the places where tests reach into it (the test
+# hooks come with BUILD_TESTING). A build folder that is already set up
+# keeps its choice unless one is asked for.
 configure() {
   local testing=()
   if [ -n "${1:-}" ] || [ ! -f build/CMakeCache.txt ]; then testing=(-DBUILD_TESTING="${1:-OFF}"); fi
@@ -112,7 +114,7 @@ case "$what" in
     ;;
   package)
     install_missing "${build_packages[@]}" "${package_packages[@]}"
-    configure
+    configure OFF
     cmake --build build
     (cd build && cpack -G DEB)
     ls build/tomoshibi_*.deb
@@ -130,7 +132,7 @@ case "$what" in
     ;;
   start)
     install_missing "${build_packages[@]}" "${start_packages[@]}"
-    configure
+    configure OFF
     cmake --build build --target tomoshibi
     exe=$PWD/build/app/tomoshibi
     home=$(program_folder)

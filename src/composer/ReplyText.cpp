@@ -1,5 +1,6 @@
 #include "ReplyText.h"
 
+#include "platform/HeaderScan.h"
 #include "platform/Text.h"
 
 #include <QByteArrayList>
@@ -17,25 +18,13 @@ constexpr qsizetype kLineLimit = 76;
 
 bool isIdChar(char c) { return c > 0x20 && c < 0x7F && c != '<' && c != '>'; }
 
-// The unfolded value of the first field called `name` (any letter case).
+// The value of the first field called `name`, its folded lines joined by
+// one space each. A CR inside a line stays, so that an identifier holding
+// one is refused.
 QByteArray fieldValue(const QByteArray& header, const QByteArray& name) {
-  QByteArray value;
-  bool inField = false;
-  for (QByteArray line : header.split('\n')) {
-    if (line.endsWith('\r')) line.chop(1);
-    const bool continuation = !line.isEmpty() && (line[0] == ' ' || line[0] == '\t');
-    if (continuation) {
-      if (inField) value += ' ' + line.trimmed();
-      continue;
-    }
-    if (inField) break;
-    const qsizetype colon = line.indexOf(':');
-    if (colon > 0 && line.left(colon).trimmed().toLower() == name) {
-      inField = true;
-      value = line.mid(colon + 1).trimmed();
-    }
-  }
-  return value;
+  QByteArrayList lines = headerscan::fieldLines(header, name, headerscan::NameMatch::BlanksBeforeColon);
+  for (QByteArray& line : lines) line = line.trimmed();
+  return lines.join(' ');
 }
 
 // The message identifiers of a field, "<left@right>" each, in order.
@@ -72,15 +61,7 @@ QByteArray folded(const QByteArray& name, const QByteArrayList& ids) {
 
 }  // namespace
 
-QByteArray messageHeaderBlock(const QByteArray& message) {
-  qsizetype end = message.size();
-  for (const char* blank : {"\r\n\r\n", "\n\n"}) {
-    const qsizetype at = message.indexOf(blank);
-    if (at >= 0 && at < end) end = at;
-  }
-  if (message.startsWith("\r\n") || message.startsWith('\n')) end = 0;
-  return message.left(end);
-}
+QByteArray messageHeaderBlock(const QByteArray& message) { return headerscan::headerBlock(message); }
 
 QString replyThreadHeaders(const QByteArray& originalHeader) {
   const QByteArrayList own = messageIds(fieldValue(originalHeader, "message-id"));

@@ -2,6 +2,7 @@
 
 #include "Handles.h"
 #include "Paths.h"
+#include "TestHooks.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -145,10 +146,12 @@ bool replaceFile(const QString& path, const QByteArray& data, int mode, QString*
     left -= w;
   }
   if (::fsync(fd.get()) != 0) return fail();
-  if (g_replaceHook && !g_replaceHook(QFile::decodeName(tmp))) {
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::replaceFile && !testhooks::replaceFile(QFile::decodeName(tmp))) {
     errno = EIO;
     return fail();
   }
+#endif
   if (::rename(tmp.constData(), QFile::encodeName(path).constData()) != 0) return fail();
   fd.close();  // the data is on the disk already
   syncFolder(folder);

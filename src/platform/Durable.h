@@ -4,7 +4,6 @@
 // wholly new under its name.
 #include <QByteArray>
 #include <QString>
-#include <functional>
 
 namespace durable {
 
@@ -37,10 +36,5 @@ bool makePrivateFolder(const QString& path);
 
 // Text of errno for messages shown to the user.
 QString lastErrorText();
-
-// For tests: called by replaceFile with the temporary file's path once the
-// new text is in it and flushed, just before it takes the file's name.
-// Returning false makes the write fail there.
-inline std::function<bool(const QString& temp)> g_replaceHook;
 
 }  // namespace durable

@@ -10,9 +10,15 @@
 #ifdef TOMOSHIBI_TEST_HOOKS
 
 #include <QByteArray>
+#include <QString>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <utility>
+
+namespace store {
+enum class RewriteStep;
+}  // namespace store
 
 namespace maillib {
 class Pop3Link;
@@ -25,15 +31,64 @@ struct SmtpLimits;
 
 namespace testhooks {
 
-// The mail library. A factory, when set, opens the links to every server
-// instead of libcurl (a mailbox or an SMTP server in memory); limits, when
-// set, stand for the library's own (tests shorten the 60 s bounds).
+// --- platform (Durable): durable::replaceFile calls this with the
+// temporary file's path once the new text is in it and flushed, just before
+// it takes the file's name; false makes the write fail there.
+inline std::function<bool(const QString& temp)> replaceFile;
+
+// --- store (RecordFile): true makes that step of a rewrite through the
+// temporary copy fail.
+inline std::function<bool(store::RewriteStep)> rewriteStep;
+
+// --- store/received: after each write of the receive journal, and after
+// each step of a delete (1 = records copied, 2 = index written, 3 = journal
+// committed, 4 = records renamed, 5 = index renamed, 6 = originals removed,
+// 7 = journal cleared).
+inline void (*afterJournalWrite)() = nullptr;
+inline void (*deleteStep)(int step) = nullptr;
+
+// --- reception/maillib (the mail library): a factory, when set, opens the
+// links to every server instead of libcurl (a mailbox or an SMTP server in
+// memory); limits, when set, stand for the library's own (tests shorten the
+// 60 s bounds).
 inline std::function<std::unique_ptr<maillib::Pop3Link>(const maillib::ServerAddress&, QByteArray* greeting,
                                                          maillib::Result* failure)>
     pop3LinkFactory;
 inline std::function<std::unique_ptr<maillib::SmtpLink>(const maillib::ServerAddress&)> smtpLinkFactory;
 inline maillib::Pop3Limits* pop3Limits = nullptr;
 inline maillib::SmtpLimits* smtpLimits = nullptr;
+
+// --- reception (the receive engine): the kill harness, driven from the
+// environment so that it reaches the real program. TOMOSHIBI_TEST_KILL_AT=
+// STEP:N ends the process with SIGKILL at the N-th passing of STEP
+// (connected, retrieved, original, record, journal, dele, before-quit,
+// quit-answered); TOMOSHIBI_TEST_BATCH=N makes batches of N mails.
+struct KillAt {
+  QByteArray step;
+  int at = 0;  // 0: never
+  int seen = 0;
+};
+
+inline KillAt& killAt() {
+  static KillAt k = [] {
+    KillAt k;
+    const QByteArray wanted = qgetenv("TOMOSHIBI_TEST_KILL_AT");
+    const qsizetype colon = wanted.indexOf(':');
+    if (colon <= 0) return k;
+    k.step = wanted.left(colon);
+    k.at = wanted.mid(colon + 1).toInt();
+    return k;
+  }();
+  return k;
+}
+
+inline void passing(const char* step) {
+  KillAt& k = killAt();
+  if (k.at > 0 && k.step == step && ++k.seen == k.at) ::raise(SIGKILL);
+}
+
+// The batch size asked for; 0: the usual one.
+inline int batchMails() { return qEnvironmentVariableIntValue("TOMOSHIBI_TEST_BATCH"); }
 
 // Sets a hook for as long as this lives, then puts back what was there.
 template <class T>
@@ -50,5 +105,12 @@ class Scoped {
 };
 
 }  // namespace testhooks
+
+// A step of a mail check the kill harness can stop the process at.
+#define TOMOSHIBI_KILL_POINT(step) ::testhooks::passing(step)
+
+#else
+
+#define TOMOSHIBI_KILL_POINT(step) static_cast<void>(0)
 
 #endif  // TOMOSHIBI_TEST_HOOKS

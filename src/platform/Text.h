@@ -1,27 +1,21 @@
 #pragma once
-// Text as the files and the mail library see it: CP932 bytes, fixed-width
-// fields, space trims and the rounding the stored numbers use.
+// Text as the files see it: fixed-width CP932 fields, space trims, the
+// rounding the stored numbers use and the encodings of the user's text
+// files. The conversions themselves are Charset.h's.
+#include "Charset.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
-#include <optional>
 
 namespace text {
 
-// CP932 (Windows code page 932). Decoding never fails: a byte sequence that
-// is not CP932 becomes U+FFFD per bad byte. Encoding never fails: a
-// character without a CP932 code becomes one '?'.
-QByteArray toCp932(const QString& s);
-QString fromCp932(const QByteArray& bytes);
-QString fromCp932(const char* data, qsizetype size);
-
-// Bytes in any charset iconv knows, decoded the same never-failing way;
-// `badBytes` counts the bytes that became U+FFFD. Null when iconv does not
-// know the charset.
-std::optional<QString> decodeWith(const QByteArray& bytes, const char* charset, int* badBytes = nullptr);
-
-// True when b can start a double-byte CP932 character.
-inline bool isCp932Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+// CP932 (Windows code page 932): a byte sequence that is not CP932 decodes
+// to U+FFFD per bad byte; a character without a CP932 code becomes one '?'.
+using charset::decodeWith;
+using charset::fromCp932;
+using charset::isCp932Lead;
+using charset::toCp932;
 
 // Length of the longest prefix of `bytes` (at most `width` bytes) that does
 // not end inside a double-byte character.

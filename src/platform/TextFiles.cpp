@@ -11,57 +11,17 @@ const QByteArray kUtf8Bom("\xEF\xBB\xBF", 3);
 const QByteArray kUtf16LeBom("\xFF\xFE", 2);
 const QByteArray kUtf16BeBom("\xFE\xFF", 2);
 
-bool isAscii(const QByteArray& bytes) {
-  for (char c : bytes)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past
-// U+10FFFF, no sequence cut off. Stops at the first fault, which in a CP932
-// file comes at its first Japanese character.
-bool isUtf8(const QByteArray& bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-  const auto* end = p + bytes.size();
-  while (p < end) {
-    const unsigned char b = *p;
-    if (b < 0x80) {
-      ++p;
-      continue;
-    }
-    int more;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-      more = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      more = 2;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      more = 3;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (end - p <= more || p[1] < lo || p[1] > hi) return false;
-    for (int i = 2; i <= more; ++i)
-      if (p[i] < 0x80 || p[i] > 0xBF) return false;
-    p += more + 1;
-  }
-  return true;
-}
-
 }  // namespace
 
 FileEncoding detectEncoding(const QByteArray& bytes) {
   if (bytes.startsWith(kUtf8Bom)) return FileEncoding::Utf8Bom;
   if (bytes.startsWith(kUtf16LeBom)) return FileEncoding::Utf16Le;
   if (bytes.startsWith(kUtf16BeBom)) return FileEncoding::Utf16Be;
-  if (isAscii(bytes)) return FileEncoding::Cp932;
+  if (charset::isSevenBit(bytes)) return FileEncoding::Cp932;
   // CP932 text is almost never valid UTF-8 as well: its lead bytes 0x81 to
   // 0x9F are UTF-8 continuation bytes, and its kana 0xA1 to 0xDF stand alone.
-  return isUtf8(bytes) ? FileEncoding::Utf8 : FileEncoding::Cp932;
+  // A file the user has is whole: a character cut off at its end is no UTF-8.
+  return charset::isValidUtf8(bytes, charset::Utf8End::Whole) ? FileEncoding::Utf8 : FileEncoding::Cp932;
 }
 
 QString decodeText(const QByteArray& bytes, FileEncoding encoding) {

@@ -1,7 +1,13 @@
 #pragma once
 // Where a mail check reports, in the order the check makes its effects:
-// the main window and the viewer (CheckMail), standard error for
-// tomoshibi --check, memory for tests. The check itself needs no display.
+// the main window and the viewer (shell/CheckMail), standard error for
+// tomoshibi --check, memory for tests. The check itself needs no display
+// and words nothing: it reports codes and the details that go with them,
+// and each sink words them (CheckWords) as its user reads them.
+#include "reception/maillib/MailResult.h"
+#include "store/received/Fault.h"
+
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -21,8 +27,68 @@ struct CheckProgress {
   int total = 0;   // mails the server listed
   qint64 bytes = 0;  // received so far
 };
-// "受信中 12/340件（3.4 MB）"
-QString progressText(const CheckProgress& p);
+
+// What the status line says at the end of a check.
+enum class CheckStatus { AttachmentMail, NoNewMail, NewMail };
+
+// A mail the check leaves on the server, and why.
+struct LeftMail {
+  enum class Why {
+    TooLargeListed,    // its listed size passed the limit: not even asked for
+    Refused,           // the server did not hand it over: `detail` is its answer
+    TooLarge,          // it passed the limit while it came
+    AttachmentFailed,  // a file of it could not be written: `fault`, or the writer's words in `detail`
+  };
+  int number = 0;
+  Why why = Why::Refused;
+  qint64 sizeMb = 0;   // TooLargeListed: the size listed
+  qint64 limitMb = 0;  // TooLargeListed, TooLarge: the limit
+  QString detail = {};
+  received::Fault fault = {};
+};
+
+enum class CheckCode {
+  NoServer,           // no POP3 server is set and nobody can be asked
+  Busy,               // another check holds the program folder (`fault`)
+  LockFailed,         // the check lock could not be had (`fault`)
+  RecoveryFailed,     // what an interrupted check left could not be made whole (`fault`)
+  MailLibrary,        // a step of the mail library failed (`library`)
+  NoAccount,          // no ID or password saved and nobody can be asked
+  UidListUnreadable,  // `path`, `detail`: nothing fetched
+  UidListUnwritable,  // `path`, `detail`
+  Unsaved,            // received mail could not be stored (`fault`)
+  Store,              // the store's own words (`fault`)
+  Unflushed,          // a batch did not reach the disk (`fault`, or the file writer's words in `detail`)
+  Stopped,            // the user asked the check to stop
+  QuitUnanswered,     // `host`; `library`: why the session ended
+  DeletesRefused,     // `host`, `count`; `detail`: the server's last refusal
+  PartialMail,        // a mail in parts of which not all came
+};
+
+struct CheckProblem {
+  CheckCode code = CheckCode::MailLibrary;
+  received::Fault fault = {};
+  QString detail = {};
+  QString path = {};
+  QString host = {};
+  int count = 0;
+  maillib::Result library = {};
+};
+
+// A failed step of the mail library, as the check reports it.
+inline CheckProblem libraryProblem(const maillib::Result& failure) {
+  CheckProblem p{CheckCode::MailLibrary};
+  p.library = failure;
+  return p;
+}
+
+// Why a check did not end normally: the mails it left on the server (out of
+// `notReceived` not received) and what else went wrong, in order.
+struct CheckFailure {
+  int notReceived = 0;
+  QList<LeftMail> left;
+  QList<CheckProblem> problems;
+};
 
 class CheckSink {
  public:
@@ -30,9 +96,10 @@ class CheckSink {
   // Whether someone can be asked (the server dialog at start-up, the account
   // dialog): a window can, a headless run cannot and fails instead.
   virtual bool canAsk() const = 0;
-  // The main window's help box, status line and new-mail count.
-  virtual void help(const QString& text) = 0;
-  virtual void status(const QString& text) = 0;
+  // The main window's help box (the check has begun), status line and
+  // new-mail count.
+  virtual void checking() = 0;
+  virtual void status(CheckStatus status) = 0;
   virtual void count(int n) = 0;
   // The shop's event ("イベント確認").
   virtual void event() = 0;
@@ -44,8 +111,8 @@ class CheckSink {
   }
   virtual void askAccount() {}
   // A failure, in a box titled "エラー"; a notice, under the program's title.
-  virtual void error(const QString& text) = 0;
-  virtual void notice(const QString& text) = 0;
+  virtual void error(const CheckFailure& failure) = 0;
+  virtual void notice(const CheckProblem& problem) = 0;
   // The viewer's boxes, with the last mail the check passed through them;
   // only a sink that shows them gets the body (a long one is large).
   virtual bool showsMail() const { return false; }

@@ -1,5 +1,6 @@
 #include "HeadlessCheck.h"
 
+#include "CheckWords.h"
 #include "reception/maillib/MailLib.h"
 #include "ReceiveEngine.h"
 #include "platform/Paths.h"
@@ -28,12 +29,13 @@ class ConsoleSink : public reception::CheckSink {
   ~ConsoleSink() override { endProgress(); }
 
   bool canAsk() const override { return false; }
-  void help(const QString& t) override { line(t); }
-  void status(const QString& t) override { line(t); }
+  void checking() override { line(reception::checkingText()); }
+  void status(reception::CheckStatus s) override { line(reception::statusText(s)); }
   void count(int n) override { line(QStringLiteral("新着数: %1").arg(n)); }
   void event() override {}
-  void error(const QString& t) override { line(QStringLiteral("エラー: ") + t); }
-  void notice(const QString& t) override { line(QStringLiteral("灯火亭: ") + t); }
+  void error(const reception::CheckFailure& f) override { line(QStringLiteral("エラー: ") + reception::failureText(f)); }
+  void notice(const reception::CheckProblem& p) override { notice(reception::problemText(p)); }
+  void notice(const QString& t) { line(QStringLiteral("灯火亭: ") + t); }
   void progress(const reception::CheckProgress& p) override {
     if (!terminal_) return;
     std::fprintf(stderr, "\r%s\033[K", reception::progressText(p).toUtf8().constData());

@@ -1,9 +1,11 @@
 #include "MailExport.h"
 
-#include "Originals.h"
+#include "ReceivedWords.h"
+#include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/Originals.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,30 +26,16 @@ constexpr int kHeaderFields = store::MailRecord::kBody.offset;
 // The sender of the "From " line: the address of the mail's From header,
 // or the placeholder readers know when it has none usable.
 QByteArray envelopeSender(const QByteArray& mail) {
-  const qsizetype headEnd = mail.indexOf("\r\n\r\n");
-  const QByteArray head = mail.left(headEnd < 0 ? mail.size() : headEnd);
-  for (qsizetype at = 0; at < head.size();) {
-    qsizetype nl = head.indexOf("\r\n", at);
-    if (nl < 0) nl = head.size();
-    if (head.mid(at, 5).compare("From:", Qt::CaseInsensitive) == 0) {
-      QByteArray value = head.mid(at + 5, nl - at - 5);
-      // Folded continuation lines belong to it.
-      for (qsizetype next = nl + 2; next < head.size() && (head[next] == ' ' || head[next] == '\t');) {
-        qsizetype end = head.indexOf("\r\n", next);
-        if (end < 0) end = head.size();
-        value += head.mid(next, end - next);
-        next = end + 2;
-      }
-      const qsizetype lt = value.lastIndexOf('<'), gt = value.lastIndexOf('>');
-      QByteArray addr = (lt >= 0 && gt > lt) ? value.mid(lt + 1, gt - lt - 1) : value;
-      addr = addr.trimmed();
-      bool plain = addr.contains('@');
-      for (char c : addr) plain = plain && c > ' ' && c < 127;
-      return plain ? addr : QByteArray("MAILER-DAEMON");
-    }
-    at = nl + 2;
-  }
-  return "MAILER-DAEMON";
+  // The field with its folded lines, as written.
+  const QByteArrayList lines = headerscan::fieldLines(headerscan::headerBlock(mail), "From");
+  if (lines.isEmpty()) return "MAILER-DAEMON";
+  const QByteArray value = lines.join();
+  const qsizetype lt = value.lastIndexOf('<'), gt = value.lastIndexOf('>');
+  QByteArray addr = (lt >= 0 && gt > lt) ? value.mid(lt + 1, gt - lt - 1) : value;
+  addr = addr.trimmed();
+  bool plain = addr.contains('@');
+  for (char c : addr) plain = plain && c > ' ' && c < 127;
+  return plain ? addr : QByteArray("MAILER-DAEMON");
 }
 
 // The time as the "From " line writes it ("Mon Apr  1 10:00:00 2024", UTC),
@@ -147,26 +135,6 @@ QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs) {
   return out + '\n';
 }
 
-RecordOriginal originalOfRecord(int number) {
-  RecordOriginal r;
-  OriginalArchive archive;
-  if (!archive.load(&r.error)) return r;
-  store::RecordFile records(paths::resolve(paths::kReceivedMailFile), kLength);
-  QByteArray head;
-  if (!records.open() || records.readPart(number, 0, kHeaderFields, head) != store::ReadResult::Ok) {
-    r.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
-    return r;
-  }
-  const std::optional<OriginalEntry> e = archive.forRecord(number, head);
-  if (!e) {
-    r.missing = true;
-    return r;
-  }
-  r.received = e->received;
-  r.bytes = archive.read(*e, &r.error);
-  return r;
-}
-
 bool writeExportFile(const QString& target, const QByteArray& bytes, QString* error) {
   const QString path = saveTarget(target, error);
   if (path.isNull()) return false;
@@ -191,8 +159,11 @@ ExportSummary exportMbox(const QString& target) {
   ExportSummary s;
   const QString path = saveTarget(target, &s.error);
   if (path.isNull()) return s;
-  OriginalArchive archive;
-  if (!archive.load(&s.error)) return s;
+  received::OriginalArchive archive;
+  if (received::Fault f; !archive.load(&f)) {
+    s.error = faultText(f);
+    return s;
+  }
   const QString recordPath = paths::resolve(paths::kReceivedMailFile);
   store::RecordFile records(recordPath, kLength);
   const bool anyMail = QFileInfo::exists(recordPath);
@@ -213,7 +184,7 @@ ExportSummary exportMbox(const QString& target) {
       s.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
       return s;
     }
-    const std::optional<OriginalEntry> e = archive.forRecord(n, head);
+    const std::optional<received::OriginalEntry> e = archive.forRecord(n, head);
     if (!e) {
       ++s.withoutOriginal;
       continue;

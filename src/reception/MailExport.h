@@ -15,17 +15,6 @@ QString noOriginalText();
 // its lines quoted and ended with LF, and the empty line that ends it.
 QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs);
 
-// The original of record `number` of the received-mail file. Null when
-// there is none; `missing` then tells a mail without an original from a
-// file that could not be read (`error`).
-struct RecordOriginal {
-  QByteArray bytes;
-  bool missing = false;
-  QString error;
-  qint64 received = 0;
-};
-RecordOriginal originalOfRecord(int number);
-
 // Writes `bytes` to `target` whole or not at all (a temporary beside it).
 // A target that is, or leads by links to, a file of the data folder is
 // refused.

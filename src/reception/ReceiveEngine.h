@@ -2,38 +2,21 @@
 // One mail check, without any window: every mail waiting in the POP3
 // mailbox fetched, shaped as the viewer's boxes would give it back, stored
 // as a new record of the received-mail file, made durable batch by batch
-// together with its identity (ReceiveJournal), and only then deleted on the
-// server. Whatever stops the check (a kill, a full disk, a server that
-// breaks off), a mail ends up stored once or still on the server.
+// together with its identity (the received-mail store's journal), and only
+// then deleted on the server. Whatever stops the check (a kill, a full
+// disk, a server that breaks off), a mail ends up stored once or still on
+// the server.
+//
+// The check is made of pieces that runCheck wires together: the fetch
+// pipeline (FetchPipeline), the batch store (BatchStore, on
+// received::ReceivedStore), the identity ledger (IdentityLedger) and the
+// report (CheckReport), which tells the sink in codes.
+#include "CheckReport.h"
 #include "CheckSink.h"
-
-#include <QString>
 
 namespace reception {
 
-struct CheckOutcome {
-  bool failed = false;  // the check did not end normally; the sink was told why
-  bool busy = false;    // another check held the program folder: nothing was done
-  int count = 0;        // what the new-mail count shows
-};
-
-// Runs one check, reporting to `sink`.
+// Runs one check, reporting to `sink`; what it stored comes back.
 CheckOutcome runCheck(CheckSink& sink);
-
-// What the boxes give back for a text: a line box keeps one line of at most
-// the header buffer's length; the body box makes every kind of line break
-// (CR LF, CR, LF, U+2028, U+2029) one, given back as CR LF.
-QString asLineBoxText(const QString& s);
-QString asBodyBoxText(QString s);
-
-// The line appended to the body of a mail that mentions "attachment".
-extern const QString kAttachmentLine;
-
-// A batch is made durable and its mails deleted after this many mails or
-// bytes of mail.
-inline constexpr int kCommitMails = 250;
-inline constexpr qint64 kCommitBytes = 32 * 1024 * 1024;
-// Commands in flight to a server that pipelines.
-inline constexpr int kPipelineWindow = 64;
 
 }  // namespace reception

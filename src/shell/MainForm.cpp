@@ -8,7 +8,7 @@
 #include "platform/Text.h"
 #include "platform/Twips.h"
 #include "platform/WindowOrder.h"
-#include "reception/CheckMail.h"
+#include "shell/CheckMail.h"
 #include "reception/maillib/MailLib.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"

@@ -1,6 +1,7 @@
 #include "RecordFile.h"
 
 #include "platform/Durable.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 
 #include <QFile>
@@ -47,7 +48,14 @@ bool pwriteAll(int fd, const char* src, qint64 len, qint64 offset) {
   return true;
 }
 
-bool hookFails(RewriteStep s) { return g_rewriteHook && g_rewriteHook(s); }
+bool hookFails(RewriteStep s) {
+#ifdef TOMOSHIBI_TEST_HOOKS
+  return testhooks::rewriteStep && testhooks::rewriteStep(s);
+#else
+  Q_UNUSED(s);
+  return false;
+#endif
+}
 
 // Copies `len` bytes at `inOff` of `in` to the end of `out`; in the kernel
 // when it can, through a buffer otherwise.
@@ -229,6 +237,7 @@ StoreResult prepareRewrite(const QString& file, const QString& temp, int recordL
   // Every complete record, also any past the 16-bit numbering: a rewrite
   // must never drop what it was not asked to.
   const qint64 count = src.byteLength() / recordLength;
+  res.before = int(std::min<qint64>(count, kMaxRecords));
   qint64 outOff = 0;
   qint64 runStart = -1;  // first record (from 0) of the current run
   char flag[2];
@@ -275,8 +284,11 @@ StoreResult rewriteThroughTemporary(const QString& file, const QString& temp, in
                                     const QList<int>& drop) {
   StoreResult res = prepareRewrite(file, temp, recordLength, flagOffset, drop);
   if (!res.ok) return res;
-  const StoreResult done = finishRewrite(file, temp);
-  if (!done.ok) res = done;
+  StoreResult done = finishRewrite(file, temp);
+  if (!done.ok) {
+    done.before = res.before;
+    res = done;
+  }
   return res;
 }
 

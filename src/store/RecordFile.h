@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <functional>
 
 namespace store {
 
@@ -66,6 +65,7 @@ struct StoreResult {
   bool ok = false;
   int recordNumber = 0;  // the number written by an append
   int survivors = 0;     // records kept by a rewrite
+  int before = 0;        // records a rewrite found (complete ones, at most kMaxRecords)
   QString error;
 };
 
@@ -108,9 +108,8 @@ StoreResult finishRewrite(const QString& file, const QString& temp);
 StoreResult deleteRecords(const QString& file, const QString& temp, int recordLength, int flagOffset,
                           const QList<int>& numbers);
 
-// Steps of the rewrite, for tests that simulate a crash or a failed write:
-// a hook returning true makes that step fail.
+// The steps of a rewrite; the test build can make one fail, as a crash or a
+// failed write would (platform/TestHooks.h).
 enum class RewriteStep { TempOpened, SurvivorsWritten, TempFlushed, Renamed };
-inline std::function<bool(RewriteStep)> g_rewriteHook;
 
 }  // namespace store

@@ -3,7 +3,7 @@
 #include "composer/ReplyText.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
-#include "reception/Originals.h"
+#include "store/received/Originals.h"
 #include "store/RecordFile.h"
 #include "viewer/MailListModel.h"
 
@@ -62,9 +62,9 @@ MailListScan scanReceivedMail() {
 std::optional<QByteArray> originalHeader(int number, const QByteArray& record) {
   // Mail received before originals were kept, or an archive that cannot be
   // read, gives a reply without thread fields: the reply itself still works.
-  reception::OriginalArchive archive;
+  received::OriginalArchive archive;
   if (!archive.load()) return std::nullopt;
-  const std::optional<reception::OriginalEntry> entry = archive.forRecord(number, record);
+  const std::optional<received::OriginalEntry> entry = archive.forRecord(number, record);
   if (!entry) return std::nullopt;
   const QByteArray raw = archive.read(*entry);
   if (raw.isEmpty()) return std::nullopt;

@@ -1,28 +1,20 @@
-// Deleting received mail: the mail of the selected row, or all of it. Both
-// rewrite the file through its temporary copy, together with the originals
-// of the mails, so that a crash leaves either the old or the new mails, and
-// list the file again afterwards.
+// Deleting received mail: the mail of the selected row, or all of it. The
+// received-mail store deletes (records and originals together, whole or
+// not at all, under the check's lock); the window shows what came of it.
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
-#include "platform/Text.h"
-#include "reception/Originals.h"
-#include "reception/ReceiveJournal.h"
-#include "shell/MainForm.h"
+#include "reception/ReceivedWords.h"
 #include "shell/SharedState.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/ReceivedStore.h"
 #include "viewer/MailListModel.h"
 #include "viewer/ReceivedMail.h"
 #include "viewer/TyakuForm.h"
 
-#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QThreadPool>
 #include <QTreeView>
-#include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,34 +24,8 @@ QString mailFile() { return paths::resolve(paths::kReceivedMailFile); }
 
 const QString kNoSelection = QStringLiteral("データが選択されていません");
 
-// Replacing the file frees the storage of the old one, which for a full
-// file keeps the file system busy for about half a second. Holding the old
-// file open across the rewrite moves that work to the moment the last
-// descriptor closes, and that happens on a worker thread.
-class OldFileRelease {
- public:
-  explicit OldFileRelease(const QString& path)
-      : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
-  ~OldFileRelease() {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    QThreadPool::globalInstance()->start([fd] { ::close(fd); });
-  }
-  OldFileRelease(const OldFileRelease&) = delete;
-  OldFileRelease& operator=(const OldFileRelease&) = delete;
-
- private:
-  int fd_;
-};
-
-// A mail check appending meanwhile (tomoshibi --check from a timer) would
-// have its records lost by the rewrite: the rewrite waits for no check and
-// takes the check's lock, or says why it cannot.
-std::optional<reception::CheckLock> lockAgainstCheck() {
-  QString why;
-  std::optional<reception::CheckLock> lock = reception::lockForRewrite(&why);
-  if (!lock) MsgBox(why, MsgButtons::Ok, MsgIcon::Exclamation);
-  return lock;
+void reportFailure(const received::Removal& done) {
+  MsgBox(reception::faultText(done.fault), MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
 }  // namespace
@@ -90,30 +56,25 @@ void TyakuForm::Command3_Click() {
     viewer::reportDataFolderMissing();
     return;
   }
-  const std::optional<reception::CheckLock> lock = lockAgainstCheck();
-  if (!lock) return;
-  int recordsBefore = -1;
-  {
-    store::RecordFile f(mailFile(), kLength);
-    if (f.open()) recordsBefore = f.recordCount();
+  const int listed = mailList->rowCount();
+  const received::Removal done = received::ReceivedStore::remove({shared::CurrentRecordNumber});
+  if (!done.started) {
+    // A check running, or what an interrupted one left not made whole:
+    // nothing was touched.
+    reportFailure(done);
+    return;
   }
-  // The record is marked and the file rewritten without it.
+  // The record was marked and the file rewritten without it.
   store::ReceivedMailBuffer().setLiveFlag(0);
   Text7->clear();
   Text8->clear();
   Text9->clear();
   rtfEd->clear();
-  const int listed = mailList->rowCount();
-  store::StoreResult done;
-  {
-    OldFileRelease old(mailFile());
-    done = reception::deleteReceivedMails({shared::CurrentRecordNumber});
-  }
-  if (!done.ok) MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+  if (!done.ok()) reportFailure(done);
   // The list shows what the file holds now. When the file held
   // exactly the listed mails and lost exactly one, that is the list without
   // the deleted row, and only the new last record needs reading.
-  if (done.ok && recordsBefore == listed && done.survivors == listed - 1)
+  if (done.ok() && done.before == listed && done.survivors == listed - 1)
     dropRowAfterDelete(row);
   else
     relistAfterDelete();
@@ -150,36 +111,22 @@ void TyakuForm::Command6_Click() {
     viewer::reportDataFolderMissing();
     return;
   }
-  const std::optional<reception::CheckLock> lock = lockAgainstCheck();
-  if (!lock) return;
-  // Every complete record goes; a partial last record is dropped by the
-  // rewrite all the same.
-  QList<int> all;
-  {
-    store::RecordFile f(mailFile(), kLength);
-    if (f.open()) {
-      const int complete = f.recordCount();
-      shared::CurrentRecordNumber = int16_t(complete);
-      all.reserve(complete);
-      for (int i = 1; i <= complete; ++i) all.append(i);
-    }
+  const received::Removal done = received::ReceivedStore::removeAll();
+  if (!done.started) {
+    reportFailure(done);
+    return;
   }
-  store::StoreResult done;
-  {
-    OldFileRelease old(mailFile());
-    done = reception::deleteReceivedMails(all);
-  }
-  if (!done.ok) {
+  if (done.before >= 0) shared::CurrentRecordNumber = int16_t(done.before);
+  if (!done.ok()) {
     // Nothing was rewritten: the list shows what the file still holds.
-    MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+    reportFailure(done);
     relistAfterDelete();
     return;
   }
   // As after any delete, no row is selected and the marker is empty.
   mailList->clear();
   Text5->clear();
-  if (MainForm* main = MainForm::instance()) main->Text1->setPlainText(QStringLiteral("0"));
-  setCount(0);
+  showAllDeleted();
   Text7->clear();
   Text8->clear();
   Text9->clear();

@@ -3,9 +3,11 @@
 #include "platform/FileDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/Text.h"
+#include "reception/AttachmentFiles.h"
 #include "reception/MailExport.h"
-#include "reception/MimeDecode.h"
+#include "reception/ReceivedWords.h"
 #include "store/Records.h"
+#include "store/received/ReceivedStore.h"
 #include "viewer/TyakuForm.h"
 
 #include <QDir>
@@ -30,10 +32,11 @@ void TyakuForm::mgenbun_Click() {
     MsgBox(QStringLiteral("データが選択されていません"));
     return;
   }
-  const reception::RecordOriginal original = reception::originalOfRecord(row + 1);
+  const received::Original original = received::ReceivedStore::original(row + 1);
   if (original.bytes.isNull()) {
-    MsgBox(original.missing ? reception::noOriginalText() + QStringLiteral("（原文を残す前に受信したメールです）。")
-                            : QStringLiteral("原文を読めませんでした（%1）。").arg(inner(original.error)),
+    MsgBox(original.fault.code == received::Code::OriginalMissing
+               ? reception::noOriginalText() + QStringLiteral("（原文を残す前に受信したメールです）。")
+               : QStringLiteral("原文を読めませんでした（%1）。").arg(inner(reception::faultText(original.fault))),
            MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }

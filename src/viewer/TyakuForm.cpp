@@ -535,6 +535,11 @@ void TyakuForm::mirrorCount(const QString& count) {
   if (MainForm* main = MainForm::instance()) main->Text4->setText(count);
 }
 
+void TyakuForm::showAllDeleted() {
+  if (MainForm* main = MainForm::instance()) main->Text1->setPlainText(QStringLiteral("0"));
+  setCount(0);
+}
+
 void TyakuForm::mend_Click() { close(); }
 
 void TyakuForm::Form_QueryUnload() { UnhookListHeaders(MailListView); }

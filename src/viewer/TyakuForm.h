@@ -185,6 +185,9 @@ class TyakuForm : public QMainWindow {
   void saveColumnWidths();
   int selectedRow() const;
   void setCount(int rows);
+  // Every mail deleted: the count "0" here and in the main window, whose
+  // help box says "0" too.
+  void showAllDeleted();
   void mirrorCount(const QString& count);
   // The record in the boxes: header fields trimmed or as stored; the body is
   // always trimmed, by the clipboard round trip.

@@ -9,6 +9,7 @@
 #include "composer/WriteForm.h"
 #include "platform/FileDialog.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "platform/Twips.h"
 #include "settings/AccountSettings.h"
@@ -267,12 +268,12 @@ TEST(AddressBookWindow, ADeleteThatCannotFinishLeavesTheBookAsItWas) {
   b.enter(QStringLiteral("一郎"), QStringLiteral("ichiro@example.jp"));
   b.enter(QStringLiteral("二郎"), QStringLiteral("jiro@example.jp"));
   const QByteArray before = home.read(paths::kAddressFile);
-  store::g_rewriteHook = [](store::RewriteStep s) { return s == store::RewriteStep::SurvivorsWritten; };
+  testhooks::rewriteStep = [](store::RewriteStep s) { return s == store::RewriteStep::SurvivorsWritten; };
   b.press(0);
   MsgBoxAnswerer boxes;
   boxes.answer(QMessageBox::Yes);
   b->Command4->click();
-  store::g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   ASSERT_EQ(boxes.seen().size(), 2);
   EXPECT_TRUE(boxes.seen()[1].text.contains(QStringLiteral("元のファイルはそのまま残っています"))) << boxes.seen()[1].text.toStdString();
   EXPECT_EQ(home.read(paths::kAddressFile), before);

@@ -5,6 +5,7 @@
 #include "facemarks/KaoForm.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "support/Gui.h"
 #include "support/CaptionFit.h"
@@ -154,10 +155,10 @@ TEST_F(Picker, AMissingFileIsCreatedAnUnreadableOneKeptAndAFailedWriteSaid) {
 
   // The new text cannot take the file's name: the old one stays.
   k = open(QStringLiteral("(^_^)\r\n"));
-  durable::g_replaceHook = [](const QString&) { return false; };
+  testhooks::replaceFile = [](const QString&) { return false; };
   k->Kao1->setPlainText(QStringLiteral("(T_T)"));
   closePicker(k);
-  durable::g_replaceHook = nullptr;
+  testhooks::replaceFile = nullptr;
   ASSERT_EQ(boxes_.seen().size(), 3);
   EXPECT_TRUE(boxes_.seen()[2].text.contains(QStringLiteral("前のまま")));
   EXPECT_EQ(file(), cp932(QStringLiteral("(^_^)\r\n")));

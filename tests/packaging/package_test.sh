@@ -5,6 +5,7 @@
 # usage: package_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
+source=$(cd "$(dirname "$0")/../.." && pwd)
 # Window names are matched as UTF-8.
 export LC_ALL=C.UTF-8
 
@@ -12,7 +13,17 @@ if [ "${2:-}" != --on-display ]; then
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   export SCRATCH=$scratch
-  (cd "$build" && cpack -G DEB -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1) || {
+  # The tests' own build carries the test hooks; the package is built as
+  # ./build.sh package builds it, without them, in a build folder of its own
+  # that is kept for the next run (only what changed is built again).
+  package_build=$build/package-build
+  launcher=$(sed -n 's/^CMAKE_CXX_COMPILER_LAUNCHER:[A-Z]*=//p' "$build/CMakeCache.txt")
+  {
+    cmake -S "$source" -B "$package_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+      ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"} &&
+      cmake --build "$package_build" &&
+      (cd "$package_build" && cpack -G DEB -B "$scratch/pkg")
+  } >"$scratch/cpack.log" 2>&1 || {
     cat "$scratch/cpack.log"
     exit 1
   }
@@ -44,6 +55,12 @@ for f in tomoshibi tomoshibi-main; do
   # Nothing may point back into the build tree.
   if readelf -d "$bin/$f" | grep -E 'RPATH|RUNPATH'; then fail "$f carries a library path"; fi
   if grep -qF "$build" "$bin/$f"; then fail "$f names the build folder"; fi
+  # The places where tests reach into the program (platform/TestHooks.h)
+  # are not in what a user installs: neither a hook's name nor the kill
+  # harness's environment variables.
+  if strings -a "$bin/$f" | grep -E 'TOMOSHIBI_TEST_|testhooks|g_pop3LinkFactory|g_rewriteHook|g_deleteStepHook|g_replaceHook|s_afterWrite'; then
+    fail "$f holds test hooks"
+  fi
 done
 for f in usr/share/applications/tomoshibi.desktop usr/share/icons/hicolor/scalable/apps/tomoshibi.svg \
   usr/share/metainfo/tomoshibi.metainfo.xml usr/share/tomoshibi/顔文字データ/Kao1.txt \

@@ -3,6 +3,7 @@
 // file gets the permission its place calls for.
 #include "platform/Durable.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,7 +62,7 @@ void replaceAndGetKilled(const QString& path, const QByteArray& data) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    durable::g_replaceHook = [](const QString&) {
+    testhooks::replaceFile = [](const QString&) {
       ::kill(::getpid(), SIGKILL);
       return true;
     };
@@ -135,13 +136,13 @@ TEST(ReplaceFile, AWriteStillGoingOnIsNotTakenForALeftover) {
   int inner = 0;
   QString innerError;
   // While the outer write waits before its rename, a second write of the same file runs through.
-  durable::g_replaceHook = [&](const QString&) {
+  testhooks::replaceFile = [&](const QString&) {
     if (inner++ == 0) EXPECT_TRUE(durable::replaceFile(memo, "inner", -1, &innerError)) << innerError.toStdString();
     return true;
   };
   QString error;
   const bool ok = durable::replaceFile(memo, "outer", -1, &error);
-  durable::g_replaceHook = nullptr;
+  testhooks::replaceFile = nullptr;
   EXPECT_TRUE(ok) << error.toStdString();
   EXPECT_EQ(readAll(memo), QByteArray("outer"));
   EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("memo.txt")});

@@ -4,33 +4,6 @@
 
 using namespace text;
 
-TEST(Cp932, RoundTripsTheCharactersJapaneseMailUses) {
-  // Circled digits, the company mark and the wave dash are not in strict
-  // Shift_JIS; CP932 must keep them.
-  const QString s = QStringLiteral("①㈱～髙﨑ｱｲｳ漢字かなカナABC\\~");
-  const QByteArray b = toCp932(s);
-  EXPECT_EQ(fromCp932(b), s);
-  EXPECT_EQ(toCp932(QStringLiteral("①")), QByteArray("\x87\x40"));
-  EXPECT_EQ(toCp932(QStringLiteral("～")), QByteArray("\x81\x60"));
-  EXPECT_EQ(toCp932(QStringLiteral("ｱ")), QByteArray("\xB1"));
-}
-
-TEST(Cp932, UnmappableCharacterBecomesOneReplacement) {
-  EXPECT_EQ(toCp932(QStringLiteral("a😀b")), QByteArray("a?b"));  // a surrogate pair is one character
-  EXPECT_EQ(toCp932(QStringLiteral("这ㄅ")), QByteArray("??"));
-  EXPECT_EQ(toCp932(QString()), QByteArray());
-}
-
-TEST(Cp932, BadBytesDecodeToReplacementAndTheRestSurvives) {
-  // A lone lead byte at the end, undefined bytes, and a lead byte followed
-  // by a byte that cannot trail it.
-  EXPECT_EQ(fromCp932(QByteArray("ab\x82")), QStringLiteral("ab\uFFFD"));
-  EXPECT_EQ(fromCp932(QByteArray("\xFD\xFEx")), QStringLiteral("\uFFFD\uFFFDx"));
-  EXPECT_EQ(fromCp932(QByteArray("\x82\x20\x82\xA0")), QStringLiteral("\uFFFD あ"));
-  // NUL bytes pass through, so readers can cut at them.
-  EXPECT_EQ(fromCp932(QByteArray("a\0b", 3)), QString::fromUtf16(u"a\0b", 3));
-}
-
 TEST(FixedField, PadsCutsAndNeverSplitsADoubleByteCharacter) {
   EXPECT_EQ(fixedField(QStringLiteral("ab"), 5), QByteArray("ab   "));
   EXPECT_EQ(fixedField(QStringLiteral("abcdefg"), 5), QByteArray("abcde"));

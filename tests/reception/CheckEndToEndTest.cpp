@@ -2,7 +2,7 @@
 // running it from cron gets, byte for byte in the received-mail file.
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "reception/Originals.h"
+#include "store/received/Originals.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
@@ -311,14 +311,14 @@ TEST_F(CheckEndToEnd, EveryPartSavedAndTheOriginalsAsTheServerSentThem) {
   ASSERT_TRUE(fwd.open(QIODevice::ReadOnly));
   EXPECT_TRUE(fwd.readAll().startsWith("From: =?ISO-2022-JP?B?GyRCRURDZhsoQg==?="));
 
-  reception::OriginalArchive archive;
+  received::OriginalArchive archive;
   ASSERT_TRUE(archive.load());
   store::RecordFile f(home_.file(paths::kReceivedMailFile), store::MailRecord::kLength);
   ASSERT_TRUE(f.open());
   for (int n = 1; n <= 4; ++n) {
     QByteArray record;
     ASSERT_EQ(f.read(n, record), store::ReadResult::Ok);
-    const std::optional<reception::OriginalEntry> e = archive.forRecord(n, record);
+    const std::optional<received::OriginalEntry> e = archive.forRecord(n, record);
     ASSERT_TRUE(e) << n;
     const QByteArray original = archive.read(*e);
     EXPECT_EQ(original.size(), sent[n - 1].size()) << n;
@@ -383,14 +383,14 @@ TEST_F(CheckEndToEnd, MailsOthersWriteAreShownWhateverTheirShape) {
   EXPECT_EQ(files, (QStringList{QStringLiteral("dot.png"), QStringLiteral("log.txt"), QStringLiteral("memo.txt"),
                                 QStringLiteral("notes.txt"), QStringLiteral("text1.ics")}));
 
-  reception::OriginalArchive archive;
+  received::OriginalArchive archive;
   ASSERT_TRUE(archive.load());
   store::RecordFile f(home_.file(paths::kReceivedMailFile), store::MailRecord::kLength);
   ASSERT_TRUE(f.open());
   for (int n = 1; n <= 6; ++n) {
     QByteArray record;
     ASSERT_EQ(f.read(n, record), store::ReadResult::Ok);
-    const std::optional<reception::OriginalEntry> e = archive.forRecord(n, record);
+    const std::optional<received::OriginalEntry> e = archive.forRecord(n, record);
     ASSERT_TRUE(e) << n;
     EXPECT_TRUE(archive.read(*e) == sent[n - 1]) << "original " << n << " differs from the server's bytes";
   }

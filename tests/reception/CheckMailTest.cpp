@@ -2,11 +2,13 @@
 // in memory: what is stored, what is deleted on the server, what the user
 // is told, and the failures that must lose nothing and store nothing twice.
 #include "support/FakePop3.h"
-#include "reception/CheckMail.h"
-#include "reception/ReceiveJournal.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "reception/ReceivedUids.h"
+#include "reception/BatchStore.h"
+#include "reception/IdentityLedger.h"
+#include "shell/CheckMail.h"
+#include "store/received/CheckLock.h"
+#include "store/received/ReceivedUids.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "shell/MainForm.h"
@@ -231,7 +233,7 @@ TEST_F(CheckMailTest, AnAttachmentThatCannotBeWrittenKeepsTheMailOnTheServer) {
 
 TEST_F(CheckMailTest, ADropBeforeQuitDoesNotStoreAMailTwice) {
   // Another account's IDs share the file and must survive.
-  const QString uidFile = receivedUidsPath();
+  const QString uidFile = received::receivedUidsPath();
   home_.write(QStringLiteral("★MAilData/received-uids.txt"), "other%40elsewhere\tzzz\n");
   box_->add("a", textMail(QStringLiteral("一"), QStringLiteral("本文")));
   box_->add("b", textMail(QStringLiteral("二"), QStringLiteral("本文")));
@@ -252,10 +254,10 @@ TEST_F(CheckMailTest, ADropBeforeQuitDoesNotStoreAMailTwice) {
   // The server no longer lists them: forgotten; the other account's stay.
   check();
   EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール無し。"));
-  ReceivedUidList mine(uidFile, mailboxKey(QStringLiteral("tomo"), QStringLiteral("pop.example:110")));
+  received::ReceivedUidList mine(uidFile, reception::mailboxKey(QStringLiteral("tomo"), QStringLiteral("pop.example:110")));
   ASSERT_TRUE(mine.load());
   EXPECT_EQ(mine.size(), 0);
-  ReceivedUidList other(uidFile, QStringLiteral("other@elsewhere"));
+  received::ReceivedUidList other(uidFile, QStringLiteral("other@elsewhere"));
   ASSERT_TRUE(other.load());
   EXPECT_TRUE(other.contains("zzz"));
 }
@@ -315,10 +317,11 @@ TEST_F(CheckMailTest, ACheckWhileAnotherRunsChangesNothing) {
   box_->add("a", textMail(u"件名"_qs, u"本文"_qs));
   main_->Text3->setText(QStringLiteral("前の状況"));
   main_->Text6->setText(QStringLiteral("7"));
-  const reception::CheckLock running = reception::CheckLock::tryAcquire();
+  const received::CheckLock running = received::CheckLock::tryAcquire();
   check();
   ASSERT_EQ(boxes_.seen().size(), 1);
-  EXPECT_EQ(boxes_.seen()[0].text, reception::checkRunningText());
+  EXPECT_EQ(boxes_.seen()[0].text,
+            u"別のメール受信を実行中です（同じプログラムフォルダ）。終わってから、もう一度受信して下さい。"_qs);
   EXPECT_EQ(main_->Text3->text(), QStringLiteral("前の状況"));
   EXPECT_EQ(main_->Text6->text(), QStringLiteral("7"));
   EXPECT_EQ(records(), 0);

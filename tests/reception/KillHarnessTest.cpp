@@ -12,7 +12,7 @@
 // every one.
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "reception/Originals.h"
+#include "store/received/Originals.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"
@@ -116,13 +116,13 @@ class KillHarness : public ::testing::Test {
     EXPECT_EQ(f.byteLength() % store::MailRecord::kLength, 0) << "a partial record";
     QStringList stored;
     QByteArray raw;
-    reception::OriginalArchive archive;
+    received::OriginalArchive archive;
     ASSERT_TRUE(archive.load());
     qint64 originalBytes = 0;
     for (int n = 1; f.read(n, raw) == store::ReadResult::Ok; ++n) {
       const QString s = text::trimSpaces(store::MailRecord(raw).subject());
       stored << s;
-      const std::optional<reception::OriginalEntry> e = archive.forRecord(n, raw);
+      const std::optional<received::OriginalEntry> e = archive.forRecord(n, raw);
       if (!e) {
         ADD_FAILURE() << "no original for " << s.toStdString();
         continue;
@@ -132,7 +132,7 @@ class KillHarness : public ::testing::Test {
     }
     // No original without its record, no bytes of a mail cut off.
     EXPECT_EQ(archive.entries().size(), stored.size());
-    EXPECT_EQ(QFileInfo(reception::originalsPath()).size(), originalBytes);
+    EXPECT_EQ(QFileInfo(received::originalsPath()).size(), originalBytes);
     stored.sort();
     QStringList want;
     for (int i = 1; i <= kMails; ++i) want << subject(i);

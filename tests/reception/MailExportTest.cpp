@@ -3,9 +3,10 @@
 // it was.
 #include "platform/Paths.h"
 #include "reception/MailExport.h"
-#include "reception/Originals.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/Originals.h"
+#include "store/received/ReceivedStore.h"
 #include "support/TempHome.h"
 
 #include <QCryptographicHash>
@@ -20,10 +21,16 @@
 #include <unistd.h>
 
 using namespace reception;
+using received::Code;
+using received::OriginalsAppender;
+using received::originalsIndexPath;
+using received::originalsPath;
 
 namespace {
 
 constexpr int kLength = store::MailRecord::kLength;
+
+received::Original originalOfRecord(int number) { return received::ReceivedStore::original(number); }
 
 class Export : public ::testing::Test {
  protected:
@@ -40,11 +47,11 @@ class Export : public ::testing::Test {
     ++records_;
     if (!keepOriginal) return;
     OriginalsAppender a;
-    QString why;
+    received::Fault why;
     qint64 at = 0;
-    ASSERT_TRUE(a.open(&why)) << why.toStdString();
+    ASSERT_TRUE(a.open(&why)) << why.detail.toStdString();
     ASSERT_TRUE(a.append(original, &at, &why));
-    a.addEntry({records_, at, original.size(), recordFingerprint(r.bytes()), 1711933200 + records_, "uid"});
+    a.addEntry({records_, at, original.size(), received::recordFingerprint(r.bytes()), 1711933200 + records_, "uid"});
     ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
   }
 
@@ -121,10 +128,10 @@ print(json.dumps(out))
 TEST_F(Export, OneOriginalAsItsOwnBytesAndNoneForAnOldMail) {
   receive(QStringLiteral("old"), QByteArray(), false);
   receive(QStringLiteral("first"), kFirst);
-  const RecordOriginal old = originalOfRecord(1);
+  const received::Original old = originalOfRecord(1);
   EXPECT_TRUE(old.bytes.isNull());
-  EXPECT_TRUE(old.missing);
-  const RecordOriginal first = originalOfRecord(2);
+  EXPECT_EQ(old.fault.code, Code::OriginalMissing);
+  const received::Original first = originalOfRecord(2);
   EXPECT_EQ(first.bytes, kFirst);
 
   const QString eml = out_.filePath(QStringLiteral("first.eml"));
@@ -217,11 +224,12 @@ TEST_F(Export, LostOrChangedOriginalsAreCountedAndTheRestExported) {
   EXPECT_EQ(s.withoutOriginal, 2);
   EXPECT_TRUE(s.text(mbox).contains(QStringLiteral("2 通は原文が"))) << s.text(mbox).toStdString();
   EXPECT_EQ(RunExportMbox(mbox), 0);
-  for (int n : {2, 3}) {
-    const RecordOriginal r = originalOfRecord(n);
+  // The second's bytes are not those received; the third's are gone.
+  for (const auto& [n, code] : {std::pair{2, Code::OriginalChanged}, std::pair{3, Code::OriginalLost}}) {
+    const received::Original r = originalOfRecord(n);
     EXPECT_TRUE(r.bytes.isNull()) << n;
-    EXPECT_FALSE(r.missing) << n;
-    EXPECT_FALSE(r.error.isEmpty()) << n;
+    EXPECT_EQ(r.fault.code, code) << n;
+    EXPECT_EQ(r.fault.path, originalsPath()) << n;
   }
 
   ASSERT_TRUE(QFile::remove(archivePath));
@@ -238,4 +246,16 @@ TEST_F(Export, LostOrChangedOriginalsAreCountedAndTheRestExported) {
   EXPECT_FALSE(all.contains("Subject: first"));
   EXPECT_TRUE(originalOfRecord(1).bytes.isNull());
   EXPECT_EQ(originalOfRecord(4).bytes, fourth);
+}
+
+TEST(ExportFromLine, AMailWithBareLfLinesIsSentByItsOwnFromField) {
+  // Servers hand some mail over with bare LF lines: the sender is still the
+  // mail's own From field, not MAILER-DAEMON, and never the From field of a
+  // mail attached to it.
+  const QByteArray own = "From: own@example.jp\nSubject: s\nContent-Type: message/rfc822\n\n"
+                         "From: Inner <inner@example.jp>\r\nSubject: inner\r\n\r\nbody\r\n";
+  EXPECT_TRUE(mboxrdEntry(own, 0).startsWith("From own@example.jp Thu Jan  1 00:00:00 1970\n"))
+      << mboxrdEntry(own, 0).left(60).toStdString();
+  const QByteArray folded = "Subject: s\nFrom: Sender\n\t<folded@example.jp>\n\nbody\n";
+  EXPECT_TRUE(mboxrdEntry(folded, 0).startsWith("From folded@example.jp "));
 }

@@ -1,47 +1,55 @@
 // The receive engine on its own (no display): against a mailbox in memory,
 // the faults that must lose nothing, store nothing twice and hold nothing
-// up, and what the user is told about them.
+// up, and what it reports of them (in codes: the words are the sinks').
 #include "support/FakePop3.h"
 #include "platform/Paths.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "reception/ReceiveEngine.h"
-#include "reception/ReceiveJournal.h"
 #include "settings/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/ReceiveJournal.h"
 #include "support/TempHome.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <optional>
 
+using reception::CheckCode;
 using reception::CheckOutcome;
+using reception::CheckStatus;
+using reception::LeftMail;
 
 namespace {
 
 struct MemorySink : reception::CheckSink {
-  QStringList said;  // "kind: text", in order
-  QStringList errors, notices;
+  QList<reception::CheckFailure> errors;
+  QList<reception::CheckProblem> notices;
+  QList<CheckStatus> statuses;
+  QList<int> counts;
   int progressCalls = 0;
   int stopAfterProgress = -1;  // stopRequested() turns true after this many progress calls
 
   bool canAsk() const override { return false; }
-  void help(const QString& t) override { said << u"help: "_qs + t; }
-  void status(const QString& t) override { said << u"status: "_qs + t; }
-  void count(int n) override { said << u"count: "_qs + QString::number(n); }
-  void event() override { said << u"event"_qs; }
-  void error(const QString& t) override {
-    said << u"error"_qs;
-    errors << t;
-  }
-  void notice(const QString& t) override {
-    said << u"notice"_qs;
-    notices << t;
-  }
+  void checking() override {}
+  void status(CheckStatus s) override { statuses << s; }
+  void count(int n) override { counts << n; }
+  void event() override {}
+  void error(const reception::CheckFailure& f) override { errors << f; }
+  void notice(const reception::CheckProblem& p) override { notices << p; }
   void progress(const reception::CheckProgress&) override { ++progressCalls; }
   bool stopRequested() override { return stopAfterProgress >= 0 && progressCalls > stopAfterProgress; }
+
+  // The problem of the first failure with this code; none when it has none.
+  std::optional<reception::CheckProblem> problem(CheckCode code) const {
+    if (errors.isEmpty()) return std::nullopt;
+    for (const reception::CheckProblem& p : errors[0].problems)
+      if (p.code == code) return p;
+    return std::nullopt;
+  }
 };
 
 QByteArray mail(const QByteArray& subject, const QByteArray& messageId = QByteArray()) {
@@ -60,7 +68,7 @@ class ReceiveEngine : public ::testing::Test {
   }
   void TearDown() override {
     testhooks::pop3Limits = nullptr;
-    reception::ReceiveJournal::s_afterWrite = nullptr;
+    testhooks::afterJournalWrite = nullptr;
     qunsetenv("TOMOSHIBI_TEST_BATCH");
   }
 
@@ -118,13 +126,16 @@ TEST_F(ReceiveEngine, AnUnansweredOrRefusedQuitIsReportedAndNothingComesTwice) {
   box_->breakAtQuit = true;
   EXPECT_TRUE(check().failed);
   ASSERT_EQ(sink_.errors.size(), 1);
-  EXPECT_TRUE(sink_.errors[0].contains(u"QUIT"_qs)) << sink_.errors[0].toStdString();
+  ASSERT_TRUE(sink_.problem(CheckCode::QuitUnanswered));
+  EXPECT_EQ(sink_.problem(CheckCode::QuitUnanswered)->host, u"pop.example"_qs);
   box_->breakAtQuit = false;
 
   box_->refuseQuit = true;
   box_->add("b", mail("b"));
   EXPECT_TRUE(check().failed);
-  EXPECT_TRUE(sink_.errors.value(0).contains(u"cannot commit"_qs));
+  ASSERT_TRUE(sink_.problem(CheckCode::QuitUnanswered));
+  EXPECT_EQ(sink_.problem(CheckCode::QuitUnanswered)->library.code, maillib::Code::Pop3QuitRefused);
+  EXPECT_TRUE(sink_.problem(CheckCode::QuitUnanswered)->library.reply.contains(u"cannot commit"_qs));
   box_->refuseQuit = false;
 
   EXPECT_FALSE(check().failed);
@@ -148,9 +159,15 @@ TEST_F(ReceiveEngine, SizesBeyondTheLimitsAreLeftOnTheServerAndTheRestComes) {
   EXPECT_EQ(onServer(), (QStringList{u"huge"_qs, u"liar"_qs}));
   EXPECT_FALSE(sent("RETR 2"));
   ASSERT_EQ(sink_.errors.size(), 1);
-  EXPECT_TRUE(sink_.errors[0].startsWith(u"2 通のメールを受信できませんでした。"_qs)) << sink_.errors[0].toStdString();
-  EXPECT_TRUE(sink_.errors[0].contains(u"2 番のメール: 大きすぎます（2048 MB"_qs));
-  EXPECT_TRUE(sink_.errors[0].contains(u"3 番のメール: 大きすぎます"_qs));
+  const reception::CheckFailure& f = sink_.errors[0];
+  EXPECT_EQ(f.notReceived, 2);
+  ASSERT_EQ(f.left.size(), 2);
+  EXPECT_EQ(f.left[0].number, 2);
+  EXPECT_EQ(f.left[0].why, LeftMail::Why::TooLargeListed);
+  EXPECT_EQ(f.left[0].sizeMb, 2048);
+  EXPECT_EQ(f.left[1].number, 3);
+  EXPECT_EQ(f.left[1].why, LeftMail::Why::TooLarge);
+  EXPECT_TRUE(f.problems.isEmpty());
 }
 
 TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsArePipelined) {
@@ -160,7 +177,7 @@ TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsAre
   QList<qsizetype> commitsAt;
   static std::function<void()> onWrite;
   onWrite = [&] { commitsAt << box_->commands.size(); };
-  reception::ReceiveJournal::s_afterWrite = [] { onWrite(); };
+  testhooks::afterJournalWrite = [] { onWrite(); };
   EXPECT_FALSE(check().failed);
   EXPECT_EQ(subjects().size(), 35);
   EXPECT_TRUE(box_->messages.isEmpty());
@@ -177,7 +194,7 @@ TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsAre
   EXPECT_EQ(std::count_if(box_->commands.cbegin(), box_->commands.cend(),
                           [](const QByteArray& c) { return c.startsWith("RETR"); }),
             35);
-  EXPECT_EQ(QFileInfo(reception::receiveJournalPath()).size(), 0);
+  EXPECT_EQ(QFileInfo(received::receiveJournalPath()).size(), 0);
 }
 
 TEST_F(ReceiveEngine, AStopAskedForEndsTheCheckCleanly) {
@@ -193,7 +210,7 @@ TEST_F(ReceiveEngine, AStopAskedForEndsTheCheckCleanly) {
   EXPECT_GE(box_->messages.size(), 1);
   EXPECT_EQ(box_->commits, 1);
   ASSERT_EQ(sink.errors.size(), 1);
-  EXPECT_TRUE(sink.errors[0].contains(u"受信を途中で止めました。"_qs)) << sink.errors[0].toStdString();
+  EXPECT_TRUE(sink.problem(CheckCode::Stopped));
 }
 
 TEST_F(ReceiveEngine, AnIncompleteLastRecordIsOverwrittenNotKeptBeforeTheNewOne) {
@@ -217,10 +234,7 @@ TEST_F(ReceiveEngine, ProgressComesAtMostTenTimesASecond) {
 }
 
 TEST_F(ReceiveEngine, TheNewMailCountOfAFailedCheckIsTheMailsItStored) {
-  auto shownCount = [this] {
-    const QStringList counts = sink_.said.filter(QRegularExpression(QStringLiteral("^count: ")));
-    return counts.isEmpty() ? std::string() : counts.last().toStdString();
-  };
+  auto shownCount = [this] { return sink_.counts.isEmpty() ? -1 : sink_.counts.last(); };
   box_->add("a", mail("a"));
   box_->add("b", mail("b"));
 
@@ -228,25 +242,33 @@ TEST_F(ReceiveEngine, TheNewMailCountOfAFailedCheckIsTheMailsItStored) {
   // a LIST that is not POP3, a connection that breaks.
   box_->password = "other";
   EXPECT_TRUE(check().failed);
-  EXPECT_EQ(shownCount(), "count: 0");
+  EXPECT_EQ(shownCount(), 0);
   box_->password = "secret";
   box_->refuseList = true;
   EXPECT_TRUE(check().failed);
-  EXPECT_EQ(shownCount(), "count: 0");
-  EXPECT_TRUE(sink_.said.contains(u"status: 新着メール無し。"_qs));
+  EXPECT_EQ(shownCount(), 0);
+  EXPECT_EQ(sink_.statuses, QList<CheckStatus>{CheckStatus::NoNewMail});
+  ASSERT_EQ(sink_.errors.size(), 1);
+  ASSERT_EQ(sink_.errors[0].problems.size(), 1);
+  EXPECT_EQ(sink_.errors[0].problems[0].code, CheckCode::MailLibrary);
   box_->refuseList = false;
   box_->garbageList = true;
   EXPECT_TRUE(check().failed);
-  EXPECT_EQ(shownCount(), "count: 0");
+  EXPECT_EQ(shownCount(), 0);
   box_->garbageList = false;
   box_->endlessLine = 64;  // then silence
   EXPECT_TRUE(check().failed);
-  EXPECT_EQ(shownCount(), "count: 0");
+  EXPECT_EQ(shownCount(), 0);
   box_->endlessLine = 0;
 
   // One mail stored, the next broken off: the count is the one stored.
   box_->breakInRetr = 2;
-  EXPECT_TRUE(check().failed);
-  EXPECT_EQ(shownCount(), "count: 1");
+  const CheckOutcome out = check();
+  EXPECT_TRUE(out.failed);
+  EXPECT_EQ(shownCount(), 1);
   EXPECT_EQ(subjects(), (QStringList{u"a"_qs}));
+  // What it stored comes back: the mail, in record 1.
+  EXPECT_EQ(out.stored, 1);
+  EXPECT_EQ(out.lastRecord, 1);
+  EXPECT_EQ(text::trimSpaces(store::MailRecord(out.lastRecordBytes).subject()), u"a"_qs);
 }

@@ -1,6 +1,6 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
-#include "reception/MimeDecode.h"
+#include "reception/AttachmentFiles.h"
 #include "platform/Text.h"
 #include "shell/CommandLine.h"
 #include "shell/ProgramFolder.h"
@@ -350,14 +350,10 @@ TEST(ProgramFolder, WhatTheProgramWritesInsideIsTheUsersAlone) {
   ASSERT_TRUE(del.ok) << del.error.toStdString();
   EXPECT_EQ(modeOf(mails), 0600);
 
-  QStringList written;
-  QString error;
-  ASSERT_EQ(maillib::writeAttachments({{QStringLiteral("写真.jpg"), "jpeg", {}}}, home.file(paths::kAttachFolder),
-                                      &written, &error),
-            1)
-      << error.toStdString();
-  ASSERT_EQ(written.size(), 1);
-  EXPECT_EQ(modeOf(written[0]), 0600);
+  maillib::AttachmentFolder attachments(home.file(paths::kAttachFolder));
+  ASSERT_TRUE(attachments.write(QStringLiteral("写真.jpg"), "jpeg")) << attachments.error().toStdString();
+  ASSERT_EQ(attachments.written().size(), 1);
+  EXPECT_EQ(modeOf(attachments.written()[0]), 0600);
 
   const QString state = home.file(paths::kStateFile);
   ASSERT_TRUE(profile::WritePrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"),

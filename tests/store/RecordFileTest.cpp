@@ -1,3 +1,4 @@
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
@@ -247,9 +248,9 @@ class RewriteInterrupted : public ::testing::TestWithParam<RewriteStep> {};
 TEST_P(RewriteInterrupted, FailureLeavesTheOldFileWhole) {
   MailFile m({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
   const RewriteStep step = GetParam();
-  g_rewriteHook = [step](RewriteStep s) { return s == step; };
+  testhooks::rewriteStep = [step](RewriteStep s) { return s == step; };
   StoreResult r = deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {2});
-  g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   EXPECT_FALSE(r.ok);
   EXPECT_FALSE(r.error.isEmpty());
   EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
@@ -263,7 +264,7 @@ TEST_P(RewriteInterrupted, CrashLeavesOldOrNewWhole) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     // The child dies at the step, without any clean-up, as a killed process would.
-    g_rewriteHook = [step](RewriteStep s) {
+    testhooks::rewriteStep = [step](RewriteStep s) {
       if (s == step) _exit(7);
       return false;
     };
@@ -289,9 +290,9 @@ TEST_P(RewriteInterrupted, AFailedDeleteIsNotCarriedIntoTheNextOne) {
   MailFile m({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
   const QByteArray before = readAll(m.file);
   const RewriteStep step = GetParam();
-  g_rewriteHook = [step](RewriteStep s) { return s == step; };
+  testhooks::rewriteStep = [step](RewriteStep s) { return s == step; };
   EXPECT_FALSE(deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {1, 2}).ok);
-  g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   EXPECT_EQ(readAll(m.file), before);
   ASSERT_TRUE(deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {3}).ok);
   EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("1"), QStringLiteral("2")}));

@@ -2,7 +2,7 @@
 #define QT_NO_KEYWORDS
 #include "ParsedMail.h"
 
-#include "reception/GMimeHandles.h"
+#include "reception/mime/GMimeHandles.h"
 
 #include <mutex>
 

@@ -1,7 +1,9 @@
 // Deleting one mail and all mails from the viewer.
 #include "ViewerFixture.h"
 
-#include "reception/ReceiveJournal.h"
+#include "platform/TestHooks.h"
+#include "store/received/CheckLock.h"
+#include "store/received/ReceiveJournal.h"
 #include "shell/SharedState.h"
 
 #include <QDir>
@@ -196,10 +198,10 @@ TEST_F(ViewerTest, FailedRewriteIsReportedAndTheListKeepsEveryMail) {
   storeMails(threeMails());
   TyakuForm& v = view();
   clickRow(v, 2);
-  store::g_rewriteHook = [](store::RewriteStep s) { return s == store::RewriteStep::Renamed; };
+  testhooks::rewriteStep = [](store::RewriteStep s) { return s == store::RewriteStep::Renamed; };
   boxes_.answer(QMessageBox::Yes);
   v.Command3->click();
-  store::g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   ASSERT_EQ(boxes_.seen().size(), 2);
   EXPECT_TRUE(boxes_.seen()[1].text.contains(QStringLiteral("元のファイルはそのまま残っています")));
   EXPECT_EQ(QFileInfo(mailPath()).size(), 3 * store::MailRecord::kLength);
@@ -216,10 +218,10 @@ TEST_F(ViewerTest, AFailedDeleteAllDoesNotMakeTheNextDeleteTakeEverything) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }();
   TyakuForm& v = view();
-  store::g_rewriteHook = [](store::RewriteStep s) { return s == store::RewriteStep::TempFlushed; };
+  testhooks::rewriteStep = [](store::RewriteStep s) { return s == store::RewriteStep::TempFlushed; };
   boxes_.answer(QMessageBox::Yes);
   v.Command6->click();
-  store::g_rewriteHook = nullptr;
+  testhooks::rewriteStep = nullptr;
   {
     QFile f(mailPath());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -244,13 +246,19 @@ TEST_F(ViewerTest, ADeleteWaitsForNoCheckAndTakesNoHalfCheckAlong) {
   // A check running on the same program folder (tomoshibi --check): the
   // rewrite would lose whatever it appends meanwhile.
   {
-    const reception::CheckLock running = reception::CheckLock::tryAcquire();
-    ASSERT_EQ(running.state(), reception::CheckLock::State::Held);
+    const received::CheckLock running = received::CheckLock::tryAcquire();
+    ASSERT_EQ(running.state(), received::CheckLock::State::Held);
     clickRow(v, 0);
+    const QString shown = v.Text7->text();
     boxes_.answer(QMessageBox::Yes);
     v.Command3->click();
-    EXPECT_EQ(boxes_.texts().last(), reception::checkRunningText());
+    EXPECT_EQ(boxes_.texts().last(),
+              u"別のメール受信を実行中です（同じプログラムフォルダ）。終わってから、もう一度受信して下さい。"_qs);
+    EXPECT_EQ(boxes_.seen().last().icon, QMessageBox::Warning);
     EXPECT_EQ(fileBytes(), before);
+    // Nothing was touched: the mail is still shown, and listed.
+    EXPECT_EQ(v.Text7->text(), shown);
+    EXPECT_EQ(v.MailListView->model()->rowCount(), 3);
   }
 
   // A check that was killed after appending a mail it never committed: the
@@ -260,9 +268,9 @@ TEST_F(ViewerTest, ADeleteWaitsForNoCheckAndTakesNoHalfCheckAlong) {
     QFile f(mailPath());
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     const int fd = f.handle();
-    reception::ReceiveJournal journal(reception::receiveJournalPath());
-    QString why;
-    ASSERT_TRUE(journal.begin({{mailPath(), fd, f.size()}}, &why)) << why.toStdString();
+    received::ReceiveJournal journal(received::receiveJournalPath());
+    received::Fault why;
+    ASSERT_TRUE(journal.begin({{mailPath(), fd, f.size()}}, &why)) << why.detail.toStdString();
     f.seek(f.size());
     f.write(recordOf({QStringLiteral("途中"), QStringLiteral("x@example.jp"), QString(), QStringLiteral("本文")}));
   }

@@ -7,7 +7,7 @@
 #include "platform/Printing.h"
 #include "platform/Text.h"
 #include "reception/MailExport.h"
-#include "reception/Originals.h"
+#include "store/received/Originals.h"
 #include "shell/SharedState.h"
 
 #include <QAction>
@@ -495,14 +495,14 @@ TEST_F(ViewerText, OriginalsSavedAndExportedFromTheFileMenu) {
   storeMails(mails);
   const QByteArray second = "Subject: two\r\n\r\nFrom the second\r\n", third = "Subject: three\r\n\r\nbody\r\n";
   {
-    reception::OriginalsAppender a;
-    QString why;
+    received::OriginalsAppender a;
+    received::Fault why;
     qint64 at = 0;
     ASSERT_TRUE(a.open(&why));
     ASSERT_TRUE(a.append(second, &at, &why));
-    a.addEntry({2, at, second.size(), reception::recordFingerprint(recordOf(mails[1])), 0, "u2"});
+    a.addEntry({2, at, second.size(), received::recordFingerprint(recordOf(mails[1])), 0, "u2"});
     ASSERT_TRUE(a.append(third, &at, &why));
-    a.addEntry({3, at, third.size(), reception::recordFingerprint(recordOf(mails[2])), 0, "u3"});
+    a.addEntry({3, at, third.size(), received::recordFingerprint(recordOf(mails[2])), 0, "u3"});
     ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
   }
   TyakuForm& v = view();
@@ -561,12 +561,12 @@ TEST_F(ViewerText, OriginalsNeitherSavedThroughALinkNorWhenChanged) {
   storeMails(mails);
   const QByteArray second = "Subject: two\r\n\r\nbody two\r\n";
   {
-    reception::OriginalsAppender a;
-    QString why;
+    received::OriginalsAppender a;
+    received::Fault why;
     qint64 at = 0;
     ASSERT_TRUE(a.open(&why));
     ASSERT_TRUE(a.append(second, &at, &why));
-    a.addEntry({2, at, second.size(), reception::recordFingerprint(recordOf(mails[1])), 0, "u2"});
+    a.addEntry({2, at, second.size(), received::recordFingerprint(recordOf(mails[1])), 0, "u2"});
     ASSERT_TRUE(a.writeEntries(&why) && a.sync(&why));
   }
   TyakuForm& v = view();
@@ -587,7 +587,7 @@ TEST_F(ViewerText, OriginalsNeitherSavedThroughALinkNorWhenChanged) {
   EXPECT_EQ(v.MailListView->model()->rowCount(), 3);
 
   {
-    QFile f(reception::originalsPath());
+    QFile f(received::originalsPath());
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     ASSERT_TRUE(f.seek(second.size() - 4));
     ASSERT_EQ(f.write("X"), 1);

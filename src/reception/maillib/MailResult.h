@@ -82,6 +82,7 @@ struct Result {
   qint64 seconds = 0;
 
   bool ok() const { return code == Code::Ok; }
+  bool operator==(const Result&) const = default;
   bool uncertain() const { return code == Code::UncertainTimedOut || code == Code::UncertainBroken; }
 };
 

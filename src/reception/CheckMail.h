@@ -1,9 +1,0 @@
-#pragma once
-// The mail check from the main window: the receive engine (ReceiveEngine)
-// reporting into the main window's controls, the viewer's boxes and the
-// account dialog. While it runs every window keeps painting and shows its
-// progress, but no click or key reaches any of them.
-#include "reception/ReceiveEngine.h"
-
-// Runs one mail check. The main window ignores the outcome.
-reception::CheckOutcome CheckMail();

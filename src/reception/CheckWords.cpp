@@ -1,0 +1,100 @@
+#include "CheckWords.h"
+
+#include "ReceivedWords.h"
+#include "composer/send/MailWording.h"
+
+#include <QDir>
+#include <QStringList>
+
+namespace reception {
+
+namespace {
+constexpr int kListedLeftMails = 10;
+}  // namespace
+
+QString checkingText() { return QStringLiteral("メールのチェックをしています。"); }
+
+QString statusText(CheckStatus status) {
+  switch (status) {
+    case CheckStatus::AttachmentMail:
+      return QStringLiteral("添付ファイルメール。");
+    case CheckStatus::NoNewMail:
+      return QStringLiteral("新着メール無し。");
+    case CheckStatus::NewMail:
+      return QStringLiteral("新着メール有り。");
+  }
+  return QString();
+}
+
+QString progressText(const CheckProgress& p) {
+  return QStringLiteral("受信中 %1/%2件（%3 MB）").arg(p.done).arg(p.total).arg(double(p.bytes) / (1024 * 1024), 0, 'f', 1);
+}
+
+QString leftText(const LeftMail& left) {
+  switch (left.why) {
+    case LeftMail::Why::TooLargeListed:
+      return QStringLiteral("大きすぎます（%1 MB、受け取るのは %2 MB まで）").arg(left.sizeMb).arg(left.limitMb);
+    case LeftMail::Why::Refused:
+      return QStringLiteral("サーバーが渡しません（%1）").arg(left.detail);
+    case LeftMail::Why::TooLarge:
+      return QStringLiteral("大きすぎます（%1 MB より大きい）").arg(left.limitMb);
+    case LeftMail::Why::AttachmentFailed:
+      return QStringLiteral("添付ファイルをオープンできません（%1）").arg(left.fault ? faultText(left.fault) : left.detail);
+  }
+  return left.detail;
+}
+
+QString problemText(const CheckProblem& p) {
+  switch (p.code) {
+    case CheckCode::NoServer:
+      return QStringLiteral("POP3サーバーが設定されていません（pelkit.ini）。");
+    case CheckCode::Busy:
+    case CheckCode::LockFailed:
+    case CheckCode::Store:
+      return faultText(p.fault);
+    case CheckCode::RecoveryFailed:
+      return faultText(p.fault) + QStringLiteral("\nメールはサーバーに残してあります。");
+    case CheckCode::MailLibrary:
+      return wording::pop3Failure(p.library);
+    case CheckCode::NoAccount:
+      return QStringLiteral("IDかパスワードが保存されていません。画面の「初期設定」→「ID/PASS」で保存して下さい。");
+    case CheckCode::UidListUnreadable:
+      return QStringLiteral("受信済みメールの記録「%1」を読めません（%2）。\nメールはサーバーに残してあります。")
+          .arg(QDir::toNativeSeparators(p.path), p.detail);
+    case CheckCode::UidListUnwritable:
+      return QStringLiteral("受信済みメールの記録「%1」を書き込めません（%2）。").arg(QDir::toNativeSeparators(p.path), p.detail);
+    case CheckCode::Unsaved:
+      return QStringLiteral("受信したメールを保存できません（%1）。").arg(faultText(p.fault));
+    case CheckCode::Unflushed:
+      return QStringLiteral("受信したメールをディスクに書き込めません（%1）。").arg(p.fault ? faultText(p.fault) : p.detail);
+    case CheckCode::Stopped:
+      // The same words as the mail library's wait given up on.
+      return wording::pop3Failure(maillib::failed(maillib::Code::Stopped));
+    case CheckCode::QuitUnanswered:
+      return QStringLiteral("サーバー「%1」が受信の終わり（QUIT）に応答しませんでした。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%2")
+          .arg(p.host, wording::pop3Failure(p.library));
+    case CheckCode::DeletesRefused:
+      return QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%3")
+          .arg(p.host)
+          .arg(p.count)
+          .arg(p.detail);
+    case CheckCode::PartialMail:
+      return QStringLiteral("分割されたメールが全て揃っていません");
+  }
+  return p.detail;
+}
+
+QString failureText(const CheckFailure& f) {
+  QStringList out;
+  if (f.notReceived > 0) {
+    out << QStringLiteral("%1 通のメールを受信できませんでした。サーバーに残してあるので、次の受信でもう一度受け取ります。")
+               .arg(f.notReceived);
+    for (qsizetype i = 0; i < f.left.size() && i < kListedLeftMails; ++i)
+      out << QStringLiteral("・%1 番のメール: %2").arg(f.left[i].number).arg(leftText(f.left[i]));
+    if (f.left.size() > kListedLeftMails) out << QStringLiteral("・ほか %1 通").arg(f.left.size() - kListedLeftMails);
+  }
+  for (const CheckProblem& p : f.problems) out << problemText(p);
+  return out.join(u'\n');
+}
+
+}  // namespace reception

@@ -1,0 +1,150 @@
+#include "CheckMail.h"
+
+#include "platform/MsgBox.h"
+#include "reception/CheckWords.h"
+#include "settings/IdPassForm.h"
+#include "shell/MainForm.h"
+#include "shell/SharedState.h"
+#include "store/Records.h"
+#include "viewer/TyakuForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScopedValueRollback>
+
+namespace {
+
+// Input of every kind is swallowed while a check runs, as the windows were
+// frozen before; painting, timers and the window system's other events go
+// on. A message box of the check's own is answered normally.
+class InputBlock : public QObject {
+ public:
+  InputBlock() { qApp->installEventFilter(this); }
+  ~InputBlock() override { qApp->removeEventFilter(this); }
+  void pause(bool paused) { paused_ = paused; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (paused_) return QObject::eventFilter(watched, e);
+    switch (e->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::InputMethod:
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+      case QEvent::NonClientAreaMouseButtonPress:
+      case QEvent::NonClientAreaMouseButtonDblClick:
+        return true;
+      case QEvent::Close:
+        // The window manager's close button: not while the check runs.
+        if (e->spontaneous()) {
+          e->ignore();
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, e);
+  }
+
+ private:
+  bool paused_ = false;
+};
+
+class WindowSink : public reception::CheckSink {
+ public:
+  WindowSink() : main_(MainForm::instance()) {}
+  ~WindowSink() override {
+    if (dialog_ && !dialogWasLoaded_ && !dialog_->isVisible()) dialog_->deleteLater();  // loaded only to be filled
+  }
+
+  bool canAsk() const override { return true; }
+  void checking() override {
+    if (main_) main_->Text1->setPlainText(reception::checkingText());
+  }
+  void status(reception::CheckStatus s) override {
+    if (main_) main_->Text3->setText(reception::statusText(s));
+  }
+  void count(int n) override {
+    if (main_) main_->Text6->setText(QString::number(n));
+  }
+  void event() override {
+    if (main_) main_->mkakunin->trigger();
+  }
+  void accountRead(const QString& id, const QString& password) override {
+    dialogWasLoaded_ = IdPassForm::existing() != nullptr;
+    dialog_ = IdPassForm::instance();
+    dialog_->IdText->setText(id);
+    dialog_->PassText->setText(password);
+  }
+  void askAccount() override {
+    if (dialog_) dialog_->showDialog();
+  }
+  void error(const reception::CheckFailure& f) override { box(reception::failureText(f), QStringLiteral("エラー")); }
+  void notice(const reception::CheckProblem& p) override { box(reception::problemText(p), kAppTitle); }
+  bool showsMail() const override { return true; }
+  void showMail(const reception::BoxedMail& m) override {
+    TyakuForm* viewer = TyakuForm::instance();
+    viewer->Text7->setText(m.subject);
+    viewer->Text8->setText(m.from);
+    viewer->Text9->setText(m.date);
+    viewer->rtfEd->setPlainText(m.body);
+  }
+  bool autoShowViewer() const override { return main_ && main_->Check2->isChecked(); }
+  void showViewer() override {
+    if (main_) main_->Command6->click();
+  }
+  void progress(const reception::CheckProgress& p) override {
+    if (main_) main_->Text3->setText(reception::progressText(p));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+
+ private:
+  void box(const QString& text, const QString& title) {
+    block_.pause(true);
+    MsgBox(text, MsgButtons::Ok, MsgIcon::None, title);
+    block_.pause(false);
+  }
+
+  QPointer<MainForm> main_;
+  QPointer<IdPassForm> dialog_;
+  bool dialogWasLoaded_ = false;
+  InputBlock block_;
+};
+
+}  // namespace
+
+reception::CheckOutcome CheckMail() {
+  reception::CheckOutcome out;
+  {
+    WindowSink sink;
+    const QScopedValueRollback running(shared::CheckRunning, true);
+    out = reception::runCheck(sink);
+  }
+  if (out.lastRecord > 0) {
+    shared::CurrentRecordNumber = int16_t(out.lastRecord);
+    store::ReceivedMailBuffer().setBytes(out.lastRecordBytes);
+  }
+  return out;
+}

@@ -1,0 +1,234 @@
+#include "ReceivedStore.h"
+
+#include "DataFiles.h"
+#include "Originals.h"
+#include "ReceivedUids.h"
+#include "store/RecordFile.h"
+#include "store/Records.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QThreadPool>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace received {
+
+namespace {
+
+constexpr int kLength = store::MailRecord::kLength;
+constexpr int kHeaderFields = store::MailRecord::kBody.offset;
+
+// Replacing the file frees the storage of the old one, which for a full
+// file keeps the file system busy for about half a second. Holding the old
+// file open across the rewrite moves that work to the moment the last
+// descriptor closes, and that happens on a worker thread.
+class OldFileRelease {
+ public:
+  explicit OldFileRelease(const QString& path)
+      : fd_(::open(files::encoded(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+  ~OldFileRelease() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    QThreadPool::globalInstance()->start([fd] { ::close(fd); });
+  }
+  OldFileRelease(const OldFileRelease&) = delete;
+  OldFileRelease& operator=(const OldFileRelease&) = delete;
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+// What one check has open while it appends, and where its batch began.
+struct ReceivedStore::Batch {
+  QString recordPath = files::recordsPath();
+  store::RecordFile records{recordPath, kLength};
+  qint64 recordLength = 0;  // complete records only
+  OriginalsAppender originals;
+  ReceiveJournal journal{receiveJournalPath()};
+  qint64 received = QDateTime::currentSecsSinceEpoch();
+  qint64 recordStart = 0, originalsStart = 0, indexStart = 0;
+};
+
+ReceivedStore::ReceivedStore() = default;
+ReceivedStore::~ReceivedStore() = default;
+
+Fault ReceivedStore::lock() {
+  if (lock_) return {};
+  CheckLock lock = CheckLock::tryAcquire();
+  if (lock.state() != CheckLock::State::Held) return lock.fault();
+  lock_.emplace(std::move(lock));
+  return {};
+}
+
+Fault ReceivedStore::recover() {
+  // A delete cut off is settled first: it renamed or was about to rename
+  // the received-mail file that the check's journal speaks of.
+  Fault f;
+  if (!recoverInterruptedDelete(&f)) return f;
+  const QString path = receiveJournalPath();
+  const ReceiveJournal::Recovery r = ReceiveJournal::recover(path);
+  if (r.fault) return r.fault;
+  if (!r.found) return {};
+  // The committed mails join the ID list before the journal goes.
+  QHash<QString, QList<MailIdentity>> byAccount;
+  for (const JournalEntry& e : r.committed) byAccount[e.account].append(e.id);
+  for (auto it = byAccount.cbegin(); it != byAccount.cend(); ++it) {
+    ReceivedUidList list(receivedUidsPath(), it.key());
+    QString error;
+    if (!list.load(&error)) return {Code::UidListUnreadable, {}, error};
+    // Recovery may run twice (a kill between saving and clearing): an entry
+    // the list holds already is not added again.
+    QList<MailIdentity> missing;
+    for (const MailIdentity& id : it.value())
+      if (!list.claim(id)) missing.append(id);
+    for (const MailIdentity& id : missing) list.add(id);
+    if (!list.save(&error)) return {Code::UidListUnwritable, {}, error};
+  }
+  ReceiveJournal journal(path);
+  journal.clear(&f);
+  return f;
+}
+
+bool ReceivedStore::begun() const { return batch_ && batch_->journal.begun(); }
+
+Fault ReceivedStore::begin() {
+  if (begun()) return {};
+  batch_ = std::make_unique<Batch>();
+  Batch& b = *batch_;
+  if (!b.records.open()) return {Code::Records, {}, b.records.errorText()};
+  // A partial record at the end (left by an older version) is never shown
+  // and is overwritten by the next append: the batch starts before it.
+  b.recordLength = store::completeRecordsFor(b.records.byteLength(), kLength) * kLength;
+  b.recordStart = b.recordLength;
+  Fault f;
+  if (!b.originals.open(&f)) return f;
+  b.originalsStart = b.originals.archiveLength();
+  b.indexStart = b.originals.indexLength();
+  b.journal.begin({{b.recordPath, b.records.fd(), b.recordLength},
+                   {originalsPath(), b.originals.archiveFd(), b.originalsStart},
+                   {originalsIndexPath(), b.originals.indexFd(), b.indexStart}},
+                  &f);
+  return f;
+}
+
+Fault ReceivedStore::appendOriginal(const QByteArray& raw, qint64* at) {
+  Fault f = begin();
+  if (!f) batch_->originals.append(raw, at, &f);
+  return f;
+}
+
+Fault ReceivedStore::announce(const QString& path) {
+  Fault f;
+  batch_->journal.announce(path, &f);
+  return f;
+}
+
+Fault ReceivedStore::appendRecord(const QByteArray& record, qint64 at, qint64 length, const QByteArray& uid,
+                                  int* number) {
+  Batch& b = *batch_;
+  *number = store::appendNumberFor(b.recordLength, kLength);
+  if (*number > store::kMaxRecords) return {Code::RecordsFull};
+  if (!b.records.write(*number, record)) {
+    // Never a partial record: what was written of it goes again at once.
+    const Fault f{Code::Records, {}, b.records.errorText()};
+    b.records.truncate(b.recordLength);
+    return f;
+  }
+  b.recordLength += kLength;
+  b.originals.addEntry({*number, at, length, recordFingerprint(record), b.received, uid});
+  return {};
+}
+
+void ReceivedStore::dropOriginal(qint64 at) { batch_->originals.cutArchive(at); }
+
+Fault ReceivedStore::commit(const QList<JournalEntry>& entries) {
+  Batch& b = *batch_;
+  Fault f;
+  bool ok = b.records.sync();
+  if (!ok) f = {Code::Records, {}, b.records.errorText()};
+  if (ok) ok = b.originals.writeEntries(&f) && b.originals.sync(&f);
+  if (ok) ok = b.journal.commit({b.recordLength, b.originals.archiveLength(), b.originals.indexLength()}, entries, &f);
+  if (!ok) return f;
+  b.recordStart = b.recordLength;
+  b.originalsStart = b.originals.archiveLength();
+  b.indexStart = b.originals.indexLength();
+  return {};
+}
+
+void ReceivedStore::rollBack() {
+  Batch& b = *batch_;
+  if (b.records.truncate(b.recordStart)) b.recordLength = b.recordStart;
+  b.originals.cutBack(b.originalsStart, b.indexStart);
+}
+
+Fault ReceivedStore::finish() {
+  Fault f;
+  if (begun()) batch_->journal.clear(&f);
+  return f;
+}
+
+Removal ReceivedStore::remove(const QList<int>& numbers) {
+  // A mail check appending meanwhile (tomoshibi --check from a timer) would
+  // have its records lost by the rewrite: it waits for no check and takes
+  // the check's lock, and what an interrupted check left is made whole
+  // first (so that its records are not carried into the new file).
+  ReceivedStore s;
+  Removal r;
+  r.fault = s.lock();
+  if (!r.fault) r.fault = s.recover();
+  if (r.fault) return r;
+  OldFileRelease old(files::recordsPath());
+  r = deleteReceivedMails(numbers);
+  r.started = true;
+  return r;
+}
+
+Removal ReceivedStore::removeAll() {
+  ReceivedStore s;
+  Removal r;
+  r.fault = s.lock();
+  if (!r.fault) r.fault = s.recover();
+  if (r.fault) return r;
+  // Every complete record goes; a partial last record is dropped by the
+  // rewrite all the same.
+  QList<int> all;
+  int complete = -1;
+  {
+    store::RecordFile f(files::recordsPath(), kLength);
+    if (f.open()) {
+      complete = f.recordCount();
+      all.reserve(complete);
+      for (int i = 1; i <= complete; ++i) all.append(i);
+    }
+  }
+  OldFileRelease old(files::recordsPath());
+  r = deleteReceivedMails(all);
+  r.started = true;
+  r.before = complete;
+  return r;
+}
+
+Original ReceivedStore::original(int number) {
+  Original r;
+  OriginalArchive archive;
+  if (!archive.load(&r.fault)) return r;
+  store::RecordFile records(files::recordsPath(), kLength);
+  QByteArray head;
+  if (!records.open() || records.readPart(number, 0, kHeaderFields, head) != store::ReadResult::Ok) {
+    r.fault = {Code::RecordsUnreadable, {}, records.errorText()};
+    return r;
+  }
+  const std::optional<OriginalEntry> e = archive.forRecord(number, head);
+  if (!e) {
+    r.fault = {Code::OriginalMissing};
+    return r;
+  }
+  r.received = e->received;
+  r.bytes = archive.read(*e, &r.fault);
+  return r;
+}
+
+}  // namespace received
