@@ -2,7 +2,7 @@
 
 #include "composer/AttachPanel.h"
 #include "composer/HeldPanel.h"
-#include "composer/MailSend.h"
+#include "composer/send/MailSend.h"
 #include "composer/ReplyText.h"
 #include "facemarks/KaoForm.h"
 #include "platform/Ime.h"

@@ -4,7 +4,7 @@
 #include "composer/AttachPanel.h"
 #include "composer/BackColor.h"
 #include "composer/HeldPanel.h"
-#include "composer/MailSend.h"
+#include "composer/send/MailSend.h"
 #include "composer/SideList.h"
 #include "platform/Icons.h"
 #include "platform/Ime.h"

@@ -13,11 +13,21 @@
 #include <QString>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace store {
 enum class RewriteStep;
 }  // namespace store
+
+namespace maillib {
+class Pop3Link;
+class SmtpLink;
+struct ServerAddress;
+struct Result;
+struct Pop3Limits;
+struct SmtpLimits;
+}  // namespace maillib
 
 namespace testhooks {
 
@@ -36,6 +46,17 @@ inline std::function<bool(store::RewriteStep)> rewriteStep;
 // 7 = journal cleared).
 inline void (*afterJournalWrite)() = nullptr;
 inline void (*deleteStep)(int step) = nullptr;
+
+// --- reception/maillib (the mail library): a factory, when set, opens the
+// links to every server instead of libcurl (a mailbox or an SMTP server in
+// memory); limits, when set, stand for the library's own (tests shorten the
+// 60 s bounds).
+inline std::function<std::unique_ptr<maillib::Pop3Link>(const maillib::ServerAddress&, QByteArray* greeting,
+                                                         maillib::Result* failure)>
+    pop3LinkFactory;
+inline std::function<std::unique_ptr<maillib::SmtpLink>(const maillib::ServerAddress&)> smtpLinkFactory;
+inline maillib::Pop3Limits* pop3Limits = nullptr;
+inline maillib::SmtpLimits* smtpLimits = nullptr;
 
 // --- reception (the receive engine): the kill harness, driven from the
 // environment so that it reaches the real program. TOMOSHIBI_TEST_KILL_AT=

@@ -28,9 +28,9 @@ void CheckReport::stopStoring(const CheckProblem& why) {
   stopped_ = true;
 }
 
-bool CheckReport::hasLibraryProblem(const QString& detail) const {
+bool CheckReport::hasLibraryProblem(const maillib::Result& failure) const {
   for (const CheckProblem& p : problems_)
-    if (p.code == CheckCode::MailLibrary && p.detail == detail) return true;
+    if (p.code == CheckCode::MailLibrary && p.library == failure) return true;
   return false;
 }
 

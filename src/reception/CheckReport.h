@@ -40,7 +40,7 @@ class CheckReport {
   bool storing() const { return !stopped_; }
   // A problem reported with the rest at the end.
   void problem(const CheckProblem& p) { problems_.append(p); }
-  bool hasLibraryProblem(const QString& detail) const;
+  bool hasLibraryProblem(const maillib::Result& failure) const;
   void leave(const LeftMail& left) { left_.append(left); }
   void stored() { ++stored_; }
   void unstored(int n) { stored_ -= n; }

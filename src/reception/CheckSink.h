@@ -4,6 +4,7 @@
 // tomoshibi --check, memory for tests. The check itself needs no display
 // and words nothing: it reports codes and the details that go with them,
 // and each sink words them (CheckWords) as its user reads them.
+#include "reception/maillib/MailResult.h"
 #include "store/received/Fault.h"
 
 #include <QList>
@@ -51,7 +52,7 @@ enum class CheckCode {
   Busy,               // another check holds the program folder (`fault`)
   LockFailed,         // the check lock could not be had (`fault`)
   RecoveryFailed,     // what an interrupted check left could not be made whole (`fault`)
-  MailLibrary,        // the mail library's own words (`detail`)
+  MailLibrary,        // a step of the mail library failed (`library`)
   NoAccount,          // no ID or password saved and nobody can be asked
   UidListUnreadable,  // `path`, `detail`: nothing fetched
   UidListUnwritable,  // `path`, `detail`
@@ -59,7 +60,7 @@ enum class CheckCode {
   Store,              // the store's own words (`fault`)
   Unflushed,          // a batch did not reach the disk (`fault`, or the file writer's words in `detail`)
   Stopped,            // the user asked the check to stop
-  QuitUnanswered,     // `host`; `detail`: the session's words
+  QuitUnanswered,     // `host`; `library`: why the session ended
   DeletesRefused,     // `host`, `count`; `detail`: the server's last refusal
   PartialMail,        // a mail in parts of which not all came
 };
@@ -71,7 +72,15 @@ struct CheckProblem {
   QString path = {};
   QString host = {};
   int count = 0;
+  maillib::Result library = {};
 };
+
+// A failed step of the mail library, as the check reports it.
+inline CheckProblem libraryProblem(const maillib::Result& failure) {
+  CheckProblem p{CheckCode::MailLibrary};
+  p.library = failure;
+  return p;
+}
 
 // Why a check did not end normally: the mails it left on the server (out of
 // `notReceived` not received) and what else went wrong, in order.

@@ -1,6 +1,7 @@
 #include "CheckWords.h"
 
 #include "ReceivedWords.h"
+#include "composer/send/MailWording.h"
 
 #include <QDir>
 #include <QStringList>
@@ -54,7 +55,7 @@ QString problemText(const CheckProblem& p) {
     case CheckCode::RecoveryFailed:
       return faultText(p.fault) + QStringLiteral("\nメールはサーバーに残してあります。");
     case CheckCode::MailLibrary:
-      return p.detail;
+      return wording::pop3Failure(p.library);
     case CheckCode::NoAccount:
       return QStringLiteral("IDかパスワードが保存されていません。画面の「初期設定」→「ID/PASS」で保存して下さい。");
     case CheckCode::UidListUnreadable:
@@ -67,10 +68,11 @@ QString problemText(const CheckProblem& p) {
     case CheckCode::Unflushed:
       return QStringLiteral("受信したメールをディスクに書き込めません（%1）。").arg(p.fault ? faultText(p.fault) : p.detail);
     case CheckCode::Stopped:
-      return QStringLiteral("受信を途中で止めました。");
+      // The same words as the mail library's wait given up on.
+      return wording::pop3Failure(maillib::failed(maillib::Code::Stopped));
     case CheckCode::QuitUnanswered:
       return QStringLiteral("サーバー「%1」が受信の終わり（QUIT）に応答しませんでした。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%2")
-          .arg(p.host, p.detail);
+          .arg(p.host, wording::pop3Failure(p.library));
     case CheckCode::DeletesRefused:
       return QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%3")
           .arg(p.host)

@@ -4,25 +4,20 @@ namespace reception {
 
 using Command = maillib::Pop3Session::Command;
 
-std::unique_ptr<maillib::Pop3Session> FetchPipeline::connect(const QString& server, std::function<bool(qint64)> idle,
-                                                             QString* host, QString* error) {
-  const std::optional<maillib::ServerAddress> address = maillib::parseServer(server, maillib::Protocol::Pop3, error);
-  if (!address) return nullptr;
-  maillib::ensureInitialized();
-  *host = address->host;
+std::unique_ptr<maillib::Pop3Session> FetchPipeline::connect(const maillib::ServerAddress& server,
+                                                             std::function<bool(qint64)> idle,
+                                                             maillib::Result* failure) {
   QByteArray greeting;
-  std::unique_ptr<maillib::Pop3Link> link = maillib::g_pop3LinkFactory
-                                                ? maillib::g_pop3LinkFactory(*address, &greeting, error)
-                                                : maillib::openCurlLink(*address, &greeting, error);
+  std::unique_ptr<maillib::Pop3Link> link = maillib::openPop3Link(server, &greeting, failure);
   if (!link) return nullptr;
   // The session the link serves, once it is made.
   auto made = std::make_shared<const maillib::Pop3Session*>(nullptr);
   link->setIdle([idle = std::move(idle), made] { return idle(*made ? (*made)->received() : 0); });
-  auto session = std::make_unique<maillib::Pop3Session>(std::move(link), greeting, address->host);
+  auto session = std::make_unique<maillib::Pop3Session>(std::move(link), greeting, server.host);
   *made = session.get();
   session->readCapabilities();
   if (!session->alive()) {
-    *error = session->error();
+    *failure = session->failure();
     return nullptr;
   }
   return session;

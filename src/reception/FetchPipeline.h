@@ -4,7 +4,7 @@
 // as many in flight as the server takes (a window of commands when it
 // pipelines, one at a time when it does not), deletions ahead of further
 // fetches, every answer handed to the check in order; then QUIT.
-#include "Pop3Session.h"
+#include "reception/maillib/Pop3Session.h"
 
 #include <QList>
 #include <deque>
@@ -32,12 +32,12 @@ class FetchPipeline {
     virtual void waiting() = 0;
   };
 
-  // Connects to `server` (the form the settings hold) and reads what the
-  // server can do; `idle` is called with the bytes received so far while
-  // the connection waits. None, with the mail library's words in `error`,
-  // when that fails. `host` gets the server's name either way.
-  static std::unique_ptr<maillib::Pop3Session> connect(const QString& server, std::function<bool(qint64)> idle,
-                                                       QString* host, QString* error);
+  // Connects to `server` (its plain-login permission set by the caller) and
+  // reads what the server can do; `idle` is called with the bytes received
+  // so far while the connection waits. None, with the reason in `failure`,
+  // when that fails.
+  static std::unique_ptr<maillib::Pop3Session> connect(const maillib::ServerAddress& server,
+                                                       std::function<bool(qint64)> idle, maillib::Result* failure);
 
   explicit FetchPipeline(maillib::Pop3Session& session) : session_(session) {}
 

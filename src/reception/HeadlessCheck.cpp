@@ -1,7 +1,7 @@
 #include "HeadlessCheck.h"
 
 #include "CheckWords.h"
-#include "MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "ReceiveEngine.h"
 #include "platform/Paths.h"
 #include "settings/AccountSettings.h"

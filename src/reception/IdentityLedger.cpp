@@ -1,6 +1,6 @@
 #include "IdentityLedger.h"
 
-#include "MailLibCommon.h"
+#include "reception/maillib/MailLibCommon.h"
 
 namespace reception {
 
@@ -15,7 +15,7 @@ bool IdentityLedger::read(maillib::Pop3Session& session, const QString& userId, 
                           CheckProblem* problem) {
   hasUidl_ = session.uniqueIds(&uids_);
   if (!session.alive()) {
-    *problem = {CheckCode::MailLibrary, {}, session.error()};
+    *problem = libraryProblem(session.failure());
     return false;
   }
   account_ = mailboxKey(userId, pop3Server);

@@ -4,7 +4,7 @@
 // whose deletion the server has not confirmed (received::ReceivedUidList),
 // brought up to date at the end of the check.
 #include "CheckSink.h"
-#include "Pop3Session.h"
+#include "reception/maillib/Pop3Session.h"
 #include "store/received/ReceivedUids.h"
 
 #include <QHash>

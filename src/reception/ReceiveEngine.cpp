@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
+#include "reception/maillib/Pop3Session.h"
 #include "settings/AccountSettings.h"
 
 #include <csignal>
@@ -73,7 +74,7 @@ void Check::fetchAll() {
 }
 
 bool Check::admit(int number) {
-  const qint64 limit = maillib::g_pop3Limits.maxMail;
+  const qint64 limit = maillib::pop3Limits().maxMail;
   if (session_.size(number) <= limit) return true;
   // Not even asked for: the listed size alone is too much.
   LeftMail left{number, LeftMail::Why::TooLargeListed};
@@ -95,7 +96,7 @@ void Check::retrieved(const Answer& a, QByteArray&& raw) {
     report_.leave(left);
   } else if (a.tooLarge) {
     LeftMail left{a.number, LeftMail::Why::TooLarge};
-    left.limitMb = maillib::g_pop3Limits.maxMail / (1024 * 1024);
+    left.limitMb = maillib::pop3Limits().maxMail / (1024 * 1024);
     report_.leave(left);
   } else {
     const qsizetype headerLength = headerscan::bodyOffset(raw);
@@ -142,11 +143,13 @@ bool Check::finish() {
     if (!answered) {
       CheckProblem p{CheckCode::QuitUnanswered};
       p.host = host_;
-      p.detail = session_.error();
+      p.library = session_.failure();
       report_.problem(p);
     }
-  } else if (!session_.error().isEmpty() && !report_.hasLibraryProblem(session_.error())) {
-    report_.problem({CheckCode::MailLibrary, {}, session_.error()});
+  } else if (const maillib::Result& lost = session_.failure();
+             !lost.ok() && lost.code != maillib::Code::Stopped && !report_.hasLibraryProblem(lost)) {
+    // A wait given up on is the user's stop, reported once as such.
+    report_.problem(libraryProblem(lost));
   }
   if (answered) TOMOSHIBI_KILL_POINT("quit-answered");
   if (refusedDeletes_ > 0) {
@@ -192,12 +195,17 @@ CheckOutcome runCheck(CheckSink& sink) {
     return report.finish();
   }
 
-  QString host, error;
-  const std::unique_ptr<maillib::Pop3Session> session =
-      FetchPipeline::connect(account.Pop3Server, [&](qint64 received) { return report.tick(received); }, &host, &error);
+  maillib::Result notConnected;
+  std::unique_ptr<maillib::Pop3Session> session;
+  std::optional<maillib::ServerAddress> address =
+      maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, &notConnected);
+  if (address) {
+    address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
+    session = FetchPipeline::connect(*address, [&](qint64 received) { return report.tick(received); }, &notConnected);
+  }
   sink.checking();
   if (!session) {
-    report.fail({CheckCode::MailLibrary, {}, error});
+    report.fail(libraryProblem(notConnected));
     return report.finish();
   }
   TOMOSHIBI_KILL_POINT("connected");
@@ -220,7 +228,7 @@ CheckOutcome runCheck(CheckSink& sink) {
   const int waiting =
       session->login(text::toCp932(account.UserId), text::toCp932(account.Password), account.ApopFlag != 0);
   if (waiting < 0) {
-    report.fail({CheckCode::MailLibrary, {}, session->error()});
+    report.fail(libraryProblem(session->failure()));
     session->quit();
     return report.finish();
   }
@@ -231,7 +239,7 @@ CheckOutcome runCheck(CheckSink& sink) {
     session->quit();
     return report.finish();
   }
-  Check check(*session, host, store, ledger, report);
+  Check check(*session, address->host, store, ledger, report);
   if (waiting > 0)
     check.fetchAll();
   else

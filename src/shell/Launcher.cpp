@@ -4,7 +4,7 @@
 // loading the window libraries would cost more than a short check itself.
 // Everything else continues in the full program beside this executable, in
 // the same process.
-#include "composer/SendCommand.h"
+#include "composer/send/SendCommand.h"
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"
 #include "reception/MailExport.h"

@@ -9,7 +9,7 @@
 #include "platform/Twips.h"
 #include "platform/WindowOrder.h"
 #include "shell/CheckMail.h"
-#include "reception/MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"

@@ -1,6 +1,6 @@
 // 灯火亭: a desktop mail client for one user.
 #include "composer/MailtoFill.h"
-#include "composer/SendCommand.h"
+#include "composer/send/SendCommand.h"
 #include "platform/MsgBox.h"
 #include "platform/Paths.h"
 #include "reception/HeadlessCheck.h"

@@ -1,6 +1,7 @@
-// Answering a received mail end to end: fetched from the local Dovecot,
-// answered from the viewer with a face mark, sent through the real library
-// to the local aiosmtpd, and what arrives parsed as a reader would.
+// Answering a received mail through the windows: fetched by the mail check
+// from a mailbox in memory, answered from the viewer with a face mark, sent
+// through the send and mail libraries to an SMTP server in memory, and what
+// it is handed parsed as a reader would.
 #include "ComposeFixture.h"
 
 #include "addressbook/AddressBook.h"
@@ -10,6 +11,8 @@
 #include "platform/Text.h"
 #include "settings/AccountSettings.h"
 #include "shell/MainForm.h"
+#include "support/FakePop3.h"
+#include "support/FakeSmtp.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
 #include "viewer/TyakuForm.h"
@@ -44,20 +47,11 @@ const QString kBody = QStringLiteral("土曜日は空いていますか？");
 
 class ReplySend : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { servers_ = new MailServers; }
-  static void TearDownTestSuite() {
-    delete servers_;
-    servers_ = nullptr;
-  }
   void SetUp() override {
-    ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();
-    already_ = int(servers_->received().size());
     AccountSettings() = AccountSettingsRecord{};
-    writeServerSettings(home_.path(), QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort()),
-                        QStringLiteral("127.0.0.1:%1").arg(servers_->pop3Port()), QStringLiteral("tomo@localhost"), 0,
-                        true);
-    writeAccount(home_.path(), servers_->user(), servers_->password());
-    trustTestCa(*servers_, home_.path());
+    writeServerSettings(home_.path(), QStringLiteral("smtp.example.jp"), QStringLiteral("pop.example.jp"),
+                        QStringLiteral("tomo@localhost"), 0);
+    writeAccount(home_.path(), mailbox_->user, mailbox_->password);
   }
   void TearDown() override {
     for (QWidget* w : std::initializer_list<QWidget*>{KaoForm::existing(), BackForm::existing(), FriendForm::existing(),
@@ -71,7 +65,7 @@ class ReplySend : public ::testing::Test {
   // The main window started, the mail delivered and fetched with "メールチェック":
   // the viewer opens on it.
   TyakuForm* receive(const QByteArray& mail) {
-    servers_->deliver(mail);
+    mailbox_->add("answer-me", mail);
     main_ = std::make_unique<MainForm>();
     pump();
     main_->Check2->setChecked(true);
@@ -88,15 +82,15 @@ class ReplySend : public ::testing::Test {
     const QModelIndex idx = list->model()->index(row, 0);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(idx).center());
   }
-  QList<MailServers::Received> arrived() const { return servers_->received().mid(already_); }
+  QList<FakeSmtp::Received> arrived() const { return smtp_->received; }
 
-  static MailServers* servers_;
   TempHome home_;
+  std::shared_ptr<FakeMailbox> mailbox_ = std::make_shared<FakeMailbox>();
+  std::unique_ptr<FakeMailbox::Installed> pop3_ = FakeMailbox::install(mailbox_);
+  std::shared_ptr<FakeSmtp> smtp_ = std::make_shared<FakeSmtp>();
+  std::unique_ptr<FakeSmtp::Installed> smtpInstalled_ = FakeSmtp::install(smtp_);
   std::unique_ptr<MainForm> main_;
-  int already_ = 0;
 };
-
-MailServers* ReplySend::servers_ = nullptr;
 
 }  // namespace
 
@@ -129,14 +123,13 @@ TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkThroughAServerOutageA
   EXPECT_EQ(r->BodyText->toPlainText(), kBody + QStringLiteral("(^_^)v"));
 
   // The SMTP server is down: the reply stays in its window, as it was.
-  AccountSettings().SmtpServer = QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort());
-  AccountSettings().PlainSmtpServer = AccountSettings().SmtpServer;
+  smtp_->down = true;
   r->Command2->click();
   destroyClosed();
   ASSERT_EQ(boxes.seen().size(), 1);
   EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
   EXPECT_EQ(boxes.seen()[0].buttons, QMessageBox::Ok);
-  EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("接続できません"))) << boxes.seen()[0].text.toStdString();
+  EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("サーバー「smtp.example.jp」に接続できません（接続を拒否されたか、届きません）。"));
   ASSERT_EQ(BackForm::existing(), r);
   EXPECT_TRUE(r->isVisible());
   EXPECT_EQ(r->ToText->text(), kSender);
@@ -145,8 +138,7 @@ TEST_F(ReplySend, ANewUserAnswersAReceivedMailWithAFaceMarkThroughAServerOutageA
   EXPECT_TRUE(arrived().isEmpty());
 
   // Back up: the same window sends it, and closes.
-  AccountSettings().SmtpServer = QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort());
-  AccountSettings().PlainSmtpServer = AccountSettings().SmtpServer;
+  smtp_->down = false;
   r->Command2->click();
   destroyClosed();
   EXPECT_EQ(BackForm::existing(), nullptr);

@@ -1,8 +1,9 @@
 // The real program: tomoshibi --send against the local aiosmtpd, and a mail
 // sent to oneself fetched again with tomoshibi --check.
-#include "composer/SendCommand.h"
+#include "composer/send/SendCommand.h"
 #include "platform/Paths.h"
-#include "reception/MailLibCommon.h"
+#include "platform/TestHooks.h"
+#include "reception/maillib/SmtpLink.h"
 #include "shell/CommandLine.h"
 #include "platform/Text.h"
 #include "store/RecordFile.h"
@@ -224,7 +225,9 @@ TEST(SendCommandUncertain, NoAnswerToTheFinalDotExitsWithItsOwnCode) {
   ASSERT_TRUE(peer.ok()) << peer.error().toStdString();
   writeServerSettings(home.path(), peer.server(), QStringLiteral("127.0.0.1"), QStringLiteral("tomo@localhost"), 0, true);
   home.write(QStringLiteral("b.txt"), "body");
-  maillib::g_smtpLimits.replySeconds = 2;
+  maillib::SmtpLimits limits;
+  limits.replySeconds = 2;
+  testhooks::Scoped<maillib::SmtpLimits*> hook(testhooks::smtpLimits, &limits);
   auto run = [&](const QString& to) {
     const CommandLine cl = parseCommandLine({QStringLiteral("--send"), QStringLiteral("--to"), to,
                                              QStringLiteral("--subject"), QStringLiteral("s"),
@@ -234,7 +237,6 @@ TEST(SendCommandUncertain, NoAnswerToTheFinalDotExitsWithItsOwnCode) {
   CaughtStderr caught;
   const int rc = run(QStringLiteral("slow@example.jp"));
   const QString err = caught.text();
-  maillib::g_smtpLimits = maillib::SmtpLimits{};
   EXPECT_EQ(rc, 3);
   EXPECT_TRUE(err.startsWith(QStringLiteral("送信されたか確認できませんでした。"))) << err.toStdString();
   EXPECT_TRUE(err.contains(QStringLiteral("相手の方に届いたかどうか"))) << err.toStdString();

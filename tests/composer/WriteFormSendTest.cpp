@@ -1,63 +1,42 @@
-// "送信" in the compose window against the local aiosmtpd: the window calls
-// the real mail library, and what arrives is parsed as a reader would.
+// "送信" in the compose and reply windows, on an SMTP server in memory: the
+// windows go through the send library and the mail library as they do for
+// real, only the link at the bottom is the fake (support/FakeSmtp.h), and
+// what it is handed is parsed as a reader would. The real link is proven
+// against aiosmtpd in SendThroughServersTest.
 #include "ComposeFixture.h"
 
 #include "composer/BackColor.h"
 #include "composer/BackForm.h"
 #include "platform/MsgBox.h"
 #include "platform/Text.h"
-#include "reception/MailLibCommon.h"
 #include "settings/AccountSettings.h"
-#include "support/MailServers.h"
+#include "support/FakeSmtp.h"
 #include "support/ParsedMail.h"
-#include "support/SmtpPeer.h"
 #include "support/WindowRules.h"
 
-#include <QCheckBox>
-#include <QElapsedTimer>
-#include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTextCursor>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 const QString kDone = QStringLiteral("送信完了です。");
+const QString kServer = QStringLiteral("smtp.example.jp");
 
 class ComposeAndSend : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    MailServers::Options o;
-    o.smtpReject = {QStringLiteral("refused@example.com")};
-    servers_ = new MailServers(o);
-  }
-  static void TearDownTestSuite() {
-    delete servers_;
-    servers_ = nullptr;
-  }
   void SetUp() override {
-    ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();
-    already_ = int(servers_->received().size());
-    useServer(QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort()));
+    smtp_->refuse = {QStringLiteral("refused@example.com")};
+    AccountSettings().SmtpServer = kServer;
     AccountSettings().MailAddress = QStringLiteral("tomo@localhost");
   }
   void TearDown() override { AccountSettings() = AccountSettingsRecord{}; }
 
-  // The test server speaks plain SMTP: allowed, as the server dialog's
-  // check box allows it.
-  static void useServer(const QString& s) {
-    AccountSettings().SmtpServer = s;
-    AccountSettings().PlainSmtpServer = s;
-  }
-  // What arrived during this test.
-  QList<MailServers::Received> arrived() const { return servers_->received().mid(already_); }
+  // What the server was handed during this test.
+  QList<FakeSmtp::Received> arrived() const { return smtp_->received; }
   // "All addresses" chosen and confirmed.
   static void chooseAllAddresses(Compose& c) {
     MsgBoxAnswerer yes;
@@ -69,70 +48,12 @@ class ComposeAndSend : public ::testing::Test {
     return home_.path() + u'/' + name;
   }
 
-  static MailServers* servers_;
   TempHome home_;
-  int already_ = 0;
+  std::shared_ptr<FakeSmtp> smtp_ = std::make_shared<FakeSmtp>();
+  std::unique_ptr<FakeSmtp::Installed> installed_ = FakeSmtp::install(smtp_);
 };
 
-MailServers* ComposeAndSend::servers_ = nullptr;
-
-QString crlf(QString s) {
-  s.replace(u'\n', QStringLiteral("\r\n"));
-  return s;
-}
-
 }  // namespace
-
-// As a user would: an address from the side list, a stock phrase, two
-// attached files, "送信".
-TEST_F(ComposeAndSend, AComposedMailArrivesWholeAndTheWindowCloses) {
-  addAddress(home_, QStringLiteral("自分"), QStringLiteral("tomo@example.com"));
-  QByteArray picture;
-  for (int i = 0; i < 5000; ++i) picture += char(i * 31 % 256);
-  const QString p1 = file(QStringLiteral("写真.jpg"), picture);
-  const QString p2 = file(QStringLiteral("メモ.txt"), "memo\r\n");
-  Compose c;
-  c.pressSideList(0);
-  c->SubjectText->setText(QStringLiteral("来週の打ち合わせ"));
-  c->Combo1->setFocus();
-  c->Combo1->setCurrentIndex(3);
-  QTest::mouseClick(c->rtfEd->viewport(), Qt::LeftButton);
-  c->rtfEd->moveCursor(QTextCursor::End);
-  c->rtfEd->insertPlainText(QStringLiteral("\n火曜の午後でいかがでしょうか。"));
-  c.chooseFiles({p1, p2});
-  c->AttachCommand->click();
-  c->Command9->click();
-  c->Check1->setChecked(true);
-
-  MsgBoxAnswerer boxes;
-  c->Command1->click();
-  EXPECT_TRUE(boxes.seen().isEmpty());
-  ASSERT_TRUE(c.alive());
-  EXPECT_EQ(c->Label7->text(), kDone);
-  EXPECT_FALSE(c->isVisible());
-  EXPECT_TRUE(c->ToText->text().isEmpty());
-  EXPECT_TRUE(c->SubjectText->text().isEmpty());
-  EXPECT_TRUE(c->rtfEd->toPlainText().isEmpty());
-  EXPECT_TRUE(c->AttachText->text().isEmpty());
-  EXPECT_FALSE(c->Check1->isChecked());
-  destroyClosed();
-  EXPECT_FALSE(c.alive());
-
-  const auto got = arrived();
-  ASSERT_EQ(got.size(), 1);
-  EXPECT_EQ(got[0].rcptTos, QStringList{QStringLiteral("tomo@example.com")});
-  EXPECT_EQ(got[0].mailFrom, QStringLiteral("tomo@localhost"));
-  const ParsedMail p = parseMail(got[0].data);
-  EXPECT_EQ(p.subject, QStringLiteral("来週の打ち合わせ"));
-  EXPECT_EQ(p.to, QStringLiteral("tomo@example.com"));
-  EXPECT_EQ(p.from, QStringLiteral("tomo@localhost"));
-  EXPECT_EQ(p.text, crlf(QStringLiteral("いつもお世話になっております。\n火曜の午後でいかがでしょうか。\n")));
-  ASSERT_EQ(p.attachments.size(), 2);
-  EXPECT_EQ(p.attachments[0].fileName, QStringLiteral("写真.jpg"));
-  EXPECT_EQ(p.attachments[0].data, picture);
-  EXPECT_EQ(p.attachments[1].fileName, QStringLiteral("メモ.txt"));
-  EXPECT_EQ(p.attachments[1].data, QByteArray("memo\r\n"));
-}
 
 TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
   const QString attached = file(QStringLiteral("a.txt"), "A");
@@ -144,7 +65,7 @@ TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
   c->AttachCommand->click();
 
   // The server is down.
-  useServer(QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort()));
+  smtp_->down = true;
   {
     MsgBoxAnswerer boxes;
     c->Command1->click();
@@ -152,7 +73,7 @@ TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
     EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
     EXPECT_EQ(boxes.seen()[0].icon, QMessageBox::NoIcon);
     EXPECT_EQ(boxes.seen()[0].buttons, QMessageBox::Ok);
-    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("接続できません"))) << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("サーバー「smtp.example.jp」に接続できません（接続を拒否されたか、届きません）。"));
   }
   destroyClosed();
   ASSERT_TRUE(c.alive());
@@ -167,7 +88,7 @@ TEST_F(ComposeAndSend, AFailedSendKeepsTheMailInTheWindow) {
   EXPECT_TRUE(arrived().isEmpty());
 
   // Back up: the same window sends it.
-  useServer(QStringLiteral("127.0.0.1:%1").arg(servers_->smtpPort()));
+  smtp_->down = false;
   MsgBoxAnswerer none;
   c->Command1->click();
   EXPECT_TRUE(none.seen().isEmpty());
@@ -187,38 +108,6 @@ TEST_F(ComposeAndSend, SingleModePassesTheTypedRecipientTextOn) {
   EXPECT_EQ(got[0].rcptTos, (QStringList{QStringLiteral("one@example.com"), QStringLiteral("two@example.com")}));
   const ParsedMail p = parseMail(got[0].data);
   EXPECT_EQ(p.rawHeader("To"), QByteArray("one@example.com, two@example.com"));
-}
-
-TEST_F(ComposeAndSend, AllAddressesModeSendsOneMailPerRecordInOrder) {
-  addAddress(home_, QStringLiteral("一"), QStringLiteral("first@example.com   "));
-  addAddress(home_, QStringLiteral("二"), QStringLiteral("second@example.com"));
-  addAddress(home_, QStringLiteral("三"), QStringLiteral("third@example.com"));
-  Compose c;
-  chooseAllAddresses(c);
-  c->SubjectText->setText(QStringLiteral("皆様へ"));
-  c->rtfEd->setPlainText(QStringLiteral("一斉にお知らせします。"));
-  MsgBoxAnswerer boxes;
-  c->Command1->click();
-  EXPECT_TRUE(boxes.seen().isEmpty());
-  ASSERT_TRUE(c.alive());
-  EXPECT_EQ(c->Label7->text(), kDone);
-  EXPECT_FALSE(c->Option2->isChecked());
-  EXPECT_EQ(backColor(c->List1), QColor(0, 128, 0));
-  destroyClosed();
-  EXPECT_FALSE(c.alive());
-
-  const auto got = arrived();
-  ASSERT_EQ(got.size(), 3);
-  EXPECT_EQ(got[0].rcptTos, QStringList{QStringLiteral("first@example.com")});
-  EXPECT_EQ(got[1].rcptTos, QStringList{QStringLiteral("second@example.com")});
-  EXPECT_EQ(got[2].rcptTos, QStringList{QStringLiteral("third@example.com")});
-  for (const auto& r : got) {
-    const ParsedMail p = parseMail(r.data);
-    EXPECT_EQ(p.subject, QStringLiteral("皆様へ"));
-    EXPECT_EQ(p.text, QStringLiteral("一斉にお知らせします。\r\n"));
-  }
-  // Trailing spaces removed: the To header holds the bare address.
-  EXPECT_EQ(parseMail(got[0].data).rawHeader("To"), QByteArray("first@example.com"));
 }
 
 TEST_F(ComposeAndSend, AnEmptyAddressBookSendsNothingAndStillEnds) {
@@ -251,7 +140,8 @@ TEST_F(ComposeAndSend, ARefusalInTheSecondOfThreeTurnsShowsOneBoxAndTheThirdIsSe
   c->Command1->click();
   ASSERT_EQ(boxes.seen().size(), 1);
   EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
-  EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("refused@example.com"))) << boxes.seen()[0].text.toStdString();
+  EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("宛先 <refused@example.com> はサーバー「smtp.example.jp」に受け付けられませんでした。\n"
+                                                "550 5.1.1 <refused@example.com>: Recipient address rejected"));
 
   const auto got = arrived();
   ASSERT_EQ(got.size(), 2);
@@ -270,6 +160,69 @@ TEST_F(ComposeAndSend, ARefusalInTheSecondOfThreeTurnsShowsOneBoxAndTheThirdIsSe
   EXPECT_TRUE(c->Option2->isChecked());
   EXPECT_TRUE(c->ToText->text().isEmpty());
   EXPECT_FALSE(c->ToText->isEnabled());
+}
+
+// The login the send goes with is the account's: the one confirmed in
+// this run, else the one in the account file.
+TEST_F(ComposeAndSend, TheAccountsLoginGoesWithTheMail) {
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("saved-id"), QStringLiteral("saved-password"), true));
+  auto sendOne = [&] {
+    Compose c;
+    c->ToText->setText(QStringLiteral("a@example.com"));
+    c->Command1->click();
+    destroyClosed();
+  };
+  AccountSettings().UserId = QStringLiteral("confirmed-id");
+  AccountSettings().Password = QStringLiteral("confirmed-password");
+  sendOne();
+  AccountSettings().UserId.clear();
+  AccountSettings().Password.clear();
+  sendOne();
+  const auto got = arrived();
+  ASSERT_EQ(got.size(), 2);
+  EXPECT_EQ(got[0].login.user, QStringLiteral("confirmed-id"));
+  EXPECT_EQ(got[0].login.password, QStringLiteral("confirmed-password"));
+  EXPECT_EQ(got[1].login.user, QStringLiteral("saved-id"));
+  EXPECT_EQ(got[1].login.password, QStringLiteral("saved-password"));
+  EXPECT_EQ(got[1].server, kServer);
+}
+
+// What the library refuses before anything goes out is worded for the
+// user as it always was.
+TEST_F(ComposeAndSend, ARefusalBeforeSendingIsShownInPlainWords) {
+  const std::pair<QString, QString> cases[] = {
+      {QString(), QStringLiteral("送信サーバー（SMTP）: サーバー名が設定されていません。")},
+      {QStringLiteral("pop3://smtp.example.jp"),
+       QStringLiteral("送信サーバー（SMTP）: サーバー名「pop3://smtp.example.jp」を理解できません（smtp:// か smtps:// で始めて下さい）。")},
+  };
+  for (const auto& [server, text] : cases) {
+    AccountSettings().SmtpServer = server;
+    Compose c;
+    c->ToText->setText(QStringLiteral("a@example.com"));
+    MsgBoxAnswerer boxes;
+    c->Command1->click();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_EQ(boxes.seen()[0].text, text);
+  }
+  AccountSettings().SmtpServer = kServer;
+  AccountSettings().MailAddress.clear();
+  Compose c;
+  c->ToText->setText(QStringLiteral("a@example.com"));
+  // A file attached, then taken away before the send.
+  const QString missing = file(QStringLiteral("x.txt"), "x");
+  c.chooseFiles({missing});
+  c->AttachCommand->click();
+  ASSERT_EQ(c->AttachText->text(), missing);
+  QFile::remove(missing);
+  MsgBoxAnswerer boxes;
+  c->Command1->click();
+  ASSERT_EQ(boxes.seen().size(), 1);
+  EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("差出人のメールアドレスが設定されていません（初期設定のメールアドレス）。"));
+  AccountSettings().MailAddress = QStringLiteral("tomo@localhost");
+  c->Command1->click();
+  ASSERT_EQ(boxes.seen().size(), 2);
+  EXPECT_EQ(boxes.seen()[1].text, QStringLiteral("添付ファイル「%1」が見つかりません。").arg(missing));
+  EXPECT_EQ(smtp_->attempts, 0);
 }
 
 namespace {
@@ -302,7 +255,7 @@ void rewriteAddress(const TempHome& home, int n, const QString& address) {
   f.close();
 }
 
-QStringList recipientsOf(const QList<MailServers::Received>& got) {
+QStringList recipientsOf(const QList<FakeSmtp::Received>& got) {
   QStringList all;
   for (const auto& r : got) all << r.rcptTos;
   return all;
@@ -395,7 +348,7 @@ TEST_F(ComposeAndSend, ALineBreakInTheRecipientOrSubjectBoxIsRefused) {
     c->Command1->click();
     ASSERT_EQ(boxes.seen().size(), 1);
     EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
-    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("宛先に改行"))) << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("宛先に改行が含まれています。宛先は1行で入力して下さい。"));
   }
   c->ToText->setText(QStringLiteral("a@example.com"));
   c->SubjectText->setText(QStringLiteral("件名\nBcc: b@example.com"));
@@ -403,7 +356,7 @@ TEST_F(ComposeAndSend, ALineBreakInTheRecipientOrSubjectBoxIsRefused) {
     MsgBoxAnswerer boxes;
     c->Command1->click();
     ASSERT_EQ(boxes.seen().size(), 1);
-    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("件名に改行"))) << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("件名に改行が含まれています。件名は1行で入力して下さい。"));
   }
   EXPECT_TRUE(arrived().isEmpty());
   destroyClosed();
@@ -413,63 +366,30 @@ TEST_F(ComposeAndSend, ALineBreakInTheRecipientOrSubjectBoxIsRefused) {
 
 namespace {
 
-const QString kNotSure = QStringLiteral("送信されたか確認できませんでした。");
+const QString kNotSure =
+    QStringLiteral("送信されたか確認できませんでした。サーバー「smtp.example.jp」はメールを最後まで受け取りましたが、"
+                   "受け付けたという返事がないまま時間切れになりました。メールは届いているかもしれません。\n"
+                   "メールはこの画面に残してあります。もう一度送る前に、相手の方に届いたかどうかを確かめて下さい。");
 
-// The compose window against a peer that never answers the final dot of a
-// mail to a "slow…" address, with the 60 s bound made 2 s.
+// The windows against a server that never answers the final dot of a mail
+// to slow@example.jp and refuses refused@example.jp.
 class UnconfirmedSend : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(peer_.ok()) << peer_.error().toStdString();
-    AccountSettings().SmtpServer = peer_.server();
-    AccountSettings().PlainSmtpServer = peer_.server();
+    smtp_->unconfirmed = {QStringLiteral("slow@example.jp")};
+    smtp_->refuse = {QStringLiteral("refused@example.jp")};
+    AccountSettings().SmtpServer = kServer;
     AccountSettings().MailAddress = QStringLiteral("tomo@localhost");
-    maillib::g_smtpLimits.replySeconds = 2;
   }
-  void TearDown() override {
-    maillib::g_smtpLimits = maillib::SmtpLimits{};
-    AccountSettings() = AccountSettingsRecord{};
-  }
-  QStringList recipients() {
-    QStringList all;
-    for (const SmtpPeer::Mail& m : peer_.mails()) all << m.rcpt;
-    return all;
-  }
+  void TearDown() override { AccountSettings() = AccountSettingsRecord{}; }
+  QStringList recipients() const { return recipientsOf(smtp_->received); }
 
   TempHome home_;
-  SmtpPeer peer_{QStringLiteral("stall-after-dot"), 20};
+  std::shared_ptr<FakeSmtp> smtp_ = std::make_shared<FakeSmtp>();
+  std::unique_ptr<FakeSmtp::Installed> installed_ = FakeSmtp::install(smtp_);
 };
 
 }  // namespace
-
-// The mail may be with the recipient: the user is told so, and the mail
-// stays in the window, so that nothing is lost and nothing goes out twice
-// unknowingly.
-TEST_F(UnconfirmedSend, AnUnansweredFinalDotIsToldApartAndTheMailStays) {
-  Compose c;
-  c->ToText->setText(QStringLiteral("slow@example.jp"));
-  c->SubjectText->setText(QStringLiteral("届いたかどうか"));
-  c->rtfEd->setPlainText(QStringLiteral("残る本文"));
-  {
-    MsgBoxAnswerer boxes;
-    QElapsedTimer t;
-    t.start();
-    c->Command1->click();
-    EXPECT_LT(t.elapsed(), 12000);
-    ASSERT_EQ(boxes.seen().size(), 1);
-    EXPECT_NE(boxes.seen()[0].title, QStringLiteral("送信エラー"));
-    EXPECT_TRUE(boxes.seen()[0].text.startsWith(kNotSure)) << boxes.seen()[0].text.toStdString();
-    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("この画面に残してあります"))) << boxes.seen()[0].text.toStdString();
-  }
-  destroyClosed();
-  ASSERT_TRUE(c.alive());
-  EXPECT_TRUE(c->isVisible());
-  EXPECT_EQ(c->Label7->text(), QStringLiteral("1件中1件は送信されたか確認できませんでした。内容はそのまま残してあります。"));
-  EXPECT_EQ(c->ToText->text(), QStringLiteral("slow@example.jp"));
-  EXPECT_EQ(c->SubjectText->text(), QStringLiteral("届いたかどうか"));
-  EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("残る本文"));
-  EXPECT_EQ(recipients(), QStringList{QStringLiteral("slow@example.jp")});
-}
 
 // In the all-addresses mode an unconfirmed address is no failure: the
 // retry after a partial failure goes to the refused one only.
@@ -491,7 +411,7 @@ TEST_F(UnconfirmedSend, AllAddressesCountsItAsServedAndTheRetrySkipsIt) {
     c->Command1->click();
     ASSERT_EQ(boxes.seen().size(), 2);
     EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("送信エラー"));
-    EXPECT_TRUE(boxes.seen()[1].text.startsWith(kNotSure)) << boxes.seen()[1].text.toStdString();
+    EXPECT_EQ(boxes.seen()[1].text, kNotSure);
   }
   EXPECT_EQ(recipients(), (QStringList{QStringLiteral("first@example.jp"), QStringLiteral("slow@example.jp"),
                                        QStringLiteral("fourth@example.jp")}));
@@ -519,8 +439,7 @@ TEST_F(UnconfirmedSend, TheReplyWindowKeepsAnUnconfirmedReply) {
     r->Command2->click();
     ASSERT_EQ(boxes.seen().size(), 1);
     EXPECT_NE(boxes.seen()[0].title, QStringLiteral("送信エラー"));
-    EXPECT_TRUE(boxes.seen()[0].text.startsWith(kNotSure)) << boxes.seen()[0].text.toStdString();
-    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("この画面に残してあります"))) << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(boxes.seen()[0].text, kNotSure);
   }
   destroyClosed();
   ASSERT_FALSE(r.isNull());

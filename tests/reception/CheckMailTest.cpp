@@ -1,7 +1,7 @@
 // The mail check as the user runs it from the main window, against a mailbox
 // in memory: what is stored, what is deleted on the server, what the user
 // is told, and the failures that must lose nothing and store nothing twice.
-#include "FakePop3.h"
+#include "support/FakePop3.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "reception/BatchStore.h"

@@ -8,7 +8,7 @@
 //
 // After a change that is meant to alter stored bytes, the file is written
 // afresh with TOMOSHIBI_WRITE_PINNED=1 and the difference reviewed.
-#include "FakePop3.h"
+#include "support/FakePop3.h"
 #include "platform/Paths.h"
 #include "reception/CheckWords.h"
 #include "reception/MailExport.h"

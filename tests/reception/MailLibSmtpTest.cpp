@@ -1,8 +1,8 @@
-// MailLibSmtpSendMail against the local aiosmtpd: envelopes, SMTP AUTH,
-// STARTTLS, refusals and their error texts.
-#include "reception/MailLib.h"
-#include "reception/MailLibCommon.h"
-#include "settings/AccountSettings.h"
+// The real SMTP link, through MailLibSmtpSendMail and submit(), against the
+// local aiosmtpd: envelopes, SMTP AUTH, STARTTLS, refusals and their codes.
+#include "platform/TestHooks.h"
+#include "reception/maillib/MailLib.h"
+#include "reception/maillib/Submit.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
 #include "support/SmtpPeer.h"
@@ -15,32 +15,46 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using maillib::Code;
+
 namespace {
 
-QString errorText() {
-  QString buffer(8192, QChar(u' '));
-  int length = 8192;
-  MailLibGetErrorText(0, buffer, length);
-  return buffer.left(length);
+// The login and the permission to go without encryption, as the send
+// library hands them down from the account.
+struct Account {
+  maillib::Credentials login;
+  QString plainFor;  // the server value allowed without encryption
+};
+Account g_account;
+
+maillib::SmtpAccess access() {
+  return {g_account.login, [](maillib::ServerAddress a) {
+            a.plainAllowed = !g_account.plainFor.isEmpty() && a.value == g_account.plainFor;
+            return maillib::openSmtpLink(a);
+          }};
 }
 
 int send(const QString& server, const QString& to, const QString& subject = QStringLiteral("件名"),
          const QString& attachments = QString(), const QString& from = QStringLiteral("tomo@localhost")) {
-  return MailLibSmtpSendMail(server, to, nullptr, nullptr, from, subject, QStringLiteral("本文"), nullptr, attachments, 0);
+  return MailLibSmtpSendMail(server, to, nullptr, nullptr, from, subject, QStringLiteral("本文"), nullptr, attachments, 0,
+                             access());
+}
+
+const maillib::Result& last() { return MailLibSmtpLastResult(); }
+
+std::string said(const maillib::Result& r) {
+  return QStringLiteral("code %1, %2, %3").arg(int(r.code)).arg(r.detail, r.reply).toStdString();
 }
 
 // The test server speaks plain SMTP unless asked for STARTTLS: a test that
 // means plain allows it for that server, as the server dialog's check box does.
 QString plainServer(const MailServers& s) {
   const QString server = QStringLiteral("127.0.0.1:%1").arg(s.smtpPort());
-  AccountSettings().PlainSmtpServer = server;
+  g_account.plainFor = server;
   return server;
 }
 
-void setAccount(const QString& id, const QString& password) {
-  AccountSettings().UserId = id;
-  AccountSettings().Password = password;
-}
+void setAccount(const QString& id, const QString& password) { g_account.login = {id, password}; }
 
 }  // namespace
 
@@ -50,7 +64,8 @@ TEST(SmtpSend, EveryRecipientOfTheTextIsAnEnvelopeRecipient) {
   MailServers servers;
   ASSERT_TRUE(servers.ok()) << servers.error().toStdString();
   const QString to = QStringLiteral("灯火 <tomo@localhost>; second@example.com,third@example.org");
-  ASSERT_EQ(send(plainServer(servers), to), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(servers), to), 0) << said(last());
+  EXPECT_TRUE(last().ok());
   const auto got = servers.received();
   ASSERT_EQ(got.size(), 1);
   EXPECT_EQ(got[0].mailFrom, QStringLiteral("tomo@localhost"));
@@ -71,45 +86,36 @@ TEST(SmtpSend, LogsInWhenTheServerAsksAndOnlyThen) {
   ASSERT_TRUE(auth.ok()) << auth.error().toStdString();
 
   setAccount(auth.user(), auth.password());
-  ASSERT_EQ(send(plainServer(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(auth), QStringLiteral("a@example.com")), 0) << said(last());
   ASSERT_EQ(auth.received().size(), 1);
   EXPECT_TRUE(auth.received()[0].authenticated);
   // After a login the server's later replies are still quoted.
   EXPECT_LT(send(plainServer(auth), QStringLiteral("refused@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("<refused@example.com>")) && errorText().contains(QStringLiteral("550")))
-      << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::RecipientRefused) << said(last());
+  EXPECT_EQ(last().detail, QStringLiteral("refused@example.com"));
+  EXPECT_EQ(last().host, QStringLiteral("127.0.0.1"));
+  EXPECT_TRUE(last().reply.startsWith(QStringLiteral("550"))) << said(last());
 
   setAccount(auth.user(), QStringLiteral("wrong"));
   EXPECT_LT(send(plainServer(auth), QStringLiteral("a@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("ログインできません"))) << errorText().toStdString();
-  EXPECT_TRUE(errorText().contains(QStringLiteral("535"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::LoginDenied) << said(last());
+  EXPECT_TRUE(last().reply.startsWith(QStringLiteral("535"))) << said(last());
 
   // Nothing to log in with: the server's refusal says why.
   setAccount(QString(), QString());
   EXPECT_LT(send(plainServer(auth), QStringLiteral("a@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("530"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::LoginRequired) << said(last());
+  EXPECT_TRUE(last().reply.startsWith(QStringLiteral("530"))) << said(last());
   EXPECT_EQ(auth.received().size(), 1);
 
   // A server that offers no AUTH takes the mail although an ID is set.
   MailServers plain;
   ASSERT_TRUE(plain.ok());
   setAccount(auth.user(), auth.password());
-  ASSERT_EQ(send(plainServer(plain), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  ASSERT_EQ(send(plainServer(plain), QStringLiteral("a@example.com")), 0) << said(last());
   ASSERT_EQ(plain.received().size(), 1);
   EXPECT_FALSE(plain.received()[0].authenticated);
   setAccount(QString(), QString());
-}
-
-TEST(SmtpSend, IdAndPasswordComeFromTheAccountFileWhenNoneWasConfirmed) {
-  TempHome home;
-  MailServers::Options o;
-  o.smtpAuth = true;
-  MailServers auth(o);
-  ASSERT_TRUE(auth.ok());
-  setAccount(QString(), QString());
-  writeAccount(home.path(), auth.user(), auth.password());
-  ASSERT_EQ(send(plainServer(auth), QStringLiteral("a@example.com")), 0) << errorText().toStdString();
-  EXPECT_TRUE(auth.received().value(0).authenticated);
 }
 
 TEST(SmtpSend, StartTlsWhenOffered) {
@@ -121,37 +127,28 @@ TEST(SmtpSend, StartTlsWhenOffered) {
   ASSERT_TRUE(tls.ok());
   // Without trusting the test authority the certificate is refused.
   EXPECT_LT(send(QStringLiteral("127.0.0.1:%1").arg(tls.smtpPort()), QStringLiteral("a@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("証明書"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::CertificateRejected) << said(last());
   trustTestCa(tls, home.path());
-  ASSERT_EQ(send(QStringLiteral("localhost:%1").arg(tls.smtpPort()), QStringLiteral("a@example.com")), 0)
-      << errorText().toStdString();
+  ASSERT_EQ(send(QStringLiteral("localhost:%1").arg(tls.smtpPort()), QStringLiteral("a@example.com")), 0) << said(last());
   EXPECT_EQ(tls.received().size(), 1);
 }
 
-TEST(SmtpSend, AServerWithoutStartTlsIsRefusedUnlessAllowedForThatVeryServer) {
+TEST(SmtpSend, AServerWithoutStartTlsIsRefusedUnlessPlainIsAllowed) {
   TempHome home;
-  setAccount(QString(), QString());
+  setAccount(QStringLiteral("tomo"), QStringLiteral("secret"));
   MailServers servers;
   ASSERT_TRUE(servers.ok());
   const QString server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
-  auto& s = AccountSettings();
-  s.PlainSmtpServer.clear();
+  g_account.plainFor.clear();
   EXPECT_LT(send(server, QStringLiteral("a@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("暗号化通信（STARTTLS）を提供していない"))) << errorText().toStdString();
-  EXPECT_TRUE(errorText().contains(QStringLiteral("「暗号化なしの接続を許可する（非推奨）」"))) << errorText().toStdString();
-  // Allowed for another name of the same machine, or for receiving only:
-  // still refused.
-  s.PlainSmtpServer = QStringLiteral("localhost:%1").arg(servers.smtpPort());
-  EXPECT_LT(send(server, QStringLiteral("a@example.com")), 0);
-  s.PlainSmtpServer.clear();
-  s.PlainPop3Server = server;
-  EXPECT_LT(send(server, QStringLiteral("a@example.com")), 0);
-  s.PlainPop3Server.clear();
+  EXPECT_EQ(last().code, Code::PlainRefused) << said(last());
+  EXPECT_EQ(last().host, QStringLiteral("127.0.0.1"));
   EXPECT_TRUE(servers.received().isEmpty());
 
-  s.PlainSmtpServer = server;
-  EXPECT_EQ(send(server, QStringLiteral("a@example.com")), 0) << errorText().toStdString();
+  g_account.plainFor = server;
+  EXPECT_EQ(send(server, QStringLiteral("a@example.com")), 0) << said(last());
   EXPECT_EQ(servers.received().size(), 1);
+  setAccount(QString(), QString());
 }
 
 TEST(SmtpSend, ARefusedRecipientFailsTheWholeSendWithTheServersReply) {
@@ -162,37 +159,83 @@ TEST(SmtpSend, ARefusedRecipientFailsTheWholeSendWithTheServersReply) {
   MailServers servers(o);
   ASSERT_TRUE(servers.ok());
   EXPECT_LT(send(plainServer(servers), QStringLiteral("ok@example.com, nobody@example.com")), 0);
-  const QString e = errorText();
-  EXPECT_TRUE(e.contains(QStringLiteral("nobody@example.com"))) << e.toStdString();
-  EXPECT_TRUE(e.contains(QStringLiteral("550"))) << e.toStdString();
+  EXPECT_EQ(last().code, Code::RecipientRefused) << said(last());
+  EXPECT_EQ(last().detail, QStringLiteral("nobody@example.com"));
+  EXPECT_TRUE(last().reply.startsWith(QStringLiteral("550"))) << said(last());
   // All or nothing: a failure never means that some recipients got it.
   EXPECT_TRUE(servers.received().isEmpty());
 }
 
-TEST(SmtpSend, FailuresBeforeAnyServerReplyAreExplainedInPlainWords) {
+TEST(SmtpSend, FailuresBeforeAnyServerReplyHaveTheirOwnCodes) {
   TempHome home;
   setAccount(QString(), QString());
   EXPECT_LT(send(QStringLiteral("127.0.0.1:%1").arg(closedLoopbackPort()), QStringLiteral("a@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("接続できません"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::ConnectFailed) << said(last());
+  EXPECT_EQ(last().host, QStringLiteral("127.0.0.1"));
 
   EXPECT_LT(send(QString(), QStringLiteral("a@example.com")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("サーバー名が設定されていません"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::ServerMissing);
+  EXPECT_LT(send(QStringLiteral("pop3://mail.example.jp"), QStringLiteral("a@example.com")), 0);
+  EXPECT_EQ(last().code, Code::ServerWrongScheme);
+  EXPECT_EQ(last().detail, QStringLiteral("pop3://mail.example.jp"));
+  EXPECT_LT(send(QStringLiteral("mail.example.jp:port"), QStringLiteral("a@example.com")), 0);
+  EXPECT_EQ(last().code, Code::ServerBadPort);
 
   MailServers servers;
   ASSERT_TRUE(servers.ok());
   EXPECT_LT(send(plainServer(servers), QStringLiteral(" ; , ")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("宛先"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::NoRecipient);
   EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), QString(), QString()), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("差出人"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::NoSender);
+  EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), QString(),
+                 QStringLiteral("to mo@localhost")), 0);
+  EXPECT_EQ(last().code, Code::BadSender);
 
   // A line break in an address would smuggle a command into the dialogue.
   EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com\r\nRSET")), 0);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("正しくありません"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::BadRecipient);
+  EXPECT_EQ(last().detail, QStringLiteral("a@example.com\r\nRSET"));
 
   const QString missing = home.path() + QStringLiteral("/ない.txt");
   EXPECT_LT(send(plainServer(servers), QStringLiteral("a@example.com"), QStringLiteral("s"), missing), 0);
-  EXPECT_TRUE(errorText().contains(missing)) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::AttachmentMissing);
+  EXPECT_EQ(last().detail, missing);
+
+  // A further header field that would add a recipient.
+  const QString bcc = QStringLiteral("Bcc: b@example.com");
+  EXPECT_LT(MailLibSmtpSendMail(plainServer(servers), QStringLiteral("a@example.com"), nullptr, nullptr,
+                                QStringLiteral("tomo@localhost"), QStringLiteral("s"), QStringLiteral("b"), &bcc,
+                                QString(), 0, access()),
+            0);
+  EXPECT_EQ(last().code, Code::HeaderNotAllowed);
   EXPECT_TRUE(servers.received().isEmpty());
+}
+
+// submit() itself, on the real link: the login it is given, the header it
+// is given, and nothing read from anywhere else.
+TEST(SmtpSend, SubmitTakesItsLoginFromTheCaller) {
+  TempHome home;
+  MailServers::Options o;
+  o.smtpAuth = true;
+  MailServers auth(o);
+  ASSERT_TRUE(auth.ok());
+  maillib::ServerAddress server = *maillib::parseServer(plainServer(auth), maillib::Protocol::Smtp);
+  server.plainAllowed = true;
+  const std::unique_ptr<maillib::SmtpLink> link = maillib::openSmtpLink(server);
+  maillib::OutgoingMail mail;
+  mail.from = QStringLiteral("灯火 <tomo@localhost>");
+  mail.to = QStringLiteral("a@example.com");
+  mail.subject = QStringLiteral("件名");
+  mail.body = QStringLiteral("本文");
+  mail.extraHeaders = {{"In-Reply-To", "<1@x.jp>"}};
+  EXPECT_EQ(maillib::submit(mail, {}, *link).code, Code::LoginRequired);
+  EXPECT_EQ(maillib::submit(mail, {auth.user(), QStringLiteral("wrong")}, *link).code, Code::LoginDenied);
+  const maillib::Result r = maillib::submit(mail, {auth.user(), auth.password()}, *link);
+  EXPECT_TRUE(r.ok()) << said(r);
+  ASSERT_EQ(auth.received().size(), 1);
+  EXPECT_TRUE(auth.received()[0].authenticated);
+  EXPECT_EQ(auth.received()[0].mailFrom, QStringLiteral("tomo@localhost"));
+  EXPECT_EQ(parseMail(auth.received()[0].data).rawHeader("In-Reply-To"), QByteArray("<1@x.jp>"));
 }
 
 namespace {
@@ -201,12 +244,13 @@ namespace {
 // made 2 s; the peer itself gives up after 20 s.
 struct StallingPeer {
   explicit StallingPeer(const QString& fault) : peer(fault, 20) {
-    maillib::g_smtpLimits.replySeconds = 2;
-    maillib::g_smtpLimits.stallSeconds = 2;
-    AccountSettings().PlainSmtpServer = peer.server();
+    limits.replySeconds = 2;
+    limits.stallSeconds = 2;
+    g_account.plainFor = peer.server();
   }
-  ~StallingPeer() { maillib::g_smtpLimits = maillib::SmtpLimits{}; }
   SmtpPeer peer;
+  maillib::SmtpLimits limits;
+  testhooks::Scoped<maillib::SmtpLimits*> hook{testhooks::smtpLimits, &limits};
 };
 
 }  // namespace
@@ -223,7 +267,7 @@ TEST(SmtpSend, NoAnswerToTheFinalDotEndsSoonAsPerhapsSent) {
     t.start();
     EXPECT_EQ(send(s.peer.server(), QStringLiteral("slow@example.jp")), kSmtpSendUncertain) << fault.toStdString();
     EXPECT_LT(t.elapsed(), 12000) << fault.toStdString();
-    EXPECT_TRUE(errorText().startsWith(QStringLiteral("送信されたか確認できませんでした。"))) << errorText().toStdString();
+    EXPECT_EQ(last().code, fault == u"stall-after-dot" ? Code::UncertainTimedOut : Code::UncertainBroken) << said(last());
     ASSERT_EQ(s.peer.mails().size(), 1) << fault.toStdString();
     EXPECT_EQ(s.peer.mails()[0].rcpt, QStringList{QStringLiteral("slow@example.jp")});
   }
@@ -242,9 +286,9 @@ TEST(SmtpSend, AStallBeforeTheFinalDotIsAPlainFailure) {
   EXPECT_LT(rc, 0);
   EXPECT_NE(rc, kSmtpSendUncertain);
   EXPECT_LT(t.elapsed(), 12000);
-  EXPECT_TRUE(errorText().contains(QStringLiteral("応答しません"))) << errorText().toStdString();
+  EXPECT_EQ(last().code, Code::TimedOut) << said(last());
   EXPECT_TRUE(s.peer.mails().isEmpty());
   // The same server takes a mail it does not stall on.
-  EXPECT_EQ(send(s.peer.server(), QStringLiteral("fast@example.jp")), 0) << errorText().toStdString();
+  EXPECT_EQ(send(s.peer.server(), QStringLiteral("fast@example.jp")), 0) << said(last());
   EXPECT_EQ(s.peer.mails().size(), 1);
 }

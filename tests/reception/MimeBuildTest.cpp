@@ -1,6 +1,6 @@
 // The outgoing message as a mail reader sees it: every message built here is
 // parsed back with GMime and compared with what was typed.
-#include "reception/MimeBuild.h"
+#include "reception/maillib/MimeBuild.h"
 #include "support/ParsedMail.h"
 #include "support/TempHome.h"
 
@@ -11,14 +11,15 @@
 #include <QStringDecoder>
 #include <gtest/gtest.h>
 
+using maillib::Code;
 using maillib::OutgoingMail;
 
 namespace {
 
 QByteArray build(const OutgoingMail& m) {
-  QString error;
-  const std::optional<QByteArray> msg = maillib::buildMessage(m, &error);
-  EXPECT_TRUE(msg.has_value()) << error.toStdString();
+  maillib::Result why;
+  const std::optional<QByteArray> msg = maillib::buildMessage(m, &why);
+  EXPECT_TRUE(msg.has_value()) << int(why.code) << ' ' << why.detail.toStdString();
   return msg.value_or(QByteArray());
 }
 
@@ -213,17 +214,22 @@ TEST(MimeBuild, AttachmentsArriveByteIdenticalWithTheirNames) {
 TEST(MimeBuild, AnAttachmentThatCannotBeReadFailsTheMessageNamingIt) {
   TempHome home;
   OutgoingMail m = mail(QStringLiteral("s"), QStringLiteral("b"));
-  QString error;
+  maillib::Result why;
 
   m.attachments = {home.path() + QStringLiteral("/なくなった.txt")};
-  EXPECT_FALSE(maillib::buildMessage(m, &error).has_value());
-  EXPECT_TRUE(error.contains(m.attachments[0])) << error.toStdString();
+  EXPECT_FALSE(maillib::buildMessage(m, &why).has_value());
+  EXPECT_EQ(why.code, Code::AttachmentMissing);
+  EXPECT_EQ(why.detail, m.attachments[0]);
 
   // A folder is no file (permissions cannot be tested reliably as root).
   m.attachments = {home.path()};
-  error.clear();
-  EXPECT_FALSE(maillib::buildMessage(m, &error).has_value());
-  EXPECT_TRUE(error.contains(home.path())) << error.toStdString();
+  EXPECT_FALSE(maillib::buildMessage(m, &why).has_value());
+  EXPECT_EQ(why.code, Code::AttachmentIsFolder);
+  EXPECT_EQ(why.detail, home.path());
+
+  m.attachments = {QString()};
+  EXPECT_FALSE(maillib::buildMessage(m, &why).has_value());
+  EXPECT_EQ(why.code, Code::AttachmentNameEmpty);
 }
 
 TEST(MimeBuild, AttachmentListSplitsAtCommasYetKeepsAPathWithACommaWhole) {
@@ -252,9 +258,9 @@ TEST(MimeBuild, LongLinesAreNotSentAsSevenBit) {
 }
 
 TEST(MimeBuild, FurtherHeaderFieldsGoOutFoldedAndNothingElseGetsIn) {
-  QString error;
-  const auto fields = maillib::parseExtraHeaders(QStringLiteral("In-Reply-To: <1@x.jp>\r\nReferences: <0@x.jp>\r\n <1@x.jp>"), &error);
-  ASSERT_TRUE(fields.has_value()) << error.toStdString();
+  maillib::Result why;
+  const auto fields = maillib::parseExtraHeaders(QStringLiteral("In-Reply-To: <1@x.jp>\r\nReferences: <0@x.jp>\r\n <1@x.jp>"), &why);
+  ASSERT_TRUE(fields.has_value()) << why.detail.toStdString();
   OutgoingMail m = mail(QStringLiteral("Re:  件名"), QStringLiteral("本文"));
   m.extraHeaders = *fields;
   const ParsedMail p = parseMail(build(m));
@@ -262,9 +268,22 @@ TEST(MimeBuild, FurtherHeaderFieldsGoOutFoldedAndNothingElseGetsIn) {
   EXPECT_TRUE(p.headerBlock.contains("\r\nReferences: <0@x.jp>\r\n <1@x.jp>\r\n")) << p.headerBlock.toStdString();
   EXPECT_EQ(p.to, QStringLiteral("hanako@example.jp"));
   // What would add a recipient, contradict the library or break the header fails whole.
-  for (const char* bad : {"Bcc: victim@example.com", "In-Reply-To: <a@x.jp>\r\nto: v@example.com", "Content-Type: text/html",
-                          "Message-ID: <mine@x.jp>", " <leading@x.jp>", "NoColon", "In-Reply-To:", "X-Name: 日本語"})
-    EXPECT_FALSE(maillib::parseExtraHeaders(QString::fromUtf8(bad), &error).has_value()) << bad;
+  const std::pair<const char*, Code> bad[] = {{"Bcc: victim@example.com", Code::HeaderNotAllowed},
+                                              {"In-Reply-To: <a@x.jp>\r\nto: v@example.com", Code::HeaderNotAllowed},
+                                              {"Content-Type: text/html", Code::HeaderNotAllowed},
+                                              {"Message-ID: <mine@x.jp>", Code::HeaderNotAllowed},
+                                              {" <leading@x.jp>", Code::HeaderContinuationFirst},
+                                              {"NoColon", Code::HeaderMalformed},
+                                              {"In-Reply-To:", Code::HeaderEmpty},
+                                              {"X-Name: 日本語", Code::HeaderBadCharacter}};
+  for (const auto& [text, code] : bad) {
+    why = maillib::Result{};
+    EXPECT_FALSE(maillib::parseExtraHeaders(QString::fromUtf8(text), &why).has_value()) << text;
+    EXPECT_EQ(why.code, code) << text;
+  }
+  why = maillib::Result{};
+  EXPECT_FALSE(maillib::parseExtraHeaders(u"X-Long: "_qs + QString(1000, u'a'), &why).has_value());
+  EXPECT_EQ(why.code, Code::HeaderLineTooLong);
 }
 
 // Whatever a caller hands in, a line break never reaches the header: it
@@ -277,30 +296,29 @@ TEST(MimeBuild, ALineBreakInAHeaderTextRefusesTheMessage) {
   const QString path = odd;
   for (const QString& broken : {u"a@example.jp\r\nRCPT TO:<b@example.jp>"_qs, u"a@example.jp\nBcc: b@example.jp"_qs,
                                 u"a@example.jp\rX: y"_qs}) {
-    QString error;
+    maillib::Result why;
     OutgoingMail m = mail(QStringLiteral("s"), QStringLiteral("b"));
     m.to = broken;
-    EXPECT_FALSE(maillib::buildMessage(m, &error).has_value()) << broken.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("宛先"))) << error.toStdString();
+    EXPECT_FALSE(maillib::buildMessage(m, &why).has_value()) << broken.toStdString();
+    EXPECT_EQ(why.code, Code::RecipientLineBreak) << broken.toStdString();
 
     m = mail(broken, QStringLiteral("b"));
-    error.clear();
-    EXPECT_FALSE(maillib::buildMessage(m, &error).has_value()) << broken.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("件名"))) << error.toStdString();
+    EXPECT_FALSE(maillib::buildMessage(m, &why).has_value()) << broken.toStdString();
+    EXPECT_EQ(why.code, Code::SubjectLineBreak) << broken.toStdString();
 
     m = mail(QStringLiteral("s"), QStringLiteral("b"));
     m.from = broken;
-    error.clear();
-    EXPECT_FALSE(maillib::buildMessage(m, &error).has_value()) << broken.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("差出人"))) << error.toStdString();
+    EXPECT_FALSE(maillib::buildMessage(m, &why).has_value()) << broken.toStdString();
+    EXPECT_EQ(why.code, Code::SenderLineBreak) << broken.toStdString();
   }
-  QString error;
+  maillib::Result why;
   OutgoingMail m = mail(QStringLiteral("s"), QStringLiteral("b"));
   m.attachments = {path};
-  EXPECT_FALSE(maillib::buildMessage(m, &error).has_value());
-  EXPECT_TRUE(error.contains(QStringLiteral("添付ファイル"))) << error.toStdString();
+  EXPECT_FALSE(maillib::buildMessage(m, &why).has_value());
+  EXPECT_EQ(why.code, Code::AttachmentNameLineBreak);
+  EXPECT_EQ(why.detail, home.path() + QStringLiteral("/two lines.txt"));
 
   // Line breaks in the body are the body's own.
   m = mail(QStringLiteral("s"), QStringLiteral("一行目\r\n二行目\n三行目"));
-  EXPECT_TRUE(maillib::buildMessage(m, &error).has_value()) << error.toStdString();
+  EXPECT_TRUE(maillib::buildMessage(m, &why).has_value()) << int(why.code);
 }

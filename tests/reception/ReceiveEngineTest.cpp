@@ -1,7 +1,7 @@
 // The receive engine on its own (no display): against a mailbox in memory,
 // the faults that must lose nothing, store nothing twice and hold nothing
 // up, and what it reports of them (in codes: the words are the sinks').
-#include "FakePop3.h"
+#include "support/FakePop3.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
@@ -67,7 +67,7 @@ class ReceiveEngine : public ::testing::Test {
     fake_ = FakeMailbox::install(box_);
   }
   void TearDown() override {
-    maillib::g_pop3Limits = maillib::Pop3Limits{};
+    testhooks::pop3Limits = nullptr;
     testhooks::afterJournalWrite = nullptr;
     qunsetenv("TOMOSHIBI_TEST_BATCH");
   }
@@ -134,7 +134,8 @@ TEST_F(ReceiveEngine, AnUnansweredOrRefusedQuitIsReportedAndNothingComesTwice) {
   box_->add("b", mail("b"));
   EXPECT_TRUE(check().failed);
   ASSERT_TRUE(sink_.problem(CheckCode::QuitUnanswered));
-  EXPECT_TRUE(sink_.problem(CheckCode::QuitUnanswered)->detail.contains(u"cannot commit"_qs));
+  EXPECT_EQ(sink_.problem(CheckCode::QuitUnanswered)->library.code, maillib::Code::Pop3QuitRefused);
+  EXPECT_TRUE(sink_.problem(CheckCode::QuitUnanswered)->library.reply.contains(u"cannot commit"_qs));
   box_->refuseQuit = false;
 
   EXPECT_FALSE(check().failed);
@@ -149,7 +150,9 @@ TEST_F(ReceiveEngine, SizesBeyondTheLimitsAreLeftOnTheServerAndTheRestComes) {
   // A mail far larger than it was listed: read past, not kept.
   box_->messages[2].data += QByteArray(200 * 1024, 'x') + "\r\n";
   box_->listedSize[3] = 100;
-  maillib::g_pop3Limits.maxMail = 64 * 1024;
+  maillib::Pop3Limits limits;
+  limits.maxMail = 64 * 1024;
+  testhooks::Scoped<maillib::Pop3Limits*> hook(testhooks::pop3Limits, &limits);
   const CheckOutcome out = check();
   EXPECT_TRUE(out.failed);
   EXPECT_EQ(subjects(), (QStringList{u"a"_qs, u"d"_qs}));

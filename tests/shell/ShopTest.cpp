@@ -6,7 +6,7 @@
 #include "platform/Mci.h"
 #include "platform/Paths.h"
 #include "platform/Twips.h"
-#include "reception/FakePop3.h"
+#include "support/FakePop3.h"
 #include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "shell/MainForm.h"

@@ -3,6 +3,9 @@
 // folded), the text part (ISO-2022-JP when the text fits it, UTF-8
 // otherwise) and the attached files (base64, names in RFC 2231 form).
 // Everything this produces uses CR LF line ends, ready for SMTP.
+#include "MailFields.h"
+#include "MailResult.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -21,27 +24,10 @@ struct OutgoingMail {
   // Further header fields, each a name and its value (folded with "\n "),
   // written after the ones the library writes itself.
   QList<std::pair<QByteArray, QByteArray>> extraHeaders;
+  // Further address lists whose addresses get the mail without being named
+  // in the header: the envelope only.
+  QStringList unlisted;
 };
-
-// The further header fields a caller hands in as one text: "Name: value"
-// lines separated by CR LF (or LF), a line that begins with a space or a
-// tab continuing the one before. Only plain ASCII is taken, and no field
-// the library writes itself (From, To, Subject, Date, Message-ID, the MIME
-// fields, Cc, Bcc, Sender): anything else fails with a sentence, so a
-// header can never add a recipient, split the message or go out half.
-std::optional<QList<std::pair<QByteArray, QByteArray>>> parseExtraHeaders(const QString& text, QString* error);
-
-// The items of an address list: split at "," and ";" outside quotes and
-// angle brackets, each trimmed, empty items dropped.
-QStringList splitAddressList(const QString& list);
-// The bare address of one item: the text inside <…> when there is one,
-// otherwise the whole item trimmed.
-QString bareAddress(const QString& item);
-
-// The attachment list split at commas into paths. A piece that names no
-// file is joined with the following pieces while that gives an existing
-// file, so a path holding a comma still arrives whole.
-QStringList splitAttachmentList(const QString& list);
 
 // The text in ISO-2022-JP when every character has a code there.
 std::optional<QByteArray> toIso2022jp(const QString& text);
@@ -56,8 +42,9 @@ QByteArray encodeUnstructured(const QString& value, int used);
 // encoded words, addresses stay as typed, items are joined by ", ".
 QByteArray encodeAddressList(const QString& list, int used);
 
-// The whole message, CR LF throughout. Fails with a sentence naming the
-// file when an attached file cannot be read.
-std::optional<QByteArray> buildMessage(const OutgoingMail& mail, QString* error);
+// The whole message, CR LF throughout. Fails when a text meant for one
+// header line holds a line break (…LineBreak) or an attached file cannot be
+// read (Attachment…, the path as the detail).
+std::optional<QByteArray> buildMessage(const OutgoingMail& mail, Result* failure);
 
 }  // namespace maillib

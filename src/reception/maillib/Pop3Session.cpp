@@ -6,9 +6,6 @@
 namespace maillib {
 namespace {
 
-// Deletions queued before their answers are read back (remove()): few
-// enough that the commands always fit in the socket buffers.
-constexpr int kPipelineBatch = 64;
 // Message numbers beyond this are not taken from a listing.
 constexpr int kMaxMessages = 1000000;
 
@@ -65,20 +62,21 @@ Pop3Session::Pop3Session(std::unique_ptr<Pop3Link> link, const QByteArray& greet
   clock_.start();
 }
 
-void Pop3Session::lose(const QString& why) {
+void Pop3Session::lose(Result why) {
   alive_ = false;
-  error_ = why;
+  if (why.host.isEmpty()) why.host = host_;
+  failure_ = std::move(why);
 }
 
-void Pop3Session::refuse(const QString& what, const QByteArray& reply) {
-  error_ = what;
-  if (!reply.trimmed().isEmpty()) error_ += u'\n' + QString::fromUtf8(reply.trimmed());
+void Pop3Session::refuse(Code what, const QByteArray& reply) {
+  failure_ = failed(what, host_);
+  failure_.reply = QString::fromUtf8(reply.trimmed());
 }
 
 bool Pop3Session::flush() {
   if (!alive_) return false;
   if (queued_.isEmpty()) return true;
-  QString why;
+  Result why;
   const QByteArray out = std::exchange(queued_, QByteArray());
   if (!link_->send(out, &why)) {
     lose(why);
@@ -111,7 +109,7 @@ bool Pop3Session::receiveMore() {
   // a trickle going (a byte now and then) must not hold the check for ever.
   const qint64 before = in_.size();
   const qint64 t0 = clock_.elapsed();
-  QString why;
+  Result why;
   const bool ok = link_->receive(in_, &why);
   const qint64 got = in_.size() - before;
   received_ += got;
@@ -121,12 +119,12 @@ bool Pop3Session::receiveMore() {
     lose(why);
     return false;
   }
-  if (waitedMs_ >= g_pop3Limits.slowWindowMs) {
-    if (windowBytes_ < g_pop3Limits.slowMinBytes) {
-      lose(QStringLiteral("サーバー「%1」からの受信が遅すぎるため、中止しました（%2 秒で %3 バイト）。")
-               .arg(host_)
-               .arg(waitedMs_ / 1000)
-               .arg(windowBytes_));
+  if (waitedMs_ >= pop3Limits().slowWindowMs) {
+    if (windowBytes_ < pop3Limits().slowMinBytes) {
+      Result slow = failed(Code::Pop3TooSlow, host_);
+      slow.seconds = waitedMs_ / 1000;
+      slow.amount = windowBytes_;
+      lose(slow);
       return false;
     }
     waitedMs_ = 0;
@@ -155,8 +153,10 @@ bool Pop3Session::readLine(QByteArray* line) {
       return true;
     }
     scanned_ = in_.size() - pos_;
-    if (scanned_ > g_pop3Limits.maxLine) {
-      lose(QStringLiteral("サーバー「%1」の応答の行が長すぎます（改行のないまま %2 バイト）。").arg(host_).arg(scanned_));
+    if (scanned_ > pop3Limits().maxLine) {
+      Result longLine = failed(Code::Pop3LineTooLong, host_);
+      longLine.amount = scanned_;
+      lose(longLine);
       return false;
     }
     if (pos_ > 0) {
@@ -178,7 +178,7 @@ bool Pop3Session::readStatus(QByteArray* line, bool* ok) {
     return true;
   }
   // Out of step with the server: nothing it says can be trusted any more.
-  lose(QStringLiteral("サーバー「%1」の応答を理解できません。\n%2").arg(host_, QString::fromUtf8(line->trimmed().left(200))));
+  lose(failed(Code::Pop3NotUnderstood, host_, QString::fromUtf8(line->trimmed().left(200))));
   return false;
 }
 
@@ -246,7 +246,7 @@ bool Pop3Session::next(Answer* answer, QByteArray* message) {
     // The listed size is a hint for the first allocation, never more.
     const qint64 hint = size(w.number);
     if (hint > 0 && message) into->reserve(qsizetype(std::min<qint64>(hint + 64, 64LL * 1024 * 1024)));
-    if (!readMultiline(message ? into : nullptr, g_pop3Limits.maxMail, &answer->tooLarge)) return false;
+    if (!readMultiline(message ? into : nullptr, pop3Limits().maxMail, &answer->tooLarge)) return false;
   }
   if (w.command == Command::Dele && !answer->ok) {
     ++refusedDeletes_;
@@ -260,7 +260,7 @@ void Pop3Session::readCapabilities() {
   bool ok = false, tooLarge = false;
   if (!sendCommand("CAPA") || !readStatus(&status, &ok)) return;
   if (!ok) return;  // an old server: works without
-  if (!readMultiline(&data, g_pop3Limits.maxListing, &tooLarge)) return;
+  if (!readMultiline(&data, pop3Limits().maxListing, &tooLarge)) return;
   forEachLine(data, [&](const QByteArray& l) {
     const QByteArray word = l.trimmed().split(' ').value(0).toUpper();
     if (!word.isEmpty() && word.size() <= 64) capabilities_.insert(word);
@@ -272,46 +272,45 @@ int Pop3Session::login(const QByteArray& user, const QByteArray& password, bool 
   if (!alive_) return -1;
   for (char c : user + password) {
     if (c == '\r' || c == '\n' || c == '\0') {
-      error_ = QStringLiteral("IDかパスワードに使えない文字（改行など）が含まれています。");
+      failure_ = failed(Code::Pop3BadLoginCharacter, host_);
       return -2;
     }
   }
-  const QString denied = QStringLiteral("サーバー「%1」にログインできません（IDかパスワードが違います）。").arg(host_);
   QByteArray status;
   bool ok = false;
   if (apop) {
     const QByteArray digest = apopDigest(greeting_, password);
     if (digest.isEmpty()) {
-      error_ = QStringLiteral("サーバー「%1」はAPOPに対応していません。APOPを使わない設定にして下さい。").arg(host_);
+      failure_ = failed(Code::Pop3NoApop, host_);
       return -2;
     }
     if (!sendCommand("APOP " + user + ' ' + digest) || !readStatus(&status, &ok)) return -1;
     if (!ok) {
-      refuse(denied, status);
+      refuse(Code::LoginDenied, status);
       return -2;
     }
   } else {
     if (!sendCommand("USER " + user) || !readStatus(&status, &ok)) return -1;
     if (!ok) {
-      refuse(denied, status);
+      refuse(Code::LoginDenied, status);
       return -2;
     }
     if (!sendCommand("PASS " + password) || !readStatus(&status, &ok)) return -1;
     if (!ok) {
-      refuse(denied, status);
+      refuse(Code::LoginDenied, status);
       return -2;
     }
   }
   QByteArray data;
   if (!sendCommand("LIST") || !readStatus(&status, &ok)) return -1;
   if (!ok) {
-    refuse(QStringLiteral("サーバー「%1」からメールの一覧を受け取れません。").arg(host_), status);
+    refuse(Code::Pop3ListRefused, status);
     return -2;
   }
   bool tooLarge = false;
-  if (!readMultiline(&data, g_pop3Limits.maxListing, &tooLarge)) return -1;
+  if (!readMultiline(&data, pop3Limits().maxListing, &tooLarge)) return -1;
   if (tooLarge) {
-    lose(QStringLiteral("サーバー「%1」のメールの一覧が大きすぎます。").arg(host_));
+    lose(failed(Code::Pop3ListTooLarge, host_));
     return -1;
   }
   sizes_.clear();
@@ -334,7 +333,7 @@ bool Pop3Session::uniqueIds(QList<QByteArray>* uids) {
   QByteArray status, data;
   bool ok = false, tooLarge = false;
   if (!sendCommand("UIDL") || !readStatus(&status, &ok) || !ok) return false;
-  if (!readMultiline(&data, g_pop3Limits.maxListing, &tooLarge) || tooLarge) return false;
+  if (!readMultiline(&data, pop3Limits().maxListing, &tooLarge) || tooLarge) return false;
   uids->clear();
   for (int i = 0; i < count(); ++i) uids->append(QByteArray());
   forEachLine(data, [&](const QByteArray& l) {
@@ -342,47 +341,6 @@ bool Pop3Session::uniqueIds(QList<QByteArray>* uids) {
     QByteArray uid;
     if (parseNumberPair(l, &n, &uid) && n <= count() && plausibleUid(uid)) (*uids)[n - 1] = uid;
   });
-  return true;
-}
-
-bool Pop3Session::retrieve(int n, QByteArray* message) {
-  if (!alive_) return false;
-  if (size(n) < 0) {
-    error_ = QStringLiteral("サーバー「%1」に %2 番のメールはありません。").arg(host_).arg(n);
-    return false;
-  }
-  queue(Command::Retr, n);
-  for (;;) {
-    Answer a;
-    if (!next(&a, message)) return false;
-    if (a.command != Command::Retr) continue;  // a deletion sent earlier
-    if (!a.ok) {
-      refuse(QStringLiteral("サーバー「%1」から %2 番のメールを受け取れません。").arg(host_).arg(n), a.status);
-      return false;
-    }
-    if (a.tooLarge) {
-      error_ = QStringLiteral("サーバー「%1」の %2 番のメールは大きすぎます（%3 MB より大きい）。")
-                   .arg(host_)
-                   .arg(n)
-                   .arg(g_pop3Limits.maxMail / (1024 * 1024));
-      return false;
-    }
-    return true;
-  }
-}
-
-bool Pop3Session::remove(int n) {
-  if (!alive_) return false;
-  queue(Command::Dele, n);
-  if (pipelines() && awaiting() < kPipelineBatch) return true;
-  const bool alone = awaiting() == 1;
-  Answer a;
-  while (alive_ && !awaiting_.empty())
-    if (!next(&a, nullptr)) return false;
-  if (alone && !a.ok) {
-    refuse(QStringLiteral("サーバー「%1」が %2 番のメールの削除を拒否しました。").arg(host_).arg(n), a.status);
-    return false;
-  }
   return true;
 }
 
@@ -394,15 +352,15 @@ bool Pop3Session::quit(bool* answered) {
   const bool replied = sendCommand("QUIT") && readStatus(&status, &ok);
   quitDone_ = true;
   alive_ = false;
-  if (!replied) return false;  // error_ says why; the server keeps every mail
+  if (!replied) return false;  // failure_ says why; the server keeps every mail
   if (!ok) {
-    refuse(QStringLiteral("サーバー「%1」が終了の手続きを拒否しました。削除は行われていません。").arg(host_), status);
+    refuse(Code::Pop3QuitRefused, status);
     return false;
   }
   if (answered) *answered = true;
   if (refusedDeletes_ > 0) {
-    refuse(QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。").arg(host_).arg(refusedDeletes_),
-           lastRefusal_);
+    refuse(Code::Pop3DeletesRefused, lastRefusal_);
+    failure_.amount = refusedDeletes_;
     return false;
   }
   return true;

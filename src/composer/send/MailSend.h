@@ -1,7 +1,7 @@
 #pragma once
-// One mail through the mail library, with the account's SMTP server and
-// sender: what the compose window, the reply window and the headless send
-// command all do for each mail.
+// One mail through the mail library, with the account's SMTP server,
+// sender and login: what the compose window, the reply window and the
+// headless send command all do for each mail.
 #include <QString>
 
 struct SendOutcome {
@@ -9,7 +9,7 @@ struct SendOutcome {
   // Not ok, but the whole mail went out and only the server's answer never
   // came: it may have been delivered, so it is not a failure to send again.
   bool uncertain = false;
-  QString error;  // the library's error text when not ok
+  QString error;  // the library's error text when not ok (MailLibGetErrorText)
 };
 
 // Said after the library's text when a send is uncertain and the mail

@@ -1,8 +1,8 @@
 #include "SendCommand.h"
 
-#include "composer/MailSend.h"
+#include "composer/send/MailSend.h"
 #include "platform/Text.h"
-#include "reception/MailLib.h"
+#include "reception/maillib/MailLib.h"
 #include "settings/AccountSettings.h"
 #include "shell/CommandLine.h"
 

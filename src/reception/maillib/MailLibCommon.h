@@ -1,5 +1,6 @@
 #pragma once
 // Pieces shared by the POP3 and SMTP sides of the mail library.
+#include "MailResult.h"
 #include "platform/Handles.h"
 
 #include <QString>
@@ -20,23 +21,24 @@ using CurlList = handles::Owned<curl_slist, curl_slist_free_all>;
 // smtps:// say it all.
 struct ServerAddress {
   Protocol protocol;
-  QString value;  // the server value as it was given, for the permission below
+  QString value;  // the server value as it was given
   QString host;
   int port = 0;
   bool implicitTls = false;
+  // Whether the user allowed this server without encryption (the server
+  // dialog's check box): the caller, who knows the settings, says so.
+  // Without it a server that offers no STARTTLS is refused before any login.
+  bool plainAllowed = false;
   // "pop3://host:port" / "pop3s://…" / "smtp://…" / "smtps://…", IPv6 in brackets.
   QString baseUrl() const;
 };
-std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol, QString* error);
-
-// Whether the user allowed this server to be used without encryption (the
-// server dialog's check box, given for this server value). Without that
-// permission a server that offers no STARTTLS is refused before any login.
-bool plainLoginAllowed(const ServerAddress& server);
+// Fails with ServerMissing, ServerNotUnderstood, ServerWrongScheme or
+// ServerBadPort, the trimmed value as the detail.
+std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol, Result* failure = nullptr);
 
 // Options every connection gets: certificate checks against the system's
 // store (plus the extra CA file below when present), TLS required (STARTTLS
-// or implicit) unless plainLoginAllowed, then still used whenever offered,
+// or implicit) unless plainAllowed, then still used whenever offered,
 // connect and stall timeouts, no signals.
 void applyConnectionOptions(CURL* curl, const ServerAddress& server);
 
@@ -49,30 +51,10 @@ QString extraCaFilePath();
 inline constexpr long kConnectTimeout = 30;
 inline constexpr long kStallTimeout = 60;
 
-// What an SMTP server may cost at most. Tests shorten the times.
-struct SmtpLimits {
-  long replySeconds = kStallTimeout;  // for each answer, the one to the final dot included
-  long stallSeconds = kStallTimeout;  // under 1 byte/s this long while the mail goes out
-};
-inline SmtpLimits g_smtpLimits;
-
-// The last failure, for MailLibGetErrorText.
-void setLastError(const QString& text);
-QString lastError();
-// A plain Japanese sentence for a libcurl failure (host not found, refused,
-// timeout, certificate rejected …), with the server's reply when there is one.
-QString describeCurlError(int curlCode, const QString& serverReply, const QString& host);
-// Why a server without STARTTLS was refused, and how the user can allow it.
-QString plainRefusedText(const QString& host);
-
-// Writes `value` and a NUL into a fixed-length buffer, keeping its length
-// (a buffer too short keeps what fits).
-void fillBuffer(QString& buffer, const QString& value);
+// A libcurl failure with `host`, and the server's reply when there is one.
+Result curlFailure(int curlCode, const QString& host, const QString& serverReply = QString());
 
 // Set up once (idempotent): libcurl and GMime.
 void ensureInitialized();
-
-// Option 1: the length of the header buffers the caller hands over.
-int headerBufferLength();
 
 }  // namespace maillib

@@ -4,6 +4,7 @@
 // (message numbers would shift and deletions already made would be
 // committed or lost); once it breaks, every later step fails with the reason.
 #include "MailLibCommon.h"
+#include "platform/TestHooks.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -16,8 +17,7 @@
 
 namespace maillib {
 
-// What a server may cost at most, whatever it says or sends. Tests shorten
-// the times.
+// What a server may cost at most, whatever it says or sends.
 struct Pop3Limits {
   int stallMs = int(kStallTimeout * 1000);  // no byte at all for this long ends the session
   int slowWindowMs = 60 * 1000;             // of waiting for the server …
@@ -26,19 +26,26 @@ struct Pop3Limits {
   qint64 maxMail = 256LL * 1024 * 1024;     // one message; a larger one is left on the server
   qint64 maxListing = 32LL * 1024 * 1024;   // the answer to CAPA, LIST or UIDL
 };
-inline Pop3Limits g_pop3Limits;
+// The limits in force: these, or a test's shorter ones.
+inline const Pop3Limits& pop3Limits() {
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::pop3Limits) return *testhooks::pop3Limits;
+#endif
+  static const Pop3Limits limits;
+  return limits;
+}
 
 // The byte stream to a POP3 server, already connected and secured (STARTTLS
 // or implicit TLS) by whoever opened it.
 class Pop3Link {
  public:
   virtual ~Pop3Link() = default;
-  // Sends all of `bytes`; false, with a sentence in `error`, when the
+  // Sends all of `bytes`; false, with the reason in `failure`, when the
   // connection broke or stalled.
-  virtual bool send(const QByteArray& bytes, QString* error) = 0;
+  virtual bool send(const QByteArray& bytes, Result* failure) = 0;
   // Appends at least one byte that arrived to `buffer`; false when the
   // connection broke, was closed or stalled.
-  virtual bool receive(QByteArray& buffer, QString* error) = 0;
+  virtual bool receive(QByteArray& buffer, Result* failure) = 0;
   // Called now and then (at least every 100 ms) while the link waits for
   // the server, so that the caller can show progress; false gives the wait
   // up (the caller stops).
@@ -55,16 +62,13 @@ class Pop3Link {
 // (required unless the user allowed this server without) or implicit TLS,
 // certificate checks and timeouts (MailLibCommon). `greeting` gets the
 // server's first line.
-std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error);
-
-// Tests put a scripted server here; MailLibPop3Connect then opens its links
-// through it instead of libcurl.
-inline std::function<std::unique_ptr<Pop3Link>(const ServerAddress&, QByteArray* greeting, QString* error)>
-    g_pop3LinkFactory;
+std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, Result* failure);
+// The link to `server`: libcurl's, or in tests a mailbox in memory.
+std::unique_ptr<Pop3Link> openPop3Link(const ServerAddress& server, QByteArray* greeting, Result* failure);
 
 class Pop3Session {
  public:
-  // `host` names the server in error texts.
+  // `host` names the server in failures.
   Pop3Session(std::unique_ptr<Pop3Link> link, const QByteArray& greeting, const QString& host);
 
   // CAPA. A server that does not know it is still served (UIDL is then tried
@@ -74,7 +78,7 @@ class Pop3Session {
 
   // USER/PASS, or APOP with the greeting's timestamp; then LIST. The number
   // of messages (>= 0), or -1 when the connection failed and -2 when the
-  // server refused the login.
+  // server refused the login (or the list); failure() says why.
   int login(const QByteArray& user, const QByteArray& password, bool apop);
 
   int count() const { return int(sizes_.size()); }
@@ -87,9 +91,10 @@ class Pop3Session {
   // has no UIDL; the session goes on.
   bool uniqueIds(QList<QByteArray>* uids);
 
-  // Pipelined commands: queued, sent with the next flush() (or next()), and
-  // answered in order. A server without PIPELINING is given one command at
-  // a time by the caller (see pipelines()).
+  // The mail check's commands, RETR and DELE in any mix: queued, sent with
+  // the next flush() (or next()), and answered in order. A server without
+  // PIPELINING is given one command at a time by the caller (see
+  // pipelines()). A refused DELE is counted and shows at quit().
   enum class Command { Retr, Dele };
   struct Answer {
     Command command = Command::Retr;
@@ -109,20 +114,14 @@ class Pop3Session {
   // Bytes that arrived from the server so far.
   qint64 received() const { return received_; }
 
-  // The whole message n, dot-stuffing undone. False when the server refused
-  // it or the connection broke.
-  bool retrieve(int n, QByteArray* message);
-
-  // DELE n. With a server that pipelines, the command is sent without
-  // waiting and its answer read later; a refusal then shows at quit().
-  bool remove(int n);
-
   // QUIT: the deletions take effect. False when they may not have, or when
   // one was refused; `answered` tells whether QUIT itself got +OK.
   bool quit(bool* answered = nullptr);
 
   bool alive() const { return alive_; }
-  QString error() const { return error_; }
+  // Why the last step failed: the connection lost (then alive() is false) or
+  // a refusal the session survives. Ok while nothing has failed.
+  const Result& failure() const { return failure_; }
 
  private:
   bool sendCommand(const QByteArray& line);
@@ -132,8 +131,8 @@ class Pop3Session {
   bool readStatus(QByteArray* line, bool* ok);
   bool readMultiline(QByteArray* data, qint64 limit, bool* tooLarge);
   void consumed(qsizetype upTo);
-  void lose(const QString& why);
-  void refuse(const QString& what, const QByteArray& reply);
+  void lose(Result why);
+  void refuse(Code what, const QByteArray& reply);
 
   std::unique_ptr<Pop3Link> link_;
   QByteArray greeting_;
@@ -154,7 +153,7 @@ class Pop3Session {
   QList<qint64> sizes_;  // index n - 1; -1 for a number LIST left out
   bool alive_ = true;
   bool quitDone_ = false;
-  QString error_;
+  Result failure_;
   // Time spent waiting for the server, and what came meanwhile.
   QElapsedTimer clock_;
   qint64 waitedMs_ = 0;

@@ -2,7 +2,8 @@
 // A POP3 server in memory behind the link the session talks over: a mailbox
 // that commits deletions only at QUIT, with switches for the faults real
 // servers and networks produce.
-#include "reception/Pop3Session.h"
+#include "platform/TestHooks.h"
+#include "reception/maillib/Pop3Session.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -46,9 +47,9 @@ struct FakeMailbox {
 
   void add(const QByteArray& uid, const QByteArray& data) { messages.append({uid, data}); }
 
-  // MailLibPop3Connect opens its links here until the returned guard ends.
+  // The mail check opens its links here until the returned guard ends.
   struct Installed {
-    ~Installed() { maillib::g_pop3LinkFactory = nullptr; }
+    ~Installed() { testhooks::pop3LinkFactory = nullptr; }
   };
   static std::unique_ptr<Installed> install(const std::shared_ptr<FakeMailbox>& box);
 };
@@ -57,9 +58,9 @@ class FakeLink : public maillib::Pop3Link {
  public:
   explicit FakeLink(std::shared_ptr<FakeMailbox> box) : box_(std::move(box)) { ++box_->connections; }
 
-  bool send(const QByteArray& bytes, QString* error) override {
+  bool send(const QByteArray& bytes, maillib::Result* failure) override {
     if (broken_) {
-      *error = QStringLiteral("接続が切れました（テスト）。");
+      *failure = maillib::failed(maillib::Code::ConnectionBroken);
       return false;
     }
     partial_ += bytes;
@@ -74,10 +75,11 @@ class FakeLink : public maillib::Pop3Link {
     return true;
   }
 
-  bool receive(QByteArray& buffer, QString* error) override {
+  bool receive(QByteArray& buffer, maillib::Result* failure) override {
     if (out_.isEmpty()) {
-      *error = broken_ ? QStringLiteral("接続が切れました（テスト）。")
-                       : QStringLiteral("サーバーが応答しません（テストのサーバーは何も送っていません）。");
+      // Waiting for an answer that a server in memory will never send
+      // would wait for ever: it counts as the server not answering.
+      *failure = maillib::failed(broken_ ? maillib::Code::ConnectionBroken : maillib::Code::TimedOut);
       return false;
     }
     if (box_->delayMs > 0) QThread::msleep(box_->delayMs);
@@ -194,7 +196,7 @@ class FakeLink : public maillib::Pop3Link {
 };
 
 inline std::unique_ptr<FakeMailbox::Installed> FakeMailbox::install(const std::shared_ptr<FakeMailbox>& box) {
-  maillib::g_pop3LinkFactory = [box](const maillib::ServerAddress&, QByteArray* greeting, QString*) {
+  testhooks::pop3LinkFactory = [box](const maillib::ServerAddress&, QByteArray* greeting, maillib::Result*) {
     *greeting = box->greeting;
     return std::make_unique<FakeLink>(box);
   };

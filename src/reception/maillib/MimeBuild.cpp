@@ -308,24 +308,25 @@ GObject<GMimePart> textPart(const QString& body) {
   return owned;
 }
 
-std::optional<QByteArray> readAttachment(const QString& path, QString* error) {
+std::optional<QByteArray> readAttachment(const QString& path, Result* failure) {
   const QFileInfo fi(path);
-  auto fail = [&](const QString& why) -> std::optional<QByteArray> {
-    if (error) *error = why;
+  auto fail = [&](Code why, const QString& cause = QString()) -> std::optional<QByteArray> {
+    if (failure) {
+      *failure = failed(why, QString(), path);
+      failure->cause = cause;
+    }
     return std::nullopt;
   };
-  if (path.isEmpty()) return fail(QStringLiteral("添付ファイルの名前が空です。"));
-  if (!fi.exists()) return fail(QStringLiteral("添付ファイル「%1」が見つかりません。").arg(path));
-  if (fi.isDir()) return fail(QStringLiteral("添付ファイル「%1」はフォルダです。ファイルを選んで下さい。").arg(path));
+  if (path.isEmpty()) return fail(Code::AttachmentNameEmpty);
+  if (!fi.exists()) return fail(Code::AttachmentMissing);
+  if (fi.isDir()) return fail(Code::AttachmentIsFolder);
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) {
-    if (!fi.isReadable())
-      return fail(QStringLiteral("添付ファイル「%1」を読み込めません（読み取りが許可されていません）。").arg(path));
-    return fail(QStringLiteral("添付ファイル「%1」を読み込めません（%2）。").arg(path, f.errorString()));
+    if (!fi.isReadable()) return fail(Code::AttachmentNotPermitted);
+    return fail(Code::AttachmentUnreadable, f.errorString());
   }
   QByteArray data = f.readAll();
-  if (f.error() != QFileDevice::NoError)
-    return fail(QStringLiteral("添付ファイル「%1」を読み込めません（%2）。").arg(path, f.errorString()));
+  if (f.error() != QFileDevice::NoError) return fail(Code::AttachmentUnreadable, f.errorString());
   return data;
 }
 
@@ -355,109 +356,6 @@ QByteArray messageIdDomain(const QString& from) {
 }
 
 }  // namespace
-
-QStringList splitAddressList(const QString& list) {
-  QStringList out;
-  QString cur;
-  bool inQuotes = false;
-  int angle = 0;
-  auto flush = [&] {
-    const QString t = cur.trimmed();
-    if (!t.isEmpty()) out << t;
-    cur.clear();
-  };
-  for (qsizetype i = 0; i < list.size(); ++i) {
-    const QChar c = list[i];
-    if (c == u'"' && (i == 0 || list[i - 1] != u'\\')) inQuotes = !inQuotes;
-    if (!inQuotes && c == u'<') ++angle;
-    if (!inQuotes && c == u'>' && angle > 0) --angle;
-    if (!inQuotes && angle == 0 && (c == u',' || c == u';')) {
-      flush();
-      continue;
-    }
-    cur += c;
-  }
-  flush();
-  return out;
-}
-
-QString bareAddress(const QString& item) {
-  const qsizetype lt = item.lastIndexOf(u'<');
-  if (lt >= 0) {
-    const qsizetype gt = item.indexOf(u'>', lt);
-    return item.mid(lt + 1, (gt < 0 ? item.size() : gt) - lt - 1).trimmed();
-  }
-  return item.trimmed();
-}
-
-QStringList splitAttachmentList(const QString& list) {
-  const QStringList pieces = list.split(u',');
-  QStringList out;
-  qsizetype i = 0;
-  while (i < pieces.size()) {
-    if (pieces[i].trimmed().isEmpty()) {
-      ++i;
-      continue;
-    }
-    QString candidate;
-    qsizetype found = -1;
-    for (qsizetype j = i; j < pieces.size(); ++j) {
-      candidate += (j > i ? QStringLiteral(",") : QString()) + pieces[j];
-      if (QFileInfo(candidate).isFile()) {
-        found = j;
-        break;
-      }
-    }
-    if (found < 0) {
-      // Names no file: kept as it is, so the failure names it.
-      out << pieces[i];
-      ++i;
-    } else {
-      out << candidate;
-      i = found + 1;
-    }
-  }
-  return out;
-}
-
-std::optional<QList<std::pair<QByteArray, QByteArray>>> parseExtraHeaders(const QString& text, QString* error) {
-  QList<std::pair<QByteArray, QByteArray>> out;
-  auto fail = [&](const QString& why) -> std::optional<QList<std::pair<QByteArray, QByteArray>>> {
-    if (error) *error = why;
-    return std::nullopt;
-  };
-  // Fields the library writes from its own arguments: a second one would
-  // contradict them, and Cc or Bcc would reach people the envelope skips.
-  static const char* const own[] = {"from", "sender", "to", "cc", "bcc", "subject", "date", "message-id", "mime-version"};
-  QString lines = text;
-  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  for (const QString& line : lines.split(u'\n')) {
-    if (line.isEmpty()) continue;
-    if (line.size() > kMaxBodyLine) return fail(QStringLiteral("追加のヘッダーの行が長すぎます。"));
-    for (QChar c : line)
-      if (c != u'\t' && (c.unicode() < 0x20 || c.unicode() > 0x7E))
-        return fail(QStringLiteral("追加のヘッダー「%1」に使えない文字があります。").arg(line.left(40)));
-    if (line.front() == u' ' || line.front() == u'\t') {
-      if (out.isEmpty()) return fail(QStringLiteral("追加のヘッダーが続きの行から始まっています。"));
-      out.last().second += "\n" + line.toLatin1();
-      continue;
-    }
-    const qsizetype colon = line.indexOf(u':');
-    const QString name = colon > 0 ? line.left(colon) : QString();
-    if (name.isEmpty() || name.contains(u' ') || name.contains(u'\t'))
-      return fail(QStringLiteral("追加のヘッダー「%1」の形が正しくありません。").arg(line.left(40)));
-    const QString lower = name.toLower();
-    if (lower.startsWith(u"content-"))
-      return fail(QStringLiteral("追加のヘッダー「%1」はここでは使えません。").arg(name));
-    for (const char* o : own)
-      if (lower == QLatin1String(o)) return fail(QStringLiteral("追加のヘッダー「%1」はここでは使えません。").arg(name));
-    out.append({name.toLatin1(), line.mid(colon + 1).trimmed().toLatin1()});
-  }
-  for (const auto& [name, value] : out)
-    if (value.trimmed().isEmpty())
-      return fail(QStringLiteral("追加のヘッダー「%1」に値がありません。").arg(QString::fromLatin1(name)));
-  return out;
-}
 
 std::optional<QByteArray> toIso2022jp(const QString& text) {
   if (text.isEmpty()) return QByteArray();
@@ -513,33 +411,32 @@ namespace {
 
 bool hasLineBreak(const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); }
 
-// Why a text meant for one header line holds a line break, or empty. Such
-// a text is refused, not flattened: what went out would not be what the
+// Whether a text meant for one header line holds a line break. Such a
+// text is refused, not flattened: what went out would not be what the
 // caller was shown (an address list with a break can even name another
 // recipient in the header than in the envelope).
-QString lineBreakRefusal(const OutgoingMail& mail) {
-  if (hasLineBreak(mail.from)) return QStringLiteral("差出人のメールアドレスに改行が含まれています（初期設定のメールアドレス）。");
-  if (hasLineBreak(mail.to)) return QStringLiteral("宛先に改行が含まれています。宛先は1行で入力して下さい。");
-  if (hasLineBreak(mail.subject)) return QStringLiteral("件名に改行が含まれています。件名は1行で入力して下さい。");
+Result lineBreakRefusal(const OutgoingMail& mail) {
+  if (hasLineBreak(mail.from)) return failed(Code::SenderLineBreak);
+  if (hasLineBreak(mail.to)) return failed(Code::RecipientLineBreak);
+  if (hasLineBreak(mail.subject)) return failed(Code::SubjectLineBreak);
   for (const QString& path : mail.attachments)
     if (hasLineBreak(QFileInfo(path).fileName()))
-      return QStringLiteral("添付ファイル「%1」の名前に改行が含まれています。名前を変えてから添付して下さい。")
-          .arg(QString(path).replace(u'\r', u' ').replace(u'\n', u' '));
-  return QString();
+      return failed(Code::AttachmentNameLineBreak, QString(), QString(path).replace(u'\r', u' ').replace(u'\n', u' '));
+  return Result{};
 }
 
 }  // namespace
 
-std::optional<QByteArray> buildMessage(const OutgoingMail& mail, QString* error) {
+std::optional<QByteArray> buildMessage(const OutgoingMail& mail, Result* failure) {
   ensureInitialized();
-  if (const QString why = lineBreakRefusal(mail); !why.isEmpty()) {
-    if (error) *error = why;
+  if (const Result why = lineBreakRefusal(mail); !why.ok()) {
+    if (failure) *failure = why;
     return std::nullopt;
   }
   // Every file first: a missing one fails the send before anything is built.
   QList<QByteArray> contents;
   for (const QString& path : mail.attachments) {
-    std::optional<QByteArray> data = readAttachment(path, error);
+    std::optional<QByteArray> data = readAttachment(path, failure);
     if (!data) return std::nullopt;
     contents << *data;
   }

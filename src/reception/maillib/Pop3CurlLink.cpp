@@ -45,7 +45,7 @@ class CurlLink : public Pop3Link {
     if (sock_ != CURL_SOCKET_BAD) ::shutdown(sock_, SHUT_RDWR);
   }
 
-  bool send(const QByteArray& bytes, QString* error) override {
+  bool send(const QByteArray& bytes, Result* failure) override {
     qsizetype off = 0;
     while (off < bytes.size()) {
       size_t sent = 0;
@@ -55,52 +55,53 @@ class CurlLink : public Pop3Link {
         continue;
       }
       if (rc != CURLE_AGAIN) {
-        *error = describeCurlError(CURLE_SEND_ERROR, QString(), host_);
+        *failure = curlFailure(CURLE_SEND_ERROR, host_);
         return false;
       }
-      if (!wait(POLLOUT, error)) return false;
+      if (!wait(POLLOUT, failure)) return false;
     }
     return true;
   }
 
-  bool receive(QByteArray& buffer, QString* error) override {
+  bool receive(QByteArray& buffer, Result* failure) override {
     char chunk[64 * 1024];
     for (;;) {
       size_t got = 0;
       const CURLcode rc = curl_easy_recv(curl_.get(), chunk, sizeof chunk, &got);
       if (rc == CURLE_OK) {
         if (got == 0) {
-          *error = describeCurlError(CURLE_RECV_ERROR, QString(), host_);
+          *failure = curlFailure(CURLE_RECV_ERROR, host_);
           return false;
         }
         buffer.append(chunk, qsizetype(got));
         return true;
       }
       if (rc != CURLE_AGAIN) {
-        *error = describeCurlError(CURLE_RECV_ERROR, QString(), host_);
+        *failure = curlFailure(CURLE_RECV_ERROR, host_);
         return false;
       }
-      if (!wait(POLLIN, error)) return false;
+      if (!wait(POLLIN, failure)) return false;
     }
   }
 
  private:
   // Waits in short slices, so that the caller's idle hook runs while the
   // server is slow; a stall of the whole limit ends the wait.
-  bool wait(short events, QString* error) {
+  bool wait(short events, Result* failure) {
     constexpr int kSliceMs = 100;
     pollfd p{int(sock_), events, 0};
     for (int waited = 0;;) {
-      const int slice = std::min(kSliceMs, std::max(g_pop3Limits.stallMs - waited, 0));
+      const int stallMs = pop3Limits().stallMs;
+      const int slice = std::min(kSliceMs, std::max(stallMs - waited, 0));
       const int r = ::poll(&p, 1, slice);
       if (r > 0) return true;
       if (r < 0 && errno == EINTR) continue;
-      if (r == 0 && (waited += slice) < g_pop3Limits.stallMs) {
+      if (r == 0 && (waited += slice) < stallMs) {
         if (idle()) continue;
-        *error = QStringLiteral("受信を途中で止めました。");
+        *failure = failed(Code::Stopped, host_);
         return false;
       }
-      *error = describeCurlError(r == 0 ? CURLE_OPERATION_TIMEDOUT : CURLE_RECV_ERROR, QString(), host_);
+      *failure = curlFailure(r == 0 ? CURLE_OPERATION_TIMEDOUT : CURLE_RECV_ERROR, host_);
       return false;
     }
   }
@@ -112,11 +113,11 @@ class CurlLink : public Pop3Link {
 
 }  // namespace
 
-std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, QString* error) {
+std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* greeting, Result* failure) {
   CurlEasy handle(curl_easy_init());
   CURL* curl = handle.get();
   if (!curl) {
-    *error = QStringLiteral("通信の準備ができません（メモリ不足）。");
+    *failure = failed(Code::NoMemory, server.host);
     return nullptr;
   }
   const QByteArray url = (server.baseUrl() + u'/').toUtf8();
@@ -140,23 +141,31 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
   for (const QByteArray& l : lines.lines)
     if (l.startsWith("-ERR")) refusal = l;
   if (rc != CURLE_OK) {
-    *error = describeCurlError(rc, QString::fromUtf8(refusal), server.host);
+    *failure = curlFailure(rc, server.host, QString::fromUtf8(refusal));
     return nullptr;
   }
   // libcurl was told to insist on TLS; that it started (and, the connection
   // being made, succeeded) is checked all the same before the session sends
   // an ID or a password.
-  if (!tlsStarted && !plainLoginAllowed(server)) {
-    *error = plainRefusedText(server.host);
+  if (!tlsStarted && !server.plainAllowed) {
+    *failure = failed(Code::PlainRefused, server.host);
     return nullptr;
   }
   curl_socket_t sock = CURL_SOCKET_BAD;
   if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD) {
-    *error = describeCurlError(CURLE_COULDNT_CONNECT, QString(), server.host);
+    *failure = curlFailure(CURLE_COULDNT_CONNECT, server.host);
     return nullptr;
   }
   *greeting = lines.lines.value(0);
   return std::make_unique<CurlLink>(std::move(handle), sock, server.host);
+}
+
+std::unique_ptr<Pop3Link> openPop3Link(const ServerAddress& server, QByteArray* greeting, Result* failure) {
+  ensureInitialized();
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::pop3LinkFactory) return testhooks::pop3LinkFactory(server, greeting, failure);
+#endif
+  return openCurlLink(server, greeting, failure);
 }
 
 }  // namespace maillib
