@@ -89,3 +89,30 @@ TEST(SignInFixture, SelfSignedKeyChangesOnRekeyOnly) {
   EXPECT_NE(s.spkiSha256(), key);
   EXPECT_EQ(curl(QStringList{QStringLiteral("--pinnedpubkey"), pin} + login), 90);  // pinned key mismatch
 }
+
+TEST(SignInFixture, KeyringSessionKeepsASecretInItsOwnFolderOnly) {
+  QTemporaryDir home;
+  const QString secret = QStringLiteral("tok-fixture-1");
+  QProcess p;
+  p.start(QStringLiteral(TOMOSHIBI_SOURCE_DIR "/tests/support/keyring_session.sh"),
+          {QStringLiteral("--dir"), home.path(), QStringLiteral("--"), QStringLiteral("secret-tool"),
+           QStringLiteral("store"), QStringLiteral("--label=fixture"), QStringLiteral("service"),
+           QStringLiteral("tomoshibi"), QStringLiteral("user"), QStringLiteral("tomo")});
+  ASSERT_TRUE(p.waitForStarted());
+  p.write(secret.toUtf8());
+  p.closeWriteChannel();
+  ASSERT_TRUE(p.waitForFinished(30000));
+  ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  EXPECT_EQ(keyringLookup(home.path(), {QStringLiteral("service"), QStringLiteral("tomoshibi")}), secret);
+  const QString dump = keyringDump(home.path(), QStringLiteral("org.freedesktop.Secret.Generic"));
+  EXPECT_TRUE(dump.contains(QStringLiteral("secret = ") + secret)) << dump.toStdString();
+  EXPECT_TRUE(dump.contains(QStringLiteral("attribute.user = tomo"))) << dump.toStdString();
+  EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral(".local/share/keyrings/login.keyring"))));
+  // The program runs under each kind of session (here it only prints its version).
+  for (Keyring k : {Keyring::Locked, Keyring::None, Keyring::NoBus}) {
+    const RunResult r = runProgramWithKeyring({QStringLiteral("--version")}, home.path(), home.path(), k, 30000);
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.out.trimmed().isEmpty());
+  }
+}

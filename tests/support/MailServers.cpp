@@ -226,14 +226,16 @@ int closedLoopbackPort() {
   return ntohs(a.sin_port);
 }
 
-RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs, const QStringList& extra) {
+namespace {
+RunResult runCommand(const QString& program, const QStringList& args, const QString& workingDir, int timeoutMs,
+                     const QStringList& extra) {
   QProcess p;
   p.setWorkingDirectory(workingDir);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   for (const QString& e : extra) env.insert(e.section(u'=', 0, 0), e.section(u'=', 1));
   p.setProcessEnvironment(env);
-  p.start(QStringLiteral(TOMOSHIBI_EXE), args);
+  p.start(program, args);
   RunResult r;
   if (!p.waitForStarted(10000)) return r;
   r.finished = p.waitForFinished(timeoutMs);
@@ -245,6 +247,45 @@ RunResult runProgram(const QStringList& args, const QString& workingDir, int tim
   r.out = QString::fromUtf8(p.readAllStandardOutput());
   r.err = QString::fromUtf8(p.readAllStandardError());
   return r;
+}
+
+QStringList keyringSession(const QString& dir, Keyring keyring) {
+  QStringList args{QStringLiteral("--dir"), dir};
+  if (keyring == Keyring::Locked) args << QStringLiteral("--locked");
+  if (keyring == Keyring::None) args << QStringLiteral("--none");
+  if (keyring == Keyring::NoBus) args << QStringLiteral("--no-bus");
+  return args << QStringLiteral("--");
+}
+
+const QString kKeyringSession = QStringLiteral(TOMOSHIBI_SOURCE_DIR "/tests/support/keyring_session.sh");
+}  // namespace
+
+RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs, const QStringList& extra) {
+  return runCommand(QStringLiteral(TOMOSHIBI_EXE), args, workingDir, timeoutMs, extra);
+}
+
+RunResult runProgramWithKeyring(const QStringList& args, const QString& workingDir, const QString& keyringDir,
+                                Keyring keyring, int timeoutMs, const QStringList& env) {
+  return runCommand(kKeyringSession, keyringSession(keyringDir, keyring) << QStringLiteral(TOMOSHIBI_EXE) << args,
+                    workingDir, timeoutMs, env);
+}
+
+QString keyringLookup(const QString& keyringDir, const QStringList& attributes) {
+  const RunResult r = runCommand(kKeyringSession,
+                                 keyringSession(keyringDir, Keyring::Unlocked)
+                                     << QStringLiteral("secret-tool") << QStringLiteral("lookup") << attributes,
+                                 keyringDir, 30000, {});
+  return r.exitCode == 0 ? r.out : QString();
+}
+
+QString keyringDump(const QString& keyringDir, const QString& schema) {
+  const RunResult r = runCommand(kKeyringSession,
+                                 keyringSession(keyringDir, Keyring::Unlocked)
+                                     << QStringLiteral("secret-tool") << QStringLiteral("search") << QStringLiteral("--all")
+                                     << QStringLiteral("--unlock") << QStringLiteral("xdg:schema") << schema,
+                                 keyringDir, 30000, {});
+  // secret-tool prints the attributes to standard error, the rest to standard output.
+  return r.out + r.err;
 }
 
 void trustTestCa(const MailServers& servers, const QString& home) {

@@ -154,6 +154,22 @@ struct RunResult {
 RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs = 120000,
                      const QStringList& env = {});
 
+// The same inside a desktop keyring of the test's own
+// (tests/support/keyring_session.sh): HOME and the XDG folders in
+// `keyringDir`, a private D-Bus session with gnome-keyring's Secret Service
+// unlocked, or locked, or no Secret Service at all, or no bus.
+enum class Keyring { Unlocked, Locked, None, NoBus };
+RunResult runProgramWithKeyring(const QStringList& args, const QString& workingDir, const QString& keyringDir,
+                                Keyring keyring = Keyring::Unlocked, int timeoutMs = 120000,
+                                const QStringList& env = {});
+// What the keyring in `keyringDir` holds for these attributes ("name",
+// "value", ...), through secret-tool; empty when nothing.
+QString keyringLookup(const QString& keyringDir, const QStringList& attributes);
+// Every item of `schema` the keyring in `keyringDir` holds, as secret-tool
+// prints them (labels, attributes, secrets): what the program stored
+// (QtKeychain's items carry the schema "org.qt.keychain").
+QString keyringDump(const QString& keyringDir, const QString& schema = QStringLiteral("org.qt.keychain"));
+
 // Makes the servers' test certificate authority trusted by the program folder
 // at `home` (as a user would for a self-signed server).
 void trustTestCa(const MailServers& servers, const QString& home);

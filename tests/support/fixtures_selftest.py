@@ -479,7 +479,7 @@ class Keyring(unittest.TestCase):
                             "account", "a", stdin=secret)
             self.assertEqual(r.returncode, 0, r.stderr)
             r = self.run_in("--dir", home, "--", "secret-tool", "lookup", "service", "tomoshibi", "account", "a")
-            self.assertEqual((r.returncode, r.stdout), (0, secret), r.stderr)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, secret, ""))
             self.assertTrue(os.path.exists(os.path.join(home, ".local/share/keyrings/login.keyring")))
             for base, _, files in os.walk(home):
                 for n in files:
