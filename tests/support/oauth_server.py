@@ -14,7 +14,9 @@ Endpoints (http://127.0.0.1:PORT):
                     unsupported_response_type or invalid_scope.
   POST /token       grant_type=authorization_code (code, redirect_uri,
                     code_verifier checked against the challenge) and
-                    grant_type=refresh_token. The client authenticates with
+                    grant_type=refresh_token (answered without a new
+                    refresh_token unless "rotate on", as many providers do:
+                    the client keeps the one it has). The client authenticates with
                     client_secret in the body or HTTP Basic when the server
                     has a secret, else the secret is optional. JSON answers
                     and JSON errors as RFC 6749 5.1/5.2.
