@@ -15,8 +15,10 @@ what=${1:-start}
 # a small General MIDI sound font); for the tests
 # GoogleTest, the local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a
 # virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
-# renderer and sox, which measure the tunes; for the benchmarks also mpop and
-# msmtp, the yardsticks of receiving and sending. The package is made with
+# renderer and sox, which measure the tunes; curl, a keyring in each test's
+# own session (gnome-keyring on a private D-Bus, secret-tool to look inside)
+# for the sign-in tests; for the benchmarks also mpop and msmtp, the
+# yardsticks of receiving and sending. The package is made with
 # dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
 # validators, systemd-analyze and xdotool.
 build_packages=(cmake ninja-build g++ pkg-config
@@ -25,7 +27,8 @@ build_packages=(cmake ninja-build g++ pkg-config
   fonts-ipafont-gothic fontconfig adwaita-icon-theme
   libfluidsynth-dev timgm6mb-soundfont)
 test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils
-  dpkg-dev file desktop-file-utils appstream-util systemd xdotool)
+  dpkg-dev file desktop-file-utils appstream-util systemd xdotool
+  curl gnome-keyring dbus-daemon dbus-bin libsecret-tools)
 package_packages=(dpkg-dev file)
 bench_packages=(mpop msmtp)
 start_packages=(xvfb xauth)

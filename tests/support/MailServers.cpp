@@ -21,6 +21,13 @@ MailServers::MailServers(const Options& o) {
   if (o.smtpAuth) args << QStringLiteral("--smtp-auth");
   if (o.smtpStartTls) args << QStringLiteral("--smtp-starttls");
   for (const QString& r : o.smtpReject) args << QStringLiteral("--smtp-reject") << r;
+  if (o.smtps) args << QStringLiteral("--smtps");
+  if (o.selfSigned) args << QStringLiteral("--self-signed");
+  if (o.oauth) {
+    args << QStringLiteral("--oauth");
+    if (o.oauthLifetime > 0) args << QStringLiteral("--oauth-lifetime") << QString::number(o.oauthLifetime);
+    if (!o.oauthClientSecret.isEmpty()) args << QStringLiteral("--oauth-client-secret") << o.oauthClientSecret;
+  }
   proc_.setProcessChannelMode(QProcess::SeparateChannels);
   proc_.start(QStringLiteral("/usr/bin/python3"), args);
   if (!proc_.waitForStarted(10000) || !proc_.waitForReadyRead(60000)) {
@@ -33,6 +40,7 @@ MailServers::MailServers(const Options& o) {
   info_ = QJsonDocument::fromJson(line).object();
   ok_ = info_.contains(QStringLiteral("pop3_port"));
   if (!ok_) error_ = QString::fromUtf8(line) + QString::fromUtf8(proc_.readAllStandardError());
+  if (ok_ && o.oauthRotateRefresh) ok_ = oauthCommand("rotate on").value(QStringLiteral("ok")).toBool();
 }
 
 MailServers::~MailServers() {
@@ -52,6 +60,7 @@ QString MailServers::address() const { return info_.value(QStringLiteral("addres
 int MailServers::pop3Port() const { return info_.value(QStringLiteral("pop3_port")).toInt(); }
 int MailServers::pop3sPort() const { return info_.value(QStringLiteral("pop3s_port")).toInt(); }
 int MailServers::smtpPort() const { return info_.value(QStringLiteral("smtp_port")).toInt(); }
+int MailServers::smtpsPort() const { return info_.value(QStringLiteral("smtps_port")).toInt(); }
 QString MailServers::caFile() const { return info_.value(QStringLiteral("ca")).toString(); }
 QString MailServers::maildir() const { return info_.value(QStringLiteral("maildir")).toString(); }
 QString MailServers::root() const { return info_.value(QStringLiteral("root")).toString(); }
@@ -116,6 +125,95 @@ int MailServers::crashingPop3Proxy(qint64 bytes) {
 bool MailServers::killPop3() { return command("kill-pop3"); }
 bool MailServers::startPop3() { return command("start-pop3"); }
 
+QString MailServers::certFile() const { return info_.value(QStringLiteral("cert")).toString(); }
+QString MailServers::certSha256() const { return info_.value(QStringLiteral("cert_sha256")).toString(); }
+QString MailServers::spkiSha256() const { return info_.value(QStringLiteral("spki_sha256")).toString(); }
+QString MailServers::spkiSha256Base64() const { return info_.value(QStringLiteral("spki_sha256_b64")).toString(); }
+
+bool MailServers::certificateCommand(const QByteArray& cmd) {
+  const QJsonObject answer = request(cmd);
+  if (!answer.value(QStringLiteral("ok")).toBool()) return false;
+  for (const char* key : {"cert", "cert_sha256", "spki_sha256", "spki_sha256_b64"})
+    info_.insert(QLatin1String(key), answer.value(QLatin1String(key)));
+  return true;
+}
+
+bool MailServers::rekey() { return certificateCommand("rekey"); }
+bool MailServers::renewCert() { return certificateCommand("renew-cert"); }
+
+namespace {
+QString oauthInfo(const QJsonObject& info, const char* key) {
+  return info.value(QStringLiteral("oauth")).toObject().value(QLatin1String(key)).toString();
+}
+}  // namespace
+
+QString MailServers::oauthUser() const { return info_.value(QStringLiteral("oauth_user")).toString(); }
+QString MailServers::oauthClientId() const { return oauthInfo(info_, "client_id"); }
+QString MailServers::oauthAuthorizeUrl() const { return oauthInfo(info_, "authorize_url"); }
+QString MailServers::oauthTokenUrl() const { return oauthInfo(info_, "token_url"); }
+QString MailServers::oauthRevokeUrl() const { return oauthInfo(info_, "revoke_url"); }
+QString MailServers::oauthIntrospectUrl() const { return oauthInfo(info_, "introspect_url"); }
+
+QJsonObject MailServers::oauthCommand(const QByteArray& command) { return request("oauth " + command); }
+
+MailServers::Tokens MailServers::issueTokens() {
+  const QJsonObject o = oauthCommand("issue");
+  return {o.value(QStringLiteral("access_token")).toString(), o.value(QStringLiteral("refresh_token")).toString(),
+          o.value(QStringLiteral("expires_in")).toInt()};
+}
+
+bool MailServers::expireAccessTokens() { return oauthCommand("expire").value(QStringLiteral("ok")).toBool(); }
+
+bool MailServers::revokeRefreshToken(const QString& token) {
+  return oauthCommand(("revoke-refresh " + token).trimmed().toUtf8()).value(QStringLiteral("ok")).toBool();
+}
+
+bool MailServers::revokeAccessToken(const QString& token) {
+  return oauthCommand(("revoke-access " + token).trimmed().toUtf8()).value(QStringLiteral("ok")).toBool();
+}
+
+bool MailServers::setTokenLifetime(int seconds) {
+  return oauthCommand("lifetime " + QByteArray::number(seconds)).value(QStringLiteral("ok")).toBool();
+}
+
+bool MailServers::failOAuthEndpoint(const QString& endpoint, int status, int times) {
+  return oauthCommand("fail " + endpoint.toUtf8() + ' ' + QByteArray::number(status) + ' ' + QByteArray::number(times))
+      .value(QStringLiteral("ok"))
+      .toBool();
+}
+
+QJsonObject MailServers::oauthCounts() { return oauthCommand("counts").value(QStringLiteral("counts")).toObject(); }
+
+QJsonArray MailServers::oauthRequests(const QString& endpoint) {
+  return oauthCommand(("requests " + endpoint).trimmed().toUtf8()).value(QStringLiteral("requests")).toArray();
+}
+
+QList<MailServers::AuthAttempt> MailServers::attempts(const QByteArray& cmd) {
+  QList<AuthAttempt> out;
+  for (const QJsonValue& v : request(cmd).value(QStringLiteral("attempts")).toArray()) {
+    const QJsonObject o = v.toObject();
+    AuthAttempt a;
+    a.mechanism = o.value(QStringLiteral("mechanism")).toString();
+    a.user = o.value(QStringLiteral("user")).toString();
+    a.tls = o.value(QStringLiteral("tls")).toBool();
+    a.secured = o.value(QStringLiteral("secured")).toBool(a.tls);
+    a.accepted = o.value(QStringLiteral("authenticated")).toBool() || o.value(QStringLiteral("ok")).toBool();
+    for (const QJsonValue& d : o.value(QStringLiteral("data")).toArray()) a.data << d.toString();
+    out << a;
+  }
+  return out;
+}
+
+QList<MailServers::AuthAttempt> MailServers::smtpAuthAttempts() { return attempts("smtp-auth"); }
+QList<MailServers::AuthAttempt> MailServers::pop3AuthAttempts() { return attempts("pop3-auth"); }
+
+QString MailServers::dovecotLogPath() const { return info_.value(QStringLiteral("dovecot_log")).toString(); }
+
+QString MailServers::dovecotLog() const {
+  QFile f(dovecotLogPath());
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 int closedLoopbackPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -128,14 +226,16 @@ int closedLoopbackPort() {
   return ntohs(a.sin_port);
 }
 
-RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs, const QStringList& extra) {
+namespace {
+RunResult runCommand(const QString& program, const QStringList& args, const QString& workingDir, int timeoutMs,
+                     const QStringList& extra) {
   QProcess p;
   p.setWorkingDirectory(workingDir);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   for (const QString& e : extra) env.insert(e.section(u'=', 0, 0), e.section(u'=', 1));
   p.setProcessEnvironment(env);
-  p.start(QStringLiteral(TOMOSHIBI_EXE), args);
+  p.start(program, args);
   RunResult r;
   if (!p.waitForStarted(10000)) return r;
   r.finished = p.waitForFinished(timeoutMs);
@@ -147,6 +247,45 @@ RunResult runProgram(const QStringList& args, const QString& workingDir, int tim
   r.out = QString::fromUtf8(p.readAllStandardOutput());
   r.err = QString::fromUtf8(p.readAllStandardError());
   return r;
+}
+
+QStringList keyringSession(const QString& dir, Keyring keyring) {
+  QStringList args{QStringLiteral("--dir"), dir};
+  if (keyring == Keyring::Locked) args << QStringLiteral("--locked");
+  if (keyring == Keyring::None) args << QStringLiteral("--none");
+  if (keyring == Keyring::NoBus) args << QStringLiteral("--no-bus");
+  return args << QStringLiteral("--");
+}
+
+const QString kKeyringSession = QStringLiteral(TOMOSHIBI_SOURCE_DIR "/tests/support/keyring_session.sh");
+}  // namespace
+
+RunResult runProgram(const QStringList& args, const QString& workingDir, int timeoutMs, const QStringList& extra) {
+  return runCommand(QStringLiteral(TOMOSHIBI_EXE), args, workingDir, timeoutMs, extra);
+}
+
+RunResult runProgramWithKeyring(const QStringList& args, const QString& workingDir, const QString& keyringDir,
+                                Keyring keyring, int timeoutMs, const QStringList& env) {
+  return runCommand(kKeyringSession, keyringSession(keyringDir, keyring) << QStringLiteral(TOMOSHIBI_EXE) << args,
+                    workingDir, timeoutMs, env);
+}
+
+QString keyringLookup(const QString& keyringDir, const QStringList& attributes) {
+  const RunResult r = runCommand(kKeyringSession,
+                                 keyringSession(keyringDir, Keyring::Unlocked)
+                                     << QStringLiteral("secret-tool") << QStringLiteral("lookup") << attributes,
+                                 keyringDir, 30000, {});
+  return r.exitCode == 0 ? r.out : QString();
+}
+
+QString keyringDump(const QString& keyringDir, const QString& schema) {
+  const RunResult r = runCommand(kKeyringSession,
+                                 keyringSession(keyringDir, Keyring::Unlocked)
+                                     << QStringLiteral("secret-tool") << QStringLiteral("search") << QStringLiteral("--all")
+                                     << QStringLiteral("--unlock") << QStringLiteral("xdg:schema") << schema,
+                                 keyringDir, 30000, {});
+  // secret-tool prints the attributes to standard error, the rest to standard output.
+  return r.out + r.err;
 }
 
 void trustTestCa(const MailServers& servers, const QString& home) {

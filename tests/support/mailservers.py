@@ -11,8 +11,44 @@ standard input, one per line, answering each with one JSON line:
                 kill-pop3) once N bytes have gone from the server to the
                 client: a server dying in the middle of a fetch; answers
                 {"ok": true, "port": P}
+  oauth CMD     a command for the authorization server (--oauth), see
+                oauth_server.py: "oauth expire", "oauth revoke-refresh",
+                "oauth issue", "oauth requests token", ...
+  smtp-auth     {"ok": true, "attempts": [...]}: every AUTH command the SMTP
+                servers saw, in order, as smtp-auth.jsonl holds them
+  pop3-auth     {"ok": true, "attempts": [...]}: every login Dovecot's auth
+                process was asked for, read back from its debug log (--oauth)
+  rekey         the servers get a new key and certificate (a changed key);
+                answers with the new fingerprints as in the first line
+  renew-cert    a new certificate for the same key
   quit          stop everything (also on end of input)
 Run with Debian's /usr/bin/python3 (aiosmtpd is a Debian package).
+
+OAuth 2.0 (--oauth): an authorization server of oauth_server.py runs in this
+process; Dovecot gets a second passdb (driver oauth2, mechanisms XOAUTH2 and
+OAUTHBEARER) that asks its introspection endpoint, and the SMTP server takes
+XOAUTH2 and OAUTHBEARER checked against the same endpoint (and still PLAIN and
+LOGIN for the password user). The token's user is the mailbox's address
+("oauth_user"), served from the same Maildir as the password user. Dovecot
+then logs every auth request and each login line
+("Login: user=<...>, method=XOAUTH2, ..., TLS") to "dovecot_log", the
+client's SASL data included, and answers a refused login at once (no failure
+delay, no per-address penalty). Dovecot takes AUTH before STLS on loopback (a
+connection from its own address counts as secured): a token sent in clear
+shows as "tls": false in pop3-auth and as "secured" instead of "TLS" in the
+login line. --oauth implies --smtp-auth; with --smtp-starttls the SMTP server
+takes AUTH only after STARTTLS (an AUTH before it is recorded in
+smtp-auth.jsonl all the same, then refused with 538). A C++ test uses all
+this through MailServers (Options::oauth, pop3AuthAttempts(), ...).
+
+Certificates: by default both servers use a certificate signed by a test CA
+("ca"). --self-signed gives them a self-signed one instead that no CA vouches
+for; "rekey" and "renew-cert" change it while the servers keep their ports.
+The first line always names the current certificate: "cert" (its PEM file),
+"cert_sha256" (SHA-256 of its DER, lowercase hex), "spki_sha256" (SHA-256 of
+its SubjectPublicKeyInfo DER, hex) and "spki_sha256_b64" (the same in base64,
+as in a "sha256//..." pin). --smtps adds an implicit-TLS SMTP port
+("smtps_port").
 """
 import argparse
 import asyncio
@@ -28,6 +64,12 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
+import urllib.request
+from base64 import b64decode, b64encode
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import oauth_server  # noqa: E402
 
 USER = "tomo"
 PASSWORD = "kagi-1234"
@@ -73,8 +115,43 @@ def make_certificates(folder):
     return ca_crt, crt, key
 
 
+def make_self_signed(folder, key=None):
+    """A self-signed certificate for localhost and 127.0.0.1; a new key unless
+    `key` names one to keep. Returns (cert, key)."""
+    crt = os.path.join(folder, "self-signed.pem")
+    cmd = ["openssl", "req", "-x509", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+           "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-addext", "basicConstraints=CA:FALSE",
+           "-addext", "extendedKeyUsage=serverAuth", "-out", crt + ".new"]
+    if key:
+        cmd += ["-key", key]
+    else:
+        key = os.path.join(folder, "self-signed.key")
+        cmd += ["-newkey", "rsa:2048", "-keyout", key + ".new"]
+    run(cmd)
+    if os.path.exists(key + ".new"):
+        os.chmod(key + ".new", 0o644)  # read by the unprivileged server
+        os.rename(key + ".new", key)
+    os.rename(crt + ".new", crt)
+    return crt, key
+
+
+def fingerprints(cert):
+    """SHA-256 of the certificate's DER and of its SubjectPublicKeyInfo."""
+    import hashlib
+    import ssl
+    with open(cert) as f:
+        der = ssl.PEM_cert_to_DER_cert(f.read())
+    pub = subprocess.run(["openssl", "x509", "-in", cert, "-noout", "-pubkey"], check=True,
+                         capture_output=True).stdout
+    spki = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "DER"], input=pub, check=True,
+                          capture_output=True).stdout
+    return {"cert": cert, "cert_sha256": hashlib.sha256(der).hexdigest(),
+            "spki_sha256": hashlib.sha256(spki).hexdigest(),
+            "spki_sha256_b64": b64encode(hashlib.sha256(spki).digest()).decode()}
+
+
 class Dovecot:
-    def __init__(self, root, runuser, rungroup, cert, key):
+    def __init__(self, root, runuser, rungroup, cert, key, introspect_url=None):
         self.root = root
         self.pop3_port = free_port()
         self.pop3s_port = free_port()
@@ -84,6 +161,34 @@ class Dovecot:
         passwd = os.path.join(root, "passwd")
         with open(passwd, "w") as f:
             f.write(f"{USER}:{{PLAIN}}{PASSWORD}\n")
+        mechanisms = "plain login apop"
+        oauth = ""
+        if introspect_url:
+            oauth_conf = os.path.join(root, "oauth2.conf")
+            with open(oauth_conf, "w") as f:
+                # 2.3 reads these from the passdb's args file (2.4 has an oauth2 { } block instead).
+                f.write(f"introspection_url = {introspect_url}\nintrospection_mode = post\n"
+                        "username_attribute = username\nactive_attribute = active\nactive_value = true\n"
+                        "timeout_msecs = 5000\ndebug = yes\n")
+            # No wait after a refused login, and no penalty growing with each
+            # one from the same address (2, 4, 8... seconds): the auth process
+            # skips it when it cannot reach anvil's penalty socket.
+            oauth = f"""
+auth_failure_delay = 0
+service anvil {{
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
+}}
+auth_verbose = yes
+auth_debug = yes
+auth_debug_passwords = yes
+passdb {{
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = {oauth_conf}
+}}
+"""
         with open(self.conf, "w") as f:
             f.write(f"""
 protocols = pop3
@@ -98,7 +203,7 @@ default_login_user = {runuser}
 first_valid_uid = 1
 first_valid_gid = 1
 disable_plaintext_auth = no
-auth_mechanisms = plain login apop
+auth_mechanisms = {mechanisms}{" xoauth2 oauthbearer" if introspect_url else ""}
 ssl = yes
 ssl_cert = <{cert}
 ssl_key = <{key}
@@ -106,9 +211,10 @@ mail_location = maildir:{root}/Maildir
 pop3_uidl_format = %08Xu%08Xv
 passdb {{
   driver = passwd-file
+  mechanisms = {mechanisms}
   args = scheme=PLAIN {passwd}
 }}
-userdb {{
+{oauth}userdb {{
   driver = static
   args = uid={runuser} gid={rungroup} home={root}/home
 }}
@@ -215,27 +321,176 @@ class SmtpHandler:
         return "250 Message accepted for delivery"
 
 
-def start_smtp(root, maildir, user, group, args, cert, key):
+class AuthLog:
+    """smtp-auth.jsonl: one line for each AUTH command an SMTP server saw,
+    with what the client sent (decoded), and whether TLS was on by then."""
+
+    def __init__(self, root):
+        self.path = os.path.join(root, "smtp-auth.jsonl")
+        self.lock = threading.Lock()
+        open(self.path, "a").close()
+
+    def write(self, entry):
+        with self.lock, open(self.path, "a") as f:
+            f.write(json.dumps(entry) + "\n")
+
+    def read(self):
+        with self.lock, open(self.path) as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+
+def decoded(blob):
+    try:
+        return b64decode(blob, validate=True).decode("utf-8", "replace")
+    except ValueError:
+        return blob
+
+
+def recording_smtp(auth_log):
+    """aiosmtpd's SMTP that writes each AUTH command, its initial response
+    and every answer to a challenge into `auth_log`, before it checks
+    anything (an AUTH refused for want of TLS has put its secret on the
+    wire all the same)."""
+    from aiosmtpd.smtp import SMTP
+
+    class RecordingSMTP(SMTP):
+        def _tls(self):
+            return bool(self._tls_protocol) or self.transport.get_extra_info("ssl_object") is not None
+
+        async def smtp_AUTH(self, arg):
+            words = (arg or "").split()
+            self._auth_entry = {"mechanism": words[0].upper() if words else "", "tls": self._tls(),
+                                "data": [decoded(w) for w in words[1:2] if w != "="]}
+            try:
+                return await super().smtp_AUTH(arg)
+            finally:
+                entry, self._auth_entry = self._auth_entry, None
+                entry["authenticated"] = bool(self.session.authenticated)
+                auth_log.write(entry)
+
+        async def challenge_auth(self, challenge, encode_to_b64=True, log_client_response=False):
+            answer = await super().challenge_auth(challenge, encode_to_b64, log_client_response)
+            entry = getattr(self, "_auth_entry", None)
+            if entry is not None and isinstance(answer, bytes):
+                entry["data"].append(answer.decode("utf-8", "replace"))
+            return answer
+
+    return RecordingSMTP
+
+
+class TokenLogin:
+    def __init__(self, login):
+        self.login = login
+
+
+class OAuthSmtpHandler(SmtpHandler):
+    """Adds XOAUTH2 and OAUTHBEARER, checking each bearer token with the
+    authorization server's introspection endpoint. A refused token gets the
+    mechanism's error step: a 334 with a JSON status, the client's empty
+    (XOAUTH2) or ^A (OAUTHBEARER) answer, then 535."""
+
+    def __init__(self, *a, introspect_url):
+        super().__init__(*a)
+        self.introspect_url = introspect_url
+
+    def introspect(self, token):
+        body = urllib.parse.urlencode({"token": token}).encode()
+        req = urllib.request.Request(self.introspect_url, body,
+                                     {"Content-Type": "application/x-www-form-urlencoded"})
+        with urllib.request.urlopen(req, timeout=10) as r:
+            return json.load(r)
+
+    async def _bearer(self, server, args, mechanism, parse, error):
+        from aiosmtpd.smtp import AuthResult, MISSING
+        if len(args) > 1:
+            blob = b64decode(args[1], validate=False) if args[1] != "=" else b""
+        else:
+            blob = await server.challenge_auth("")
+            if blob is MISSING:
+                return AuthResult(success=False, handled=True)
+        user, token = parse(blob)
+        ok = False
+        if token:
+            loop = asyncio.get_running_loop()
+            try:
+                info = await loop.run_in_executor(None, self.introspect, token)
+                ok = bool(info.get("active")) and str(info.get("username", "")).lower() == user.lower()
+            except OSError:
+                ok = False
+        if ok:
+            return AuthResult(success=True, auth_data=TokenLogin(user))
+        # The error step: the client must answer before it gets the 535.
+        await server.challenge_auth(json.dumps(error).encode())
+        return AuthResult(success=False, handled=False)
+
+    async def auth_XOAUTH2(self, server, args):
+        def parse(blob):
+            fields = dict(f.split("=", 1) for f in blob.decode("utf-8", "replace").split("\x01") if "=" in f)
+            auth = fields.get("auth", "")
+            return fields.get("user", ""), auth[7:] if auth.lower().startswith("bearer ") else ""
+        return await self._bearer(server, args, "XOAUTH2", parse,
+                                  {"status": "401", "schemes": "bearer", "scope": "mail"})
+
+    async def auth_OAUTHBEARER(self, server, args):
+        def parse(blob):
+            text = blob.decode("utf-8", "replace")
+            gs2, _, rest = text.partition("\x01")
+            user = ""
+            for part in gs2.split(","):
+                if part.startswith("a="):
+                    user = part[2:].replace("=2C", ",").replace("=3D", "=")
+            fields = dict(f.split("=", 1) for f in rest.split("\x01") if "=" in f)
+            auth = fields.get("auth", "")
+            return user, auth[7:] if auth.lower().startswith("bearer ") else ""
+        return await self._bearer(server, args, "OAUTHBEARER", parse,
+                                  {"status": "invalid_token", "scope": "mail"})
+
+
+def start_smtp(root, maildir, user, group, args, tls_context, introspect_url=None):
+    """The SMTP server, and with --smtps a second one on implicit TLS.
+    Returns (controllers, port, smtps_port)."""
     from aiosmtpd.controller import Controller
     from aiosmtpd.smtp import AuthResult
-    import ssl
 
-    port = free_port()
-    handler = SmtpHandler(root, maildir, user, group, args.smtp_reject)
+    auth_log = AuthLog(root)
+    smtp_class = recording_smtp(auth_log)
+
+    class RecordingController(Controller):
+        def factory(self):
+            return smtp_class(self.handler, **self.SMTP_kwargs)
+
+    if introspect_url:
+        handler = OAuthSmtpHandler(root, maildir, user, group, args.smtp_reject, introspect_url=introspect_url)
+    else:
+        handler = SmtpHandler(root, maildir, user, group, args.smtp_reject)
     kwargs = {}
-    if args.smtp_auth:
+    if args.smtp_auth or introspect_url:
         def authenticator(server, session, envelope, mechanism, auth_data):
             ok = (getattr(auth_data, "login", b"") in (USER.encode(), USER)
                   and getattr(auth_data, "password", b"") in (PASSWORD.encode(), PASSWORD))
             return AuthResult(success=ok, handled=False)
         kwargs.update(auth_required=True, auth_require_tls=False, authenticator=authenticator)
+    controllers = []
+    port = free_port()
+    plain_kwargs = dict(kwargs)
     if args.smtp_starttls:
-        ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        ctx.load_cert_chain(cert, key)
-        kwargs.update(tls_context=ctx, require_starttls=False)
-    controller = Controller(handler, hostname="127.0.0.1", port=port, **kwargs)
+        plain_kwargs.update(tls_context=tls_context, require_starttls=False)
+        if introspect_url:
+            # A token goes only over TLS; aiosmtpd then offers AUTH only after STARTTLS.
+            plain_kwargs["auth_require_tls"] = True
+    controller = RecordingController(handler, hostname="127.0.0.1", port=port, **plain_kwargs)
     controller.start()
-    return controller, port
+    controllers.append(controller)
+    smtps_port = 0
+    if args.smtps:
+        smtps_port = free_port()
+        # aiosmtpd 1.4.3 knows only STARTTLS as TLS: on an implicit-TLS port it
+        # offers AUTH only when it does not ask for TLS.
+        controller = RecordingController(handler, hostname="127.0.0.1", port=smtps_port, ssl_context=tls_context,
+                                         **(dict(kwargs, auth_require_tls=False) if kwargs else {}))
+        controller.start()
+        controllers.append(controller)
+    return controllers, port, smtps_port, auth_log
 
 
 class CrashingProxy:
@@ -295,12 +550,64 @@ class CrashingProxy:
             s.close()
 
 
+def pop3_auth_attempts(log_path):
+    """The logins Dovecot's auth process was asked for, from its debug log:
+    {"mechanism", "user", "secured", "tls", "data": [what the client sent,
+    decoded]}; "tls" is known only once the login line is written."""
+    attempts = {}
+    order = []
+    try:
+        lines = open(log_path, encoding="utf-8", errors="replace").read().splitlines()
+    except OSError:
+        return []
+    for line in lines:
+        if "client in: AUTH\t" in line:
+            fields = line.split("client in: ", 1)[1].split("\t")
+            key = fields[1]  # the request id the login process numbers
+            extra = dict(f.split("=", 1) for f in fields[3:] if "=" in f)
+            flags = [f for f in fields[3:] if "=" not in f]
+            # "secured=tls" for a TLS connection; a bare "secured" for one
+            # Dovecot trusts without TLS (loopback).
+            entry = {"id": key, "mechanism": fields[2].upper(), "user": "",
+                     "secured": "secured" in flags or "secured" in extra, "tls": extra.get("secured") == "tls",
+                     "data": [], "ok": None}
+            if "resp" in extra:
+                entry["data"].append(decoded(extra["resp"]))
+            attempts[key] = entry
+            order.append(entry)
+        elif "client in: CONT\t" in line:
+            fields = line.split("client in: ", 1)[1].split("\t")
+            if fields[1] in attempts and len(fields) > 2:
+                attempts[fields[1]]["data"].append(decoded(fields[2].split(" ", 1)[0]))
+        elif "client passdb out: OK\t" in line or "client out: OK\t" in line:
+            fields = line.split("out: ", 1)[1].split("\t")
+            if fields[1] in attempts:
+                attempts[fields[1]]["ok"] = True
+                for f in fields[2:]:
+                    if f.startswith("user="):
+                        attempts[fields[1]]["user"] = f[5:]
+        elif "client passdb out: FAIL\t" in line or "client out: FAIL\t" in line:
+            fields = line.split("out: ", 1)[1].split("\t")
+            if fields[1] in attempts:
+                attempts[fields[1]]["ok"] = False
+                for f in fields[2:]:
+                    if f.startswith("user="):
+                        attempts[fields[1]]["user"] = f[5:]
+    for e in order:
+        del e["id"]
+    return order
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--smtp-auth", action="store_true", help="the SMTP server requires AUTH")
     ap.add_argument("--smtp-starttls", action="store_true", help="the SMTP server offers STARTTLS")
+    ap.add_argument("--smtps", action="store_true", help="an implicit-TLS SMTP port too")
     ap.add_argument("--smtp-reject", action="append", default=[], help="refuse this recipient (550)")
     ap.add_argument("--no-smtp", action="store_true")
+    ap.add_argument("--self-signed", action="store_true", help="a self-signed certificate no CA vouches for")
+    ap.add_argument("--oauth", action="store_true", help="bearer-token logins against a local authorization server")
+    oauth_server.add_arguments(ap, "oauth-")
     args = ap.parse_args()
 
     # Short path: Dovecot's socket paths are limited to 108 bytes.
@@ -315,16 +622,34 @@ def main():
         os.makedirs(os.path.join(maildir, d))
     ca, cert, key = make_certificates(root)
     os.chmod(key, 0o644)  # read by the unprivileged server
-    dovecot = Dovecot(root, runuser, rungroup, cert, key)
+    if args.self_signed:
+        cert, key = make_self_signed(root)
+    import ssl
+    tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    tls_context.load_cert_chain(cert, key)
+    oauth = None
+    if args.oauth:
+        # Its user is the mailbox's address unless told otherwise (--oauth-user).
+        oauth = oauth_server.OAuthServer(0, **oauth_server.state_arguments(args, "oauth-"))
+    introspect_url = oauth.info["introspect_url"] if oauth else None
+    dovecot = Dovecot(root, runuser, rungroup, cert, key, introspect_url)
     chown_tree(root, runuser, rungroup)
-    smtp = None
+    smtp = []
+    auth_log = None
     try:
         dovecot.start()
         info = {"root": root, "maildir": maildir, "ca": ca, "user": USER, "password": PASSWORD,
                 "address": ADDRESS, "pop3_port": dovecot.pop3_port, "pop3s_port": dovecot.pop3s_port,
-                "runuser": runuser, "rungroup": rungroup, "smtp_port": 0}
+                "runuser": runuser, "rungroup": rungroup, "smtp_port": 0, "smtps_port": 0,
+                "dovecot_log": os.path.join(root, "dovecot.log"),
+                "smtp_auth_log": os.path.join(root, "smtp-auth.jsonl"), "self_signed": args.self_signed}
+        info.update(fingerprints(cert))
+        if oauth:
+            info["oauth"] = oauth.info
+            info["oauth_user"] = oauth.info["user"]
         if not args.no_smtp:
-            smtp, info["smtp_port"] = start_smtp(root, maildir, runuser, rungroup, args, cert, key)
+            smtp, info["smtp_port"], info["smtps_port"], auth_log = start_smtp(
+                root, maildir, runuser, rungroup, args, tls_context, introspect_url)
         print(json.dumps(info), flush=True)
         for line in sys.stdin:
             cmd = line.strip()
@@ -337,14 +662,33 @@ def main():
             elif cmd == "start-pop3":
                 dovecot.start()
                 print(json.dumps({"ok": True}), flush=True)
+            elif cmd.startswith("oauth ") or cmd == "oauth":
+                answer = oauth.control(cmd[6:]) if oauth else {"ok": False, "error": "started without --oauth"}
+                print(json.dumps(answer), flush=True)
+            elif cmd == "smtp-auth":
+                print(json.dumps({"ok": True, "attempts": auth_log.read() if auth_log else []}), flush=True)
+            elif cmd == "pop3-auth":
+                print(json.dumps({"ok": True, "attempts": pop3_auth_attempts(info["dovecot_log"])}), flush=True)
+            elif cmd in ("rekey", "renew-cert") and args.self_signed:
+                # Same files, new contents: Dovecot reads them when it starts,
+                # the SMTP servers for each new TLS session.
+                cert, key = make_self_signed(root, key if cmd == "renew-cert" else None)
+                chown_tree(root, runuser, rungroup)
+                tls_context.load_cert_chain(cert, key)
+                dovecot.stop()
+                dovecot.start()
+                info.update(fingerprints(cert))
+                print(json.dumps(dict(fingerprints(cert), ok=True)), flush=True)
             elif cmd == "quit":
                 break
             else:
                 print(json.dumps({"ok": False, "error": "unknown command " + cmd}), flush=True)
     finally:
-        if smtp:
-            smtp.stop()
+        for controller in smtp:
+            controller.stop()
         dovecot.stop()
+        if oauth:
+            oauth.stop()
         if not os.environ.get("TOMOSHIBI_KEEP_SERVERS"):
             shutil.rmtree(root, ignore_errors=True)
 
