@@ -1,17 +1,17 @@
 #include "FriendForm.h"
 
-#include "addressbook/AddressBook.h"
 #include "addressbook/AddressListModel.h"
 #include "addressbook/AddressListView.h"
-#include "addressbook/VCard.h"
+#include "addressbook/book/AddressBook.h"
+#include "addressbook/book/VCard.h"
 #include "platform/Durable.h"
-#include "platform/FileDialog.h"
-#include "platform/MsgBox.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "platform/TypingLimit.h"
-#include "shell/ListHeaders.h"
-#include "shell/MainForm.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/ListHeaders.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/TypingLimit.h"
 #include "store/Records.h"
 
 #include <QCheckBox>
@@ -228,8 +228,8 @@ void FriendForm::layOut() {
 
 void FriendForm::Form_Load() {
   // The help box in view only while the main window shows explanations.
-  if (MainForm* main = MainForm::instance()) {
-    const double top = main->Check1->isChecked() ? kHelpTopShown : kHelpTopHidden;
+  if (shared::MainWindow.explanations) {
+    const double top = shared::MainWindow.explanations() == Qt::Checked ? kHelpTopShown : kHelpTopHidden;
     twips::move(Text5, twips::left(Text5), top);
   }
   // Address half the list's width, name the width divided by 2.38.

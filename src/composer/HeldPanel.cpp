@@ -1,9 +1,9 @@
 #include "HeldPanel.h"
 
 #include "composer/BackColor.h"
-#include "composer/HeldMail.h"
-#include "platform/MsgBox.h"
-#include "shell/SharedState.h"
+#include "composer/model/HeldMail.h"
+#include "platform/SharedState.h"
+#include "platform/ui/MsgBox.h"
 
 #include <QLineEdit>
 #include <QListWidget>

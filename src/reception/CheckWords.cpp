@@ -1,7 +1,7 @@
 #include "CheckWords.h"
 
 #include "ReceivedWords.h"
-#include "composer/send/MailWording.h"
+#include "reception/words/MailWording.h"
 
 #include <QDir>
 #include <QStringList>

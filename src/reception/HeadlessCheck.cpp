@@ -1,10 +1,10 @@
 #include "HeadlessCheck.h"
 
 #include "CheckWords.h"
-#include "reception/maillib/MailLib.h"
 #include "ReceiveEngine.h"
 #include "platform/Paths.h"
-#include "settings/AccountSettings.h"
+#include "reception/maillib/MailLib.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "ReceivedMail.h"
 
-#include "composer/ReplyText.h"
-#include "platform/MsgBox.h"
+#include "composer/model/ReplyText.h"
 #include "platform/Paths.h"
-#include "store/received/Originals.h"
+#include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
+#include "store/received/Originals.h"
 #include "viewer/MailListModel.h"
 
 #include <QDir>

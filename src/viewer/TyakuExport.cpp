@@ -1,8 +1,8 @@
 // Handing received mail out as the server sent it: the selected mail as a
 // .eml file, all mail as one mbox file. The data folder is only read.
-#include "platform/FileDialog.h"
-#include "platform/MsgBox.h"
 #include "platform/Text.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/MsgBox.h"
 #include "reception/AttachmentFiles.h"
 #include "reception/MailExport.h"
 #include "reception/ReceivedWords.h"

@@ -1,9 +1,9 @@
 // The viewer's list: filling it from the received-mail file and showing the
 // mail of a clicked row.
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "shell/SharedState.h"
+#include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "viewer/MailListModel.h"
