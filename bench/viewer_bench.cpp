@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
   const double scanMs = ms(t);
   say(QStringLiteral("for comparison: the rewrite alone %1 ms (%2), reading the whole list again %3 ms (%4 rows)")
           .arg(rewriteMs, 0, 'f', 1)
-          .arg(rewritten.ok ? QStringLiteral("ok") : rewritten.error)
+          .arg(rewritten.ok ? QStringLiteral("ok") : rewritten.failure.cause)
           .arg(scanMs, 0, 'f', 1)
           .arg(scan.rows));
 

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QString>
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -53,6 +54,12 @@ inline std::function<void(QMessageBox*)> msgBox;
 inline std::function<QString(const filedialog::Request&)> fileDialog;
 inline std::function<bool(QPrinter&, bool selectionRange)> printDialog;
 inline std::function<bool(const QUrl&)> browser;
+
+// --- platform/ui (Ime): every message sent to an input-method window: the
+// registered name (or the number of another message), the parameters and
+// the owning window's objectName.
+inline std::function<void(const QString& message, uintptr_t wParam, intptr_t lParam, const QString& window)>
+    imeMessage;
 
 // --- platform/sound (Mci): every command just before it is carried out.
 inline std::function<void(const QString&)> mciCommand;

@@ -12,7 +12,6 @@
 #include "platform/Text.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/Icons.h"
-#include "platform/ui/Ime.h"
 #include "platform/ui/Printing.h"
 
 #include <QAction>
@@ -52,10 +51,14 @@ struct ComposeEdit : ViewerTest {
     shared::CurrentDocumentName.clear();
     shared::DocumentModified = 0;
     shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
-    ime::clearSentMessages();
+    sent_.clear();
+    testhooks::imeMessage = [this](const QString& message, uintptr_t wParam, intptr_t lParam, const QString&) {
+      sent_ << QStringLiteral("%1 %2 %3").arg(message).arg(wParam).arg(lParam);
+    };
   }
   void TearDown() override {
     testhooks::printDialog = nullptr;
+    testhooks::imeMessage = nullptr;
     delete IMEForm::existing();
     delete KaoForm::existing();
     shared::CurrentDocumentName.clear();
@@ -69,12 +72,9 @@ struct ComposeEdit : ViewerTest {
     c.setPosition(start + length, QTextCursor::KeepAnchor);
     e->setTextCursor(c);
   }
-  static QString sent() {
-    QStringList s;
-    for (const ime::SentMessage& m : ime::sentMessages())
-      s << QStringLiteral("%1 %2 %3").arg(m.message).arg(m.wParam).arg(m.lParam);
-    return s.join(u'|');
-  }
+  // The messages sent to the input method, oldest first.
+  QString sent() const { return sent_.join(u'|'); }
+  QStringList sent_;
   QString file(const char* name) const { return home_.path() + u'/' + QString::fromUtf8(name); }
 };
 
@@ -250,7 +250,7 @@ TEST_F(ComposeEdit, BothToolbarsShowTheDesktopThemesPicturesWithTheirJapaneseTip
 TEST_F(ComposeEdit, TheInputMethodIsToldAndItsPanelAskedFor) {
   Compose c;
   EXPECT_EQ(sent(), QStringLiteral("MSIMEService 0 0"));  // as the window loads
-  ime::clearSentMessages();
+  sent_.clear();
   c->Check1->setChecked(true);
   c->Command12->click();
   c->Check1->setChecked(false);

@@ -24,11 +24,11 @@ TEST(ProgramFolder, WhatTheProgramWritesInsideIsTheUsersAlone) {
   setMode(mails, 0644);
   const store::StoreResult del = store::deleteRecords(mails, home.file(paths::kReceivedMailTemp),
                                                       store::MailRecord::kLength, store::MailRecord::kFlagOffset, {2});
-  ASSERT_TRUE(del.ok) << del.error.toStdString();
+  ASSERT_TRUE(del.ok) << del.failure.cause.toStdString();
   EXPECT_EQ(modeOf(mails), 0600);
 
   maillib::AttachmentFolder attachments(home.file(paths::kAttachFolder));
-  ASSERT_TRUE(attachments.write(QStringLiteral("写真.jpg"), "jpeg")) << attachments.error().toStdString();
+  ASSERT_TRUE(attachments.write(QStringLiteral("写真.jpg"), "jpeg")) << attachments.fault().detail.toStdString();
   ASSERT_EQ(attachments.written().size(), 1);
   EXPECT_EQ(modeOf(attachments.written()[0]), 0600);
 

@@ -8,7 +8,7 @@
 #include "platform/Text.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/Printing.h"
-#include "reception/MailExport.h"
+#include "reception/ExportWords.h"
 #include "store/received/Originals.h"
 
 #include <QAction>

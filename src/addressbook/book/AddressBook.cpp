@@ -50,25 +50,25 @@ Listing readAll() {
   Listing out;
   store::RecordFile f(addressFile(), L);
   if (!f.open()) {
-    out.error = f.errorText();
+    out.failure = f.failure();
     return out;
   }
   out.opened = true;
   out.rows = f.recordCount();
   out.records.resize(qsizetype(out.rows) * L);
   if (out.rows > 0 && !preadAll(f.fd(), out.records.data(), out.records.size(), 0)) {
-    out.error = QStringLiteral("ファイル「%1」を読めません。").arg(f.path());
+    out.failure = {store::StoreCode::Unreadable, f.path()};
     out.records.clear();
     out.rows = 0;
   }
   return out;
 }
 
-bool readEntry(int n, store::AddressRecord& out, QString* error) {
+bool readEntry(int n, store::AddressRecord& out, store::StoreFailure* failure) {
   store::RecordFile f(addressFile(), L);
   QByteArray raw;
   if (!f.open() || f.read(n, raw) != store::ReadResult::Ok) {
-    if (error) *error = f.errorText();
+    if (failure) *failure = f.failure();
     return false;
   }
   out.setBytes(raw);
@@ -122,8 +122,8 @@ ImportReport importCards(const QList<vcard::Card>& cards) {
   ImportReport rep;
   rep.cards = int(cards.size());
   const Listing book = readAll();
-  if (!book.opened || !book.error.isEmpty()) {
-    rep.error = book.error;
+  if (!book.opened || book.failure) {
+    rep.failure = book.failure;
     return rep;
   }
   QSet<QString> registered;
@@ -131,7 +131,7 @@ ImportReport importCards(const QList<vcard::Card>& cards) {
 
   store::RecordFile f(addressFile(), L);
   if (!f.open()) {
-    rep.error = f.errorText();
+    rep.failure = f.failure();
     return rep;
   }
   int next = f.nextRecordNumber();
@@ -160,7 +160,7 @@ ImportReport importCards(const QList<vcard::Card>& cards) {
     r.setAddress(address);
     r.markWritten();
     if (!f.write(next, r.bytes())) {
-      rep.error = f.errorText();
+      rep.failure = f.failure();
       return rep;
     }
     ++next;
@@ -170,7 +170,7 @@ ImportReport importCards(const QList<vcard::Card>& cards) {
     registered.insert(key);
   }
   if (rep.added > 0 && !f.sync()) {
-    rep.error = f.errorText();
+    rep.failure = f.failure();
     return rep;
   }
   rep.ok = true;

@@ -18,16 +18,17 @@ QString addressTemp();
 // Every complete record of the file, in order (at most 32767); a missing
 // file is created empty.
 struct Listing {
-  bool opened = false;  // false: see error
-  QString error;
+  bool opened = false;  // false: see failure
+  store::StoreFailure failure;
   QByteArray records;  // 184 bytes per entry
   int rows = 0;
   store::AddressRecord entry(int row) const;  // row from 0
 };
 Listing readAll();
 
-// Record n whole, or false when it is not in the file or unreadable.
-bool readEntry(int n, store::AddressRecord& out, QString* error = nullptr);
+// Record n whole, or false when it is not in the file (no failure then) or
+// unreadable.
+bool readEntry(int n, store::AddressRecord& out, store::StoreFailure* failure = nullptr);
 
 // A new record at the end, flushed to the disk: the name and the address
 // as given, cut to the field widths.
@@ -58,7 +59,7 @@ QList<vcard::Card> exportCards(const Listing& book);
 // What an import did.
 struct ImportReport {
   bool ok = false;
-  QString error;
+  store::StoreFailure failure;
   int cards = 0;           // cards in the file
   int added = 0;
   int skipped = 0;         // the address was registered already

@@ -66,7 +66,7 @@ Listing list() {
   Listing out;
   store::RecordFile f(heldFile(), L);
   if (!f.open()) {
-    out.error = f.errorText();
+    out.failure = f.failure();
     return out;
   }
   out.opened = true;
@@ -75,7 +75,7 @@ Listing list() {
   for (int n = 1; n <= count; ++n) {
     const store::ReadResult r = f.read(n, raw);
     if (r != store::ReadResult::Ok) {
-      if (r == store::ReadResult::Error) out.error = f.errorText();
+      if (r == store::ReadResult::Error) out.failure = f.failure();
       break;
     }
     out.subjects << text::fromCp932(raw.mid(store::MailRecord::kSubject.offset, store::MailRecord::kSubject.width));
@@ -88,10 +88,10 @@ Listing list() {
   return out;
 }
 
-int nextNumber(QString* error) {
+int nextNumber(store::StoreFailure* failure) {
   store::RecordFile f(heldFile(), L);
   if (!f.open()) {
-    if (error) *error = f.errorText();
+    if (failure) *failure = f.failure();
     return 0;
   }
   return f.nextRecordNumber();
@@ -101,7 +101,7 @@ store::StoreResult writeBuffer(int n) {
   store::StoreResult res;
   store::RecordFile f(heldFile(), L);
   if (!f.open() || !f.write(n, store::HeldMailBuffer().bytes()) || !f.sync()) {
-    res.error = f.errorText();
+    res.failure = f.failure();
     return res;
   }
   res.ok = true;
@@ -109,11 +109,11 @@ store::StoreResult writeBuffer(int n) {
   return res;
 }
 
-bool read(int n, QString* error) {
+bool read(int n, store::StoreFailure* failure) {
   store::RecordFile f(heldFile(), L);
   QByteArray raw;
   if (!f.open() || f.read(n, raw) != store::ReadResult::Ok) {
-    if (error) *error = f.errorText();
+    if (failure) *failure = f.failure();
     return false;
   }
   store::HeldMailBuffer().setBytes(raw);

@@ -46,21 +46,22 @@ QByteArray fingerprint(const QByteArray& record);
 // last record.
 struct Listing {
   bool opened = false;
-  QString error;
+  store::StoreFailure failure;
   QStringList subjects;
   QList<int16_t> numbers;
   QList<QByteArray> fingerprints;
 };
 Listing list();
 
-// Where the next held mail goes; 0 when the file cannot be opened (error set).
-int nextNumber(QString* error);
+// Where the next held mail goes; 0 when the file cannot be opened (failure set).
+int nextNumber(store::StoreFailure* failure);
 
 // The buffer written as record n and flushed to the disk.
 store::StoreResult writeBuffer(int n);
 
-// Record n into the buffer; false when it is not in the file.
-bool read(int n, QString* error);
+// Record n into the buffer; false when it is not in the file (no failure
+// then) or unreadable.
+bool read(int n, store::StoreFailure* failure);
 
 // Record n's fingerprint; false when it is not in the file.
 bool fingerprintAt(int n, QByteArray& out);

@@ -1,5 +1,7 @@
 #include "Ime.h"
 
+#include "platform/TestHooks.h"
+
 #include <QGuiApplication>
 #include <QHash>
 #include <QInputMethod>
@@ -9,11 +11,6 @@ namespace {
 QHash<QString, unsigned>& registered() {
   static QHash<QString, unsigned> names;
   return names;
-}
-
-QList<ime::SentMessage>& sent() {
-  static QList<ime::SentMessage> list;
-  return list;
 }
 
 }  // namespace
@@ -33,7 +30,10 @@ unsigned RegisterWindowMessageA(const QString& name) {
 LRESULT SendMessageA(const ImeWindow& window, unsigned message, WPARAM wParam, LPARAM lParam) {
   if (!window) return 0;
   const QString name = registered().key(message);
-  sent().append({name.isEmpty() ? QString::number(message) : name, wParam, lParam, window.owner->objectName()});
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (testhooks::imeMessage)
+    testhooks::imeMessage(name.isEmpty() ? QString::number(message) : name, wParam, lParam, window.owner->objectName());
+#endif
   QInputMethod* im = QGuiApplication::inputMethod();
   if (name == u"MSIMEShowImePad") {
     if (wParam != 0)
@@ -47,10 +47,3 @@ LRESULT SendMessageA(const ImeWindow& window, unsigned message, WPARAM wParam, L
   }
   return 0;
 }
-
-namespace ime {
-
-const QList<SentMessage>& sentMessages() { return sent(); }
-void clearSentMessages() { sent().clear(); }
-
-}  // namespace ime

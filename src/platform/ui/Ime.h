@@ -3,9 +3,8 @@
 // name and sent to the window's default input-method window. Here the
 // messages drive Qt's input method: "MSIMEShowImePad" shows the input
 // method's panel (both parameters 1) or hides it (both 0), "MSIMEService"
-// tells it that the window is in use. Every message sent is recorded, so
-// tests can see what was asked.
-#include <QList>
+// tells it that the window is in use. Tests see every message sent
+// (platform/TestHooks.h).
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -27,18 +26,3 @@ ImeWindow ImmGetDefaultIMEWnd(QWidget* window);
 unsigned RegisterWindowMessageA(const QString& name);
 // Sends a registered message; the result is 0, as nothing answers it here.
 LRESULT SendMessageA(const ImeWindow& window, unsigned message, WPARAM wParam, LPARAM lParam);
-
-namespace ime {
-
-struct SentMessage {
-  QString message;  // the registered name, or the number for another message
-  WPARAM wParam = 0;
-  LPARAM lParam = 0;
-  QString window;   // the owning window's objectName
-};
-
-// What was sent so far, oldest first.
-const QList<SentMessage>& sentMessages();
-void clearSentMessages();
-
-}  // namespace ime

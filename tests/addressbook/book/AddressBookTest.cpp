@@ -28,7 +28,7 @@ TEST(AddressBookFile, RegisteringWritesTheRecordAsTheComposerReadsIt) {
   TempHome home;
   QFile::remove(home.file(paths::kAddressFile));
   auto done = addressbook::registerEntry(QStringLiteral("日本太郎"), QStringLiteral("taro@example.jp"));
-  ASSERT_TRUE(done.ok) << done.error.toStdString();
+  ASSERT_TRUE(done.ok) << done.failure.cause.toStdString();
   EXPECT_EQ(done.recordNumber, 1);
   const QByteArray raw = home.read(paths::kAddressFile);
   ASSERT_EQ(raw.size(), L);
@@ -54,7 +54,7 @@ TEST(AddressBookImport, AppendsAsRegisteringDoesAndReportsWhatItDid) {
       // ...unless the card's address was changed elsewhere since.
       {QStringLiteral("変更済み"), QStringLiteral("moved@example.jp"), QStringLiteral("変更前<old@example.jp>")},
   });
-  ASSERT_TRUE(rep.ok) << rep.error.toStdString();
+  ASSERT_TRUE(rep.ok) << rep.failure.cause.toStdString();
   EXPECT_EQ(rep.cards, 8);
   EXPECT_EQ(rep.added, 5);
   EXPECT_EQ(rep.skipped, 2);
