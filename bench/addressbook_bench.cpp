@@ -6,15 +6,16 @@
 //
 //   bench_addressbook [FOLDER]   FOLDER: where the temporary program folder
 //                                goes (default: the system's temporary folder)
-#include "addressbook/AddressBook.h"
 #include "addressbook/AddressListModel.h"
 #include "addressbook/AddressListView.h"
 #include "addressbook/FriendForm.h"
+#include "addressbook/book/AddressBook.h"
 #include "composer/WriteForm.h"
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
-#include "shell/AppSetup.h"
-#include "shell/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TestHooks.h"
+#include "platform/ui/AppSetup.h"
+#include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(book) != book.size()) return 1;
   }
   say(QStringLiteral("address book: %1 entries, %2 bytes").arg(kEntries).arg(book.size()));
-  g_msgBoxHook = [](QMessageBox* box) {
+  testhooks::msgBox = [](QMessageBox* box) {
     QTimer::singleShot(0, box, [box] { box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes)->click()
                                                                      : box->button(QMessageBox::Ok)->click(); });
   };

@@ -2,7 +2,7 @@
 // start and a monitor question cost the window's thread, and the processor
 // time a tune takes while it plays (silently, as without a sound device).
 //   ninja -C build bench_music && build/bench/bench_music [SOUNDFONT]
-#include "platform/Mci.h"
+#include "platform/sound/Mci.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

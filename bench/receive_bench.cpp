@@ -11,7 +11,7 @@
 //   small:  1000 short Japanese texts
 // Peak memory is taken with /usr/bin/time around the program: a process
 // started with posix_spawn otherwise reports the spawning process's size.
-#include "shell/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 #include "support/MailServers.h"
 
 #include <QCoreApplication>

@@ -7,9 +7,9 @@
 #include "composer/BackForm.h"
 #include "facemarks/KaoForm.h"
 #include "platform/Paths.h"
+#include "platform/ProgramFolder.h"
 #include "platform/Text.h"
-#include "shell/AppSetup.h"
-#include "shell/ProgramFolder.h"
+#include "platform/ui/AppSetup.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,8 +2,8 @@
 // and the same 200 mails through msmtp, both to the same local aiosmtpd.
 // Prints both times per round, the medians and their ratio.
 // Usage: bench_send [rounds] (default 3).
+#include "platform/ProgramFolder.h"
 #include "reception/maillib/MimeBuild.h"
-#include "shell/ProgramFolder.h"
 #include "support/MailServers.h"
 
 #include <QCoreApplication>

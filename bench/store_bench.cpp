@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     rec.setSubject(QStringLiteral("お知らせ 第%1号").arg(i));
     StoreResult r = appendRecord(file, MailRecord::kLength, rec.bytes(), false);
     if (!r.ok) {
-      std::fprintf(stderr, "append %d failed: %s\n", i, qPrintable(r.error));
+      std::fprintf(stderr, "append %d failed: %s\n", i, qPrintable(r.failure.cause));
       return 1;
     }
   }
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     StoreResult r = deleteRecords(file, temp, MailRecord::kLength, MailRecord::kFlagOffset, {n / 2});
     rewrites.push_back(t.nsecsElapsed() / 1e9);
     if (!r.ok) {
-      std::fprintf(stderr, "rewrite failed: %s\n", qPrintable(r.error));
+      std::fprintf(stderr, "rewrite failed: %s\n", qPrintable(r.failure.cause));
       return 1;
     }
     // Put a record back so every round drops one of a full file.

@@ -6,8 +6,8 @@
 //
 //   bench_textfile [MEGABYTES]   size of each file (default: 4)
 #include "platform/Text.h"
-#include "viewer/BodyBox.h"
-#include "viewer/TextProcedures.h"
+#include "platform/TextProcedures.h"
+#include "platform/ui/BodyBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

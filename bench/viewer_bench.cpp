@@ -5,16 +5,17 @@
 //
 //   bench_viewer [FOLDER]   FOLDER: where the temporary program folder goes
 //                           (default: the system's temporary folder)
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
-#include "shell/AppSetup.h"
-#include "shell/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TestHooks.h"
+#include "platform/ui/AppSetup.h"
+#include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "viewer/MailListModel.h"
-#include "viewer/MailSearch.h"
 #include "viewer/ReceivedMail.h"
 #include "viewer/TyakuForm.h"
+#include "viewer/core/MailSearch.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -227,7 +228,7 @@ int main(int argc, char** argv) {
   // Deleting the middle mail, three times, each against a plain copy of the
   // file made just before. Both end with the data on the disk (fsync); the
   // copy goes to a new file, whose removal is not counted.
-  g_msgBoxHook = [](QMessageBox* box) {
+  testhooks::msgBox = [](QMessageBox* box) {
     QTimer::singleShot(0, box, [box] { box->button(QMessageBox::Yes)->click(); });
   };
   const double copyBuffered = plainCopyMs(file, file + QStringLiteral(".copy"), false);
@@ -247,7 +248,7 @@ int main(int argc, char** argv) {
             .arg(deletes.last(), 0, 'f', 1)
             .arg(v->mailList->rowCount()));
   }
-  g_msgBoxHook = nullptr;
+  testhooks::msgBox = nullptr;
   std::sort(copies.begin(), copies.end());
   std::sort(deletes.begin(), deletes.end());
   say(QStringLiteral("delete one of %1 (question answered at once, rewrite with fsync, list updated): "
@@ -269,7 +270,7 @@ int main(int argc, char** argv) {
   const double scanMs = ms(t);
   say(QStringLiteral("for comparison: the rewrite alone %1 ms (%2), reading the whole list again %3 ms (%4 rows)")
           .arg(rewriteMs, 0, 'f', 1)
-          .arg(rewritten.ok ? QStringLiteral("ok") : rewritten.error)
+          .arg(rewritten.ok ? QStringLiteral("ok") : rewritten.failure.cause)
           .arg(scanMs, 0, 'f', 1)
           .arg(scan.rows));
 

@@ -1,18 +1,19 @@
 #include "FriendForm.h"
 
-#include "addressbook/AddressBook.h"
 #include "addressbook/AddressListModel.h"
 #include "addressbook/AddressListView.h"
-#include "addressbook/VCard.h"
+#include "addressbook/book/AddressBook.h"
+#include "addressbook/book/VCard.h"
 #include "platform/Durable.h"
-#include "platform/FileDialog.h"
-#include "platform/MsgBox.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "platform/TypingLimit.h"
-#include "shell/ListHeaders.h"
-#include "shell/MainForm.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/ListHeaders.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/TypingLimit.h"
 #include "store/Records.h"
+#include "store/words/StoreWords.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -228,8 +229,8 @@ void FriendForm::layOut() {
 
 void FriendForm::Form_Load() {
   // The help box in view only while the main window shows explanations.
-  if (MainForm* main = MainForm::instance()) {
-    const double top = main->Check1->isChecked() ? kHelpTopShown : kHelpTopHidden;
+  if (shared::MainWindow.explanations) {
+    const double top = shared::MainWindow.explanations() == Qt::Checked ? kHelpTopShown : kHelpTopHidden;
     twips::move(Text5, twips::left(Text5), top);
   }
   // Address half the list's width, name the width divided by 2.38.
@@ -253,7 +254,7 @@ void FriendForm::closeEvent(QCloseEvent* event) {
 void FriendForm::ReloadAddressList() {
   addressList->clear();
   addressbook::Listing book = addressbook::readAll();
-  if (!book.error.isEmpty()) MsgBox(book.error, MsgButtons::Ok, MsgIcon::Exclamation);
+  if (book.failure) MsgBox(store::failureText(book.failure), MsgButtons::Ok, MsgIcon::Exclamation);
   addressList->setRecords(std::move(book.records));
   Text3->setText(QString::number(addressList->rowCount()));
 }
@@ -265,11 +266,11 @@ int FriendForm::selectedRow() const {
 
 bool FriendForm::showEntry(int n) {
   store::AddressRecord r;
-  QString error;
-  if (!addressbook::readEntry(n, r, &error)) {
+  store::StoreFailure failure;
+  if (!addressbook::readEntry(n, r, &failure)) {
     // The list no longer matches the file (it is read only here and at
     // every change, so this is a failed read): show what the file holds.
-    MsgBox(error.isEmpty() ? QStringLiteral("この行のデータはもうアドレス帳にありません。") : error, MsgButtons::Ok,
+    MsgBox(!failure ? QStringLiteral("この行のデータはもうアドレス帳にありません。") : store::failureText(failure), MsgButtons::Ok,
            MsgIcon::Exclamation);
     ReloadAddressList();
     return false;
@@ -306,7 +307,7 @@ void FriendForm::Command38_Click() {
 void FriendForm::Command3_Click() {
   const store::StoreResult done = addressbook::registerEntry(Text2->text(), Text4->text());
   if (!done.ok) {
-    MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(store::failureText(done.failure), MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
   Label7->setText(QStringLiteral("　登録が完了しました。"));
@@ -336,7 +337,7 @@ void FriendForm::Command4_Click() {
   const store::StoreResult done = yes ? addressbook::deleteEntry(n) : addressbook::compact();
   if (!done.ok) {
     // The file is as it was; the boxes keep the entry that was not deleted.
-    MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(store::failureText(done.failure), MsgButtons::Ok, MsgIcon::Exclamation);
     ReloadAddressList();
     return;
   }
@@ -349,8 +350,8 @@ void FriendForm::Command4_Click() {
 
 void FriendForm::ExportCommand_Click() {
   const addressbook::Listing book = addressbook::readAll();
-  if (!book.error.isEmpty()) {
-    MsgBox(book.error, MsgButtons::Ok, MsgIcon::Exclamation);
+  if (book.failure) {
+    MsgBox(store::failureText(book.failure), MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
   if (book.rows == 0) {
@@ -413,7 +414,7 @@ void FriendForm::ImportCommand_Click() {
   if (rep.bookFull > 0)
     report += QStringLiteral("\nアドレス帳が一杯（%1件）のため追加できなかったもの：%2件").arg(store::kMaxRecords).arg(rep.bookFull);
   if (!rep.ok) {
-    MsgBox(rep.error + QStringLiteral("\n\n途中で止まりました。\n") + report, MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(store::failureText(rep.failure) + QStringLiteral("\n\n途中で止まりました。\n") + report, MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
   Label7->setText(QStringLiteral("　インポートが完了しました。"));

@@ -2,17 +2,17 @@
 
 #include "composer/AttachPanel.h"
 #include "composer/HeldPanel.h"
+#include "composer/IMEForm.h"
+#include "composer/model/ReplyText.h"
 #include "composer/send/MailSend.h"
-#include "composer/ReplyText.h"
 #include "facemarks/KaoForm.h"
-#include "platform/Ime.h"
-#include "platform/MsgBox.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "platform/WindowOrder.h"
-#include "shell/IMEForm.h"
+#include "platform/ui/BodyBox.h"
+#include "platform/ui/Ime.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowOrder.h"
 #include "store/Records.h"
-#include "viewer/BodyBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +28,15 @@
 namespace {
 
 QPointer<BackForm> g_reply;
+
+// The face-mark picker's "挿入（返事を書く）" puts its choice into this body.
+[[maybe_unused]] const bool g_bodyOffered = [] {
+  facemarks::replyBody = [] {
+    BackForm* reply = BackForm::instance();
+    return facemarks::BodyTarget{reply->BodyText, reply};
+  };
+  return true;
+}();
 
 // The window's outer size when it opens.
 constexpr double kWidth = 9600;

@@ -4,7 +4,7 @@
 // answered mail's thread header fields) and shows it; the user edits, may
 // attach files, hold the reply, insert face marks, and sends it with one
 // call of the mail library. One window per process; closing it destroys it.
-#include "viewer/TwipsBook.h"
+#include "platform/ui/TwipsBook.h"
 
 #include <QList>
 #include <QPointer>

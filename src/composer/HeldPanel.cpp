@@ -1,9 +1,10 @@
 #include "HeldPanel.h"
 
 #include "composer/BackColor.h"
-#include "composer/HeldMail.h"
-#include "platform/MsgBox.h"
-#include "shell/SharedState.h"
+#include "composer/model/HeldMail.h"
+#include "platform/SharedState.h"
+#include "platform/ui/MsgBox.h"
+#include "store/words/StoreWords.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -45,7 +46,7 @@ heldmail::Mail mailIn(const HeldPanel& p) { return {p.to->text(), p.subject->tex
 bool WriteHeldRecord(const HeldPanel& p, int n) {
   heldmail::fillBuffer(mailIn(p));
   const store::StoreResult done = heldmail::writeBuffer(n);
-  if (!done.ok) MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+  if (!done.ok) MsgBox(store::failureText(done.failure), MsgButtons::Ok, MsgIcon::Exclamation);
   return done.ok;
 }
 
@@ -53,7 +54,7 @@ void LoadHeldList(const HeldPanel& p) {
   p.list->clear();
   p.rowRecordMap->clear();
   const heldmail::Listing held = heldmail::list();
-  if (!held.error.isEmpty()) MsgBox(held.error, MsgButtons::Ok, MsgIcon::Exclamation);
+  if (held.failure) MsgBox(store::failureText(held.failure), MsgButtons::Ok, MsgIcon::Exclamation);
   p.list->addItems(held.subjects);
   for (int row = 0; row < held.fingerprints.size(); ++row)
     p.list->item(row)->setData(kFingerprintRole, held.fingerprints[row]);
@@ -88,10 +89,10 @@ void HoldMail(const HeldPanel& p) {
       MsgBox(lost.join(u'\n') + QStringLiteral("\n\nこのまま保存しますか？"), MsgButtons::YesNo, MsgIcon::Exclamation,
              QStringLiteral("確認")) != MsgResult::Yes)
     return;
-  QString error;
-  const int n = heldmail::nextNumber(&error);
+  store::StoreFailure failure;
+  const int n = heldmail::nextNumber(&failure);
   if (n == 0) {
-    MsgBox(error, MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(store::failureText(failure), MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
   if (n > store::kMaxRecords) {
@@ -132,10 +133,10 @@ void PickHeldMail(const HeldPanel& p) {
     return;
   }
   const int n = (*p.rowRecordMap)[row];
-  QString error;
-  if (!heldmail::read(n, &error) || heldmail::fingerprint(store::HeldMailBuffer().bytes()) != listedFingerprint(p, row)) {
-    if (!error.isEmpty()) {
-      MsgBox(error, MsgButtons::Ok, MsgIcon::Exclamation);
+  store::StoreFailure failure;
+  if (!heldmail::read(n, &failure) || heldmail::fingerprint(store::HeldMailBuffer().bytes()) != listedFingerprint(p, row)) {
+    if (failure) {
+      MsgBox(store::failureText(failure), MsgButtons::Ok, MsgIcon::Exclamation);
       return;
     }
     reportStaleList(p);
@@ -171,7 +172,7 @@ void DeleteHeldMail(const HeldPanel& p) {
     }
     const store::StoreResult done = heldmail::remove(n);
     if (!done.ok) {
-      MsgBox(done.error, MsgButtons::Ok, MsgIcon::Exclamation);
+      MsgBox(store::failureText(done.failure), MsgButtons::Ok, MsgIcon::Exclamation);
       LoadHeldList(p);
       return;
     }

@@ -1,8 +1,8 @@
 #include "MailtoFill.h"
 
-#include "composer/MailtoLink.h"
 #include "composer/WriteForm.h"
-#include "platform/MsgBox.h"
+#include "composer/model/MailtoLink.h"
+#include "platform/ui/MsgBox.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,25 +1,25 @@
 #include "WriteForm.h"
-#include "platform/NamedMenu.h"
+#include "platform/ui/NamedMenu.h"
 
 #include "composer/AttachPanel.h"
 #include "composer/BackColor.h"
 #include "composer/HeldPanel.h"
-#include "composer/send/MailSend.h"
+#include "composer/IMEForm.h"
 #include "composer/SideList.h"
-#include "platform/Icons.h"
-#include "platform/Ime.h"
-#include "platform/MsgBox.h"
+#include "composer/send/MailSend.h"
+#include "facemarks/KaoForm.h"
 #include "platform/Paths.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "platform/TypingLimit.h"
-#include "platform/WindowOrder.h"
-#include "shell/IMEForm.h"
-#include "shell/MainForm.h"
-#include "shell/SharedState.h"
+#include "platform/ui/BodyBox.h"
+#include "platform/ui/Icons.h"
+#include "platform/ui/Ime.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/TypingLimit.h"
+#include "platform/ui/WindowOrder.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
-#include "viewer/BodyBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -51,6 +51,15 @@
 namespace {
 
 QPointer<WriteForm> g_form;
+
+// The face-mark picker's "挿入（新規作成）" puts its choice into this body.
+[[maybe_unused]] const bool g_bodyOffered = [] {
+  facemarks::composeBody = [] {
+    WriteForm* form = WriteForm::instance();
+    return facemarks::BodyTarget{form->rtfEd, form};
+  };
+  return true;
+}();
 
 // The two widths of the window: with the side list, and without it.
 constexpr double kWideWidth = 9700;
@@ -392,11 +401,6 @@ void WriteForm::connectEditCommands() {
   connect(Command8, &QPushButton::clicked, this, &WriteForm::Command8_Click);
   connect(Command11, &QPushButton::clicked, this, &WriteForm::Command11_Click);
   connect(Command12, &QPushButton::clicked, this, &WriteForm::Command12_Click);
-  // Until the face-mark picker is there, its button says so instead of doing nothing.
-  if (!g_showFaceMarkPicker) {
-    Command8->setEnabled(false);
-    Command8->setToolTip(QStringLiteral("顔文字の一覧は、まだ使えません。"));
-  }
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (now == ToText || now == SubjectText || now == rtfEd) lastTextBox_ = now;
   });
@@ -542,8 +546,8 @@ void WriteForm::Form_Load() {
   Combo1->setEditText(QString());
   Option2->setEnabled(true);
   // The help box in view only while the main window shows explanations.
-  if (MainForm* main = MainForm::instance()) {
-    const double top = main->Check1->isChecked() ? kHelpTopShown : kHelpTopHidden;
+  if (shared::MainWindow.explanations) {
+    const double top = shared::MainWindow.explanations() == Qt::Checked ? kHelpTopShown : kHelpTopHidden;
     twips::move(Text14, twips::left(Text14), top);
   }
   shared::ListSource = 0;
@@ -881,9 +885,7 @@ void WriteForm::Command7_Click() {
   textproc::PasteTrimmed(recipient, SystemClipboard());
 }
 
-void WriteForm::Command8_Click() {
-  if (g_showFaceMarkPicker) g_showFaceMarkPicker(this);
-}
+void WriteForm::Command8_Click() { KaoForm::showPicker(); }
 
 void WriteForm::Command11_Click() {
   IMEForm* page = IMEForm::instance();

@@ -32,10 +32,6 @@ class SideList;
 class WriteForm;
 struct HeldPanel;
 
-// Shows the face-mark picker for `form`, which inserts into its body at the
-// caret. The picker's window sets it; until then "絵・顔文字" is disabled.
-inline std::function<void(WriteForm* form)> g_showFaceMarkPicker;
-
 class WriteForm : public QMainWindow {
   Q_OBJECT
  public:

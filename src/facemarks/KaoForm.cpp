@@ -1,13 +1,11 @@
 #include "KaoForm.h"
 
-#include "composer/BackForm.h"
-#include "composer/WriteForm.h"
-#include "facemarks/FaceMarks.h"
-#include "platform/MsgBox.h"
+#include "facemarks/collection/FaceMarks.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "platform/WindowOrder.h"
-#include "viewer/BodyBox.h"
+#include "platform/ui/BodyBox.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowOrder.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -25,12 +23,6 @@
 namespace {
 
 QPointer<KaoForm> g_picker;
-
-// The compose window's "絵・顔文字" opens this picker.
-[[maybe_unused]] const bool g_pickerOffered = [] {
-  g_showFaceMarkPicker = [](WriteForm*) { KaoForm::showPicker(); };
-  return true;
-}();
 
 QString shownPath() { return QDir::toNativeSeparators(facemarks::collectionFile()); }
 
@@ -181,13 +173,15 @@ void KaoForm::insertInto(QPlainTextEdit* body, QWidget* window) {
 }
 
 void KaoForm::Command1_Click() {
-  WriteForm* compose = WriteForm::instance();
-  insertInto(compose->rtfEd, compose);
+  if (!facemarks::composeBody) return;
+  const facemarks::BodyTarget compose = facemarks::composeBody();
+  insertInto(compose.body, compose.window);
 }
 
 void KaoForm::Command2_Click() {
-  BackForm* reply = BackForm::instance();
-  insertInto(reply->BodyText, reply);
+  if (!facemarks::replyBody) return;
+  const facemarks::BodyTarget reply = facemarks::replyBody();
+  insertInto(reply.body, reply.window);
 }
 
 void KaoForm::Command3_Click() {

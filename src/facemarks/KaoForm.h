@@ -10,6 +10,22 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace facemarks {
+
+// A body a face mark goes into: the box, and the window it is in.
+struct BodyTarget {
+  QPlainTextEdit* body = nullptr;
+  QWidget* window = nullptr;
+};
+
+// The bodies of "挿入（新規作成）" and "挿入（返事を書く）", each window
+// opened when it is not. The compose and the reply window offer them; the
+// picker includes neither. Null: the button does nothing.
+inline BodyTarget (*composeBody)() = nullptr;
+inline BodyTarget (*replyBody)() = nullptr;
+
+}  // namespace facemarks
+
 class KaoForm : public QWidget {
   Q_OBJECT
  public:

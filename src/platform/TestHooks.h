@@ -12,9 +12,18 @@
 #include <QByteArray>
 #include <QString>
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
+
+class QMessageBox;
+class QPrinter;
+class QUrl;
+
+namespace filedialog {
+struct Request;
+}  // namespace filedialog
 
 namespace store {
 enum class RewriteStep;
@@ -35,6 +44,25 @@ namespace testhooks {
 // temporary file's path once the new text is in it and flushed, just before
 // it takes the file's name; false makes the write fail there.
 inline std::function<bool(const QString& temp)> replaceFile;
+
+// --- platform/ui: every message box just before it is shown (tests answer
+// it here); the open and save dialogs, answered instead of shown (the path
+// chosen, or an empty text for a cancel); the print dialog, answered
+// instead of shown with the printer and whether the selection range is
+// offered (true to print); the desktop's browser, taken the place of.
+inline std::function<void(QMessageBox*)> msgBox;
+inline std::function<QString(const filedialog::Request&)> fileDialog;
+inline std::function<bool(QPrinter&, bool selectionRange)> printDialog;
+inline std::function<bool(const QUrl&)> browser;
+
+// --- platform/ui (Ime): every message sent to an input-method window: the
+// registered name (or the number of another message), the parameters and
+// the owning window's objectName.
+inline std::function<void(const QString& message, uintptr_t wParam, intptr_t lParam, const QString& window)>
+    imeMessage;
+
+// --- platform/sound (Mci): every command just before it is carried out.
+inline std::function<void(const QString&)> mciCommand;
 
 // --- store (RecordFile): true makes that step of a rewrite through the
 // temporary copy fail.

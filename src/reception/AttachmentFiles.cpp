@@ -68,17 +68,17 @@ QString freeFileName(const QString& folder, const QString& name) {
 AttachmentFolder::AttachmentFolder(QString folder, Announce announce)
     : folder_(std::move(folder)), announce_(std::move(announce)) {}
 
-bool AttachmentFolder::fail(const QString& why) {
+bool AttachmentFolder::fail(AttachmentFault why) {
   for (const QString& f : mine_) QFile::remove(f);
   mine_.clear();
-  error_ = why;
+  fault_ = std::move(why);
   failed_ = true;
   return false;
 }
 
 bool AttachmentFolder::write(const QString& name, const QByteArray& bytes) {
   if (failed_) return false;
-  if (!checked_ && !QFileInfo(folder_).isDir()) return fail(QStringLiteral("添付フォルダ「%1」がありません。").arg(folder_));
+  if (!checked_ && !QFileInfo(folder_).isDir()) return fail({AttachmentFault::Code::FolderMissing, folder_});
   checked_ = true;
   const QDir dir(folder_);
   const QString safe = safeFileName(name);
@@ -88,16 +88,16 @@ bool AttachmentFolder::write(const QString& name, const QByteArray& bytes) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     f.setFileName(dir.filePath(freeFileName(folder_, safe)));
     QString why;
-    if (announce_ && !announce_(f.fileName(), &why)) return fail(why);
+    if (announce_ && !announce_(f.fileName(), &why)) return fail({AttachmentFault::Code::Refused, f.fileName(), why});
     // The user's alone, as everything in the program folder.
     if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) break;
     if (QFileInfo::exists(f.fileName())) continue;
-    return fail(QStringLiteral("「%1」を作れません（%2）。").arg(f.fileName(), f.errorString()));
+    return fail({AttachmentFault::Code::Uncreatable, f.fileName(), f.errorString()});
   }
-  if (!f.isOpen()) return fail(QStringLiteral("「%1」を作れません。").arg(f.fileName()));
+  if (!f.isOpen()) return fail({AttachmentFault::Code::NoFreeName, f.fileName()});
   mine_.append(f.fileName());
   if (f.write(bytes) != bytes.size() || !f.flush()) {
-    const QString why = QStringLiteral("「%1」を書き込めません（%2）。").arg(f.fileName(), durable::lastErrorText());
+    AttachmentFault why{AttachmentFault::Code::Unwritable, f.fileName(), durable::lastErrorText()};
     f.close();
     return fail(why);
   }
@@ -105,12 +105,12 @@ bool AttachmentFolder::write(const QString& name, const QByteArray& bytes) {
   return true;
 }
 
-bool flushFiles(const QStringList& files, QString* error) {
+bool flushFiles(const QStringList& files, AttachmentFault* fault) {
   QSet<QString> folders;
   for (const QString& path : files) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || !durable::syncFd(f.handle())) {
-      if (error) *error = QStringLiteral("「%1」をディスクに書き込めません（%2）。").arg(path, durable::lastErrorText());
+      if (fault) *fault = {AttachmentFault::Code::Unflushed, path, durable::lastErrorText()};
       return false;
     }
     folders.insert(QFileInfo(path).absolutePath());

@@ -3,6 +3,7 @@
 // its own made safe, never replacing a file that is there, written as the
 // decoder hands them over, and flushed to the disk before the server is
 // asked to delete their mail.
+#include "AttachmentFault.h"
 #include "mime/MimeDecode.h"
 
 #include <QString>
@@ -22,7 +23,7 @@ QString freeFileName(const QString& folder, const QString& name);
 // Writes the files of one mail into `folder`, each under its safe, free
 // name, as the decoder hands them over. When one cannot be written, every
 // file of the mail written so far is removed again and no further one is
-// taken: failed() and error() tell. The files reach the disk with
+// taken: failed() and fault() tell. The files reach the disk with
 // flushFiles. `announce`, when given, is told each full path before its
 // file is created, and a false answer fails the mail.
 class AttachmentFolder : public AttachmentWriter {
@@ -33,22 +34,22 @@ class AttachmentFolder : public AttachmentWriter {
   bool write(const QString& name, const QByteArray& bytes) override;
 
   bool failed() const { return failed_; }
-  const QString& error() const { return error_; }
+  const AttachmentFault& fault() const { return fault_; }
   // The full paths written, in order; none after a failure.
   const QStringList& written() const { return mine_; }
 
  private:
-  bool fail(const QString& why);
+  bool fail(AttachmentFault why);
 
   QString folder_;
   Announce announce_;
   QStringList mine_;
   bool checked_ = false;  // the folder was found there
   bool failed_ = false;
-  QString error_;
+  AttachmentFault fault_;
 };
 
 // Flushes the files and the folders holding them to the disk.
-bool flushFiles(const QStringList& files, QString* error);
+bool flushFiles(const QStringList& files, AttachmentFault* fault);
 
 }  // namespace maillib

@@ -101,7 +101,7 @@ void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& 
     // others go on.
     store_.dropOriginal(originalAt);
     LeftMail left{number, LeftMail::Why::AttachmentFailed};
-    left.detail = attachments.error();
+    left.attachment = attachments.fault();
     left.fault = refused_;
     report_.leave(left);
     return;
@@ -142,7 +142,7 @@ QList<BatchStore::Stored> BatchStore::commit(const QString& account) {
   // The files and records on the disk first, then the journal says so:
   // from then on the batch's mails may be deleted on the server.
   CheckProblem failed{CheckCode::Unflushed};
-  bool ok = files_.isEmpty() || maillib::flushFiles(files_, &failed.detail);
+  bool ok = files_.isEmpty() || maillib::flushFiles(files_, &failed.attachment);
   if (ok) {
     QList<received::JournalEntry> entries;
     for (const Stored& s : batch_) entries.append({account, s.id});

@@ -4,6 +4,7 @@
 // tomoshibi --check, memory for tests. The check itself needs no display
 // and words nothing: it reports codes and the details that go with them,
 // and each sink words them (CheckWords) as its user reads them.
+#include "reception/AttachmentFault.h"
 #include "reception/maillib/MailResult.h"
 #include "store/received/Fault.h"
 
@@ -37,7 +38,7 @@ struct LeftMail {
     TooLargeListed,    // its listed size passed the limit: not even asked for
     Refused,           // the server did not hand it over: `detail` is its answer
     TooLarge,          // it passed the limit while it came
-    AttachmentFailed,  // a file of it could not be written: `fault`, or the writer's words in `detail`
+    AttachmentFailed,  // a file of it could not be written: `fault`, or else `attachment`
   };
   int number = 0;
   Why why = Why::Refused;
@@ -45,6 +46,7 @@ struct LeftMail {
   qint64 limitMb = 0;  // TooLargeListed, TooLarge: the limit
   QString detail = {};
   received::Fault fault = {};
+  maillib::AttachmentFault attachment = {};
 };
 
 enum class CheckCode {
@@ -58,7 +60,7 @@ enum class CheckCode {
   UidListUnwritable,  // `path`, `detail`
   Unsaved,            // received mail could not be stored (`fault`)
   Store,              // the store's own words (`fault`)
-  Unflushed,          // a batch did not reach the disk (`fault`, or the file writer's words in `detail`)
+  Unflushed,          // a batch did not reach the disk (`fault`, or else `attachment`)
   Stopped,            // the user asked the check to stop
   QuitUnanswered,     // `host`; `library`: why the session ended
   DeletesRefused,     // `host`, `count`; `detail`: the server's last refusal
@@ -73,6 +75,7 @@ struct CheckProblem {
   QString host = {};
   int count = 0;
   maillib::Result library = {};
+  maillib::AttachmentFault attachment = {};
 };
 
 // A failed step of the mail library, as the check reports it.

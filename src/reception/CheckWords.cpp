@@ -1,7 +1,7 @@
 #include "CheckWords.h"
 
 #include "ReceivedWords.h"
-#include "composer/send/MailWording.h"
+#include "reception/words/MailWording.h"
 
 #include <QDir>
 #include <QStringList>
@@ -39,7 +39,7 @@ QString leftText(const LeftMail& left) {
     case LeftMail::Why::TooLarge:
       return QStringLiteral("大きすぎます（%1 MB より大きい）").arg(left.limitMb);
     case LeftMail::Why::AttachmentFailed:
-      return QStringLiteral("添付ファイルをオープンできません（%1）").arg(left.fault ? faultText(left.fault) : left.detail);
+      return QStringLiteral("添付ファイルをオープンできません（%1）").arg(left.fault ? faultText(left.fault) : attachmentFaultText(left.attachment));
   }
   return left.detail;
 }
@@ -66,7 +66,7 @@ QString problemText(const CheckProblem& p) {
     case CheckCode::Unsaved:
       return QStringLiteral("受信したメールを保存できません（%1）。").arg(faultText(p.fault));
     case CheckCode::Unflushed:
-      return QStringLiteral("受信したメールをディスクに書き込めません（%1）。").arg(p.fault ? faultText(p.fault) : p.detail);
+      return QStringLiteral("受信したメールをディスクに書き込めません（%1）。").arg(p.fault ? faultText(p.fault) : attachmentFaultText(p.attachment));
     case CheckCode::Stopped:
       // The same words as the mail library's wait given up on.
       return wording::pop3Failure(maillib::failed(maillib::Code::Stopped));

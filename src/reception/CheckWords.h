@@ -2,7 +2,7 @@
 // What a user reads of a mail check: the codes a check reports (CheckSink.h)
 // worded, for the window side of the check and the headless one alike. The
 // mail library's results are worded where every other use of that library
-// words them (composer/send/MailWording.h), so a server or connection
+// words them (reception/words/MailWording.h), so a server or connection
 // failure reads the same on receiving and sending.
 #include "CheckSink.h"
 

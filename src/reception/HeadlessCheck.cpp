@@ -1,11 +1,12 @@
 #include "HeadlessCheck.h"
 
 #include "CheckWords.h"
-#include "reception/maillib/MailLib.h"
 #include "ReceiveEngine.h"
 #include "platform/Paths.h"
-#include "settings/AccountSettings.h"
+#include "reception/maillib/MailLib.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
+#include "store/words/StoreWords.h"
 
 #include <QDir>
 #include <csignal>
@@ -71,10 +72,10 @@ int RunHeadlessCheck() {
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
   ConsoleSink sink;
-  QString why;
+  store::StoreFailure why;
   if (!store::ensureFile(paths::resolve(paths::kReceivedMailFile), &why)) {
     sink.notice(QStringLiteral("受信メールのファイルを開けません（%1）。\nプログラムフォルダ「%2」を確かめて下さい。")
-                   .arg(why, QDir::toNativeSeparators(paths::programFolder())));
+                   .arg(store::failureText(why), QDir::toNativeSeparators(paths::programFolder())));
     return 1;
   }
   LoadServerSettings();

@@ -1,6 +1,6 @@
 #include "MailExport.h"
 
-#include "ReceivedWords.h"
+#include "ExportWords.h"
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "store/RecordFile.h"
@@ -53,15 +53,11 @@ QByteArray asctimeOf(qint64 secs) {
   return buf;
 }
 
-QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
-
-QString dataFolderRefusal() { return QStringLiteral("データフォルダの中には書き出せません。"); }
-
 // The file a save to `target` ends in, every link followed as the save
 // follows them (a link at the name is written through, even to a name not
-// there yet, and a link's text is read from the folder it lies in). Null,
-// with a sentence, when the links go round.
-QString finalTarget(const QString& target, QString* error) {
+// there yet, and a link's text is read from the folder it lies in). Null
+// when the links go round.
+QString finalTarget(const QString& target, ExportFault* fault) {
   QString path = QDir::isAbsolutePath(target) ? target : QDir::currentPath() + u'/' + target;
   for (int links = 0; links < 40; ++links) {
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -80,7 +76,7 @@ QString finalTarget(const QString& target, QString* error) {
     const QString link = QFile::decodeName(QByteArray(to, n));
     path = link.startsWith(u'/') ? link : path.left(path.lastIndexOf(u'/')) + u'/' + link;
   }
-  if (error) *error = QStringLiteral("「%1」のリンクをたどりきれません。").arg(shown(target));
+  if (fault) *fault = {ExportFault::Code::LinksUnresolved, target};
   return QString();
 }
 
@@ -101,20 +97,18 @@ bool insideDataFolder(const QString& finalPath) {
   return false;
 }
 
-// The path to save to, or null with a sentence.
-QString saveTarget(const QString& target, QString* error) {
-  const QString path = finalTarget(target, error);
+// The path to save to, or null with the reason.
+QString saveTarget(const QString& target, ExportFault* fault) {
+  const QString path = finalTarget(target, fault);
   if (path.isNull()) return path;
   if (insideDataFolder(path)) {
-    if (error) *error = dataFolderRefusal();
+    if (fault) *fault = {ExportFault::Code::InsideDataFolder};
     return QString();
   }
   return path;
 }
 
 }  // namespace
-
-QString noOriginalText() { return QStringLiteral("原文がありません"); }
 
 QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs) {
   QByteArray out = "From " + envelopeSender(original) + ' ' + asctimeOf(receivedSecs) + '\n';
@@ -135,55 +129,45 @@ QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs) {
   return out + '\n';
 }
 
-bool writeExportFile(const QString& target, const QByteArray& bytes, QString* error) {
-  const QString path = saveTarget(target, error);
+bool writeExportFile(const QString& target, const QByteArray& bytes, ExportFault* fault) {
+  const QString path = saveTarget(target, fault);
   if (path.isNull()) return false;
   QSaveFile f(path);
   if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-    if (error) *error = f.errorString();
+    if (fault) *fault = {ExportFault::Code::Unsaved, path, f.errorString()};
     return false;
   }
   return true;
 }
 
-QString ExportSummary::text(const QString& target) const {
-  QString t = QStringLiteral("%1 通のメールを「%2」に書き出しました。").arg(exported).arg(shown(target));
-  if (const int before = withoutOriginal - unreadable; before > 0)
-    t += QStringLiteral("\n%1 通は%2（原文を残す前に受信したメール）。").arg(before).arg(noOriginalText());
-  if (unreadable > 0)
-    t += QStringLiteral("\n%1 通は原文が失われているか読めないため、書き出していません。").arg(unreadable);
-  return t;
-}
-
 ExportSummary exportMbox(const QString& target) {
   ExportSummary s;
-  const QString path = saveTarget(target, &s.error);
+  const QString path = saveTarget(target, &s.fault);
   if (path.isNull()) return s;
-  received::OriginalArchive archive;
-  if (received::Fault f; !archive.load(&f)) {
-    s.error = faultText(f);
+  auto failed = [&](ExportFault fault) {
+    s.fault = std::move(fault);
     return s;
-  }
+  };
+  received::OriginalArchive archive;
+  if (received::Fault f; !archive.load(&f)) return failed({ExportFault::Code::Received, {}, {}, f});
   const QString recordPath = paths::resolve(paths::kReceivedMailFile);
   store::RecordFile records(recordPath, kLength);
   const bool anyMail = QFileInfo::exists(recordPath);
-  if (anyMail && !records.open()) {
-    s.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
-    return s;
-  }
+  auto unreadable = [&] {
+    return failed({ExportFault::Code::Received, {}, {},
+                   received::recordsFault(records.failure(), received::Code::RecordsUnreadable)});
+  };
+  auto unwritable = [&](const QSaveFile& out) {
+    return failed({ExportFault::Code::Unwritable, target, out.errorString()});
+  };
+  if (anyMail && !records.open()) return unreadable();
   QSaveFile out(path);
-  if (!out.open(QIODevice::WriteOnly)) {
-    s.error = QStringLiteral("「%1」に書き込めません（%2）。").arg(shown(target), out.errorString());
-    return s;
-  }
+  if (!out.open(QIODevice::WriteOnly)) return unwritable(out);
   QByteArray head;
   for (int n = 1; anyMail; ++n) {
     const store::ReadResult rr = records.readPart(n, 0, kHeaderFields, head);
     if (rr == store::ReadResult::EndOfFile) break;
-    if (rr != store::ReadResult::Ok) {
-      s.error = QStringLiteral("受信メールのファイルを読めません（%1）。").arg(records.errorText());
-      return s;
-    }
+    if (rr != store::ReadResult::Ok) return unreadable();
     const std::optional<received::OriginalEntry> e = archive.forRecord(n, head);
     if (!e) {
       ++s.withoutOriginal;
@@ -198,23 +182,17 @@ ExportSummary exportMbox(const QString& target) {
       continue;
     }
     const QByteArray entry = mboxrdEntry(bytes, e->received);
-    if (out.write(entry) != entry.size()) {
-      s.error = QStringLiteral("「%1」に書き込めません（%2）。").arg(shown(target), out.errorString());
-      return s;
-    }
+    if (out.write(entry) != entry.size()) return unwritable(out);
     ++s.exported;
   }
-  if (!out.commit()) {
-    s.error = QStringLiteral("「%1」に書き込めません（%2）。").arg(shown(target), out.errorString());
-    return s;
-  }
+  if (!out.commit()) return unwritable(out);
   s.ok = true;
   return s;
 }
 
 int RunExportMbox(const QString& target) {
   const ExportSummary s = exportMbox(target);
-  const QString line = (s.ok ? s.text(target) : QStringLiteral("書き出せませんでした: ") + s.error) + u'\n';
+  const QString line = (s.ok ? exportedText(s, target) : QStringLiteral("書き出せませんでした: ") + exportFaultText(s.fault)) + u'\n';
   std::fputs(line.toLocal8Bit().constData(), s.ok ? stdout : stderr);
   return s.ok ? 0 : 1;
 }

@@ -8,7 +8,7 @@
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "reception/maillib/Pop3Session.h"
-#include "settings/AccountSettings.h"
+#include "settings/files/AccountSettings.h"
 
 #include <csignal>
 

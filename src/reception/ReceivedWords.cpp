@@ -1,6 +1,7 @@
 #include "ReceivedWords.h"
 
 #include "store/RecordFile.h"
+#include "store/words/StoreWords.h"
 
 #include <QDir>
 
@@ -31,9 +32,9 @@ QString faultText(const received::Fault& f) {
     case Code::FolderUnsynced:
       return QStringLiteral("データフォルダをディスクに書き出せません（%1）。").arg(f.detail);
     case Code::Records:
-      return f.detail;
+      return store::failureText(f.records);
     case Code::RecordsUnreadable:
-      return QStringLiteral("受信メールのファイルを読めません（%1）。").arg(f.detail);
+      return QStringLiteral("受信メールのファイルを読めません（%1）。").arg(store::failureText(f.records));
     case Code::RecordsFull:
       return QStringLiteral("受信メールのファイルは既に %1 件で一杯です。「メールを見る」画面で不要なメールを削除して下さい。")
           .arg(store::kMaxRecords);
@@ -65,6 +66,27 @@ QString faultText(const received::Fault& f) {
       return QStringLiteral("削除の記録を書き込めません（%1）。").arg(f.detail);
     case Code::DeleteUnfinished:
       return QStringLiteral("「%1」の削除を最後まで終えられません（%2）。次の受信か削除のときに続きを行います。").arg(path, f.detail);
+  }
+  return f.detail;
+}
+
+QString attachmentFaultText(const maillib::AttachmentFault& f) {
+  using Code = maillib::AttachmentFault::Code;
+  switch (f.code) {
+    case Code::None:
+      return QString();
+    case Code::FolderMissing:
+      return QStringLiteral("添付フォルダ「%1」がありません。").arg(f.path);
+    case Code::Uncreatable:
+      return QStringLiteral("「%1」を作れません（%2）。").arg(f.path, f.detail);
+    case Code::NoFreeName:
+      return QStringLiteral("「%1」を作れません。").arg(f.path);
+    case Code::Unwritable:
+      return QStringLiteral("「%1」を書き込めません（%2）。").arg(f.path, f.detail);
+    case Code::Unflushed:
+      return QStringLiteral("「%1」をディスクに書き込めません（%2）。").arg(f.path, f.detail);
+    case Code::Refused:
+      return f.detail;
   }
   return f.detail;
 }

@@ -1,7 +1,7 @@
 #include "IdPassForm.h"
 
-#include "platform/MsgBox.h"
-#include "settings/AccountSettings.h"
+#include "platform/ui/MsgBox.h"
+#include "settings/files/AccountSettings.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

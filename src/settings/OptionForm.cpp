@@ -1,8 +1,8 @@
 #include "OptionForm.h"
 
-#include "platform/MsgBox.h"
-#include "platform/WindowOrder.h"
-#include "settings/AccountSettings.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/WindowOrder.h"
+#include "settings/files/AccountSettings.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

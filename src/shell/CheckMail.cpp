@@ -1,10 +1,10 @@
 #include "CheckMail.h"
 
-#include "platform/MsgBox.h"
+#include "platform/SharedState.h"
+#include "platform/ui/MsgBox.h"
 #include "reception/CheckWords.h"
 #include "settings/IdPassForm.h"
 #include "shell/MainForm.h"
-#include "shell/SharedState.h"
 #include "store/Records.h"
 #include "viewer/TyakuForm.h"
 

@@ -2,21 +2,22 @@
 
 #include "addressbook/FriendForm.h"
 #include "composer/WriteForm.h"
-#include "platform/MsgBox.h"
-#include "platform/NamedMenu.h"
 #include "platform/Paths.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "platform/WindowOrder.h"
-#include "shell/CheckMail.h"
+#include "platform/ui/ListHeaders.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/NamedMenu.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowOrder.h"
 #include "reception/maillib/MailLib.h"
-#include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
-#include "shell/ListHeaders.h"
+#include "settings/files/AccountSettings.h"
+#include "settings/files/StateFile.h"
+#include "shell/CheckMail.h"
 #include "shell/ShopPicture.h"
-#include "shell/StateFile.h"
 #include "shell/TaikiForm.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
@@ -52,13 +53,18 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("灯火亭　Ver 1.0"));
   buildControls();
+  shared::MainWindow = {[this] { return Check1->checkState(); },
+                        [this](const QString& count) { Text4->setText(count); },
+                        [this](const QString& text) { Text1->setPlainText(text); }};
   buildMenu();
   connectShop();
   Form_Load();
 }
 
 MainForm::~MainForm() {
-  if (g_main == this) g_main = nullptr;
+  if (g_main != this) return;
+  g_main = nullptr;
+  shared::MainWindow = {};
 }
 
 void MainForm::buildControls() {

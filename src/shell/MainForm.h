@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the first and last window of the process. It owns the
 // start-up and shutdown steps and offers the main actions as buttons and
-// menu items. Other windows work on its controls directly.
+// menu items. The windows below it reach it through the named calls it sets
+// in platform/SharedState.h.
 #include <QHash>
 #include <QMainWindow>
 

@@ -2,12 +2,12 @@
 // and fro, the new-mail event and the author's home page.
 #include "MainForm.h"
 
-#include "platform/Browser.h"
-#include "platform/Mci.h"
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
-#include "platform/Twips.h"
-#include "shell/SharedState.h"
+#include "platform/SharedState.h"
+#include "platform/sound/Mci.h"
+#include "platform/ui/Browser.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/Twips.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #include "SingleInstance.h"
 
 #include "composer/MailtoFill.h"
-#include "composer/MailtoLink.h"
+#include "composer/model/MailtoLink.h"
+#include "platform/SharedState.h"
 #include "shell/MainForm.h"
-#include "shell/SharedState.h"
 #include "shell/TaikiForm.h"
 
 #include <QCryptographicHash>

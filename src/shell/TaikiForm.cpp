@@ -1,7 +1,7 @@
 #include "TaikiForm.h"
 
-#include "platform/Twips.h"
-#include "platform/WindowOrder.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowOrder.h"
 #include "shell/MainForm.h"
 
 #include <QCloseEvent>

@@ -15,13 +15,12 @@
 namespace store {
 namespace {
 
-QString folderMissingText(const QString& path) {
-  return QStringLiteral("データフォルダ「%1」が見つかりません。").arg(QFileInfo(path).absolutePath());
-}
+// What the system said of the last call that failed.
+StoreFailure failed(StoreCode code, const QString& path) { return {code, path, durable::lastErrorText()}; }
 
-QString openErrorText(const QString& path) {
-  if (!QFileInfo(QFileInfo(path).absolutePath()).isDir()) return folderMissingText(path);
-  return QStringLiteral("ファイル「%1」を開けません（%2）。").arg(path, durable::lastErrorText());
+StoreFailure openFailure(const QString& path) {
+  if (!QFileInfo(QFileInfo(path).absolutePath()).isDir()) return {StoreCode::FolderMissing, path};
+  return failed(StoreCode::Unopenable, path);
 }
 
 bool preadAll(int fd, char* dst, qint64 len, qint64 offset) {
@@ -93,7 +92,7 @@ bool RecordFile::open() {
   fd_.reset(durable::openPrivate(path_, O_RDWR));
   if (!fd_ && (errno == EACCES || errno == EROFS)) fd_.reset(::open(p.constData(), O_RDONLY | O_CLOEXEC));
   if (!fd_) {
-    error_ = openErrorText(path_);
+    failure_ = openFailure(path_);
     return false;
   }
   return true;
@@ -129,7 +128,7 @@ ReadResult RecordFile::readPart(int n, int offset, int len, QByteArray& out) con
   if (start + length_ > byteLength()) return ReadResult::EndOfFile;
   out.resize(len);
   if (!preadAll(fd_.get(), out.data(), len, start + offset)) {
-    error_ = QStringLiteral("ファイル「%1」を読めません（%2）。").arg(path_, durable::lastErrorText());
+    failure_ = failed(StoreCode::Unreadable, path_);
     return ReadResult::Error;
   }
   return ReadResult::Ok;
@@ -137,11 +136,11 @@ ReadResult RecordFile::readPart(int n, int offset, int len, QByteArray& out) con
 
 bool RecordFile::write(int n, const QByteArray& record) {
   if (!fd_ || n < 1 || n > kMaxRecords || record.size() != length_) {
-    error_ = QStringLiteral("記録番号 %1 には書き込めません。").arg(n);
+    failure_ = {StoreCode::BadRecordNumber, path_, {}, n};
     return false;
   }
   if (!pwriteAll(fd_.get(), record.constData(), length_, qint64(n - 1) * length_)) {
-    error_ = QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path_, durable::lastErrorText());
+    failure_ = failed(StoreCode::Unwritable, path_);
     return false;
   }
   return true;
@@ -151,7 +150,7 @@ bool RecordFile::writeLiveFlag(int n, int flagOffset, int16_t flag) {
   if (!fd_ || n < 1 || n > kMaxRecords) return false;
   const char b[2] = {char(uint16_t(flag) & 0xFF), char(uint16_t(flag) >> 8)};
   if (!pwriteAll(fd_.get(), b, 2, qint64(n - 1) * length_ + flagOffset)) {
-    error_ = QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path_, durable::lastErrorText());
+    failure_ = failed(StoreCode::Unwritable, path_);
     return false;
   }
   return true;
@@ -160,7 +159,7 @@ bool RecordFile::writeLiveFlag(int n, int flagOffset, int16_t flag) {
 bool RecordFile::sync() {
   if (!fd_) return false;
   if (!durable::syncFd(fd_.get())) {
-    error_ = QStringLiteral("ファイル「%1」をディスクに書き出せません（%2）。").arg(path_, durable::lastErrorText());
+    failure_ = failed(StoreCode::Unsynced, path_);
     return false;
   }
   return true;
@@ -168,16 +167,16 @@ bool RecordFile::sync() {
 
 bool RecordFile::truncate(qint64 length) {
   if (!fd_ || ::ftruncate(fd_.get(), length) != 0) {
-    error_ = QStringLiteral("ファイル「%1」を元の長さに戻せません（%2）。").arg(path_, durable::lastErrorText());
+    failure_ = failed(StoreCode::Untruncatable, path_);
     return false;
   }
   return true;
 }
 
-bool ensureFile(const QString& path, QString* error) {
+bool ensureFile(const QString& path, StoreFailure* failure) {
   RecordFile f(path, 1);
   if (f.open()) return true;
-  if (error) *error = f.errorText();
+  if (failure) *failure = f.failure();
   return false;
 }
 
@@ -185,18 +184,16 @@ StoreResult appendRecord(const QString& path, int recordLength, const QByteArray
   StoreResult res;
   RecordFile f(path, recordLength);
   if (!f.open()) {
-    res.error = f.errorText();
+    res.failure = f.failure();
     return res;
   }
   const int n = f.nextRecordNumber();
   if (n > kMaxRecords) {
-    res.error = QStringLiteral("「%1」には既に %2 件が記録されていて、これ以上追加できません。不要なデータを削除して下さい。")
-                    .arg(QFileInfo(path).fileName())
-                    .arg(kMaxRecords);
+    res.failure = {StoreCode::Full, path};
     return res;
   }
   if (!f.write(n, record) || (durable && !f.sync())) {
-    res.error = f.errorText();
+    res.failure = f.failure();
     return res;
   }
   res.ok = true;
@@ -213,23 +210,20 @@ StoreResult prepareRewrite(const QString& file, const QString& temp, int recordL
   auto isDropped = [&](qint64 number) { return std::binary_search(dropped.cbegin(), dropped.cend(), int(number)); };
   RecordFile src(file, recordLength);
   if (!src.open()) {
-    res.error = src.errorText();
+    res.failure = src.failure();
     return res;
   }
   const QByteArray tmpName = QFile::encodeName(temp);
   // The copy becomes the record file: the user's alone, as the file is.
   handles::Fd out(::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, durable::kPrivateFile));
   if (out) ::fchmod(out.get(), durable::kPrivateFile);
-  auto fail = [&](const QString& why) {
+  auto fail = [&](const StoreFailure& why) {
     out.reset();
     ::unlink(tmpName.constData());
-    res.error = why;
+    res.failure = why;
     return res;
   };
-  auto writeError = [&] {
-    return QStringLiteral("一時ファイル「%1」に書き込めません（%2）。元のファイルはそのまま残っています。")
-        .arg(temp, durable::lastErrorText());
-  };
+  auto writeError = [&] { return failed(StoreCode::TempUnwritable, temp); };
   if (!out || hookFails(RewriteStep::TempOpened)) return fail(writeError());
 
   // Survivors come in runs of consecutive records: find them from the flags
@@ -245,7 +239,7 @@ StoreResult prepareRewrite(const QString& file, const QString& temp, int recordL
     bool live = false;
     if (i < count) {
       if (!preadAll(src.fd(), flag, 2, i * recordLength + flagOffset))
-        return fail(QStringLiteral("ファイル「%1」を読めません（%2）。").arg(file, durable::lastErrorText()));
+        return fail(failed(StoreCode::Unreadable, file));
       live = (flag[0] | flag[1]) != 0 && !isDropped(i + 1);
     }
     if (live && runStart < 0) runStart = i;
@@ -270,8 +264,7 @@ StoreResult finishRewrite(const QString& file, const QString& temp) {
   StoreResult res;
   const QByteArray tmpName = QFile::encodeName(temp);
   if (hookFails(RewriteStep::Renamed) || ::rename(tmpName.constData(), QFile::encodeName(file).constData()) != 0) {
-    res.error = QStringLiteral("「%1」を置き換えられません（%2）。元のファイルはそのまま残っています。")
-                    .arg(file, durable::lastErrorText());
+    res.failure = failed(StoreCode::Unreplaceable, file);
     ::unlink(tmpName.constData());
     return res;
   }

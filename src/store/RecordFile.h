@@ -15,6 +15,32 @@ inline constexpr int kMaxRecords = 32767;
 
 enum class ReadResult { Ok, EndOfFile, Error };
 
+// What went wrong with a record file: a code, with the file it concerns and
+// the system's own words. The sentence a user reads is made above the store
+// (store/words/StoreWords.h), never here.
+enum class StoreCode {
+  None,
+  FolderMissing,    // path: the data folder of the file is not there
+  Unopenable,       // path, cause
+  Unreadable,       // path, cause (may be empty)
+  BadRecordNumber,  // number: no record can be written there
+  Unwritable,       // path, cause
+  Unsynced,         // path, cause: not flushed to the disk
+  Untruncatable,    // path, cause: not cut back to its length
+  Full,             // path: it holds kMaxRecords records already
+  TempUnwritable,   // path (the temporary copy), cause: the file is as it was
+  Unreplaceable,    // path, cause: the copy did not take its name; the file is as it was
+};
+
+struct StoreFailure {
+  StoreCode code = StoreCode::None;
+  QString path = {};
+  QString cause = {};
+  int number = 0;
+
+  explicit operator bool() const { return code != StoreCode::None; }
+};
+
 class RecordFile {
  public:
   RecordFile(const QString& path, int recordLength);
@@ -24,7 +50,7 @@ class RecordFile {
 
   // Opens for reading and writing; a missing file is created empty. False
   // when it cannot be opened (its folder is missing, no permission); see
-  // errorText(). A file that cannot be written is opened read-only.
+  // failure(). A file that cannot be written is opened read-only.
   bool open();
   void close();
   bool isOpen() const { return fd_.valid(); }
@@ -50,23 +76,24 @@ class RecordFile {
   // Cuts the file to `length` bytes (a write that failed half-way goes again).
   bool truncate(qint64 length);
 
-  QString errorText() const { return error_; }
+  // Why the last operation that failed did.
+  const StoreFailure& failure() const { return failure_; }
   int fd() const { return fd_.get(); }
 
  private:
   QString path_;
   int length_;
   handles::Fd fd_;
-  mutable QString error_;
+  mutable StoreFailure failure_;
 };
 
-// The outcome of an append or a rewrite, with a sentence for the user.
+// The outcome of an append or a rewrite.
 struct StoreResult {
   bool ok = false;
   int recordNumber = 0;  // the number written by an append
   int survivors = 0;     // records kept by a rewrite
   int before = 0;        // records a rewrite found (complete ones, at most kMaxRecords)
-  QString error;
+  StoreFailure failure;
 };
 
 // The one rule for counting and appending, used by every window and by the
@@ -78,7 +105,7 @@ int appendNumberFor(qint64 byteLength, int recordLength);
 
 // Opens `path` (creating it empty) and closes it again; false when it cannot
 // be opened.
-bool ensureFile(const QString& path, QString* error = nullptr);
+bool ensureFile(const QString& path, StoreFailure* failure = nullptr);
 
 // Writes `record` at the next record number. Refuses when that number would
 // pass 32767. With `durable` the record is on the disk before this returns.

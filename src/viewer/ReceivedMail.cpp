@@ -1,10 +1,10 @@
 #include "ReceivedMail.h"
 
-#include "composer/ReplyText.h"
-#include "platform/MsgBox.h"
+#include "composer/model/ReplyText.h"
 #include "platform/Paths.h"
-#include "store/received/Originals.h"
+#include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
+#include "store/received/Originals.h"
 #include "viewer/MailListModel.h"
 
 #include <QDir>
@@ -20,7 +20,7 @@ MailListScan scanReceivedMail() {
   store::RecordFile f(paths::resolve(paths::kReceivedMailFile), L);
   if (!f.open()) {
     s.folderMissing = dataFolderMissing();
-    s.error = f.errorText();
+    s.failure = f.failure();
     return s;
   }
   s.opened = true;
@@ -37,7 +37,7 @@ MailListScan scanReceivedMail() {
     const store::ReadResult r = f.readPart(n, 0, kHead, part);
     if (r != store::ReadResult::Ok) {
       // The file shrank or a read failed: list what was read.
-      if (r == store::ReadResult::Error) s.error = f.errorText();
+      if (r == store::ReadResult::Error) s.failure = f.failure();
       break;
     }
     std::memcpy(s.heads.data() + qsizetype(n - 1) * kHead, part.constData(), kHead);
@@ -53,7 +53,7 @@ MailListScan scanReceivedMail() {
       QByteArray head = s.heads.right(kHead);
       head.append(L - kHead, ' ');
       s.last.setBytes(head);
-      if (s.error.isEmpty()) s.error = f.errorText();
+      if (!s.failure) s.failure = f.failure();
     }
   }
   return s;

@@ -1,6 +1,7 @@
 #pragma once
 // Reading the received-mail file for the viewer's list, and the viewer's
 // word for a missing data folder.
+#include "store/RecordFile.h"
 #include "store/Records.h"
 
 #include <QByteArray>
@@ -13,9 +14,9 @@ namespace viewer {
 // sender) of every complete record, in record order, and the last record
 // whole. At most 32767 records are listed.
 struct MailListScan {
-  bool opened = false;  // false: nothing could be read; see error
+  bool opened = false;  // false: nothing could be read; see failure
   bool folderMissing = false;
-  QString error;     // set when opening or a read failed
+  store::StoreFailure failure;  // set when opening or a read failed
   QByteArray heads;  // MailListModel::kHeadLength bytes per record
   int rows = 0;
   qint64 recordsInFile = 0;  // complete records, beyond 32767 too

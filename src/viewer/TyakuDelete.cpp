@@ -1,10 +1,10 @@
 // Deleting received mail: the mail of the selected row, or all of it. The
 // received-mail store deletes (records and originals together, whole or
 // not at all, under the check's lock); the window shows what came of it.
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
+#include "platform/SharedState.h"
+#include "platform/ui/MsgBox.h"
 #include "reception/ReceivedWords.h"
-#include "shell/SharedState.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "store/received/ReceivedStore.h"

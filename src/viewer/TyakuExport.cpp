@@ -1,9 +1,10 @@
 // Handing received mail out as the server sent it: the selected mail as a
 // .eml file, all mail as one mbox file. The data folder is only read.
-#include "platform/FileDialog.h"
-#include "platform/MsgBox.h"
 #include "platform/Text.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/MsgBox.h"
 #include "reception/AttachmentFiles.h"
+#include "reception/ExportWords.h"
 #include "reception/MailExport.h"
 #include "reception/ReceivedWords.h"
 #include "store/Records.h"
@@ -46,9 +47,10 @@ void TyakuForm::mgenbun_Click() {
   const QString file = filedialog::choose(this, {filedialog::Kind::Save, QStringLiteral("原文を保存"), kMailFileFilter,
                                                  name + QStringLiteral(".eml"), QStringLiteral("eml"), QString()});
   if (file.isEmpty()) return;
-  QString error;
-  if (!reception::writeExportFile(file, original.bytes, &error))
-    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。").arg(QDir::toNativeSeparators(file), inner(error)),
+  reception::ExportFault fault;
+  if (!reception::writeExportFile(file, original.bytes, &fault))
+    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。")
+               .arg(QDir::toNativeSeparators(file), inner(reception::exportFaultText(fault))),
            MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
@@ -58,7 +60,8 @@ void TyakuForm::mmbox_Click() {
   if (file.isEmpty()) return;
   const reception::ExportSummary s = reception::exportMbox(file);
   if (s.ok)
-    MsgBox(s.text(file), MsgButtons::Ok, MsgIcon::Information);
+    MsgBox(reception::exportedText(s, file), MsgButtons::Ok, MsgIcon::Information);
   else
-    MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(inner(s.error)), MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(inner(reception::exportFaultText(s.fault))), MsgButtons::Ok,
+           MsgIcon::Exclamation);
 }

@@ -1,14 +1,13 @@
 #include "TyakuForm.h"
 
-#include "platform/Icons.h"
-#include "platform/MsgBox.h"
-#include "platform/NamedMenu.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/TextFit.h"
-#include "platform/Twips.h"
-#include "shell/ListHeaders.h"
-#include "shell/MainForm.h"
-#include "shell/SharedState.h"
+#include "platform/ui/Icons.h"
+#include "platform/ui/ListHeaders.h"
+#include "platform/ui/MsgBox.h"
+#include "platform/ui/NamedMenu.h"
+#include "platform/ui/TextFit.h"
+#include "platform/ui/Twips.h"
 #include "viewer/MailListModel.h"
 #include "viewer/ReceivedMail.h"
 
@@ -337,9 +336,10 @@ void TyakuForm::buildToolBar() {
 void TyakuForm::Form_Load() {
   // The help box in view only while the main window shows explanations;
   // a check box in neither state leaves it where it is.
-  if (MainForm* main = MainForm::instance()) {
-    if (main->Check1->checkState() == Qt::Checked) book_.setTop(Text4, 3600);
-    if (main->Check1->checkState() == Qt::Unchecked) book_.setTop(Text4, -4000);
+  if (shared::MainWindow.explanations) {
+    const Qt::CheckState explanations = shared::MainWindow.explanations();
+    if (explanations == Qt::Checked) book_.setTop(Text4, 3600);
+    if (explanations == Qt::Unchecked) book_.setTop(Text4, -4000);
   }
 
   // The columns share the list's width as it is now, but for widths the
@@ -532,11 +532,11 @@ void TyakuForm::setCount(int rows) {
 }
 
 void TyakuForm::mirrorCount(const QString& count) {
-  if (MainForm* main = MainForm::instance()) main->Text4->setText(count);
+  if (shared::MainWindow.setStoredCount) shared::MainWindow.setStoredCount(count);
 }
 
 void TyakuForm::showAllDeleted() {
-  if (MainForm* main = MainForm::instance()) main->Text1->setPlainText(QStringLiteral("0"));
+  if (shared::MainWindow.setHelpText) shared::MainWindow.setHelpText(QStringLiteral("0"));
   setCount(0);
 }
 

@@ -3,8 +3,8 @@
 // three header boxes and body box are also where the receive engine stages
 // each fetched mail before storing it, so the window may exist, loaded but
 // hidden, without the user having opened it.
+#include "platform/ui/TwipsBook.h"
 #include "viewer/ColumnWidths.h"
-#include "viewer/TwipsBook.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,11 +1,12 @@
 // The viewer's list: filling it from the received-mail file and showing the
 // mail of a clicked row.
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "shell/SharedState.h"
+#include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/words/StoreWords.h"
 #include "viewer/MailListModel.h"
 #include "viewer/ReceivedMail.h"
 #include "viewer/TyakuForm.h"
@@ -22,13 +23,13 @@ void reportUnreadable(const viewer::MailListScan& scan) {
   if (scan.folderMissing)
     viewer::reportDataFolderMissing();
   else
-    MsgBox(scan.error, MsgButtons::Ok, MsgIcon::Exclamation);
+    MsgBox(store::failureText(scan.failure), MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
 // What a list that was filled needs to tell beyond its rows.
 void reportPartialList(const viewer::MailListScan& scan) {
-  if (!scan.error.isEmpty())
-    MsgBox(scan.error + QStringLiteral("\n読めたところまでを一覧に表示しています。"), MsgButtons::Ok,
+  if (scan.failure)
+    MsgBox(store::failureText(scan.failure) + QStringLiteral("\n読めたところまでを一覧に表示しています。"), MsgButtons::Ok,
            MsgIcon::Exclamation);
   else if (scan.recordsInFile > store::kMaxRecords)
     MsgBox(QStringLiteral("受信メールが %1 件あり、一覧に表示できる %2 件を超えています。\n"
@@ -84,7 +85,7 @@ void TyakuForm::ShowSelectedMail() {
     if (viewer::dataFolderMissing())
       viewer::reportDataFolderMissing();
     else
-      MsgBox(f.errorText(), MsgButtons::Ok, MsgIcon::Exclamation);
+      MsgBox(store::failureText(f.failure()), MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
   QByteArray bytes;
@@ -94,7 +95,7 @@ void TyakuForm::ShowSelectedMail() {
     MsgBox(r == store::ReadResult::EndOfFile
                ? QStringLiteral(
                      "このメールは受信メールのファイルにもうありません。\n「メールを見る」で一覧を読み直して下さい。")
-               : f.errorText(),
+               : store::failureText(f.failure()),
            MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }

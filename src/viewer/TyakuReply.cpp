@@ -2,9 +2,9 @@
 // the address book. Neither writes a file.
 #include "addressbook/FriendForm.h"
 #include "composer/BackForm.h"
-#include "composer/ReplyText.h"
-#include "platform/MsgBox.h"
+#include "composer/model/ReplyText.h"
 #include "platform/Text.h"
+#include "platform/ui/MsgBox.h"
 #include "store/Records.h"
 #include "viewer/TyakuForm.h"
 

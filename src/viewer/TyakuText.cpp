@@ -1,15 +1,15 @@
 // The viewer's text commands: the menus and the toolbar on the body box,
 // the copy button and its preview, quick-save and save-as, the help box,
 // and finding mails in the list from the search box.
-#include "platform/FileDialog.h"
-#include "platform/MsgBox.h"
 #include "platform/Paths.h"
-#include "viewer/BodyBox.h"
+#include "platform/TextProcedures.h"
+#include "platform/ui/BodyBox.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/MsgBox.h"
 #include "viewer/MailListModel.h"
-#include "viewer/MailSearch.h"
-#include "viewer/MailText.h"
-#include "viewer/TextProcedures.h"
 #include "viewer/TyakuForm.h"
+#include "viewer/core/MailSearch.h"
+#include "viewer/core/MailText.h"
 
 #include <QAction>
 #include <QApplication>

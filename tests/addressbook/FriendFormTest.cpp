@@ -1,19 +1,19 @@
 // The address book window: loading, registering, named addresses, picking,
 // deleting, the paste buttons, the help box, vCard export and import, and
 // the compose window reading what it wrote.
-#include "addressbook/AddressBook.h"
 #include "addressbook/AddressListModel.h"
 #include "addressbook/AddressListView.h"
 #include "addressbook/FriendForm.h"
+#include "addressbook/book/AddressBook.h"
 #include "composer/SideList.h"
 #include "composer/WriteForm.h"
-#include "platform/FileDialog.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "settings/AccountSettings.h"
-#include "shell/ListHeaders.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/ListHeaders.h"
+#include "platform/ui/Twips.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "store/RecordFile.h"
 #include "support/Gui.h"
@@ -53,7 +53,7 @@ class Book {
   ~Book() {
     if (form_) form_->close();
     destroyClosed();
-    filedialog::g_fileDialogHook = nullptr;
+    testhooks::fileDialog = nullptr;
   }
   FriendForm* operator->() const { return form_; }
   FriendForm* get() const { return form_; }
@@ -365,7 +365,7 @@ TEST(AddressBookWindow, ExportDeleteEverythingImportBack) {
 
   QList<filedialog::Request> asked;
   QString answer;
-  filedialog::g_fileDialogHook = [&](const filedialog::Request& r) {
+  testhooks::fileDialog = [&](const filedialog::Request& r) {
     asked << r;
     return answer;
   };

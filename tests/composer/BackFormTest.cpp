@@ -4,7 +4,7 @@
 
 #include "composer/BackColor.h"
 #include "composer/BackForm.h"
-#include "shell/SharedState.h"
+#include "platform/SharedState.h"
 #include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 

@@ -3,10 +3,10 @@
 #include "ComposeFixture.h"
 
 #include "composer/BackColor.h"
-#include "composer/HeldMail.h"
+#include "composer/model/HeldMail.h"
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "shell/SharedState.h"
+#include "platform/ui/Twips.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,12 +4,12 @@
 // it is handed parsed as a reader would.
 #include "ComposeFixture.h"
 
-#include "addressbook/AddressBook.h"
 #include "addressbook/FriendForm.h"
+#include "addressbook/book/AddressBook.h"
 #include "composer/BackForm.h"
 #include "facemarks/KaoForm.h"
 #include "platform/Text.h"
-#include "settings/AccountSettings.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "support/FakePop3.h"
 #include "support/FakeSmtp.h"

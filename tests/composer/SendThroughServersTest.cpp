@@ -9,7 +9,7 @@
 #include "composer/send/MailSend.h"
 #include "platform/TestHooks.h"
 #include "reception/maillib/SmtpLink.h"
-#include "settings/AccountSettings.h"
+#include "settings/files/AccountSettings.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
 #include "support/SmtpPeer.h"

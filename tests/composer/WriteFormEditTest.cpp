@@ -5,13 +5,14 @@
 #include "ComposeFixture.h"
 #include "viewer/ViewerFixture.h"
 
-#include "platform/FileDialog.h"
-#include "platform/Icons.h"
-#include "platform/Ime.h"
-#include "platform/Printing.h"
+#include "composer/IMEForm.h"
+#include "facemarks/KaoForm.h"
+#include "platform/SharedState.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
-#include "shell/IMEForm.h"
-#include "shell/SharedState.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/Icons.h"
+#include "platform/ui/Printing.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,12 +35,12 @@ namespace {
 // Answers the file dialogs with a path (empty: cancel), recording each request.
 struct FileDialogs {
   FileDialogs() {
-    filedialog::g_fileDialogHook = [this](const filedialog::Request& r) {
+    testhooks::fileDialog = [this](const filedialog::Request& r) {
       requests.append(r);
       return answer;
     };
   }
-  ~FileDialogs() { filedialog::g_fileDialogHook = nullptr; }
+  ~FileDialogs() { testhooks::fileDialog = nullptr; }
   QString answer;
   QList<filedialog::Request> requests;
 };
@@ -50,13 +51,16 @@ struct ComposeEdit : ViewerTest {
     shared::CurrentDocumentName.clear();
     shared::DocumentModified = 0;
     shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
-    ime::clearSentMessages();
-    picker_ = g_showFaceMarkPicker;
+    sent_.clear();
+    testhooks::imeMessage = [this](const QString& message, uintptr_t wParam, intptr_t lParam, const QString&) {
+      sent_ << QStringLiteral("%1 %2 %3").arg(message).arg(wParam).arg(lParam);
+    };
   }
   void TearDown() override {
-    printing::g_printDialogHook = nullptr;
-    g_showFaceMarkPicker = picker_;
+    testhooks::printDialog = nullptr;
+    testhooks::imeMessage = nullptr;
     delete IMEForm::existing();
+    delete KaoForm::existing();
     shared::CurrentDocumentName.clear();
     shared::DocumentModified = 0;
     shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
@@ -68,14 +72,10 @@ struct ComposeEdit : ViewerTest {
     c.setPosition(start + length, QTextCursor::KeepAnchor);
     e->setTextCursor(c);
   }
-  static QString sent() {
-    QStringList s;
-    for (const ime::SentMessage& m : ime::sentMessages())
-      s << QStringLiteral("%1 %2 %3").arg(m.message).arg(m.wParam).arg(m.lParam);
-    return s.join(u'|');
-  }
+  // The messages sent to the input method, oldest first.
+  QString sent() const { return sent_.join(u'|'); }
+  QStringList sent_;
   QString file(const char* name) const { return home_.path() + u'/' + QString::fromUtf8(name); }
-  std::function<void(WriteForm*)> picker_;
 };
 
 }  // namespace
@@ -159,7 +159,7 @@ TEST_F(ComposeEdit, PrintsTwoCopiesOfASelectionToPdf) {
   c->rtfEd->setPlainText(QStringLiteral("印刷しない行\n灯火亭から"));
   select(c->rtfEd, 7, 3);  // 灯火亭
   const QString pdf = file("print.pdf");
-  printing::g_printDialogHook = [&](QPrinter& p, bool selection) {
+  testhooks::printDialog = [&](QPrinter& p, bool selection) {
     EXPECT_TRUE(selection);
     p.setOutputFormat(QPrinter::PdfFormat);
     p.setOutputFileName(pdf);
@@ -250,7 +250,7 @@ TEST_F(ComposeEdit, BothToolbarsShowTheDesktopThemesPicturesWithTheirJapaneseTip
 TEST_F(ComposeEdit, TheInputMethodIsToldAndItsPanelAskedFor) {
   Compose c;
   EXPECT_EQ(sent(), QStringLiteral("MSIMEService 0 0"));  // as the window loads
-  ime::clearSentMessages();
+  sent_.clear();
   c->Check1->setChecked(true);
   c->Command12->click();
   c->Check1->setChecked(false);
@@ -266,16 +266,16 @@ TEST_F(ComposeEdit, TheInputMethodIsToldAndItsPanelAskedFor) {
   EXPECT_TRUE(IMEForm::existing()->WebBrowser1->toPlainText().contains(QStringLiteral("fcitx5")));
 }
 
-TEST_F(ComposeEdit, FaceMarksWaitForTheirPickerAndEndClosesUnasked) {
-  g_showFaceMarkPicker = [](WriteForm* f) { f->rtfEd->insertPlainText(QStringLiteral("(^_^)")); };
+TEST_F(ComposeEdit, FaceMarksComeFromThePickerAndEndClosesUnasked) {
   Compose c;
   c->Command8->click();
+  KaoForm* k = KaoForm::existing();
+  ASSERT_NE(k, nullptr);
+  select(k->Kao1, k->Kao1->toPlainText().indexOf(QStringLiteral("(^_^)")), 5);
+  k->Command1->click();
   EXPECT_EQ(c->rtfEd->toPlainText(), QStringLiteral("(^_^)"));
   c->mend->trigger();  // a typed body and all
   destroyClosed();
   EXPECT_FALSE(c.alive());
-  g_showFaceMarkPicker = nullptr;
-  Compose without;
-  EXPECT_FALSE(without->Command8->isEnabled());
   EXPECT_TRUE(boxes_.seen().isEmpty());
 }

@@ -7,9 +7,10 @@
 
 #include "composer/BackColor.h"
 #include "composer/BackForm.h"
-#include "platform/MsgBox.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
-#include "settings/AccountSettings.h"
+#include "platform/ui/MsgBox.h"
+#include "settings/files/AccountSettings.h"
 #include "support/FakeSmtp.h"
 #include "support/ParsedMail.h"
 #include "support/WindowRules.h"
@@ -231,8 +232,8 @@ namespace {
 class StatusAtBoxes {
  public:
   explicit StatusAtBoxes(QLabel* status) {
-    const auto answer = g_msgBoxHook;
-    g_msgBoxHook = [this, status, answer](QMessageBox* box) {
+    const auto answer = testhooks::msgBox;
+    testhooks::msgBox = [this, status, answer](QMessageBox* box) {
       seen_ << status->text();
       answer(box);
     };

@@ -2,13 +2,13 @@
 // stock phrases, the attachment panel, the sending modes and the help box.
 #include "ComposeFixture.h"
 
-#include "addressbook/AddressBook.h"
 #include "addressbook/FriendForm.h"
+#include "addressbook/book/AddressBook.h"
 #include "composer/BackColor.h"
-#include "platform/Twips.h"
-#include "settings/AccountSettings.h"
+#include "platform/SharedState.h"
+#include "platform/ui/Twips.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
-#include "shell/SharedState.h"
 #include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 

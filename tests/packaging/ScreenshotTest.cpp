@@ -1,6 +1,6 @@
 // The screenshot the AppStream metainfo shows: the main window as it opens
 // on a real X server (Xvfb), written where the metainfo points.
-#include "settings/AccountSettings.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "support/Gui.h"
 

@@ -35,7 +35,7 @@ TEST(AttachmentFiles, HostileNamesStayInsideTheFolder) {
   ASSERT_TRUE(QDir().mkpath(folder));
   AttachmentFolder files(folder);
   decodeMail(golden("dotdot-filename.eml"), &files);
-  EXPECT_FALSE(files.failed()) << files.error().toStdString();
+  EXPECT_FALSE(files.failed()) << files.fault().detail.toStdString();
   EXPECT_EQ(files.written().size(), 6);
   for (const QString& f : files.written()) EXPECT_EQ(QFileInfo(f).absolutePath(), QDir(folder).absolutePath());
   EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
@@ -71,7 +71,7 @@ TEST(AttachmentFiles, AnExistingFileIsNeverReplaced) {
   AttachmentFolder missing(dir.filePath(QStringLiteral("missing")));
   EXPECT_FALSE(missing.write(QStringLiteral("a.txt"), "x"));
   EXPECT_TRUE(missing.failed());
-  EXPECT_FALSE(missing.error().isEmpty());
+  EXPECT_EQ(missing.fault().code, AttachmentFault::Code::FolderMissing);
   // A mail without files writes nothing and does not fail.
   AttachmentFolder none(dir.path());
   decodeMail(QByteArray("From: a@b\r\n\r\nno files\r\n"), &none);
@@ -92,7 +92,8 @@ TEST(AttachmentFiles, AFileThatCannotBeWrittenTakesTheMailsOtherFilesWithIt) {
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("one.txt"))));
   EXPECT_FALSE(files.write(QStringLiteral("two.txt"), "2"));
   EXPECT_TRUE(files.failed());
-  EXPECT_EQ(files.error(), QStringLiteral("journal full"));
+  EXPECT_EQ(files.fault().code, AttachmentFault::Code::Refused);
+  EXPECT_EQ(files.fault().detail, QStringLiteral("journal full"));
   EXPECT_TRUE(files.written().isEmpty());
   EXPECT_TRUE(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
   // No further file is taken once one failed.

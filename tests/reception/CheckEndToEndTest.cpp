@@ -2,15 +2,15 @@
 // running it from cron gets, byte for byte in the received-mail file.
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "store/received/Originals.h"
-#include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
-#include "support/MailServers.h"
+#include "store/received/Originals.h"
 #include "support/Gui.h"
+#include "support/MailServers.h"
 #include "viewer/TyakuForm.h"
 
 #include <QAbstractItemModel>

@@ -4,8 +4,8 @@
 // stored twice, the rest left on the server and said so; with room again,
 // the next check brings exactly what is missing.
 #include "platform/Paths.h"
+#include "platform/ProgramFolder.h"
 #include "platform/Text.h"
-#include "shell/ProgramFolder.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"

@@ -8,15 +8,15 @@
 //
 // After a change that is meant to alter stored bytes, the file is written
 // afresh with TOMOSHIBI_WRITE_PINNED=1 and the difference reviewed.
-#include "support/FakePop3.h"
 #include "platform/Paths.h"
 #include "reception/CheckWords.h"
 #include "reception/MailExport.h"
 #include "reception/ReceiveEngine.h"
-#include "store/received/ReceivedUids.h"
-#include "settings/AccountSettings.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/ReceivedUids.h"
+#include "support/FakePop3.h"
 #include "support/TempHome.h"
 
 #include <QCryptographicHash>

@@ -6,10 +6,10 @@
 // as success.
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "reception/maillib/Pop3Session.h"
 #include "reception/CheckWords.h"
 #include "reception/ReceiveEngine.h"
-#include "settings/AccountSettings.h"
+#include "reception/maillib/Pop3Session.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"

@@ -2,6 +2,7 @@
 // (Python's mailbox), a mail without an original, the data folder left as
 // it was.
 #include "platform/Paths.h"
+#include "reception/ExportWords.h"
 #include "reception/MailExport.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
@@ -88,10 +89,10 @@ TEST_F(Export, ThreeMailsReadBackByPythonsMailbox) {
 
   const QString mbox = out_.filePath(QStringLiteral("受信.mbox"));
   const ExportSummary s = exportMbox(mbox);
-  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  ASSERT_TRUE(s.ok) << exportFaultText(s.fault).toStdString();
   EXPECT_EQ(s.exported, 3);
   EXPECT_EQ(s.withoutOriginal, 1);
-  EXPECT_TRUE(s.text(mbox).contains(noOriginalText()));
+  EXPECT_TRUE(exportedText(s, mbox).contains(noOriginalText()));
   EXPECT_EQ(dataFolderState(), before);
 
   QProcess py;
@@ -135,13 +136,14 @@ TEST_F(Export, OneOriginalAsItsOwnBytesAndNoneForAnOldMail) {
   EXPECT_EQ(first.bytes, kFirst);
 
   const QString eml = out_.filePath(QStringLiteral("first.eml"));
-  QString why;
-  ASSERT_TRUE(writeExportFile(eml, first.bytes, &why)) << why.toStdString();
+  ExportFault why;
+  ASSERT_TRUE(writeExportFile(eml, first.bytes, &why)) << exportFaultText(why).toStdString();
   QFile f(eml);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), kFirst);
   // The data folder is never a target: it holds the archive itself.
   EXPECT_FALSE(writeExportFile(originalsPath(), QByteArray("x"), &why));
+  EXPECT_EQ(why.code, ExportFault::Code::InsideDataFolder);
   EXPECT_FALSE(exportMbox(paths::resolve(paths::kReceivedMailFile)).ok);
   EXPECT_EQ(originalOfRecord(2).bytes, kFirst);
 }
@@ -150,7 +152,7 @@ TEST_F(Export, AFolderWithoutMailOrArchiveGivesAnEmptyMbox) {
   const QStringList before = dataFolderState();
   const QString mbox = out_.filePath(QStringLiteral("empty.mbox"));
   const ExportSummary s = exportMbox(mbox);
-  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  ASSERT_TRUE(s.ok) << exportFaultText(s.fault).toStdString();
   EXPECT_EQ(s.exported, 0);
   EXPECT_TRUE(QFileInfo::exists(mbox));
   EXPECT_EQ(QFileInfo(mbox).size(), 0);
@@ -184,9 +186,10 @@ TEST_F(Export, ALinkIntoTheDataFolderIsRefused) {
     SCOPED_TRACE(t.toStdString());
     const ExportSummary s = exportMbox(t);
     EXPECT_FALSE(s.ok);
-    EXPECT_TRUE(s.error.contains(QStringLiteral("データフォルダ"))) << s.error.toStdString();
-    QString why;
+    EXPECT_EQ(s.fault.code, ExportFault::Code::InsideDataFolder) << exportFaultText(s.fault).toStdString();
+    ExportFault why;
     EXPECT_FALSE(writeExportFile(t, kFirst, &why));
+    EXPECT_EQ(why.code, ExportFault::Code::InsideDataFolder);
     EXPECT_EQ(RunExportMbox(t), 1);
     EXPECT_EQ(dataFolderState(), before);
   }
@@ -219,10 +222,10 @@ TEST_F(Export, LostOrChangedOriginalsAreCountedAndTheRestExported) {
 
   const QString mbox = out_.filePath(QStringLiteral("all.mbox"));
   ExportSummary s = exportMbox(mbox);
-  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  ASSERT_TRUE(s.ok) << exportFaultText(s.fault).toStdString();
   EXPECT_EQ(s.exported, 1);
   EXPECT_EQ(s.withoutOriginal, 2);
-  EXPECT_TRUE(s.text(mbox).contains(QStringLiteral("2 通は原文が"))) << s.text(mbox).toStdString();
+  EXPECT_TRUE(exportedText(s, mbox).contains(QStringLiteral("2 通は原文が"))) << exportedText(s, mbox).toStdString();
   EXPECT_EQ(RunExportMbox(mbox), 0);
   // The second's bytes are not those received; the third's are gone.
   for (const auto& [n, code] : {std::pair{2, Code::OriginalChanged}, std::pair{3, Code::OriginalLost}}) {
@@ -236,7 +239,7 @@ TEST_F(Export, LostOrChangedOriginalsAreCountedAndTheRestExported) {
   const QByteArray fourth = "From: d@example.jp\r\nSubject: fourth\r\n\r\n" + QByteArray(2000, 'd') + "\r\n";
   receive(QStringLiteral("fourth"), fourth);
   s = exportMbox(mbox);
-  ASSERT_TRUE(s.ok) << s.error.toStdString();
+  ASSERT_TRUE(s.ok) << exportFaultText(s.fault).toStdString();
   EXPECT_EQ(s.exported, 1);
   EXPECT_EQ(s.withoutOriginal, 3);
   QFile f(mbox);

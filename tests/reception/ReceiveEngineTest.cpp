@@ -1,15 +1,15 @@
 // The receive engine on its own (no display): against a mailbox in memory,
 // the faults that must lose nothing, store nothing twice and hold nothing
 // up, and what it reports of them (in codes: the words are the sinks').
-#include "support/FakePop3.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "reception/ReceiveEngine.h"
-#include "settings/AccountSettings.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "store/received/ReceiveJournal.h"
+#include "support/FakePop3.h"
 #include "support/TempHome.h"
 
 #include <QFile>

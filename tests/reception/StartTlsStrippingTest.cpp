@@ -2,8 +2,8 @@
 // check and sending refuse to log in, say why, and send no password in
 // clear, until the user allows the server in the server dialog.
 #include "platform/Paths.h"
-#include "settings/AccountSettings.h"
 #include "settings/OptionForm.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/Gui.h"

@@ -1,7 +1,7 @@
-#include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
+#include "settings/files/AccountSettings.h"
 #include "support/Gui.h"
 #include "support/WindowRules.h"
 
@@ -14,7 +14,8 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
-#include "platform/MsgBox.h"
+#include "platform/TestHooks.h"
+#include "platform/ui/MsgBox.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -123,13 +124,13 @@ TEST(SettingsChooser, OpensEitherDialogAndStaysOpen) {
 
 TEST(JapaneseInterface, StandardButtonsAndQuestionsReadInJapanese) {
   QString yes, no;
-  g_msgBoxHook = [&](QMessageBox* box) {
+  testhooks::msgBox = [&](QMessageBox* box) {
     yes = box->button(QMessageBox::Yes)->text();
     no = box->button(QMessageBox::No)->text();
     QTimer::singleShot(0, box, [box] { box->button(QMessageBox::No)->click(); });
   };
   EXPECT_EQ(MsgBox(QStringLiteral("よろしいですか"), MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("確認")), MsgResult::No);
-  g_msgBoxHook = nullptr;
+  testhooks::msgBox = nullptr;
   EXPECT_TRUE(yes.startsWith(QStringLiteral("はい"))) << yes.toStdString();
   EXPECT_TRUE(no.startsWith(QStringLiteral("いいえ"))) << no.toStdString();
 }

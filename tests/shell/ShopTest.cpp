@@ -2,16 +2,17 @@
 // toggle, looking into the shop and leaving it, the new-mail event, the
 // drift of the scenery page, the music monitor and the home page. Tunes run
 // in real time without a sound device; the commands sent are watched.
-#include "platform/Browser.h"
-#include "platform/Mci.h"
 #include "platform/Paths.h"
-#include "platform/Twips.h"
-#include "support/FakePop3.h"
-#include "settings/AccountSettings.h"
+#include "platform/SharedState.h"
+#include "platform/TestHooks.h"
+#include "platform/sound/Mci.h"
+#include "platform/ui/Browser.h"
+#include "platform/ui/Twips.h"
 #include "settings/IdPassForm.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
-#include "shell/SharedState.h"
 #include "shell/shop/Tunes.h"
+#include "support/FakePop3.h"
 #include "support/Gui.h"
 #include "viewer/TyakuForm.h"
 
@@ -68,7 +69,7 @@ class Shop : public ::testing::Test {
     ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
     shared::TuneToggleCounter = 0;
     // What the window sends, less the monitor's (and the tests') questions.
-    mci::g_commandHook = [this](const QString& c) {
+    testhooks::mciCommand = [this](const QString& c) {
       if (!c.startsWith(u"status")) sent_ << c;
     };
     form_ = std::make_unique<MainForm>();
@@ -76,8 +77,8 @@ class Shop : public ::testing::Test {
     sent_.clear();
   }
   void TearDown() override {
-    mci::g_commandHook = nullptr;
-    g_browserHook = nullptr;
+    testhooks::mciCommand = nullptr;
+    testhooks::browser = nullptr;
     delete TyakuForm::existing();
     if (IdPassForm* i = IdPassForm::existing()) i->close();
     form_.reset();
@@ -354,7 +355,7 @@ TEST_F(Shop, HomePageOpensInTheBrowserAndABrowserThatWillNotStartIsToldOnce) {
   MainForm& m = *form_;
   QList<QUrl> opened;
   bool works = true;
-  g_browserHook = [&](const QUrl& u) {
+  testhooks::browser = [&](const QUrl& u) {
     opened << u;
     return works;
   };

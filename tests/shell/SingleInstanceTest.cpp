@@ -1,9 +1,9 @@
 // One running program per program folder: later starts hand their request
 // over through the local socket.
-#include "shell/SingleInstance.h"
-#include "settings/AccountSettings.h"
+#include "platform/SharedState.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
-#include "shell/SharedState.h"
+#include "shell/SingleInstance.h"
 #include "shell/TaikiForm.h"
 #include "support/Gui.h"
 

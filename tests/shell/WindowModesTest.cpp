@@ -1,12 +1,13 @@
 // The main window's window modes as a user meets them: kept on top and back
 // to normal order, standby with its clock and "復帰" (and the close box),
 // and the window that explains the input method's character palette.
-#include "platform/Mci.h"
+#include "composer/IMEForm.h"
 #include "platform/Paths.h"
-#include "platform/Twips.h"
-#include "settings/AccountSettings.h"
+#include "platform/TestHooks.h"
+#include "platform/sound/Mci.h"
+#include "platform/ui/Twips.h"
 #include "settings/IdPassForm.h"
-#include "shell/IMEForm.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "shell/TaikiForm.h"
 #include "support/Gui.h"
@@ -41,7 +42,7 @@ class WindowModes : public ::testing::Test {
     AccountSettings() = AccountSettingsRecord{};
     home_.write(QStringLiteral("pelkit.ini"), "SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=me@example\r\nAPOP=0\r\n");
     ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
-    mci::g_commandHook = [this](const QString& c) {
+    testhooks::mciCommand = [this](const QString& c) {
       if (!c.startsWith(u"status")) sent_ << c;
     };
     main_ = std::make_unique<MainForm>();
@@ -49,7 +50,7 @@ class WindowModes : public ::testing::Test {
     pump();
   }
   void TearDown() override {
-    mci::g_commandHook = nullptr;
+    testhooks::mciCommand = nullptr;
     delete TaikiForm::existing();
     delete IMEForm::existing();
     if (IdPassForm* i = IdPassForm::existing()) i->close();

@@ -118,9 +118,10 @@ TEST(RecordFileAccess, OpenCreatesEmptyAndAppendsStartAtOne) {
   EXPECT_EQ(QFileInfo(file).size(), L);
   EXPECT_EQ(appendRecord(file, L, mail(QStringLiteral("two")).bytes(), false).recordNumber, 2);
 
-  QString why;
+  StoreFailure why;
   EXPECT_FALSE(ensureFile(dir.filePath(QStringLiteral("nofolder/plkdata2.data")), &why));
-  EXPECT_TRUE(why.contains(QStringLiteral("見つかりません")));
+  EXPECT_EQ(why.code, StoreCode::FolderMissing);
+  EXPECT_EQ(why.path, dir.filePath(QStringLiteral("nofolder/plkdata2.data")));
   EXPECT_FALSE(appendRecord(dir.filePath(QStringLiteral("nofolder/x.data")), L, mail(QStringLiteral("x")).bytes(), true).ok);
 }
 
@@ -152,7 +153,7 @@ TEST(RecordFileAccess, AnAppendOverAPartialTailLeavesNoGarbageRow) {
       ASSERT_TRUE(f.resize(qint64(L * records)));
     }
     StoreResult r = appendRecord(m.file, L, mail(QStringLiteral("b")).bytes(), true);
-    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    ASSERT_TRUE(r.ok) << r.failure.cause.toStdString();
     EXPECT_EQ(r.recordNumber, 2) << records;
     EXPECT_EQ(QFileInfo(m.file).size(), 2 * L) << records;
     EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("a"), QStringLiteral("b")})) << records;
@@ -169,14 +170,15 @@ TEST(RecordFileAccess, FullFileRefusesAnotherAppend) {
   }
   StoreResult r = appendRecord(file, L, mail(QStringLiteral("x")).bytes(), true);
   EXPECT_FALSE(r.ok);
-  EXPECT_TRUE(r.error.contains(QStringLiteral("32767")));
+  EXPECT_EQ(r.failure.code, StoreCode::Full);
+  EXPECT_EQ(r.failure.path, file);
   EXPECT_EQ(QFileInfo(file).size(), qint64(kMaxRecords) * L);
 }
 
 TEST(Rewrite, DeletesKeepOrderAndRenumber) {
   MailFile m({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
   StoreResult r = deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {2});
-  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  ASSERT_TRUE(r.ok) << r.failure.cause.toStdString();
   EXPECT_EQ(r.survivors, 2);
   EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("1"), QStringLiteral("3")}));
   EXPECT_FALSE(QFile::exists(m.temp));
@@ -237,7 +239,7 @@ TEST(Rewrite, MissingFolderFailsWithoutWriting) {
   const QString file = dir.filePath(QStringLiteral("gone/plkdata2.data"));
   StoreResult r = deleteRecords(file, dir.filePath(QStringLiteral("gone/PLKDATA2.TMP")), L, MailRecord::kFlagOffset, {1});
   EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.error.isEmpty());
+  EXPECT_EQ(r.failure.code, StoreCode::FolderMissing);
   EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("gone"))).exists());
 }
 
@@ -252,7 +254,8 @@ TEST_P(RewriteInterrupted, FailureLeavesTheOldFileWhole) {
   StoreResult r = deleteRecords(m.file, m.temp, L, MailRecord::kFlagOffset, {2});
   testhooks::rewriteStep = nullptr;
   EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.error.isEmpty());
+  EXPECT_EQ(r.failure.code, step == RewriteStep::Renamed ? StoreCode::Unreplaceable : StoreCode::TempUnwritable);
+  EXPECT_FALSE(r.failure.cause.isEmpty());
   EXPECT_EQ(m.subjects(), QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
   EXPECT_FALSE(QFile::exists(m.temp));
 }

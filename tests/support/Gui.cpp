@@ -1,6 +1,7 @@
 #include "support/Gui.h"
 
-#include "platform/MsgBox.h"
+#include "platform/TestHooks.h"
+#include "platform/ui/MsgBox.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -8,7 +9,7 @@
 #include <QTimer>
 
 MsgBoxAnswerer::MsgBoxAnswerer() {
-  g_msgBoxHook = [this](QMessageBox* box) {
+  testhooks::msgBox = [this](QMessageBox* box) {
     seen_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
     QMessageBox::StandardButton b = answers_.isEmpty() ? QMessageBox::NoButton : answers_.takeFirst();
     QTimer::singleShot(0, box, [box, b] {
@@ -20,7 +21,7 @@ MsgBoxAnswerer::MsgBoxAnswerer() {
   };
 }
 
-MsgBoxAnswerer::~MsgBoxAnswerer() { g_msgBoxHook = nullptr; }
+MsgBoxAnswerer::~MsgBoxAnswerer() { testhooks::msgBox = nullptr; }
 
 QStringList MsgBoxAnswerer::texts() const {
   QStringList t;

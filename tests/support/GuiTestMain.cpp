@@ -1,7 +1,7 @@
 // main() of every test program: a QApplication (headless unless a display
 // is asked for) with the Japanese set-up of the real program.
-#include "platform/Mci.h"
-#include "shell/AppSetup.h"
+#include "platform/sound/Mci.h"
+#include "platform/ui/AppSetup.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

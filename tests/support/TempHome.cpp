@@ -1,7 +1,7 @@
 #include "TempHome.h"
 
 #include "platform/Paths.h"
-#include "shell/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // Deleting one mail and all mails from the viewer.
 #include "ViewerFixture.h"
 
+#include "platform/SharedState.h"
 #include "platform/TestHooks.h"
 #include "store/received/CheckLock.h"
 #include "store/received/ReceiveJournal.h"
-#include "shell/SharedState.h"
 
 #include <QDir>
 #include <QFile>

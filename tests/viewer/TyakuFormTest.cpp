@@ -2,10 +2,10 @@
 // count mirroring and the load steps.
 #include "ViewerFixture.h"
 
+#include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/Twips.h"
-#include "shell/ListHeaders.h"
-#include "shell/SharedState.h"
+#include "platform/ui/ListHeaders.h"
+#include "platform/ui/Twips.h"
 #include "support/CaptionFit.h"
 #include "support/WindowRules.h"
 #include "viewer/MailListModel.h"

@@ -2,9 +2,9 @@
 // A program folder with a started main window, message boxes answered, and
 // mails written straight into the received-mail file.
 #include "platform/Paths.h"
-#include "settings/AccountSettings.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
+#include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"

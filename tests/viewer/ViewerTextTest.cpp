@@ -3,12 +3,13 @@
 // and open, the help box, and finding mails from the search box.
 #include "ViewerFixture.h"
 
-#include "platform/FileDialog.h"
-#include "platform/Printing.h"
+#include "platform/SharedState.h"
+#include "platform/TestHooks.h"
 #include "platform/Text.h"
-#include "reception/MailExport.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/Printing.h"
+#include "reception/ExportWords.h"
 #include "store/received/Originals.h"
-#include "shell/SharedState.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -33,12 +34,12 @@ namespace {
 // Answers the file dialogs with a path (empty: cancel), recording each request.
 struct FileDialogs {
   FileDialogs() {
-    filedialog::g_fileDialogHook = [this](const filedialog::Request& r) {
+    testhooks::fileDialog = [this](const filedialog::Request& r) {
       requests.append(r);
       return answer;
     };
   }
-  ~FileDialogs() { filedialog::g_fileDialogHook = nullptr; }
+  ~FileDialogs() { testhooks::fileDialog = nullptr; }
   QString answer;
   QList<filedialog::Request> requests;
 };
@@ -51,7 +52,7 @@ struct ViewerText : ViewerTest {
     shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
   }
   void TearDown() override {
-    printing::g_printDialogHook = nullptr;
+    testhooks::printDialog = nullptr;
     shared::CurrentDocumentName.clear();
     shared::BoldCounter = shared::ItalicCounter = shared::UnderlineCounter = 0;
     ViewerTest::TearDown();
@@ -148,7 +149,7 @@ TEST_F(ViewerText, PrintTwoCopiesOfASelectionToPdf) {
   v.Text1->setFocus();      // the body's selection is printed, wherever the focus is
   const QString pdf = home_.path() + QStringLiteral("/print.pdf");
   bool offered = false;
-  printing::g_printDialogHook = [&](QPrinter& p, bool selection) {
+  testhooks::printDialog = [&](QPrinter& p, bool selection) {
     offered = selection && p.printRange() == QPrinter::Selection;
     p.setOutputFormat(QPrinter::PdfFormat);
     p.setOutputFileName(pdf);
@@ -169,7 +170,7 @@ TEST_F(ViewerText, PrintTwoCopiesOfASelectionToPdf) {
   // The menu item prints too; without a selection none is offered; cancelled, nothing is printed.
   QFile::remove(pdf);
   v.rtfEd->moveCursor(QTextCursor::Start);
-  printing::g_printDialogHook = [&](QPrinter&, bool selection) {
+  testhooks::printDialog = [&](QPrinter&, bool selection) {
     offered = selection;
     return false;
   };

@@ -1,9 +1,9 @@
 #include "MailSend.h"
 
-#include "MailWording.h"
 #include "platform/Text.h"
 #include "reception/maillib/MailLib.h"
-#include "settings/AccountSettings.h"
+#include "reception/words/MailWording.h"
+#include "settings/files/AccountSettings.h"
 
 #include <cstdint>
 

@@ -1,10 +1,10 @@
 #include "SendCommand.h"
 
 #include "composer/send/MailSend.h"
+#include "platform/CommandLine.h"
 #include "platform/Text.h"
 #include "reception/maillib/MailLib.h"
-#include "settings/AccountSettings.h"
-#include "shell/CommandLine.h"
+#include "settings/files/AccountSettings.h"
 
 #include <QFile>
 #include <QFileInfo>

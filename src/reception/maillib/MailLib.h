@@ -6,7 +6,7 @@
 //
 // The library words nothing: a failed send leaves its code and detail in
 // MailLibSmtpLastResult(), and MailLibGetErrorText, above this library
-// (composer/send/MailWording.h), makes the sentence the user reads.
+// (reception/words/MailWording.h), makes the sentence the user reads.
 #include "SmtpLink.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 // What a step of the mail library came to: a code, and the detail a
 // sentence for the user needs. The library words nothing itself; whoever
-// shows a failure words it (composer/send/MailWording.h).
+// shows a failure words it (reception/words/MailWording.h).
 #include <QString>
 
 namespace maillib {

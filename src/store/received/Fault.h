@@ -1,8 +1,10 @@
 #pragma once
 // What went wrong with the files of received mail, as a code with what it
-// concerns: the file, and the system's (or the record library's) own words.
-// The sentence a user reads is made by the windows and the headless check
-// (reception/ReceivedWords), never here.
+// concerns: the file, and the system's own words, or the record file's
+// failure. The sentence a user reads is made by the windows and the
+// headless check (reception/ReceivedWords), never here.
+#include "store/RecordFile.h"
+
 #include <QString>
 
 namespace received {
@@ -20,8 +22,8 @@ enum class Code {
   Unremovable,     // path, detail
   Unmendable,      // path, detail: an index damaged from outside stays so
   FolderUnsynced,  // detail
-  Records,            // detail: the record file's own words
-  RecordsUnreadable,  // detail: the record file's own words, while reading
+  Records,            // records: the record file's failure
+  RecordsUnreadable,  // records: the record file's failure, while reading
   RecordsFull,        // the received-mail file holds store::kMaxRecords records
   // The receive journal and its recovery.
   JournalUnreadable,  // path, detail
@@ -46,10 +48,15 @@ struct Fault {
   Code code = Code::None;
   QString path = {};
   QString detail = {};
+  store::StoreFailure records = {};
 
   explicit operator bool() const { return code != Code::None; }
 };
 
 inline Fault fault(Code code, const QString& path = {}, const QString& detail = {}) { return {code, path, detail}; }
+// A failure of the received-mail file itself.
+inline Fault recordsFault(const store::StoreFailure& failure, Code code = Code::Records) {
+  return {code, {}, {}, failure};
+}
 
 }  // namespace received

@@ -176,7 +176,7 @@ Removal fromRecords(const store::StoreResult& r) {
   Removal out;
   out.before = r.before;
   out.survivors = r.survivors;
-  if (!r.ok) out.fault = {Code::Records, {}, r.error};
+  if (!r.ok) out.fault = recordsFault(r.failure);
   return out;
 }
 
@@ -220,7 +220,7 @@ Removal deleteReceivedMails(const QList<int>& numbers) {
   QHash<int, int> renumbered;
   for (qsizetype i = 0; i < kept.size(); ++i) renumbered.insert(kept[i], int(i + 1));
   store::RecordFile old(records, kLength);
-  if (!old.open()) return fail({Code::Records, {}, old.errorText()});
+  if (!old.open()) return fail(recordsFault(old.failure()));
   handles::Fd fd(::open(encoded(originalsPath()).constData(), O_RDONLY | O_CLOEXEC));
   const qint64 archiveSize = fd ? sizeOf(fd.get()) : -1;
   QByteArray newIndex;

@@ -98,7 +98,7 @@ Fault ReceivedStore::begin() {
   if (begun()) return {};
   batch_ = std::make_unique<Batch>();
   Batch& b = *batch_;
-  if (!b.records.open()) return {Code::Records, {}, b.records.errorText()};
+  if (!b.records.open()) return recordsFault(b.records.failure());
   // A partial record at the end (left by an older version) is never shown
   // and is overwritten by the next append: the batch starts before it.
   b.recordLength = store::completeRecordsFor(b.records.byteLength(), kLength) * kLength;
@@ -133,7 +133,7 @@ Fault ReceivedStore::appendRecord(const QByteArray& record, qint64 at, qint64 le
   if (*number > store::kMaxRecords) return {Code::RecordsFull};
   if (!b.records.write(*number, record)) {
     // Never a partial record: what was written of it goes again at once.
-    const Fault f{Code::Records, {}, b.records.errorText()};
+    const Fault f = recordsFault(b.records.failure());
     b.records.truncate(b.recordLength);
     return f;
   }
@@ -148,7 +148,7 @@ Fault ReceivedStore::commit(const QList<JournalEntry>& entries) {
   Batch& b = *batch_;
   Fault f;
   bool ok = b.records.sync();
-  if (!ok) f = {Code::Records, {}, b.records.errorText()};
+  if (!ok) f = recordsFault(b.records.failure());
   if (ok) ok = b.originals.writeEntries(&f) && b.originals.sync(&f);
   if (ok) ok = b.journal.commit({b.recordLength, b.originals.archiveLength(), b.originals.indexLength()}, entries, &f);
   if (!ok) return f;
@@ -218,7 +218,7 @@ Original ReceivedStore::original(int number) {
   store::RecordFile records(files::recordsPath(), kLength);
   QByteArray head;
   if (!records.open() || records.readPart(number, 0, kHeaderFields, head) != store::ReadResult::Ok) {
-    r.fault = {Code::RecordsUnreadable, {}, records.errorText()};
+    r.fault = recordsFault(records.failure(), Code::RecordsUnreadable);
     return r;
   }
   const std::optional<OriginalEntry> e = archive.forRecord(number, head);

@@ -1,0 +1,23 @@
+#pragma once
+// The mail library's results in the user's words: every sentence a failed
+// check or send shows about a server, the connection or the mail. The
+// library returns codes and details (reception/maillib/MailResult.h); this
+// is the one place that words them, a library of its own just above the
+// mail library, which both the mail check and sending reach.
+#include "reception/maillib/MailResult.h"
+
+#include <QString>
+
+namespace wording {
+
+// A failure on the way to the POP3 server or in the conversation with it.
+QString pop3Failure(const maillib::Result& r);
+// A failure to send one mail (uncertain sends included).
+QString sendFailure(const maillib::Result& r);
+
+}  // namespace wording
+
+// The error-text call of the mail library: the text of what the last
+// MailLibSmtpSendMail came to, written with a NUL into `buffer` (made
+// `length` long when shorter); `length` gets the text's length.
+int MailLibGetErrorText(int flag, QString& buffer, int& length);

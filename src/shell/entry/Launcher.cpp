@@ -1,0 +1,60 @@
+// The program's entry. A headless send (--send) and a headless mail check
+// (--check) run right here, in a process that loads only the text, settings
+// and mail libraries: scripts and timers run them again and again, and
+// loading the window libraries would cost more than a short check itself.
+// Everything else continues in the full program beside this executable, in
+// the same process.
+#include "composer/send/SendCommand.h"
+#include "platform/CommandLine.h"
+#include "platform/Paths.h"
+#include "platform/ProgramFolder.h"
+#include "reception/HeadlessCheck.h"
+#include "reception/MailExport.h"
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+// The full program, in the folder of this executable.
+constexpr const char* kFullProgram = "tomoshibi-main";
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  if (args.contains(QStringLiteral("--send")) || args.contains(QStringLiteral("--check")) ||
+      args.contains(QStringLiteral("--export-mbox"))) {
+    const CommandLine cl = parseCommandLine(args);
+    // A command line in error goes on to the full program, which explains it.
+    if (cl.error.isEmpty() && (cl.send || cl.check || !cl.exportMbox.isEmpty()) && cl.initHome.isEmpty() &&
+        !cl.version) {
+      QCoreApplication app(argc, argv);
+      QString error, notice;
+      if (!enterProgramFolder(cl, false, &error, &notice)) {
+        std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+        return 1;
+      }
+      if (!notice.isEmpty()) std::fprintf(stderr, "%s\n", notice.toUtf8().constData());
+      if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
+      return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
+    }
+  }
+
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) {
+    std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(errno));
+    return 127;
+  }
+  self[n] = '\0';
+  std::string full(self);
+  full = full.substr(0, full.rfind('/') + 1) + kFullProgram;
+  execv(full.c_str(), argv);
+  std::fprintf(stderr, "tomoshibi: %s: %s\n", full.c_str(), std::strerror(errno));
+  return 127;
+}

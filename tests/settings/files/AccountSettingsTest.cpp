@@ -1,0 +1,151 @@
+#include "platform/Profile.h"
+#include "settings/files/AccountSettings.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+void writePelkit(const QByteArray& content) {
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(content);
+}
+void resetSettings() { AccountSettings() = AccountSettingsRecord{}; }
+}  // namespace
+
+TEST(ServerSettingsFile, MissingFileLeavesEverythingEmpty) {
+  TempHome home;
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_TRUE(AccountSettings().SmtpServer.isEmpty());
+  EXPECT_TRUE(AccountSettings().Pop3Server.isEmpty());
+  EXPECT_TRUE(AccountSettings().MailAddress.isEmpty());
+  EXPECT_EQ(AccountSettings().ApopFlag, 0);
+}
+
+TEST(ServerSettingsFile, PrefixesAreExactAndTheLaterLineWins) {
+  TempHome home;
+  resetSettings();
+  writePelkit("POP3=first.example\r\nSMTP=smtp.example\r\nsmtp=lower.example\r\nPOP3=second.example\r\n"
+              "MAIL= spaced@example \r\nunrelated line\r\n");
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("second.example"));
+  EXPECT_EQ(AccountSettings().SmtpServer, QStringLiteral("smtp.example"));
+  EXPECT_EQ(AccountSettings().MailAddress, QStringLiteral(" spaced@example "));  // nothing trimmed
+}
+
+TEST(ServerSettingsFile, ApopValueIsReadAsARoundedNumber) {
+  TempHome home;
+  const std::pair<const char*, int> cases[] = {{"1", 1}, {"", 0}, {"abc", 0}, {"1.6", 2}, {"2.5", 2}, {"0.5", 0}, {"99999", 32767}};
+  for (const auto& [value, flag] : cases) {
+    resetSettings();
+    writePelkit(QByteArray("APOP=") + value + "\r\n");
+    LoadServerSettings();
+    EXPECT_EQ(AccountSettings().ApopFlag, flag) << value;
+  }
+}
+
+TEST(ServerSettingsFile, LongValueIsCutTo100Characters) {
+  TempHome home;
+  resetSettings();
+  writePelkit("MAIL=" + QByteArray(150, 'm') + "\r\n");
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().MailAddress, QString(100, QChar(u'm')));
+}
+
+TEST(ServerSettingsFile, SaveWritesFourLinesAndReloads) {
+  TempHome home;
+  resetSettings();
+  auto& s = AccountSettings();
+  s.SmtpServer = QStringLiteral("smtp.example.jp");
+  s.Pop3Server = QStringLiteral("pop.example.jp");
+  s.MailAddress = QStringLiteral("灯火 <tomo@example.jp>");
+  s.ApopFlag = 1;
+  ASSERT_TRUE(SaveServerSettings());
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\n" "MAIL=\x93\x94\x89\xce <tomo@example.jp>\r\nAPOP=1\r\n"));
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().MailAddress, QStringLiteral("灯火 <tomo@example.jp>"));
+  EXPECT_EQ(AccountSettings().ApopFlag, 1);
+}
+
+TEST(ServerSettingsFile, EachWorkingDirectoryHasItsOwnFile) {
+  TempHome home;
+  resetSettings();
+  writePelkit("POP3=here.example\r\n");
+  ASSERT_TRUE(QDir::current().mkdir(QStringLiteral("elsewhere")));
+  QDir::setCurrent(QStringLiteral("elsewhere"));
+  LoadServerSettings();
+  EXPECT_TRUE(AccountSettings().Pop3Server.isEmpty());
+  AccountSettings().Pop3Server = QStringLiteral("there.example");
+  ASSERT_TRUE(SaveServerSettings());
+  QDir::setCurrent(home.path());
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("here.example"));
+}
+
+TEST(AccountFile, SaveDeclineAndOwnerOnlyPermission) {
+  TempHome home;
+  EXPECT_EQ(ReadAccountFile().id, QString());
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("user1"), QStringLiteral("pass1"), true));
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(accountFilePath()).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // Declining later keeps the saved values and records the choice.
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("other"), QStringLiteral("other"), false));
+  EXPECT_EQ(ReadAccountFile().id, QStringLiteral("user1"));
+  EXPECT_EQ(ReadAccountFile().password, QStringLiteral("pass1"));
+  EXPECT_EQ(profile::GetPrivateProfileString(QStringLiteral("EXEINI"), QStringLiteral("NAME3"), QString(), accountFilePath()),
+            QStringLiteral("0"));
+  // Empty boxes saved store empty values.
+  ASSERT_TRUE(WriteAccountFile(QString(), QString(), true));
+  EXPECT_EQ(ReadAccountFile().id, QString());
+  EXPECT_EQ(ReadAccountFile().password, QString());
+  // The settings folder is the record files' folder under another spelling.
+  EXPECT_TRUE(accountFilePath().contains(QStringLiteral("★MAilData")));
+}
+
+TEST(AccountFile, WithoutDataFolderNothingIsCreated) {
+  TempHome home(false);
+  EXPECT_FALSE(WriteAccountFile(QStringLiteral("u"), QStringLiteral("p"), true));
+  EXPECT_TRUE(QDir(home.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+TEST(ServerSettingsFile, UnencryptedLoginPermissionFollowsTheFourLinesAndIsTiedToItsServer) {
+  TempHome home;
+  resetSettings();
+  auto& s = AccountSettings();
+  s.SmtpServer = QStringLiteral("127.0.0.1:2525");
+  s.Pop3Server = QStringLiteral("pop.lan");
+  s.PlainSmtpServer = s.SmtpServer;
+  s.PlainPop3Server = s.Pop3Server;
+  ASSERT_TRUE(SaveServerSettings());
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n"
+                                    "ALLOWPLAIN_POP3=pop.lan\r\nALLOWPLAIN_SMTP=127.0.0.1:2525\r\n"));
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().Pop3Server, QStringLiteral("pop.lan"));
+  EXPECT_EQ(AccountSettings().PlainPop3Server, QStringLiteral("pop.lan"));
+  EXPECT_EQ(AccountSettings().PlainSmtpServer, QStringLiteral("127.0.0.1:2525"));
+
+  // A file of the four lines allows nothing, even after a run that allowed.
+  writePelkit("SMTP=127.0.0.1:2525\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n");
+  LoadServerSettings();
+  EXPECT_TRUE(AccountSettings().PlainPop3Server.isEmpty());
+  EXPECT_TRUE(AccountSettings().PlainSmtpServer.isEmpty());
+
+  // Only for the very server value it was given for.
+  EXPECT_TRUE(PlainLoginAllowed(QStringLiteral("Pop.LAN"), QStringLiteral(" pop.lan ")));
+  EXPECT_FALSE(PlainLoginAllowed(QStringLiteral("pop.lan"), QStringLiteral("pop.isp.example")));
+  EXPECT_FALSE(PlainLoginAllowed(QStringLiteral("pop.lan"), QStringLiteral("pop.lan:110")));
+  EXPECT_FALSE(PlainLoginAllowed(QString(), QString()));
+  EXPECT_FALSE(PlainLoginAllowed(QStringLiteral(" "), QStringLiteral(" ")));
+}
