@@ -10,6 +10,7 @@
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "support/MailServers.h"
+#include "support/Pop3Peer.h"
 #include "support/StartTlsStripper.h"
 #include "support/TempHome.h"
 
@@ -199,4 +200,30 @@ TEST_F(BearerCheck, NoTokenCrossesAConnectionWhoseStartTlsWasStripped) {
   EXPECT_TRUE(s.pop3AuthAttempts().isEmpty());
   EXPECT_EQ(s.mailboxCount(), 1);
   EXPECT_EQ(stored(), 0);
+}
+
+// A server that lists its token mechanism only once TLS is up (RFC 2595:
+// what CAPA said before STLS no longer counts): the mechanism comes from
+// the CAPA after STLS.
+TEST_F(BearerCheck, TheMechanismIsTakenFromTheCapaAfterStartTls) {
+  Pop3Peer peer(u"sasl-after-stls"_qs);
+  ASSERT_TRUE(peer.ok()) << peer.error().toStdString();
+  peer.setUp(home_.path());
+  peer.add(u"id-1"_qs, u"one"_qs);
+  AccountSettings().Pop3Server = peer.server();
+  Sink sink;
+  reception::runCheck(sink, [](bool, std::optional<CheckProblem>*) {
+    return std::optional(maillib::Credentials::bearer(u"tomo@localhost"_qs, u"tok-any"_qs));
+  });
+  EXPECT_TRUE(sink.problems.isEmpty()) << sink.words().toStdString();
+  EXPECT_EQ(stored(), 1);
+  const QStringList commands = peer.state().commands;
+  const qsizetype stls = commands.indexOf(u"STLS"_qs);
+  ASSERT_GE(stls, 0) << commands.join(u' ').toStdString();
+  qsizetype auth = -1;
+  for (qsizetype i = 0; i < commands.size(); ++i)
+    if (commands[i].startsWith(u"AUTH ")) auth = i;
+  ASSERT_GT(auth, stls);
+  EXPECT_TRUE(commands[auth].startsWith(u"AUTH OAUTHBEARER "));
+  EXPECT_TRUE(commands.mid(stls, auth - stls).contains(u"CAPA"_qs));
 }

@@ -79,8 +79,8 @@ QString sentence(const Result& r, Side side) {
                             "ウィンドウから「サインイン」をやり直して下さい。")
           .arg(h, d.isEmpty() ? QString() : u'（' + d + u'）');
     case Code::TokenNeedsTls:
-      return QStringLiteral("サーバー「%1」との通信を暗号化できないため、サインインを中止しました。"
-                            "サインインの情報は暗号化した通信でしか送りません（何も送っていません）。"
+      return QStringLiteral("サーバー「%1」との通信を暗号化できないため、サインインを中止しました（サインインの情報は送っていません）。"
+                            "サインインの情報は、暗号化した通信でしか送りません。"
                             "通信の途中で暗号化が妨げられている可能性もあります。")
           .arg(h);
     case Code::BearerNotOffered:

@@ -136,3 +136,23 @@ TEST_F(BearerSend, NoTokenCrossesAConnectionWhoseStartTlsWasStripped) {
   EXPECT_TRUE(s.smtpAuthAttempts().isEmpty());
   EXPECT_TRUE(s.received().isEmpty());
 }
+
+// A server that takes passwords only: the token is not sent, nor the user's
+// name with an empty password in its place; the send says the server has
+// no sign-in with a token.
+TEST_F(BearerSend, AServerWithoutTokenLoginsIsNotSentTheToken) {
+  MailServers::Options o;
+  o.smtpAuth = true;
+  o.smtpStartTls = true;
+  MailServers s(o);
+  ASSERT_TRUE(s.ok()) << s.error().toStdString();
+  reach(s, QStringLiteral("127.0.0.1:%1").arg(s.smtpPort()));
+  const SendOutcome out = SendOneMailAs(maillib::Credentials::bearer(s.address(), u"tok-unused"_qs), s.address(),
+                                        QStringLiteral("件名"), QStringLiteral("本文"), QString());
+  EXPECT_FALSE(out.ok);
+  EXPECT_FALSE(out.tokenRefused);
+  EXPECT_EQ(MailLibSmtpLastResult().code, Code::BearerNotOffered);
+  EXPECT_TRUE(out.error.contains(u"対応していません"_qs)) << out.error.toStdString();
+  EXPECT_TRUE(s.smtpAuthAttempts().isEmpty());
+  EXPECT_TRUE(s.received().isEmpty());
+}
