@@ -6,7 +6,6 @@
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
-#include "platform/Text.h"
 #include "reception/maillib/Pop3Session.h"
 #include "settings/files/AccountSettings.h"
 
@@ -167,7 +166,7 @@ bool Check::finish() {
 
 }  // namespace
 
-CheckOutcome runCheck(CheckSink& sink) {
+CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
   // A file that passes its size limit fails its write (and is cut back)
   // instead of ending the process in the middle of a record.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -195,13 +194,44 @@ CheckOutcome runCheck(CheckSink& sink) {
     return report.finish();
   }
 
+  // Nothing to log in with: the account dialog, or a failure without it.
+  auto noLogin = [&](const std::optional<CheckProblem>& why) {
+    if (why) {
+      report.fail(*why);
+    } else if (sink.canAsk()) {
+      sink.askAccount();  // the check does not wait for the answer
+    } else {
+      report.fail({CheckCode::NoAccount});
+    }
+  };
+  // A caller's login is known before the connection is made: a bearer
+  // token goes over TLS only, whatever the user allowed for a password.
+  std::optional<maillib::Credentials> given;
+  if (login) {
+    std::optional<CheckProblem> why;
+    given = login(false, &why);
+    if (!given) {
+      sink.checking();
+      noLogin(why);
+      return report.finish();
+    }
+  }
+  const bool bearer = given && given->mechanism == maillib::Mechanism::Bearer;
+
   maillib::Result notConnected;
   std::unique_ptr<maillib::Pop3Session> session;
   std::optional<maillib::ServerAddress> address =
       maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, &notConnected);
-  if (address) {
-    address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
+  auto connect = [&] {
     session = FetchPipeline::connect(*address, [&](qint64 received) { return report.tick(received); }, &notConnected);
+    // Not the password's permission to ask for: a token needs TLS.
+    if (!session && bearer && notConnected.code == maillib::Code::PlainRefused)
+      notConnected.code = maillib::Code::TokenNeedsTls;
+    return session != nullptr;
+  };
+  if (address) {
+    address->plainAllowed = !bearer && PlainLoginAllowed(account.PlainPop3Server, address->value);
+    connect();
   }
   sink.checking();
   if (!session) {
@@ -210,23 +240,41 @@ CheckOutcome runCheck(CheckSink& sink) {
   }
   TOMOSHIBI_KILL_POINT("connected");
 
-  const AccountFileValues saved = ReadAccountFile();
-  account.UserId = saved.id;
-  account.Password = saved.password;
-  sink.accountRead(saved.id, saved.password);
-  if (account.UserId.isEmpty() || account.Password.isEmpty()) {
-    if (sink.canAsk()) {
-      sink.askAccount();  // the check does not wait for the answer
-    } else {
-      report.fail({CheckCode::NoAccount});
+  maillib::Credentials credentials;
+  if (given) {
+    credentials = *given;
+  } else {
+    const AccountFileValues saved = ReadAccountFile();
+    account.UserId = saved.id;
+    account.Password = saved.password;
+    sink.accountRead(saved.id, saved.password);
+    if (account.UserId.isEmpty() || account.Password.isEmpty()) {
+      noLogin(std::nullopt);
+      session->quit();
+      return report.finish();
     }
-    session->quit();
-    return report.finish();
+    credentials = {account.UserId, account.Password,
+                   account.ApopFlag != 0 ? maillib::Mechanism::Apop : maillib::Mechanism::Password};
   }
   // What the server says is waiting, or why the login failed; the count
   // shown is always the mails this check stored.
-  const int waiting =
-      session->login(text::toCp932(account.UserId), text::toCp932(account.Password), account.ApopFlag != 0);
+  int waiting = session->login(credentials);
+  if (waiting < 0 && login && session->failure().code == maillib::Code::TokenRefused) {
+    // Once more with a fresh token, on the same connection while it lasts.
+    std::optional<CheckProblem> why;
+    if (std::optional<maillib::Credentials> fresh = login(true, &why)) {
+      credentials = *fresh;
+      if (session->alive() || connect()) waiting = session->login(credentials);
+    } else if (why) {
+      report.fail(*why);
+      session->quit();
+      return report.finish();
+    }
+  }
+  if (!session) {
+    report.fail(libraryProblem(notConnected));
+    return report.finish();
+  }
   if (waiting < 0) {
     report.fail(libraryProblem(session->failure()));
     session->quit();
@@ -234,7 +282,7 @@ CheckOutcome runCheck(CheckSink& sink) {
   }
   IdentityLedger ledger;
   CheckProblem unreadable;
-  if (!ledger.read(*session, account.UserId, account.Pop3Server, &unreadable)) {
+  if (!ledger.read(*session, credentials.user, account.Pop3Server, &unreadable)) {
     report.fail(unreadable);
     session->quit();
     return report.finish();

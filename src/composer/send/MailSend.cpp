@@ -29,8 +29,13 @@ std::unique_ptr<maillib::SmtpLink> openLink(maillib::ServerAddress server) {
 
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header) {
+  return SendOneMailAs(accountLogin(), recipient, subject, body, attachments, header);
+}
+
+SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
+                          const QString& body, const QString& attachments, const QString& header) {
   const AccountSettingsRecord& s = AccountSettings();
-  const maillib::SmtpAccess access{accountLogin(), openLink};
+  const maillib::SmtpAccess access{login, openLink};
   const int16_t result =
       int16_t(MailLibSmtpSendMail(s.SmtpServer, recipient, nullptr, nullptr, s.MailAddress, subject, body,
                                   header.isEmpty() ? nullptr : &header, attachments, 0, access));
@@ -38,5 +43,7 @@ SendOutcome SendOneMail(const QString& recipient, const QString& subject, const 
   QString buffer(8192, QChar(u' '));
   int length = 8192;
   MailLibGetErrorText(0, buffer, length);
-  return {false, result == kSmtpSendUncertain, text::CutAtNul(buffer)};
+  SendOutcome failed{false, result == kSmtpSendUncertain, text::CutAtNul(buffer)};
+  failed.tokenRefused = MailLibSmtpLastResult().code == maillib::Code::TokenRefused;
+  return failed;
 }

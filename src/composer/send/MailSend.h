@@ -4,12 +4,18 @@
 // headless send command all do for each mail.
 #include <QString>
 
+namespace maillib {
+struct Credentials;
+}
+
 struct SendOutcome {
   bool ok = false;
   // Not ok, but the whole mail went out and only the server's answer never
   // came: it may have been delivered, so it is not a failure to send again.
   bool uncertain = false;
   QString error;  // the library's error text when not ok (MailLibGetErrorText)
+  // The server refused the bearer token: a fresh one may be tried once.
+  bool tokenRefused = false;
 };
 
 // Said after the library's text when a send is uncertain and the mail
@@ -21,3 +27,8 @@ inline const QString kUncertainKeptText =
 // reply's In-Reply-To and References); empty passes none.
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header = QString());
+
+// The same with the login the caller gives (a bearer token for an account
+// that signed in) instead of the account's ID and password.
+SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
+                          const QString& body, const QString& attachments, const QString& header = QString());

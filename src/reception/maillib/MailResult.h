@@ -39,6 +39,13 @@ enum class Code {
   Pop3QuitRefused,
   Pop3DeletesRefused,    // amount: how many; reply: the last refusal
 
+  // A login with an OAuth 2.0 bearer token, POP3 or SMTP (host set; reply:
+  // the server's answer, the token taken out).
+  TokenRefused,      // expired, revoked or not for this user; detail: the server's status
+  TokenNeedsTls,     // the connection is not encrypted: the token was not sent
+  BearerNotOffered,  // the server takes neither OAUTHBEARER nor XOAUTH2
+  LoginUnavailable,  // the server could not check the login now (a temporary failure)
+
   // A mail to submit.
   NoRecipient,
   BadRecipient,          // detail: the address

@@ -74,6 +74,24 @@ QString sentence(const Result& r, Side side) {
     case Code::Stopped:
       return QStringLiteral("受信を途中で止めました。");
 
+    case Code::TokenRefused:
+      return QStringLiteral("サーバー「%1」がサインインを受け付けませんでした%2。サインインの有効期限が切れたか、取り消されました。"
+                            "ウィンドウから「サインイン」をやり直して下さい。")
+          .arg(h, d.isEmpty() ? QString() : u'（' + d + u'）');
+    case Code::TokenNeedsTls:
+      return QStringLiteral("サーバー「%1」との通信を暗号化できないため、サインインを中止しました（サインインの情報は送っていません）。"
+                            "サインインの情報は、暗号化した通信でしか送りません。"
+                            "通信の途中で暗号化が妨げられている可能性もあります。")
+          .arg(h);
+    case Code::BearerNotOffered:
+      return QStringLiteral("サーバー「%1」はサインイン（OAuth 2.0）によるログインに対応していません。"
+                            "「サーバー設定」を確かめて下さい。")
+          .arg(h);
+    case Code::LoginUnavailable:
+      return QStringLiteral("サーバー「%1」は、いまログインを確かめられません（サーバー側の一時的な問題）。"
+                            "しばらくしてからやり直して下さい。")
+          .arg(h);
+
     case Code::Pop3NotUnderstood:
       return QStringLiteral("サーバー「%1」の応答を理解できません。\n%2").arg(h, d);
     case Code::Pop3LineTooLong:
