@@ -16,7 +16,10 @@
 
 namespace reception {
 
-// Runs one check, reporting to `sink`; what it stored comes back.
+// Runs one check, reporting to `sink`; what it stored comes back. A server
+// whose certificate cannot be verified fails the check before any login,
+// with the certificate it shows (CheckProblem::certificate); one whose key
+// is not the pinned one fails it with PinnedKeyChanged.
 CheckOutcome runCheck(CheckSink& sink);
 
 }  // namespace reception

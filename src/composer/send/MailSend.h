@@ -2,7 +2,10 @@
 // One mail through the mail library, with the account's SMTP server,
 // sender and login: what the compose window, the reply window and the
 // headless send command all do for each mail.
+#include "platform/ServerCertificate.h"
+
 #include <QString>
+#include <optional>
 
 struct SendOutcome {
   bool ok = false;
@@ -10,6 +13,11 @@ struct SendOutcome {
   // came: it may have been delivered, so it is not a failure to send again.
   bool uncertain = false;
   QString error;  // the library's error text when not ok (MailLibGetErrorText)
+  // Not sent because the server's certificate could not be verified: the
+  // certificate it shows, for the user to judge (the window asks whether to
+  // trust it; `error` then ends with its fingerprint). Nothing but the
+  // handshake went to the server.
+  std::optional<ServerCertificate> unverified;
 };
 
 // Said after the library's text when a send is uncertain and the mail
