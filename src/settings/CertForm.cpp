@@ -59,6 +59,7 @@ CertForm::CertForm(const ServerCertificate& c, QWidget* parent) : QDialog(parent
   IntroLabel->setWordWrap(true);
   IntroLabel->setTextFormat(Qt::PlainText);
   column->addWidget(IntroLabel);
+  column->addSpacing(6);
 
   auto* grid = new QGridLayout;
   int row = 0;
@@ -84,6 +85,7 @@ CertForm::CertForm(const ServerCertificate& c, QWidget* parent) : QDialog(parent
   addRow(QStringLiteral("SHA-256 フィンガープリント"), FingerprintText);
   grid->setColumnStretch(1, 1);
   column->addLayout(grid);
+  column->addSpacing(6);
 
   NameWarning = new QLabel(QStringLiteral("この証明書に書かれた名前は、サーバー名「%1」と一致しません。").arg(c.host), this);
   NameWarning->setObjectName(QStringLiteral("NameWarning"));
@@ -117,5 +119,5 @@ CertForm::CertForm(const ServerCertificate& c, QWidget* parent) : QDialog(parent
   column->addLayout(buttons);
   connect(TrustCommand, &QPushButton::clicked, this, &QDialog::accept);
   connect(DistrustCommand, &QPushButton::clicked, this, &QDialog::reject);
-  setMinimumWidth(560);
+
 }
