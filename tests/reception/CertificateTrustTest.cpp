@@ -16,6 +16,7 @@
 #include "support/FileModes.h"
 #include "support/Gui.h"
 #include "support/MailServers.h"
+#include "support/OtherAddress.h"
 #include "support/WindowRules.h"
 
 #include <QDialog>
@@ -295,4 +296,60 @@ TEST_F(CertificateTrust, APinHoldsForItsOwnServerAndTheAuthorityFileKeepsWorking
   r = check();
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(r.err.contains(fingerprintOf(other))) << r.err.toStdString();
+}
+
+TEST_F(CertificateTrust, AServerReachedByANameItsCertificateLacks) {
+  MailServers::Options o;
+  o.selfSigned = true;
+  o.smtpStartTls = true;
+  MailServers s(o);
+  ASSERT_TRUE(s.ok()) << s.error().toStdString();
+  OtherAddress relay(s.pop3Port()), smtpRelay(s.smtpPort());
+  ASSERT_GT(relay.port(), 0);
+  ASSERT_GT(smtpRelay.port(), 0);
+  const QString pop3 = QStringLiteral("127.0.0.2:%1").arg(relay.port());
+  const QString smtp = QStringLiteral("127.0.0.2:%1").arg(smtpRelay.port());
+  writeServerSettings(home_.path(), smtp, pop3, s.address(), 0);
+  writeAccount(home_.path(), s.user(), s.password());
+  s.deliver(mail("first"));
+
+  // The dialog says the name differs; trusted, the name is not checked for
+  // this server from then on.
+  CertificateDialog dialog({});
+  dialog.answer(true);
+  MsgBoxAnswerer boxes;
+  auto main = std::make_unique<MainForm>();
+  pump();
+  main->Command4->click();
+  pump();
+  ASSERT_EQ(dialog.shown().size(), 1);
+  EXPECT_TRUE(dialog.shown()[0].nameWarning);
+  EXPECT_TRUE(boxes.seen().isEmpty()) << boxes.texts().join(u'\n').toStdString();
+  EXPECT_EQ(pinFile(), pinLine(pop3, s) + QStringLiteral(" any-name\r\n"));
+  EXPECT_EQ(storedCount(home_), 1);
+  main.reset();
+  pump();
+
+  // A pin that checks the name: the same key under another name is a
+  // certificate to judge again, with its fingerprint ...
+  home_.write(pins::kPinnedKeysFile,
+              (pinLine(pop3, s) + QStringLiteral("\r\n") + pinLine(smtp, s) + QStringLiteral("\r\n")).toLatin1());
+  RunResult r = check();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("サーバー「%1」の証明書を確認できないため").arg(pop3))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(fingerprintOf(s))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("この証明書はサーバー名「127.0.0.2」のものではありません。"))) << r.err.toStdString();
+  // ... but another key under another name is a changed key, never a
+  // certificate to trust anew.
+  ASSERT_TRUE(s.rekey());
+  r = check();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("サーバー「%1」の証明書の鍵が、信頼したときのものから変わっています。").arg(pop3)))
+      << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(fingerprintOf(s))) << r.err.toStdString();
+  r = send(s);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("サーバー「%1」の証明書の鍵が、信頼したときのものから変わっています。").arg(smtp)))
+      << r.err.toStdString();
+  EXPECT_TRUE(s.received().isEmpty());
 }
