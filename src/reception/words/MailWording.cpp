@@ -40,12 +40,15 @@ QString plainRefused(const QString& host) {
       .arg(host, kPlainLoginCaption);
 }
 
-// What the user may learn of a certificate that was not trusted: nothing
-// but the handshake crossed that connection.
+// Said with every refusal for a certificate: nothing but the handshake
+// crossed that connection.
 const QString kNothingSent = QStringLiteral("IDやパスワード、メールは送っていません。");
 
+// "host:port": a certificate is trusted per port.
+QString serverOf(const Result& r) { return r.port > 0 ? ServerCertificate::serverName(r.host, r.port) : r.host; }
+
 QString keyChanged(const Result& r) {
-  const QString server = ServerCertificate::serverName(r.host, r.port);
+  const QString server = serverOf(r);
   return QStringLiteral("サーバー「%1」の証明書の鍵が、信頼したときのものから変わっています。"
                         "サーバーがなりすまされているおそれがあるため、接続を中止しました。")
              .arg(server) +
@@ -77,8 +80,7 @@ QString sentence(const Result& r, Side side) {
     case Code::CertificateRejected:
       return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。").arg(h);
     case Code::CertificateUnverified:
-      return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。")
-                 .arg(ServerCertificate::serverName(h, r.port)) +
+      return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。").arg(serverOf(r)) +
              kNothingSent;
     case Code::PinnedKeyChanged:
       return keyChanged(r);
