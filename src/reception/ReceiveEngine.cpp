@@ -7,7 +7,9 @@
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
 #include "reception/maillib/Pop3Session.h"
+#include "reception/maillib/TlsCertificate.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/files/PinnedKeys.h"
 
 #include <csignal>
 
@@ -164,6 +166,40 @@ bool Check::finish() {
   return false;
 }
 
+// The connection failed for the server's certificate: the certificate is
+// fetched for the user to judge, on a connection that ends after the
+// handshake. A server whose pinned key it does not carry has changed its key.
+CheckProblem certificateProblem(const maillib::Result& failure, const maillib::ServerAddress& server,
+                                CheckReport& report) {
+  CheckProblem p = libraryProblem(failure);
+  if (failure.code != maillib::Code::CertificateUnverified) return p;
+  const std::optional<ServerCertificate> shown =
+      tls::fetchCertificate(server, nullptr, [&] { return report.tick(0); });
+  if (!shown) return p;
+  if (!tls::matchesPin(*shown, server)) {
+    p.library.code = maillib::Code::PinnedKeyChanged;
+    return p;
+  }
+  p.certificate = *shown;
+  return p;
+}
+
+// The account's POP3 server as the check reaches it: the server value, the
+// user's permission to go without encryption and the key the user trusted
+// for it.
+std::optional<maillib::ServerAddress> accountPop3Server(maillib::Result* failure) {
+  const AccountSettingsRecord& account = AccountSettings();
+  std::optional<maillib::ServerAddress> address =
+      maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, failure);
+  if (!address) return address;
+  address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
+  if (const std::optional<pins::Pin> pin = pins::find(address->host, address->port)) {
+    address->pinnedKey = pin->key;
+    address->pinnedAnyName = pin->anyName;
+  }
+  return address;
+}
+
 }  // namespace
 
 CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
@@ -220,8 +256,7 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
 
   maillib::Result notConnected;
   std::unique_ptr<maillib::Pop3Session> session;
-  std::optional<maillib::ServerAddress> address =
-      maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, &notConnected);
+  std::optional<maillib::ServerAddress> address = accountPop3Server(&notConnected);
   auto connect = [&] {
     session = FetchPipeline::connect(*address, [&](qint64 received) { return report.tick(received); }, &notConnected);
     // Not the password's permission to ask for: a token needs TLS.
@@ -230,12 +265,12 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     return session != nullptr;
   };
   if (address) {
-    address->plainAllowed = !bearer && PlainLoginAllowed(account.PlainPop3Server, address->value);
+    if (bearer) address->plainAllowed = false;
     connect();
   }
   sink.checking();
   if (!session) {
-    report.fail(libraryProblem(notConnected));
+    report.fail(address ? certificateProblem(notConnected, *address, report) : libraryProblem(notConnected));
     return report.finish();
   }
   TOMOSHIBI_KILL_POINT("connected");

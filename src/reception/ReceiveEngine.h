@@ -31,7 +31,10 @@ using LoginSource = std::function<std::optional<maillib::Credentials>(bool again
 
 // Runs one check, reporting to `sink`; what it stored comes back. Without
 // a `login`, the account file's ID and password log in, with APOP when the
-// settings say so.
+// settings say so. A server whose certificate cannot be verified fails the
+// check before any login, with the certificate it shows
+// (CheckProblem::certificate); one whose key is not the pinned one fails it
+// with PinnedKeyChanged.
 CheckOutcome runCheck(CheckSink& sink, const LoginSource& login = {});
 
 }  // namespace reception

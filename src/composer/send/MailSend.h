@@ -2,7 +2,10 @@
 // One mail through the mail library, with the account's SMTP server,
 // sender and login: what the compose window, the reply window and the
 // headless send command all do for each mail.
+#include "platform/ServerCertificate.h"
+
 #include <QString>
+#include <optional>
 
 namespace maillib {
 struct Credentials;
@@ -16,6 +19,11 @@ struct SendOutcome {
   QString error;  // the library's error text when not ok (MailLibGetErrorText)
   // The server refused the bearer token: a fresh one may be tried once.
   bool tokenRefused = false;
+  // Not sent because the server's certificate could not be verified: the
+  // certificate it shows, for the user to judge (the window asks whether to
+  // trust it; `error` then ends with its fingerprint). Nothing but the
+  // handshake went to the server.
+  std::optional<ServerCertificate> unverified;
 };
 
 // Said after the library's text when a send is uncertain and the mail

@@ -144,7 +144,7 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
   for (const QByteArray& l : lines.lines)
     if (l.startsWith("-ERR")) refusal = l;
   if (rc != CURLE_OK) {
-    *failure = curlFailure(rc, server.host, QString::fromUtf8(refusal));
+    *failure = curlFailure(rc, server.host, QString::fromUtf8(refusal), server.port);
     return nullptr;
   }
   // libcurl was told to insist on TLS; that it started (and, the connection

@@ -88,7 +88,7 @@ QByteArray ehloName() {
   return name;
 }
 
-Result failureOf(CURLcode rc, const Transcript& t, const QString& host) {
+Result failureOf(CURLcode rc, const Transcript& t, const QString& host, int port) {
   const QString reply = QString::fromUtf8(t.reply).trimmed();
   const int code = t.replyCode();
   if (rc != CURLE_LOGIN_DENIED && code >= 400) {
@@ -108,7 +108,7 @@ Result failureOf(CURLcode rc, const Transcript& t, const QString& host) {
     }
     if (!r.ok()) return r;
   }
-  return curlFailure(rc, host, code >= 400 ? reply : QString());
+  return curlFailure(rc, host, code >= 400 ? reply : QString(), port);
 }
 
 // Whether a failure came after the whole mail and its final dot went out,
@@ -217,7 +217,7 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
     return failed(rc == CURLE_OPERATION_TIMEDOUT ? Code::UncertainTimedOut : Code::UncertainBroken, host);
   if (rc != CURLE_OK && bearer)
     if (std::optional<Result> r = bearerFailure(rc, transcript, host, tokenBytes)) return *r;
-  if (rc != CURLE_OK) return failureOf(rc, transcript, host);
+  if (rc != CURLE_OK) return failureOf(rc, transcript, host, server_.port);
   return Result{};
 }
 

@@ -2,6 +2,9 @@
 
 #include "reception/maillib/MailLib.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/files/PinnedKeys.h"
+
+#include <QDir>
 
 #include <algorithm>
 
@@ -37,6 +40,24 @@ QString plainRefused(const QString& host) {
       .arg(host, kPlainLoginCaption);
 }
 
+// Said with every refusal for a certificate: nothing but the handshake
+// crossed that connection.
+const QString kNothingSent = QStringLiteral("IDやパスワード、メールは送っていません。");
+
+// "host:port": a certificate is trusted per port.
+QString serverOf(const Result& r) { return r.port > 0 ? ServerCertificate::serverName(r.host, r.port) : r.host; }
+
+QString keyChanged(const Result& r) {
+  const QString server = serverOf(r);
+  return QStringLiteral("サーバー「%1」の証明書の鍵が、信頼したときのものから変わっています。"
+                        "サーバーがなりすまされているおそれがあるため、接続を中止しました。")
+             .arg(server) +
+         kNothingSent +
+         QStringLiteral("\nサーバーの管理者に確かめて、鍵を変えたことが確かな場合に限り、"
+                        "「%1」から「%2」で始まる行を削除して下さい。次の接続で新しい証明書を確かめられます。")
+             .arg(QDir::toNativeSeparators(pins::filePath()), server);
+}
+
 // The sentence alone; the server's reply, when there is one, goes below it.
 QString sentence(const Result& r, Side side) {
   const QString& h = r.host;
@@ -58,6 +79,11 @@ QString sentence(const Result& r, Side side) {
       return QStringLiteral("サーバー「%1」が応答しません（時間切れ）。").arg(h);
     case Code::CertificateRejected:
       return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。").arg(h);
+    case Code::CertificateUnverified:
+      return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。").arg(serverOf(r)) +
+             kNothingSent;
+    case Code::PinnedKeyChanged:
+      return keyChanged(r);
     case Code::TlsFailed:
       return QStringLiteral("サーバー「%1」との暗号化通信（TLS）を始められません。").arg(h);
     case Code::PlainRefused:
@@ -182,6 +208,12 @@ QString text(const Result& r, Side side) {
 }  // namespace
 
 QString pop3Failure(const maillib::Result& r) { return text(r, Side::Pop3); }
+
+QString certificateSummary(const ServerCertificate& c) {
+  QString s = QStringLiteral("証明書のSHA-256フィンガープリント: %1").arg(c.fingerprint());
+  if (!c.nameMatches) s += QStringLiteral("\nこの証明書はサーバー名「%1」のものではありません。").arg(c.host);
+  return s;
+}
 QString sendFailure(const maillib::Result& r) { return text(r, Side::Smtp); }
 
 }  // namespace wording
