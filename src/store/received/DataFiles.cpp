@@ -1,5 +1,9 @@
 #include "DataFiles.h"
 
+#include "MailFiles.h"
+#include "Originals.h"
+#include "ReceiveJournal.h"
+
 #include "platform/Paths.h"
 
 #include <QFile>
@@ -16,6 +20,20 @@ QString recordsTempPath() { return paths::resolve(paths::kReceivedMailTemp); }
 QString indexTempPath() { return paths::resolve(QStringLiteral("★MAilData/received-originals.tmp")); }
 QString deleteJournalPath() { return paths::resolve(QStringLiteral("★MAilData/delete-journal.txt")); }
 QString lockPath() { return paths::resolve(QStringLiteral("★MAilData/receive.lock")); }
+
+}  // namespace received::files
+
+namespace received {
+
+MailFiles receivedFiles() {
+  using namespace files;
+  return {recordsPath(), recordsTempPath(), originalsPath(), originalsIndexPath(), indexTempPath(),
+          deleteJournalPath(), receiveJournalPath(),  lockPath()};
+}
+
+}  // namespace received
+
+namespace received::files {
 
 QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
 
