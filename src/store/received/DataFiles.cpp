@@ -3,7 +3,6 @@
 #include "MailFiles.h"
 #include "Originals.h"
 #include "ReceiveJournal.h"
-
 #include "platform/Paths.h"
 
 #include <QFile>
@@ -20,20 +19,6 @@ QString recordsTempPath() { return paths::resolve(paths::kReceivedMailTemp); }
 QString indexTempPath() { return paths::resolve(QStringLiteral("★MAilData/received-originals.tmp")); }
 QString deleteJournalPath() { return paths::resolve(QStringLiteral("★MAilData/delete-journal.txt")); }
 QString lockPath() { return paths::resolve(QStringLiteral("★MAilData/receive.lock")); }
-
-}  // namespace received::files
-
-namespace received {
-
-MailFiles receivedFiles() {
-  using namespace files;
-  return {recordsPath(), recordsTempPath(), originalsPath(), originalsIndexPath(), indexTempPath(),
-          deleteJournalPath(), receiveJournalPath(),  lockPath()};
-}
-
-}  // namespace received
-
-namespace received::files {
 
 QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
 
@@ -97,3 +82,13 @@ QByteArray readWhole(const QString& path, bool* exists, Fault* fault) {
 bool pastEnd(qint64 offset, qint64 length, qint64 size) { return size < 0 || length > size || offset > size - length; }
 
 }  // namespace received::files
+
+namespace received {
+
+MailFiles receivedFiles() {
+  using namespace files;
+  return {recordsPath(),   recordsTempPath(),   originalsPath(),      originalsIndexPath(),
+          indexTempPath(), deleteJournalPath(), receiveJournalPath(), lockPath()};
+}
+
+}  // namespace received
