@@ -15,6 +15,7 @@
 #include "support/TempHome.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
@@ -325,4 +326,17 @@ TEST_F(SendCommand, AKillWhileKeepingLeavesNoHalfMail) {
   expected.append(servers_.received().last().data);
   ASSERT_EQ(sentRecords().size(), expected.size());
   EXPECT_EQ(sent::original(int(expected.size())).bytes, expected.last());
+}
+
+// A mail that went out but cannot be kept (the sent-mail file cannot be
+// opened) is still sent: exit 0, so that a script does not send it twice,
+// with a warning on standard error; nothing half kept.
+TEST_F(SendCommand, AMailThatCannotBeKeptIsStillSentAndSaysSo) {
+  settings(servers_);
+  ASSERT_TRUE(QDir().mkpath(sent::sentFiles().records));
+  const RunResult r = send(QStringLiteral("a@example.jp"), QStringLiteral("s"), file(QStringLiteral("b.txt"), "body"));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("メールは送信しましたが、送信済みメールに残せませんでした"))) << r.err.toStdString();
+  EXPECT_EQ(servers_.received().size(), 1);
+  EXPECT_EQ(QFileInfo(sent::sentFiles().originals).size(), 0);
 }
