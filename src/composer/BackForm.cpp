@@ -299,6 +299,7 @@ void BackForm::Command2_Click() {
     MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
     return;
   }
+  if (outcome.notKept) MsgBox(notKeptText(outcome), MsgButtons::Ok, MsgIcon::Exclamation);
   close();
 }
 

@@ -758,6 +758,10 @@ void WriteForm::SendComposedMail() {
         MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
       }
       QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (outcome.notKept) {
+      QApplication::restoreOverrideCursor();
+      MsgBox(notKeptText(outcome), MsgButtons::Ok, MsgIcon::Exclamation);
+      QApplication::setOverrideCursor(Qt::WaitCursor);
     }
     return outcome.ok || outcome.uncertain;
   };

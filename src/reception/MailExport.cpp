@@ -140,7 +140,9 @@ bool writeExportFile(const QString& target, const QByteArray& bytes, ExportFault
   return true;
 }
 
-ExportSummary exportMbox(const QString& target) {
+ExportSummary exportMbox(const QString& target) { return exportMbox(target, received::receivedFiles()); }
+
+ExportSummary exportMbox(const QString& target, const received::MailFiles& files) {
   ExportSummary s;
   const QString path = saveTarget(target, &s.fault);
   if (path.isNull()) return s;
@@ -148,9 +150,9 @@ ExportSummary exportMbox(const QString& target) {
     s.fault = std::move(fault);
     return s;
   };
-  received::OriginalArchive archive;
+  received::OriginalArchive archive(files);
   if (received::Fault f; !archive.load(&f)) return failed({ExportFault::Code::Received, {}, {}, f});
-  const QString recordPath = paths::resolve(paths::kReceivedMailFile);
+  const QString recordPath = files.records;
   store::RecordFile records(recordPath, kLength);
   const bool anyMail = QFileInfo::exists(recordPath);
   auto unreadable = [&] {

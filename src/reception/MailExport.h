@@ -4,6 +4,7 @@
 // gets one more ">", so that a reader can undo it). Both only read the data
 // folder: the file written is a snapshot of what the archive holds.
 #include "store/received/Fault.h"
+#include "store/received/MailFiles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -48,6 +49,9 @@ struct ExportSummary {
 // Every record of the received-mail file that has its original, in the
 // order of the list, into the mbox file `target` (refused as above).
 ExportSummary exportMbox(const QString& target);
+// The same of another set of kept mail (the sent mail), with the time each
+// was kept in its "From " line.
+ExportSummary exportMbox(const QString& target, const received::MailFiles& files);
 
 // tomoshibi --export-mbox FILE: the exit status (0 done, 1 not).
 int RunExportMbox(const QString& target);

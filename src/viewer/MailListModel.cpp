@@ -60,6 +60,7 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const {
 QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
     return QAbstractTableModel::headerData(section, orientation, role);
+  if (section >= 0 && section < headings_.size()) return headings_[section];
   switch (section) {
     case SubjectColumn:
       return QStringLiteral("Subject");

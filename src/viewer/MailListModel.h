@@ -5,6 +5,7 @@
 // 32767 rows cost 9 MB and no decoding up front.
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QStringList>
 
 class MailListModel : public QAbstractTableModel {
   Q_OBJECT
@@ -14,6 +15,8 @@ class MailListModel : public QAbstractTableModel {
   static constexpr int kHeadLength = 280;
 
   explicit MailListModel(QObject* parent = nullptr);
+  // The column headings, in column order (the received mail's unless told).
+  void setHeadings(const QStringList& headings) { headings_ = headings; }
 
   // Replaces every row: `heads` holds kHeadLength bytes per row.
   void setHeads(QByteArray heads);
@@ -30,6 +33,7 @@ class MailListModel : public QAbstractTableModel {
   QString cell(int row, int column) const;
 
  private:
+  QStringList headings_;
   QByteArray heads_;
   int rows_ = 0;
 };

@@ -13,11 +13,13 @@
 
 namespace viewer {
 
-MailListScan scanReceivedMail() {
+MailListScan scanReceivedMail() { return scanMailFile(paths::resolve(paths::kReceivedMailFile)); }
+
+MailListScan scanMailFile(const QString& path) {
   MailListScan s;
   constexpr int L = store::MailRecord::kLength;
   constexpr int kHead = MailListModel::kHeadLength;
-  store::RecordFile f(paths::resolve(paths::kReceivedMailFile), L);
+  store::RecordFile f(path, L);
   if (!f.open()) {
     s.folderMissing = dataFolderMissing();
     s.failure = f.failure();

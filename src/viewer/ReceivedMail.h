@@ -23,6 +23,8 @@ struct MailListScan {
   store::MailRecord last;    // record `rows`, when rows > 0
 };
 MailListScan scanReceivedMail();
+// The same of another file of mail records (the sent mail).
+MailListScan scanMailFile(const QString& path);
 
 // The header block of the original of received-mail record `number` (whose
 // bytes are `record`), exactly as the server sent it; none when no original

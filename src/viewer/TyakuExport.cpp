@@ -9,6 +9,7 @@
 #include "reception/ReceivedWords.h"
 #include "store/Records.h"
 #include "store/received/ReceivedStore.h"
+#include "viewer/SentForm.h"
 #include "viewer/TyakuForm.h"
 
 #include <QDir>
@@ -65,3 +66,5 @@ void TyakuForm::mmbox_Click() {
     MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(inner(reception::exportFaultText(s.fault))), MsgButtons::Ok,
            MsgIcon::Exclamation);
 }
+
+void TyakuForm::msent_Click() { SentForm::open(); }

@@ -282,6 +282,7 @@ void TyakuForm::buildMenus() {
   msave = addNamedItem(mFile, "msave", QStringLiteral("名前を付けて保存"));
   mgenbun = addNamedItem(mFile, "mgenbun", QStringLiteral("原文を保存"));
   mmbox = addNamedItem(mFile, "mmbox", QStringLiteral("全メールを mbox で書き出し"));
+  msent = addNamedItem(mFile, "msent", QStringLiteral("送信済みメール"));
   mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
   mline = addNamedSeparator(mFile, "mline");
   mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));
@@ -301,6 +302,7 @@ void TyakuForm::buildMenus() {
   connect(mend, &QAction::triggered, this, &TyakuForm::mend_Click);
   connect(mgenbun, &QAction::triggered, this, &TyakuForm::mgenbun_Click);
   connect(mmbox, &QAction::triggered, this, &TyakuForm::mmbox_Click);
+  connect(msent, &QAction::triggered, this, &TyakuForm::msent_Click);
 }
 
 void TyakuForm::buildToolBar() {

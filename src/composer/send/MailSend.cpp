@@ -6,6 +6,11 @@
 #include "reception/words/MailWording.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/files/PinnedKeys.h"
+#include "store/RecordFile.h"
+#include "store/sent/SentStore.h"
+#include "store/words/StoreWords.h"
+
+#include <QDir>
 
 #include <cstdint>
 
@@ -70,7 +75,13 @@ SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& reci
   const int16_t result =
       int16_t(MailLibSmtpSendMail(s.SmtpServer, recipient, nullptr, nullptr, s.MailAddress, subject, body,
                                   header.isEmpty() ? nullptr : &header, attachments, 0, access));
-  if (result >= 0) return {true, false, QString()};
+  if (result >= 0) {
+    // Accepted: kept as it went out, whatever window or command sent it.
+    SendOutcome sent{true, false, QString()};
+    const QByteArray& message = MailLibSmtpLastMessage();
+    sent.notKept = sent::keep(message, sent::sentRecord(message, recipient, subject, body));
+    return sent;
+  }
   QString buffer(8192, QChar(u' '));
   int length = 8192;
   MailLibGetErrorText(0, buffer, length);
@@ -79,4 +90,21 @@ SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& reci
   outcome.tokenRefused = why.code == maillib::Code::TokenRefused;
   if (why.code == maillib::Code::CertificateUnverified) examineCertificate(why, &outcome);
   return outcome;
+}
+
+QString notKeptText(const SendOutcome& outcome) {
+  const received::Fault& f = outcome.notKept;
+  if (!f) return QString();
+  QString why;
+  if (f.code == received::Code::RecordsFull)
+    why = QStringLiteral("送信済みメールが %1 件に達しています。古いものを削除して下さい").arg(store::kMaxRecords);
+  else if (f.code == received::Code::Records)
+    why = store::failureText(f.records);
+  if (why.endsWith(u'。')) why.chop(1);
+  else if (!f.path.isEmpty())
+    why = QDir::toNativeSeparators(f.path) + (f.detail.isEmpty() ? QString() : QStringLiteral("：") + f.detail);
+  else
+    why = f.detail;
+  return QStringLiteral("メールは送信しましたが、送信済みメールに残せませんでした") +
+         (why.isEmpty() ? QString() : QStringLiteral("（%1）").arg(why)) + u'。';
 }

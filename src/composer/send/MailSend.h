@@ -3,6 +3,7 @@
 // sender and login: what the compose window, the reply window and the
 // headless send command all do for each mail.
 #include "platform/ServerCertificate.h"
+#include "store/received/Fault.h"
 
 #include <QString>
 #include <optional>
@@ -24,7 +25,13 @@ struct SendOutcome {
   // trust it; `error` then ends with its fingerprint). Nothing but the
   // handshake went to the server.
   std::optional<ServerCertificate> unverified;
+  // Sent, but not kept among the sent mail (store/sent): why.
+  received::Fault notKept;
 };
+
+// What a user reads when a mail went out but could not be kept among the
+// sent mail; empty when it was kept.
+QString notKeptText(const SendOutcome& outcome);
 
 // Said after the library's text when a send is uncertain and the mail
 // stays in its window.

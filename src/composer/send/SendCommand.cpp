@@ -91,5 +91,7 @@ int RunSendCommand(const CommandLine& cl) {
     printError(outcome.error);
     return 1;
   }
+  // Sent all the same: a script must not send it again.
+  if (outcome.notKept) printError(notKeptText(outcome));
   return 0;
 }

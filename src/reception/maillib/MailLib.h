@@ -9,6 +9,7 @@
 // (reception/words/MailWording.h), makes the sentence the user reads.
 #include "SmtpLink.h"
 
+#include <QByteArray>
 #include <QString>
 
 int MailLibInitialize();
@@ -47,3 +48,7 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
 
 // What the last MailLibSmtpSendMail came to.
 const maillib::Result& MailLibSmtpLastResult();
+// The message the last MailLibSmtpSendMail handed to a server that accepted
+// it, byte for byte (no Bcc: those addresses are in the envelope only);
+// empty after a send that failed.
+const QByteArray& MailLibSmtpLastMessage();

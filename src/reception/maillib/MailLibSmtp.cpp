@@ -6,9 +6,11 @@
 namespace {
 
 maillib::Result g_lastResult;
+QByteArray g_lastMessage;
 
 int finish(maillib::Result r) {
   g_lastResult = std::move(r);
+  if (!g_lastResult.ok()) g_lastMessage.clear();
   if (g_lastResult.ok()) return 0;
   return g_lastResult.uncertain() ? kSmtpSendUncertain : -1;
 }
@@ -20,6 +22,7 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
                         const QString& attachments, int, const maillib::SmtpAccess& access) {
   using namespace maillib;
   ensureInitialized();
+  g_lastMessage.clear();
   Result why;
   const std::optional<ServerAddress> address = parseServer(server, Protocol::Smtp, &why);
   if (!address) return finish(why);
@@ -41,7 +44,8 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
   }
   const std::unique_ptr<SmtpLink> link = access.open ? access.open(*address) : openSmtpLink(*address);
   if (!link) return finish(failed(Code::NoMemory, address->host));
-  return finish(submit(mail, access.login, *link));
+  return finish(submit(mail, access.login, *link, &g_lastMessage));
 }
 
 const maillib::Result& MailLibSmtpLastResult() { return g_lastResult; }
+const QByteArray& MailLibSmtpLastMessage() { return g_lastMessage; }

@@ -34,12 +34,13 @@ std::optional<Envelope> envelopeOf(const OutgoingMail& mail, Result* failure) {
   return e;
 }
 
-Result submit(const OutgoingMail& mail, const Credentials& login, SmtpLink& link) {
+Result submit(const OutgoingMail& mail, const Credentials& login, SmtpLink& link, QByteArray* sent) {
   Result why;
   const std::optional<Envelope> envelope = envelopeOf(mail, &why);
   if (!envelope) return why;
   const std::optional<QByteArray> message = buildMessage(mail, &why);
   if (!message) return why;
+  if (sent) *sent = *message;
   return link.transfer(*envelope, *message, login);
 }
 

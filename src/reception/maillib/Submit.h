@@ -18,6 +18,7 @@ std::optional<Envelope> envelopeOf(const OutgoingMail& mail, Result* failure);
 // The mail sent over `link`, logging in with `login` when the server offers
 // AUTH. Ok; a failure of the envelope or the message (nothing went out); or
 // what the link came to (SmtpLink::transfer), uncertain included.
-Result submit(const OutgoingMail& mail, const Credentials& login, SmtpLink& link);
+// `message`, when not null, gets the bytes handed to the link.
+Result submit(const OutgoingMail& mail, const Credentials& login, SmtpLink& link, QByteArray* message = nullptr);
 
 }  // namespace maillib

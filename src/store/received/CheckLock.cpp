@@ -9,15 +9,16 @@
 
 namespace received {
 
-CheckLock CheckLock::tryAcquire() {
+CheckLock CheckLock::tryAcquire() { return acquire(files::lockPath(), false); }
+
+CheckLock CheckLock::acquire(const QString& path, bool wait) {
   CheckLock lock;
-  const QString path = files::lockPath();
   lock.fd_.reset(::open(files::encoded(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (!lock.fd_) {
     lock.fault_ = {Code::LockUnmade, path, durable::lastErrorText()};
     return lock;
   }
-  while (::flock(lock.fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(lock.fd_.get(), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
     if (errno == EINTR) continue;
     if (errno == EWOULDBLOCK) {
       lock.state_ = State::Busy;

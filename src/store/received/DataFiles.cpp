@@ -1,5 +1,8 @@
 #include "DataFiles.h"
 
+#include "MailFiles.h"
+#include "Originals.h"
+#include "ReceiveJournal.h"
 #include "platform/Paths.h"
 
 #include <QFile>
@@ -79,3 +82,13 @@ QByteArray readWhole(const QString& path, bool* exists, Fault* fault) {
 bool pastEnd(qint64 offset, qint64 length, qint64 size) { return size < 0 || length > size || offset > size - length; }
 
 }  // namespace received::files
+
+namespace received {
+
+MailFiles receivedFiles() {
+  using namespace files;
+  return {recordsPath(),   recordsTempPath(),   originalsPath(),      originalsIndexPath(),
+          indexTempPath(), deleteJournalPath(), receiveJournalPath(), lockPath()};
+}
+
+}  // namespace received

@@ -94,13 +94,13 @@ bool OriginalArchive::load(Fault* fault) {
   // Before the index: every line read then, but for lost ones, has its
   // bytes within this length, or its digest (lines a check adds meanwhile).
   struct stat st;
-  lengthAtLoad_ = ::stat(encoded(originalsPath()).constData(), &st) == 0 ? qint64(st.st_size) : -1;
+  lengthAtLoad_ = ::stat(encoded(files_.originals).constData(), &st) == 0 ? qint64(st.st_size) : -1;
   // A delete that decided and renamed the records but not yet the index
   // (the next start finishes it): the renumbered index is the one that
   // fits the records. Nothing is changed here; readers only read.
-  QString indexPath = originalsIndexPath();
-  if (deleteDecided() && !QFileInfo::exists(recordsTempPath()) && QFileInfo::exists(indexTempPath()))
-    indexPath = indexTempPath();
+  QString indexPath = files_.index;
+  if (deleteDecided(files_) && !QFileInfo::exists(files_.recordsTemp) && QFileInfo::exists(files_.indexTemp))
+    indexPath = files_.indexTemp;
   bool indexExists = false;
   Fault unread;
   const QByteArray text = readWhole(indexPath, &indexExists, &unread);
@@ -108,7 +108,7 @@ bool OriginalArchive::load(Fault* fault) {
     if (fault) *fault = unread;
     return false;
   }
-  exists_ = indexExists || QFileInfo::exists(originalsPath());
+  exists_ = indexExists || QFileInfo::exists(files_.originals);
   entries_ = parseIndex(text);
   return true;
 }
@@ -123,7 +123,7 @@ std::optional<OriginalEntry> OriginalArchive::forRecord(int number, const QByteA
 }
 
 QByteArray OriginalArchive::read(const OriginalEntry& e, Fault* fault) const {
-  const QString path = originalsPath();
+  const QString path = files_.originals;
   auto failed = [&](Code code, const QString& detail = {}) {
     if (fault) *fault = {code, path, detail};
     return QByteArray();

@@ -29,6 +29,7 @@
 // lacks its original and no original outlives its record, whenever the
 // program stops.
 #include "Fault.h"
+#include "MailFiles.h"
 #include "platform/Handles.h"
 
 #include <QByteArray>
@@ -67,6 +68,8 @@ QList<OriginalEntry> parseIndex(const QByteArray& text);
 // The index as it is on the disk, and the originals read through it.
 class OriginalArchive {
  public:
+  // The originals of `files` (received mail unless told).
+  explicit OriginalArchive(MailFiles files = receivedFiles()) : files_(std::move(files)) {}
   // An archive that does not exist is an empty one; false only when a file
   // exists but cannot be read.
   bool load(Fault* fault = nullptr);
@@ -81,6 +84,7 @@ class OriginalArchive {
   QByteArray read(const OriginalEntry& e, Fault* fault = nullptr) const;
 
  private:
+  MailFiles files_;
   bool exists_ = false;
   QList<OriginalEntry> entries_;
   // The archive's length before the index was read (-1: no archive): a
@@ -93,6 +97,7 @@ class OriginalArchive {
 // index lines written with the batch's commit.
 class OriginalsAppender {
  public:
+  explicit OriginalsAppender(MailFiles files = receivedFiles()) : files_(std::move(files)) {}
   // Opens both files (creating them) for appending at their ends; an index
   // damaged from outside is mended first (see above). The caller holds the
   // check's lock.
@@ -116,6 +121,7 @@ class OriginalsAppender {
  private:
   bool mendIndex(Fault* fault);
 
+  MailFiles files_;
   handles::Fd archive_, index_;
   qint64 archiveLength_ = 0, indexLength_ = 0;
   QByteArray pending_;

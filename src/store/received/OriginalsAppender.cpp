@@ -33,8 +33,8 @@ bool failed(Fault* fault, Code code, const QString& path = {}, const QString& de
 bool OriginalsAppender::open(Fault* fault) {
   if (isOpen()) return true;
   bool madeArchive = false, madeIndex = false;
-  archive_ = openForAppend(originalsPath(), &madeArchive);
-  if (archive_) index_ = openForAppend(originalsIndexPath(), &madeIndex);
+  archive_ = openForAppend(files_.originals, &madeArchive);
+  if (archive_) index_ = openForAppend(files_.index, &madeIndex);
   bool ok = archive_ && index_ && (archiveLength_ = sizeOf(archive_.get())) >= 0 &&
             (indexLength_ = sizeOf(index_.get())) >= 0;
   if (!ok) failed(fault, Code::OriginalsUnopenable);
@@ -56,7 +56,7 @@ bool OriginalsAppender::open(Fault* fault) {
 // the archive is not touched yet), only when something is to be mended.
 bool OriginalsAppender::mendIndex(Fault* fault) {
   if (indexLength_ == 0) return true;
-  const QString path = originalsIndexPath();
+  const QString path = files_.index;
   QByteArray text(qsizetype(indexLength_), Qt::Uninitialized);
   if (!readAllAt(index_.get(), text.data(), indexLength_, 0)) return failed(fault, Code::Unreadable, path);
   const qsizetype whole = text.lastIndexOf('\n') + 1;

@@ -129,24 +129,24 @@ std::optional<DeletePlan> parsePlan(const QByteArray& all) {
 }
 
 // The decided steps, each of which may already have been done.
-bool carryOut(const DeletePlan& plan, Fault* fault) {
-  const QString records = recordsPath();
-  const QString index = originalsIndexPath();
+bool carryOut(const DeletePlan& plan, const MailFiles& files, Fault* fault) {
+  const QString records = files.records;
+  const QString index = files.index;
   auto failed = [&](const QString& what) {
     if (fault) *fault = {Code::DeleteUnfinished, what, durable::lastErrorText()};
     return false;
   };
-  if (QFileInfo::exists(recordsTempPath())) {
-    if (::rename(encoded(recordsTempPath()).constData(), encoded(records).constData()) != 0) return failed(records);
+  if (QFileInfo::exists(files.recordsTemp)) {
+    if (::rename(encoded(files.recordsTemp).constData(), encoded(records).constData()) != 0) return failed(records);
     durable::syncFolder(dataFolder());
   }
   step(4);
-  if (QFileInfo::exists(indexTempPath())) {
-    if (::rename(encoded(indexTempPath()).constData(), encoded(index).constData()) != 0) return failed(index);
+  if (QFileInfo::exists(files.indexTemp)) {
+    if (::rename(encoded(files.indexTemp).constData(), encoded(index).constData()) != 0) return failed(index);
     durable::syncFolder(dataFolder());
   }
   step(5);
-  const QString archive = originalsPath();
+  const QString archive = files.originals;
   handles::Fd fd(::open(encoded(archive).constData(), O_RDWR | O_CLOEXEC));
   // A file replaced since is not the one the plan speaks of.
   if (fd && identityOf(fd.get()) == plan.archiveIdentity) {
@@ -161,8 +161,8 @@ bool carryOut(const DeletePlan& plan, Fault* fault) {
 
 // Gone for good, so that a plan is never carried out again after mail was
 // appended where it cut.
-bool clearJournal(Fault* fault) {
-  const QString path = deleteJournalPath();
+bool clearJournal(const MailFiles& files, Fault* fault) {
+  const QString path = files.deleteJournal;
   if (::unlink(encoded(path).constData()) != 0 && errno != ENOENT) {
     if (fault) *fault = {Code::Unremovable, path, durable::lastErrorText()};
     return false;
@@ -182,16 +182,16 @@ Removal fromRecords(const store::StoreResult& r) {
 
 }  // namespace
 
-bool deleteDecided() {
+bool deleteDecided(const MailFiles& files) {
   bool exists = false;
-  const QByteArray plan = readWhole(deleteJournalPath(), &exists, nullptr);
+  const QByteArray plan = readWhole(files.deleteJournal, &exists, nullptr);
   return exists && parsePlan(plan).has_value();
 }
 
-Removal deleteReceivedMails(const QList<int>& numbers) {
-  const QString records = recordsPath();
-  const QString recordsTemp = recordsTempPath();
-  OriginalArchive archive;
+Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files) {
+  const QString records = files.records;
+  const QString recordsTemp = files.recordsTemp;
+  OriginalArchive archive(files);
   Removal res;
   if (!archive.load(&res.fault)) return res;
   // Mail received before originals were kept: the rewrite as it always was.
@@ -202,7 +202,7 @@ Removal deleteReceivedMails(const QList<int>& numbers) {
   res = fromRecords(store::prepareRewrite(records, recordsTemp, kLength, store::MailRecord::kFlagOffset, numbers, &kept));
   if (!res.ok()) return res;
   step(1);
-  const QString indexTemp = indexTempPath();
+  const QString indexTemp = files.indexTemp;
   auto fail = [&](const Fault& why) {
     ::unlink(encoded(recordsTemp).constData());
     ::unlink(encoded(indexTemp).constData());
@@ -221,7 +221,7 @@ Removal deleteReceivedMails(const QList<int>& numbers) {
   for (qsizetype i = 0; i < kept.size(); ++i) renumbered.insert(kept[i], int(i + 1));
   store::RecordFile old(records, kLength);
   if (!old.open()) return fail(recordsFault(old.failure()));
-  handles::Fd fd(::open(encoded(originalsPath()).constData(), O_RDONLY | O_CLOEXEC));
+  handles::Fd fd(::open(encoded(files.originals).constData(), O_RDONLY | O_CLOEXEC));
   const qint64 archiveSize = fd ? sizeOf(fd.get()) : -1;
   QByteArray newIndex;
   QList<std::pair<qint64, qint64>> dead, live;
@@ -272,33 +272,33 @@ Removal deleteReceivedMails(const QList<int>& numbers) {
     }
     fd.reset();
   }
-  if (!durable::replaceFile(deleteJournalPath(), planText(plan), 0600, &why))
+  if (!durable::replaceFile(files.deleteJournal, planText(plan), 0600, &why))
     return fail({Code::DeleteJournalUnwritable, {}, why});
   step(3);
   // Decided: from here on the delete is finished, now or by recovery.
-  if (!carryOut(plan, &res.fault) || !clearJournal(&res.fault)) return res;
+  if (!carryOut(plan, files, &res.fault) || !clearJournal(files, &res.fault)) return res;
   return res;
 }
 
-bool recoverInterruptedDelete(Fault* fault) {
-  const QString path = deleteJournalPath();
+bool recoverInterruptedDelete(Fault* fault, const MailFiles& files) {
+  const QString path = files.deleteJournal;
   if (!QFileInfo::exists(path)) {
     // Cut off before it decided: the drafts go, the old files stand.
-    ::unlink(encoded(indexTempPath()).constData());
-    if (QFileInfo::exists(originalsIndexPath())) ::unlink(encoded(recordsTempPath()).constData());
+    ::unlink(encoded(files.indexTemp).constData());
+    if (QFileInfo::exists(files.index)) ::unlink(encoded(files.recordsTemp).constData());
     return true;
   }
   bool exists = false;
   const QByteArray all = readWhole(path, &exists, fault);
   if (!exists) return false;
   if (const std::optional<DeletePlan> plan = parsePlan(all)) {
-    if (!carryOut(*plan, fault)) return false;
+    if (!carryOut(*plan, files, fault)) return false;
   } else {
     // Not decided: the old files stand; the new ones were only drafts.
-    ::unlink(encoded(recordsTempPath()).constData());
-    ::unlink(encoded(indexTempPath()).constData());
+    ::unlink(encoded(files.recordsTemp).constData());
+    ::unlink(encoded(files.indexTemp).constData());
   }
-  return clearJournal(fault);
+  return clearJournal(files, fault);
 }
 
 }  // namespace received

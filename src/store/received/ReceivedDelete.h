@@ -1,8 +1,9 @@
 #pragma once
-// Deleting received mail: the records and their originals in one
+// Deleting received mail (or another set of MailFiles): the records and their originals in one
 // journalled step (see Originals.h), and what a delete cut off left made
 // whole. The caller holds the check's lock (ReceivedStore does).
 #include "Fault.h"
+#include "MailFiles.h"
 
 #include <QList>
 
@@ -20,14 +21,14 @@ struct Removal {
 // store::deleteRecords does: records marked 0 and a partial tail go too)
 // together with their originals. A folder without originals is rewritten
 // exactly as before.
-Removal deleteReceivedMails(const QList<int>& numbers);
+Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files = receivedFiles());
 
 // What a delete that was cut off left, made whole: finished when it had
 // decided (its journal committed), else undone.
-bool recoverInterruptedDelete(Fault* fault);
+bool recoverInterruptedDelete(Fault* fault, const MailFiles& files = receivedFiles());
 
 // True when a delete has decided (its journal is whole on the disk) and
 // is not finished yet.
-bool deleteDecided();
+bool deleteDecided(const MailFiles& files = receivedFiles());
 
 }  // namespace received

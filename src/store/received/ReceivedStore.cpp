@@ -43,21 +43,23 @@ class OldFileRelease {
 
 // What one check has open while it appends, and where its batch began.
 struct ReceivedStore::Batch {
-  QString recordPath = files::recordsPath();
-  store::RecordFile records{recordPath, kLength};
+  explicit Batch(const MailFiles& files)
+      : recordPath(files.records), records(recordPath, kLength), originals(files), journal(files.journal) {}
+  QString recordPath;
+  store::RecordFile records;
   qint64 recordLength = 0;  // complete records only
   OriginalsAppender originals;
-  ReceiveJournal journal{receiveJournalPath()};
+  ReceiveJournal journal;
   qint64 received = QDateTime::currentSecsSinceEpoch();
   qint64 recordStart = 0, originalsStart = 0, indexStart = 0;
 };
 
-ReceivedStore::ReceivedStore() = default;
+ReceivedStore::ReceivedStore(MailFiles files) : files_(std::move(files)) {}
 ReceivedStore::~ReceivedStore() = default;
 
-Fault ReceivedStore::lock() {
+Fault ReceivedStore::lock(bool wait) {
   if (lock_) return {};
-  CheckLock lock = CheckLock::tryAcquire();
+  CheckLock lock = CheckLock::acquire(files_.lock, wait);
   if (lock.state() != CheckLock::State::Held) return lock.fault();
   lock_.emplace(std::move(lock));
   return {};
@@ -67,8 +69,8 @@ Fault ReceivedStore::recover() {
   // A delete cut off is settled first: it renamed or was about to rename
   // the received-mail file that the check's journal speaks of.
   Fault f;
-  if (!recoverInterruptedDelete(&f)) return f;
-  const QString path = receiveJournalPath();
+  if (!recoverInterruptedDelete(&f, files_)) return f;
+  const QString path = files_.journal;
   const ReceiveJournal::Recovery r = ReceiveJournal::recover(path);
   if (r.fault) return r.fault;
   if (!r.found) return {};
@@ -96,7 +98,7 @@ bool ReceivedStore::begun() const { return batch_ && batch_->journal.begun(); }
 
 Fault ReceivedStore::begin() {
   if (begun()) return {};
-  batch_ = std::make_unique<Batch>();
+  batch_ = std::make_unique<Batch>(files_);
   Batch& b = *batch_;
   if (!b.records.open()) return recordsFault(b.records.failure());
   // A partial record at the end (left by an older version) is never shown
@@ -108,8 +110,8 @@ Fault ReceivedStore::begin() {
   b.originalsStart = b.originals.archiveLength();
   b.indexStart = b.originals.indexLength();
   b.journal.begin({{b.recordPath, b.records.fd(), b.recordLength},
-                   {originalsPath(), b.originals.archiveFd(), b.originalsStart},
-                   {originalsIndexPath(), b.originals.indexFd(), b.indexStart}},
+                   {files_.originals, b.originals.archiveFd(), b.originalsStart},
+                   {files_.index, b.originals.indexFd(), b.indexStart}},
                   &f);
   return f;
 }
@@ -170,26 +172,30 @@ Fault ReceivedStore::finish() {
   return f;
 }
 
-Removal ReceivedStore::remove(const QList<int>& numbers) {
+Fault ReceivedStore::lockFor(ReceivedStore& s, const MailFiles& files) {
+  return s.lock(files.lock != receivedFiles().lock);
+}
+
+Removal ReceivedStore::remove(const QList<int>& numbers, const MailFiles& files) {
   // A mail check appending meanwhile (tomoshibi --check from a timer) would
   // have its records lost by the rewrite: it waits for no check and takes
   // the check's lock, and what an interrupted check left is made whole
   // first (so that its records are not carried into the new file).
-  ReceivedStore s;
+  ReceivedStore s(files);
   Removal r;
-  r.fault = s.lock();
+  r.fault = lockFor(s, files);
   if (!r.fault) r.fault = s.recover();
   if (r.fault) return r;
-  OldFileRelease old(files::recordsPath());
-  r = deleteReceivedMails(numbers);
+  OldFileRelease old(files.records);
+  r = deleteReceivedMails(numbers, files);
   r.started = true;
   return r;
 }
 
-Removal ReceivedStore::removeAll() {
-  ReceivedStore s;
+Removal ReceivedStore::removeAll(const MailFiles& files) {
+  ReceivedStore s(files);
   Removal r;
-  r.fault = s.lock();
+  r.fault = lockFor(s, files);
   if (!r.fault) r.fault = s.recover();
   if (r.fault) return r;
   // Every complete record goes; a partial last record is dropped by the
@@ -197,25 +203,25 @@ Removal ReceivedStore::removeAll() {
   QList<int> all;
   int complete = -1;
   {
-    store::RecordFile f(files::recordsPath(), kLength);
+    store::RecordFile f(files.records, kLength);
     if (f.open()) {
       complete = f.recordCount();
       all.reserve(complete);
       for (int i = 1; i <= complete; ++i) all.append(i);
     }
   }
-  OldFileRelease old(files::recordsPath());
-  r = deleteReceivedMails(all);
+  OldFileRelease old(files.records);
+  r = deleteReceivedMails(all, files);
   r.started = true;
   r.before = complete;
   return r;
 }
 
-Original ReceivedStore::original(int number) {
+Original ReceivedStore::original(int number, const MailFiles& files) {
   Original r;
-  OriginalArchive archive;
+  OriginalArchive archive(files);
   if (!archive.load(&r.fault)) return r;
-  store::RecordFile records(files::recordsPath(), kLength);
+  store::RecordFile records(files.records, kLength);
   QByteArray head;
   if (!records.open() || records.readPart(number, 0, kHeaderFields, head) != store::ReadResult::Ok) {
     r.fault = recordsFault(records.failure(), Code::RecordsUnreadable);

@@ -8,6 +8,7 @@
 // Nothing here shows anything: every failure is a Fault.
 #include "CheckLock.h"
 #include "Fault.h"
+#include "MailFiles.h"
 #include "ReceiveJournal.h"
 #include "ReceivedDelete.h"
 
@@ -24,16 +25,19 @@ struct Original {
   Fault fault;          // OriginalMissing: the mail came before originals were kept
 };
 
+// The same machinery keeps another set of files (MailFiles) when it is
+// given one: sent mail (store/sent) is appended and deleted through it.
 class ReceivedStore {
  public:
-  ReceivedStore();
+  explicit ReceivedStore(MailFiles files = receivedFiles());
   ~ReceivedStore();
   ReceivedStore(const ReceivedStore&) = delete;
   ReceivedStore& operator=(const ReceivedStore&) = delete;
 
   // The check lock, held as long as this lives; Code::CheckRunning when
   // another check holds the program folder.
-  Fault lock();
+  // `wait`: until the holder lets go, for a lock held only for moments.
+  Fault lock(bool wait = false);
   // What an interrupted delete or check left, made whole, and the mails a
   // cut-off check had committed added to the ID list. Needs the lock.
   Fault recover();
@@ -62,14 +66,18 @@ class ReceivedStore {
   Fault finish();
 
   // Deletes records (and their originals) under the lock, after recovery.
-  static Removal remove(const QList<int>& numbers);
+  static Removal remove(const QList<int>& numbers, const MailFiles& files = receivedFiles());
   // Every complete record, and a partial tail.
-  static Removal removeAll();
+  static Removal removeAll(const MailFiles& files = receivedFiles());
   // The original of record `number` as the received-mail file holds it now.
-  static Original original(int number);
+  static Original original(int number, const MailFiles& files = receivedFiles());
 
  private:
   struct Batch;
+  // The lock of `files`: the check's, waited for never; another's, waited
+  // for when asked.
+  static Fault lockFor(ReceivedStore& s, const MailFiles& files);
+  MailFiles files_;
   std::optional<CheckLock> lock_;
   std::unique_ptr<Batch> batch_;
 };

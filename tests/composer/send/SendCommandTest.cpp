@@ -8,12 +8,15 @@
 #include "reception/maillib/SmtpLink.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/sent/SentStore.h"
 #include "support/MailServers.h"
 #include "support/ParsedMail.h"
 #include "support/SmtpPeer.h"
 #include "support/TempHome.h"
 
 #include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -242,4 +245,98 @@ TEST(SendCommandUncertain, NoAnswerToTheFinalDotExitsWithItsOwnCode) {
   EXPECT_TRUE(err.contains(QStringLiteral("相手の方に届いたかどうか"))) << err.toStdString();
   EXPECT_EQ(peer.mails().size(), 1);
   EXPECT_EQ(run(QStringLiteral("fast@example.jp")), 0);
+}
+
+namespace {
+
+QList<store::MailRecord> sentRecords() {
+  QList<store::MailRecord> out;
+  store::RecordFile f(sent::sentFiles().records, store::MailRecord::kLength);
+  if (!f.open()) return out;
+  QByteArray raw;
+  for (int n = 1; f.read(n, raw) == store::ReadResult::Ok; ++n) out.append(store::MailRecord(raw));
+  return out;
+}
+
+}  // namespace
+
+// What --send handed the server is kept byte for byte, with its record;
+// a refused send keeps nothing.
+TEST_F(SendCommand, AnAcceptedMailIsKeptAsSentAndARefusedOneIsNot) {
+  settings(servers_);
+  const QString bodyFile = file(QStringLiteral("b.txt"), QStringLiteral("送った本文\r\n二行目").toUtf8());
+  RunResult r = send(QStringLiteral("gone@example.com"), QStringLiteral("拒否"), bodyFile);
+  ASSERT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(sentRecords().isEmpty());
+  const QString attached = file(QStringLiteral("添付.bin"), QByteArray(3000, '\x7f'));
+  r = send(QStringLiteral("花子 <hanako@example.jp>"), QStringLiteral("送信の控え"), bodyFile, attached);
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+  const auto got = servers_.received();
+  ASSERT_EQ(got.size(), 1);
+  const QList<store::MailRecord> records = sentRecords();
+  ASSERT_EQ(records.size(), 1);
+  EXPECT_EQ(text::trimSpaces(records[0].subject()), QStringLiteral("送信の控え"));
+  EXPECT_EQ(text::trimSpaces(records[0].from()), QStringLiteral("花子 <hanako@example.jp>"));
+  EXPECT_EQ(text::trimSpaces(records[0].body()), QStringLiteral("送った本文\r\n二行目"));
+  EXPECT_EQ(text::trimSpaces(records[0].date()), parseMail(got[0].data).date);
+  const received::Original o = sent::original(1);
+  EXPECT_EQ(o.bytes, got[0].data);
+  // Nothing of the check's own files: a send keeps apart from received mail.
+  EXPECT_FALSE(QFileInfo::exists(home_.file(paths::kReceivedMailFile)) &&
+               QFileInfo(home_.file(paths::kReceivedMailFile)).size() > 0);
+}
+
+// A send killed while its mail is being kept leaves the sent mail whole:
+// after the next start every record has its original, the original that
+// went out, and a later send keeps its mail after them.
+TEST_F(SendCommand, AKillWhileKeepingLeavesNoHalfMail) {
+  settings(servers_);
+  const QString bodyFile = file(QStringLiteral("b.txt"), "body");
+  ASSERT_EQ(send(QStringLiteral("a@example.jp"), QStringLiteral("first"), bodyFile).exitCode, 0);
+  struct Point {
+    const char* step;
+    int at;
+    bool kept;  // the killed send's mail is kept all the same
+  };
+  const Point points[] = {{"journal", 1, false},      {"sent-original", 1, false}, {"sent-record", 1, false},
+                          {"journal", 2, true},       {"sent-commit", 1, true}};
+  QList<QByteArray> expected{servers_.received()[0].data};
+  qsizetype accepted = 1;
+  for (const Point& p : points) {
+    const QString at = QStringLiteral("%1:%2").arg(QLatin1String(p.step)).arg(p.at);
+    const RunResult killed =
+        runProgram({QStringLiteral("--home"), home_.path(), QStringLiteral("--send"), QStringLiteral("--to"),
+                    QStringLiteral("b@example.jp"), QStringLiteral("--subject"), at, QStringLiteral("--body-file"),
+                    bodyFile},
+                   home_.path(), 60000, {QStringLiteral("TOMOSHIBI_TEST_KILL_AT=") + at});
+    EXPECT_NE(killed.exitCode, 0) << at.toStdString();
+    const auto got = servers_.received();
+    ASSERT_EQ(got.size(), ++accepted) << at.toStdString();
+    if (p.kept) expected.append(got.last().data);
+    ASSERT_FALSE(sent::recover()) << at.toStdString();
+    const QList<store::MailRecord> records = sentRecords();
+    ASSERT_EQ(records.size(), expected.size()) << at.toStdString();
+    for (qsizetype i = 0; i < expected.size(); ++i) EXPECT_EQ(sent::original(int(i + 1)).bytes, expected[i]) << at.toStdString();
+    EXPECT_EQ(sent::parseSentIndex(home_.read(QStringLiteral("★MAilData/sent-originals.txt"))).size(), expected.size());
+    qint64 total = 0;
+    for (const QByteArray& e : expected) total += e.size();
+    EXPECT_EQ(QFileInfo(sent::sentFiles().originals).size(), total) << at.toStdString();
+  }
+  ASSERT_EQ(send(QStringLiteral("c@example.jp"), QStringLiteral("last"), bodyFile).exitCode, 0);
+  expected.append(servers_.received().last().data);
+  ASSERT_EQ(sentRecords().size(), expected.size());
+  EXPECT_EQ(sent::original(int(expected.size())).bytes, expected.last());
+}
+
+// A mail that went out but cannot be kept (the sent-mail file cannot be
+// opened) is still sent: exit 0, so that a script does not send it twice,
+// with a warning on standard error; nothing half kept.
+TEST_F(SendCommand, AMailThatCannotBeKeptIsStillSentAndSaysSo) {
+  settings(servers_);
+  ASSERT_TRUE(QDir().mkpath(sent::sentFiles().records));
+  const RunResult r = send(QStringLiteral("a@example.jp"), QStringLiteral("s"), file(QStringLiteral("b.txt"), "body"));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("メールは送信しましたが、送信済みメールに残せませんでした"))) << r.err.toStdString();
+  EXPECT_EQ(servers_.received().size(), 1);
+  EXPECT_EQ(QFileInfo(sent::sentFiles().originals).size(), 0);
 }
