@@ -282,6 +282,8 @@ void TyakuForm::buildMenus() {
   msave = addNamedItem(mFile, "msave", QStringLiteral("名前を付けて保存"));
   mgenbun = addNamedItem(mFile, "mgenbun", QStringLiteral("原文を保存"));
   mmbox = addNamedItem(mFile, "mmbox", QStringLiteral("全メールを mbox で書き出し"));
+  mtorikomi = addNamedItem(mFile, "mtorikomi", QStringLiteral("メールを取り込む"));
+  connect(mtorikomi, &QAction::triggered, this, &TyakuForm::mtorikomi_Click);
   mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
   mline = addNamedSeparator(mFile, "mline");
   mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));

@@ -72,6 +72,7 @@ class TyakuForm : public QMainWindow {
   QAction* msave = nullptr;
   QAction* mgenbun = nullptr;  // the selected mail's original as a .eml file
   QAction* mmbox = nullptr;    // all received mail as one mbox file
+  QAction* mtorikomi = nullptr;  // mail of other programs brought in
   QAction* mprint = nullptr;
   QAction* mline = nullptr;
   QAction* mend = nullptr;
@@ -132,6 +133,7 @@ class TyakuForm : public QMainWindow {
   void msave_Click();         // 名前を付けて保存
   void mgenbun_Click();       // 原文を保存
   void mmbox_Click();         // 全メールを mbox で書き出し
+  void mtorikomi_Click();     // メールを取り込む
   void mprint_Click();        // 印刷
   void mall_Click();          // 全て選択
   void matamajump_Click();    // 文頭へジャンプ
