@@ -147,7 +147,7 @@ TEST_F(MailImport, TheProgramsOwnExportComesBackEqual) {
   EXPECT_EQ(stored().records.size(), 4);
 }
 
-TEST_F(MailImport, MailAChecklStoredAlreadyIsSkipped) {
+TEST_F(MailImport, MailACheckStoredAlreadyIsSkipped) {
   receive({mail("a"), mail("b")});
   // An older writer's mbox with LF lines: the same two, a new one with a
   // quoted "From " line, and the new one once more.
@@ -225,6 +225,28 @@ TEST_F(MailImport, StopsBeforeTheFileWouldPassItsLastRecord) {
   QByteArray raw;
   ASSERT_EQ(f.read(store::kMaxRecords, raw), store::ReadResult::Ok);
   EXPECT_EQ(text::trimSpaces(store::MailRecord(raw).subject()), QStringLiteral("m2"));
+}
+
+TEST_F(MailImport, StoppedByTheUserKeepsWhatItStoredAndTheRestComesNextTime) {
+  struct Stopping : mailimport::ImportSink {
+    int progressCalls = 0;
+    void progress(const mailimport::ImportProgress&) override { ++progressCalls; }
+    bool stopRequested() override { return true; }
+  } stopping;
+  QByteArray file;
+  for (int i = 1; i <= 5; ++i) file += "From x\n" + lf(mail("m" + QByteArray::number(i))) + "\n";
+  const QString path = write(QStringLiteral("five.mbox"), file);
+  const ImportSummary s = mailimport::importMail(path, stopping);
+  EXPECT_TRUE(s.stopped);
+  EXPECT_FALSE(s.complete());
+  EXPECT_EQ(s.counts.stored, 1);
+  EXPECT_GE(stopping.progressCalls, 1);
+  EXPECT_TRUE(mailimport::summaryText(s).contains(QStringLiteral("途中で取り込みを止めました")));
+  EXPECT_EQ(subjects(), QStringList{"m1"});
+  const ImportSummary rest = import(path);
+  EXPECT_EQ(rest.counts.stored, 4);
+  EXPECT_EQ(rest.counts.duplicates, 1);
+  EXPECT_EQ(subjects(), (QStringList{"m1", "m2", "m3", "m4", "m5"}));
 }
 
 TEST_F(MailImport, NeverRunsBesideACheck) {
