@@ -1,11 +1,13 @@
 // tomoshibi --import, the real program: mail a check brought from the
 // local Dovecot is known again when the same mails come in from a Maildir;
-// an import killed at each of its steps, then run again, stores every mail
-// once, each with its original, and nothing else.
+// an import killed at each of its steps, or stopped by a full disk, then
+// run again, stores every mail once, each with its original, and nothing
+// else; a check running meanwhile leaves everything as it was.
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/CheckLock.h"
 #include "store/received/Originals.h"
 #include "support/MailServers.h"
 #include "support/TempHome.h"
@@ -13,8 +15,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -149,6 +153,56 @@ TEST_F(ImportEndToEnd, AKilledImportRunAgainStoresTheRestOnce) {
     files.sort();
     EXPECT_EQ(files, (QStringList{"f-imp-10.bin", "f-imp-20.bin", "f-imp-30.bin"}));
   }
+}
+
+TEST_F(ImportEndToEnd, ACheckRunningMeanwhileEndsTheImportWithTheCheckBusyCode) {
+  const QString file = mbox();
+  TempHome home;
+  {
+    const received::CheckLock held = received::CheckLock::tryAcquire();
+    ASSERT_EQ(held.state(), received::CheckLock::State::Held);
+    const RunResult busy = import(home, file);
+    EXPECT_EQ(busy.exitCode, 75) << busy.err.toStdString();
+    EXPECT_TRUE(busy.out.isEmpty());
+    EXPECT_TRUE(storedSubjects().isEmpty());
+  }
+  EXPECT_EQ(import(home, file).exitCode, 0);
+  EXPECT_EQ(storedSubjects().size(), kMails);
+}
+
+TEST_F(ImportEndToEnd, AFullDiskStopsTheImportAndTheRestComesWithRoomAgain) {
+  const QString file = mbox();
+  TempHome home;
+  // The received-mail file may grow to 12 records: the 13th write is cut
+  // short by the limit (and SIGXFSZ, which must not end the import).
+  QProcess p;
+  p.setWorkingDirectory(home.path());
+  p.setChildProcessModifier([] {
+    const rlim_t size = 12 * store::MailRecord::kLength + 1000;
+    const rlimit l{size, size};
+    ::setrlimit(RLIMIT_FSIZE, &l);
+  });
+  p.start(QStringLiteral(TOMOSHIBI_EXE), {QStringLiteral("--home"), home.path(), QStringLiteral("--import"), file});
+  ASSERT_TRUE(p.waitForStarted() && p.waitForFinished(60000));
+  ASSERT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), 1);
+  const QString err = QString::fromUtf8(p.readAllStandardError());
+  EXPECT_TRUE(err.contains(QStringLiteral("メールを保存できないため、取り込みを止めました"))) << err.toStdString();
+  const QStringList first = storedSubjects();
+  EXPECT_GT(first.size(), 0);
+  EXPECT_LE(first.size(), 12);
+
+  const RunResult rest = import(home, file);
+  EXPECT_EQ(rest.exitCode, 0) << rest.err.toStdString();
+  QStringList all = storedSubjects();
+  EXPECT_EQ(all.mid(0, first.size()), first);
+  all.sort();
+  QStringList want;
+  for (int i = 1; i <= kMails; ++i) want << QStringLiteral("imp-%1").arg(i, 2, 10, QChar(u'0'));
+  EXPECT_EQ(all, want);
+  QStringList files = QDir(home.file(paths::kAttachFolder)).entryList(QDir::Files | QDir::Hidden);
+  files.sort();
+  EXPECT_EQ(files, (QStringList{"f-imp-10.bin", "f-imp-20.bin", "f-imp-30.bin"}));
 }
 
 }  // namespace
