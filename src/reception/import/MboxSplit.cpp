@@ -49,7 +49,7 @@ void MboxSplitter::finish() {
   partial_.clear();
   continuing_ = false;
   close();
-  if (!stray_.isEmpty()) ready_.push_back({std::exchange(stray_, {}), false, true});
+  if (std::exchange(stray_, false)) ready_.push_back({QByteArray(), false, true});
 }
 
 SplitMail MboxSplitter::take() {
@@ -60,18 +60,24 @@ SplitMail MboxSplitter::take() {
 
 void MboxSplitter::line(QByteArrayView l, bool continued) {
   if (continued) {
-    if (inMail_)
+    // The rest of an over-long "From " line is no part of the mail.
+    if (fromLine_)
+      fromLine_ = !l.endsWith('\n');
+    else if (inMail_)
       append(l);
-    else if (stray_.size() < 4096)
-      stray_ += l.first(std::min<qsizetype>(l.size(), 4096));
+    else
+      stray_ = true;
     return;
   }
   const bool blank = isBlank(l);
   if (l.startsWith("From ") && (atStart_ || afterBlank_)) {
     close();
-    if (!stray_.isEmpty()) ready_.push_back({std::exchange(stray_, {}), false, true});
+    if (std::exchange(stray_, false)) ready_.push_back({QByteArray(), false, true});
     inMail_ = true;
-    quotedMore_ = markedByExport(l);
+    // A "From " line longer than a mail may be is cut wherever its bytes
+    // were cut: its end is not looked at.
+    quotedMore_ = l.size() <= maxMail_ && markedByExport(l);
+    fromLine_ = !l.endsWith('\n');
     atStart_ = afterBlank_ = false;
     return;
   }
@@ -79,8 +85,8 @@ void MboxSplitter::line(QByteArrayView l, bool continued) {
   afterBlank_ = blank;
   if (!inMail_) {
     // Text before the first mail: empty lines are nothing, the rest is
-    // kept (a little of it) to be told about.
-    if (!blank && stray_.size() < 4096) stray_ += l.first(std::min<qsizetype>(l.size(), 4096));
+    // told about.
+    if (!blank) stray_ = true;
     return;
   }
   if (!blank_.isEmpty()) append(std::exchange(blank_, {}));

@@ -23,7 +23,7 @@ inline constexpr qint64 kMaxMail = 256LL * 1024 * 1024;
 struct SplitMail {
   QByteArray bytes;       // the mail without its "From " line, quoting undone
   bool tooLarge = false;  // it passed the limit: `bytes` is empty
-  bool stray = false;     // text before the first "From " line, not a mail
+  bool stray = false;     // text before the first "From " line, not a mail (`bytes` is empty)
 };
 
 class MboxSplitter {
@@ -50,10 +50,11 @@ class MboxSplitter {
   bool afterBlank_ = false;
   bool inMail_ = false;
   bool quotedMore_ = false;  // this mail came from this program's export
+  bool fromLine_ = false;    // the "From " line handled has not ended yet
   QByteArray mail_;
   bool tooLarge_ = false;
   QByteArray blank_;  // an empty line held back: the end of the mail, or part of it
-  QByteArray stray_;
+  bool stray_ = false;  // text that is no mail came before the next "From " line
   std::deque<SplitMail> ready_;
 };
 

@@ -84,6 +84,7 @@ TEST(MboxSplit, TextBeforeTheFirstMailIsToldApart) {
   const QList<SplitMail> mails = splitMbox("garbage\nmore\n\nFrom a\nSubject: s\n\nx\n");
   ASSERT_EQ(mails.size(), 2);
   EXPECT_TRUE(mails[0].stray);
+  EXPECT_TRUE(mails[0].bytes.isEmpty());
   EXPECT_EQ(mails[1].bytes, "Subject: s\n\nx\n");
   EXPECT_FALSE(mails[1].stray);
 }
@@ -91,7 +92,11 @@ TEST(MboxSplit, TextBeforeTheFirstMailIsToldApart) {
 TEST(MboxSplit, AMailPastTheLimitIsDroppedAndTheNextStillComes) {
   const QByteArray big = "From a\nSubject: big\n\n" + QByteArray(300, 'x') + "\n" + QByteArray(300, 'y') + "\n\n";
   const QByteArray longLine = "From b\nSubject: long\n\n" + QByteArray(1000, 'z') + "\n\n";
-  const QByteArray file = big + longLine + "From c\nSubject: small\n\nok\n";
+  // A "From " line longer than a mail may be, with the export's mark at its
+  // end: the mail after it is read the same whatever the pieces.
+  const QByteArray longFrom = "From d " + QByteArray(400, 'd') + " " + reception::kExportMark +
+                              "\nSubject: after\n\n>>From x\n\n";
+  const QByteArray file = big + longLine + "From c\nSubject: small\n\nok\n\n" + longFrom;
   for (qsizetype piece : {1, 64, 1 << 20}) {
     MboxSplitter s(200);
     QList<SplitMail> out;
@@ -101,12 +106,13 @@ TEST(MboxSplit, AMailPastTheLimitIsDroppedAndTheNextStillComes) {
     }
     s.finish();
     while (s.hasMail()) out << s.take();
-    ASSERT_EQ(out.size(), 3) << piece;
+    ASSERT_EQ(out.size(), 4) << piece;
     EXPECT_TRUE(out[0].tooLarge);
     EXPECT_TRUE(out[0].bytes.isEmpty());
     EXPECT_TRUE(out[1].tooLarge);
     EXPECT_EQ(out[2].bytes, "Subject: small\n\nok\n");
     EXPECT_FALSE(out[2].tooLarge);
+    EXPECT_EQ(out[3].bytes, "Subject: after\n\n>>From x\n") << piece;
   }
 }
 
