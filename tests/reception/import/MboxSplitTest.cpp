@@ -4,6 +4,7 @@
 #include "reception/MailExport.h"
 #include "reception/import/MboxSplit.h"
 
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 namespace {
@@ -113,6 +114,40 @@ TEST(MboxSplit, AMailPastTheLimitIsDroppedAndTheNextStillComes) {
     EXPECT_EQ(out[2].bytes, "Subject: small\n\nok\n");
     EXPECT_FALSE(out[2].tooLarge);
     EXPECT_EQ(out[3].bytes, "Subject: after\n\n>>From x\n") << piece;
+  }
+}
+
+TEST(MboxSplit, RandomFilesSplitAlikeWhateverThePieces) {
+  // Files put together from the lines that matter, split whole and in
+  // pieces of random sizes, with a small limit so that long lines and
+  // large mails come up too.
+  const QList<QByteArray> lines{"From a Mon Apr  1 10:00:00 2024\n", "From b x tomoshibi-mboxrd\n", "\n", "\r\n",
+                                "Subject: s\n", ">From q\n", ">>From qq\r\n", "From\n", "From ", "text",
+                                QByteArray(90, 'L'), "\r", ">", "\n\n"};
+  QRandomGenerator random(4711);
+  for (int round = 0; round < 400; ++round) {
+    QByteArray file;
+    const int n = random.bounded(1, 40);
+    for (int i = 0; i < n; ++i) file += lines[random.bounded(int(lines.size()))];
+    const qint64 limit = random.bounded(40, 400);
+    const QList<SplitMail> whole = splitMbox(file, limit);
+    MboxSplitter s(limit);
+    QList<SplitMail> pieces;
+    for (qsizetype at = 0; at < file.size();) {
+      const qsizetype piece = std::min<qsizetype>(random.bounded(1, 64), file.size() - at);
+      s.feed(QByteArrayView(file).sliced(at, piece));
+      at += piece;
+      while (s.hasMail()) pieces << s.take();
+    }
+    s.finish();
+    while (s.hasMail()) pieces << s.take();
+    ASSERT_EQ(pieces.size(), whole.size()) << file.toStdString();
+    for (qsizetype i = 0; i < whole.size(); ++i) {
+      EXPECT_EQ(pieces[i].bytes, whole[i].bytes) << file.toStdString();
+      EXPECT_EQ(pieces[i].tooLarge, whole[i].tooLarge) << file.toStdString();
+      EXPECT_EQ(pieces[i].stray, whole[i].stray) << file.toStdString();
+      EXPECT_LE(whole[i].bytes.size(), limit);
+    }
   }
 }
 
