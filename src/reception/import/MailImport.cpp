@@ -207,8 +207,8 @@ ImportSummary importMail(const QString& path, ImportSink& sink) {
   qint64 total = 0;
   QElapsedTimer sinceTick;
   int handed = 0;  // mails given to the store
-  auto tick = [&](qint64 done, bool force) {
-    if (!force && sinceTick.isValid() && sinceTick.elapsed() < 100) return;
+  auto tick = [&](qint64 done) {
+    if (sinceTick.isValid() && sinceTick.elapsed() < 100) return;
     sinceTick.start();
     progress.counts = s.counts;
     progress.counts.stored = report.storedSoFar();
@@ -245,7 +245,7 @@ ImportSummary importMail(const QString& path, ImportSink& sink) {
         }
       }
     }
-    tick(done, false);
+    tick(done);
     return report.storing() && !s.stopped;
   };
   const bool read = where.isDir() ? readMaildir(path, &s.failure, &total, each) : readFile(path, &s.failure, &total, each);
@@ -255,8 +255,13 @@ ImportSummary importMail(const QString& path, ImportSink& sink) {
   s.counts.stored = report.storedSoFar();
   s.left = collected.left;
   s.problems = collected.problems;
-  // A source that broke off keeps its failure; the mails stored before it stay.
-  if (read) tick(total, true);
+  // The end shown as reached; a source that broke off keeps its failure,
+  // and the mails stored before it stay.
+  if (read) {
+    progress.counts = s.counts;
+    progress.bytesDone = progress.bytesTotal = total;
+    sink.progress(progress);
+  }
   return s;
 }
 
