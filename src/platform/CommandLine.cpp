@@ -31,6 +31,9 @@ CommandLine parseCommandLine(const QStringList& args) {
     } else if (a == u"--export-mbox") {
       c.exportMbox = value(i, a);
       if (c.exportMbox.isEmpty() && c.error.isEmpty()) c.error = QStringLiteral("%1 には値が必要です。").arg(a);
+    } else if (a == u"--import") {
+      c.importPath = value(i, a);
+      if (c.importPath.isEmpty() && c.error.isEmpty()) c.error = QStringLiteral("%1 には値が必要です。").arg(a);
     } else if (a == u"--send") {
       c.send = true;
     } else if (a == u"--to") {
@@ -53,8 +56,9 @@ CommandLine parseCommandLine(const QStringList& args) {
     c.error = QStringLiteral("--send には --to、--subject、--body-file が必要です。");
   if (c.error.isEmpty() && !c.send && (c.toGiven || c.subjectGiven || c.bodyGiven || !c.attach.isEmpty()))
     c.error = QStringLiteral("--to、--subject、--body-file、--attach は --send と一緒に使います。");
-  if (c.error.isEmpty() && !c.mailto.isEmpty() && (c.send || c.check || !c.initHome.isEmpty() || !c.exportMbox.isEmpty()))
-    c.error = QStringLiteral("mailto: のリンクは --check、--send、--init-home、--export-mbox と一緒には使えません。");
+  if (c.error.isEmpty() && !c.mailto.isEmpty() && (c.send || c.check || !c.initHome.isEmpty() || !c.exportMbox.isEmpty() ||
+                                                  !c.importPath.isEmpty()))
+    c.error = QStringLiteral("mailto: のリンクは --check、--send、--init-home、--export-mbox、--import と一緒には使えません。");
   return c;
 }
 
@@ -68,6 +72,8 @@ QString usageText() {
       "       tomoshibi [--home DIR] --check  メールを１回受信する（画面なし。状況は標準エラー出力へ。\n"
       "                                   終了コード: 0 正常、1 失敗、75 別の受信が実行中）\n"
       "       tomoshibi [--home DIR] --export-mbox FILE  受信メールの原文を全て mbox ファイルに書き出す\n"
+      "       tomoshibi [--home DIR] --import FILE|FOLDER  mbox・.eml ファイルか Maildir フォルダのメールを取り込む\n"
+      "                                   （終了コード: 0 正常、1 取り込めないメールあり、75 受信が実行中）\n"
       "       tomoshibi [--home DIR] --send --to ADDRESS --subject TEXT --body-file FILE [--attach PATH,PATH...]\n"
       "                                   メールを１通送信する（サーバーと差出人はカレントフォルダの pelkit.ini）\n");
 }

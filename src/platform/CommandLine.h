@@ -9,6 +9,7 @@ struct CommandLine {
   bool version = false;
   bool check = false;  // --check: one mail check without windows
   QString exportMbox;  // --export-mbox FILE: all received mail into one mbox file, without windows
+  QString importPath;  // --import FILE|FOLDER: mail of other programs brought in, without windows
   // --send: one mail sent headless with the settings of the program folder.
   bool send = false;
   QString to;          // --to ADDRESS

@@ -95,7 +95,9 @@ inline maillib::SmtpLimits* smtpLimits = nullptr;
 // environment so that it reaches the real program. TOMOSHIBI_TEST_KILL_AT=
 // STEP:N ends the process with SIGKILL at the N-th passing of STEP
 // (connected, retrieved, original, record, journal, dele, before-quit,
-// quit-answered); TOMOSHIBI_TEST_BATCH=N makes batches of N mails.
+// quit-answered; an import passes original, record and journal too, and
+// imported once a mail of it is stored); TOMOSHIBI_TEST_BATCH=N makes
+// batches of N mails.
 struct KillAt {
   QByteArray step;
   int at = 0;  // 0: never

@@ -45,6 +45,7 @@ class CheckReport {
   void stored() { ++stored_; }
   void unstored(int n) { stored_ -= n; }
   void duplicate() { ++duplicates_; }
+  int storedSoFar() const { return stored_; }
 
   // The check ran its course: the count is what it stored, and whatever it
   // left or met is reported as one failure.

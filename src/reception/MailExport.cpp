@@ -111,7 +111,7 @@ QString saveTarget(const QString& target, ExportFault* fault) {
 }  // namespace
 
 QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs) {
-  QByteArray out = "From " + envelopeSender(original) + ' ' + asctimeOf(receivedSecs) + '\n';
+  QByteArray out = "From " + envelopeSender(original) + ' ' + asctimeOf(receivedSecs) + ' ' + kExportMark + '\n';
   out.reserve(out.size() + original.size() + 2);
   for (qsizetype at = 0; at < original.size();) {
     qsizetype nl = original.indexOf('\n', at);

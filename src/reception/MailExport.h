@@ -30,8 +30,14 @@ struct ExportFault {
   explicit operator bool() const { return code != Code::None; }
 };
 
-// One mail as an mbox entry: its "From " line (sender and time of receipt),
-// its lines quoted and ended with LF, and the empty line that ends it.
+// The last word of every "From " line the export writes: a reader that
+// brings the file in again (mailimport) knows from it that the entry's
+// lines were quoted one level more, not only those that start "From ".
+inline constexpr char kExportMark[] = "tomoshibi-mboxrd";
+
+// One mail as an mbox entry: its "From " line (sender, time of receipt and
+// the export's mark), its lines quoted and ended with LF, and the empty
+// line that ends it.
 QByteArray mboxrdEntry(const QByteArray& original, qint64 receivedSecs);
 
 // Writes `bytes` to `target` whole or not at all (a temporary beside it).

@@ -283,6 +283,8 @@ void TyakuForm::buildMenus() {
   mgenbun = addNamedItem(mFile, "mgenbun", QStringLiteral("原文を保存"));
   mmbox = addNamedItem(mFile, "mmbox", QStringLiteral("全メールを mbox で書き出し"));
   msent = addNamedItem(mFile, "msent", QStringLiteral("送信済みメール"));
+  mtorikomi = addNamedItem(mFile, "mtorikomi", QStringLiteral("メールを取り込む"));
+  connect(mtorikomi, &QAction::triggered, this, &TyakuForm::mtorikomi_Click);
   mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
   mline = addNamedSeparator(mFile, "mline");
   mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));

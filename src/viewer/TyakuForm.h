@@ -73,6 +73,7 @@ class TyakuForm : public QMainWindow {
   QAction* mgenbun = nullptr;  // the selected mail's original as a .eml file
   QAction* mmbox = nullptr;    // all received mail as one mbox file
   QAction* msent = nullptr;    // the sent mail's own window
+  QAction* mtorikomi = nullptr;  // mail of other programs brought in
   QAction* mprint = nullptr;
   QAction* mline = nullptr;
   QAction* mend = nullptr;
@@ -134,6 +135,7 @@ class TyakuForm : public QMainWindow {
   void mgenbun_Click();       // 原文を保存
   void mmbox_Click();         // 全メールを mbox で書き出し
   void msent_Click();         // 送信済みメール
+  void mtorikomi_Click();     // メールを取り込む
   void mprint_Click();        // 印刷
   void mall_Click();          // 全て選択
   void matamajump_Click();    // 文頭へジャンプ

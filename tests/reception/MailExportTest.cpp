@@ -257,7 +257,7 @@ TEST(ExportFromLine, AMailWithBareLfLinesIsSentByItsOwnFromField) {
   // mail attached to it.
   const QByteArray own = "From: own@example.jp\nSubject: s\nContent-Type: message/rfc822\n\n"
                          "From: Inner <inner@example.jp>\r\nSubject: inner\r\n\r\nbody\r\n";
-  EXPECT_TRUE(mboxrdEntry(own, 0).startsWith("From own@example.jp Thu Jan  1 00:00:00 1970\n"))
+  EXPECT_TRUE(mboxrdEntry(own, 0).startsWith("From own@example.jp Thu Jan  1 00:00:00 1970 tomoshibi-mboxrd\n"))
       << mboxrdEntry(own, 0).left(60).toStdString();
   const QByteArray folded = "Subject: s\nFrom: Sender\n\t<folded@example.jp>\n\nbody\n";
   EXPECT_TRUE(mboxrdEntry(folded, 0).startsWith("From folded@example.jp "));

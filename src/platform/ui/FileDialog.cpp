@@ -3,9 +3,32 @@
 #include "platform/TestHooks.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace filedialog {
+
+namespace {
+
+// A folder is taken as the folder dialog takes it; a file chosen in the
+// same dialog is taken too, where the folder dialog would not.
+class FileOrFolderDialog : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+  QString chosen;
+
+  void accept() override {
+    const QStringList files = selectedFiles();
+    if (!files.isEmpty() && QFileInfo(files.first()).isFile()) {
+      chosen = files.first();
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
+
+}  // namespace
 
 QString dialogFilter(const QString& filter) {
   // Pairs of description and patterns, as many as given.
@@ -22,6 +45,16 @@ QString choose(QWidget* parent, const Request& request) {
 #ifdef TOMOSHIBI_TEST_HOOKS
   if (testhooks::fileDialog) return testhooks::fileDialog(request);
 #endif
+  if (request.kind == Kind::OpenFileOrFolder) {
+    FileOrFolderDialog dialog(parent, request.title, request.folder);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    if (!dialog.chosen.isEmpty()) return dialog.chosen;
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+  }
   QFileDialog dialog(parent, request.title, request.folder);
   dialog.setNameFilter(dialogFilter(request.filter));
   // The description already names its patterns.

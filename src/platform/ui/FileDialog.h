@@ -9,7 +9,8 @@ class QWidget;
 
 namespace filedialog {
 
-enum class Kind { Open, Save };
+// OpenFileOrFolder: an existing file, or the folder the dialog shows.
+enum class Kind { Open, Save, OpenFileOrFolder };
 
 struct Request {
   Kind kind = Kind::Open;

@@ -10,8 +10,10 @@
 #include "platform/ProgramFolder.h"
 #include "reception/HeadlessCheck.h"
 #include "reception/MailExport.h"
+#include "reception/import/MailImport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -28,12 +30,15 @@ int main(int argc, char** argv) {
   QStringList args;
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   if (args.contains(QStringLiteral("--send")) || args.contains(QStringLiteral("--check")) ||
-      args.contains(QStringLiteral("--export-mbox"))) {
+      args.contains(QStringLiteral("--export-mbox")) || args.contains(QStringLiteral("--import"))) {
     const CommandLine cl = parseCommandLine(args);
     // A command line in error goes on to the full program, which explains it.
-    if (cl.error.isEmpty() && (cl.send || cl.check || !cl.exportMbox.isEmpty()) && cl.initHome.isEmpty() &&
+    if (cl.error.isEmpty() && (cl.send || cl.check || !cl.exportMbox.isEmpty() || !cl.importPath.isEmpty()) &&
+        cl.initHome.isEmpty() &&
         !cl.version) {
       QCoreApplication app(argc, argv);
+      // Named from where the command was given, before --from-desktop moves.
+      const QString importPath = cl.importPath.isEmpty() ? QString() : QFileInfo(cl.importPath).absoluteFilePath();
       QString error, notice;
       if (!enterProgramFolder(cl, false, &error, &notice)) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
@@ -41,6 +46,7 @@ int main(int argc, char** argv) {
       }
       if (!notice.isEmpty()) std::fprintf(stderr, "%s\n", notice.toUtf8().constData());
       if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
+      if (!importPath.isEmpty()) return mailimport::RunImport(importPath);
       return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
     }
   }

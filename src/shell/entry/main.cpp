@@ -8,12 +8,14 @@
 #include "platform/ui/MsgBox.h"
 #include "reception/HeadlessCheck.h"
 #include "reception/MailExport.h"
+#include "reception/import/MailImport.h"
 #include "shell/MainForm.h"
 #include "shell/SingleInstance.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -55,10 +57,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (cl.check || cl.send || !cl.exportMbox.isEmpty()) {
+  if (cl.check || cl.send || !cl.exportMbox.isEmpty() || !cl.importPath.isEmpty()) {
     // No window: the receive engine, the send and the export report on
     // standard error.
     QCoreApplication app(argc, argv);
+    const QString importPath = cl.importPath.isEmpty() ? QString() : QFileInfo(cl.importPath).absoluteFilePath();
     QString error, notice;
     if (!enterProgramFolder(cl, false, &error, &notice)) {
       printLine(stderr, error);
@@ -66,6 +69,7 @@ int main(int argc, char** argv) {
     }
     if (!notice.isEmpty()) printLine(stderr, notice);
     if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
+    if (!importPath.isEmpty()) return mailimport::RunImport(importPath);
     return cl.check ? RunHeadlessCheck() : RunSendCommand(cl);
   }
 

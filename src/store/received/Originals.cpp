@@ -3,6 +3,8 @@
 
 #include "DataFiles.h"
 #include "ReceivedDelete.h"
+#include "ReceivedUids.h"
+#include "platform/HeaderScan.h"
 #include "platform/Durable.h"
 #include "platform/Paths.h"
 #include "store/Records.h"
@@ -136,6 +138,35 @@ QByteArray OriginalArchive::read(const OriginalEntry& e, Fault* fault) const {
   QByteArray out(qsizetype(e.length), Qt::Uninitialized);
   if (!readAllAt(fd.get(), out.data(), e.length, e.offset)) return failed(Code::Unreadable, durable::lastErrorText());
   if (!e.digest.isEmpty() && originalDigest(out) != e.digest) return failed(Code::OriginalChanged);
+  return out;
+}
+
+QSet<QByteArray> OriginalArchive::mailDigests(Fault* fault) const {
+  QSet<QByteArray> out;
+  const QString path = originalsPath();
+  const handles::Fd fd(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC));
+  if (!fd) {
+    if (errno != ENOENT && fault) *fault = {Code::Unopenable, path, durable::lastErrorText()};
+    return out;
+  }
+  const qint64 size = sizeOf(fd.get());
+  QByteArray head;
+  for (const OriginalEntry& e : entries_) {
+    if (e.record < 1 || e.lost || pastEnd(e.offset, e.length, size)) continue;
+    // A header is small: read a piece, and more only while its end is not in it.
+    for (qint64 want = std::min<qint64>(e.length, 16 * 1024);; want = std::min<qint64>(e.length, want * 4)) {
+      head.resize(qsizetype(want));
+      if (!readAllAt(fd.get(), head.data(), want, e.offset)) {
+        if (fault) *fault = {Code::Unreadable, path, durable::lastErrorText()};
+        return out;
+      }
+      const headerscan::Bounds b = headerscan::bounds(head);
+      if (b.bodyStart < head.size() || want == e.length) {
+        out.insert(mailDigest(head.left(b.bodyStart), e.length));
+        break;
+      }
+    }
+  }
   return out;
 }
 

@@ -35,6 +35,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -82,6 +83,11 @@ class OriginalArchive {
   // The bytes of one original; null with the fault when they cannot be
   // read, are lost, or are not the ones received (their digest differs).
   QByteArray read(const OriginalEntry& e, Fault* fault = nullptr) const;
+  // The identity a mail check gives each kept mail whose record is still
+  // there (mailDigest of its header and its size), so that a mail brought
+  // in from elsewhere is known when it was received already. Only the
+  // headers are read; lost originals are left out.
+  QSet<QByteArray> mailDigests(Fault* fault = nullptr) const;
 
  private:
   MailFiles files_;
