@@ -138,10 +138,16 @@ void MainForm::AutoTimer_Timer() {
 }
 
 void MainForm::runCheck(bool automatic) {
+  // What another check stored is told first, as its own news.
+  if (settle_->isActive()) {
+    settle_->stop();
+    learnStoredMail();
+  }
   const reception::CheckOutcome out = CheckMail(automatic);
   // What this check stored is told here; the changes it made to the file
-  // are no news any more.
-  knownCount_ = storedCount();
+  // are no news any more. A check that found another at work read nothing:
+  // that one's records, half written or not, are its own news.
+  if (!out.busy) knownCount_ = storedCount();
   if (out.stored > 0 && out.lastRecord > 0) tellDesktop(out.lastRecord - out.stored + 1, out.lastRecord);
   if (viewWanted_) {
     viewWanted_ = false;

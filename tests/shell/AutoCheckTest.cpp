@@ -321,3 +321,25 @@ TEST_F(AutoCheck, TheLockKeepsTheWindowsCheckAndTheScheduledOneApart) {
   EXPECT_EQ(servers_->mailboxCount(), 0);
   EXPECT_EQ(boxes_.seen().size(), 1);
 }
+
+TEST_F(AutoCheck, WhatAScheduledCheckStoresWhileTheTimerMeetsItIsTold) {
+  {
+    // A scheduled check at work has stored one mail so far.
+    received::CheckLock held = received::CheckLock::tryAcquire();
+    ASSERT_EQ(held.state(), received::CheckLock::State::Held);
+    store::MailRecord r;
+    r.setSubject(QStringLiteral("half way"));
+    r.markWritten();
+    ASSERT_TRUE(
+        store::appendRecord(home_.file(paths::kReceivedMailFile), store::MailRecord::kLength, r.bytes(), true).ok);
+    autoCheckEvery(1);
+    pump(5 * kMinuteMs);  // the timer meets it again and again
+    EXPECT_NE(main_->Text3->text(), QStringLiteral("新着メール有り。"));
+    ASSERT_TRUE(WriteAutoCheck({false, 1}));
+    shared::MainWindow.autoCheckChanged();
+  }
+  // It ends: what it stored is the window's news.
+  ASSERT_TRUE(waitFor([&] { return main_->Text6->text() == QStringLiteral("1"); }, 10000));
+  EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール有り。"));
+  EXPECT_TRUE(boxes_.seen().isEmpty());
+}
