@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -342,4 +343,20 @@ TEST_F(AutoCheck, WhatAScheduledCheckStoresWhileTheTimerMeetsItIsTold) {
   ASSERT_TRUE(waitFor([&] { return main_->Text6->text() == QStringLiteral("1"); }, 10000));
   EXPECT_EQ(main_->Text3->text(), QStringLiteral("新着メール有り。"));
   EXPECT_TRUE(boxes_.seen().isEmpty());
+}
+
+TEST_F(AutoCheck, NoCheckSwallowsWhatTheUserIsTyping) {
+  autoCheckEvery(1);
+  const int before = checksRun_;
+  main_->Text5->clear();
+  QString typed;
+  for (int i = 0; i < 12; ++i) {  // about four minutes of the test's, typing all along
+    QTest::keyClick(main_->Text5, Qt::Key_A);
+    typed += u'a';
+    pump(kMinuteMs / 3);
+  }
+  EXPECT_EQ(checksRun_, before);
+  EXPECT_EQ(main_->Text5->text(), typed);
+  // A few seconds after the last key, the check runs.
+  EXPECT_TRUE(checksEnd(1, 10000));
 }
