@@ -30,10 +30,10 @@ class Notifications : public QObject {
     if (markup_) caps << QStringLiteral("body-markup");
     return caps;
   }
-  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+  QString GetServerInformation(QString& vendor, QString& version, QString& protocol) {
     vendor = QStringLiteral("tomoshibi-tests");
     version = QStringLiteral("1");
-    spec = QStringLiteral("1.2");
+    protocol = QStringLiteral("1.2");
     return QStringLiteral("notify_server");
   }
   uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary, const QString& body,
