@@ -17,7 +17,9 @@ what=${1:-start}
 # virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
 # renderer and sox, which measure the tunes; curl, a keyring in each test's
 # own session (gnome-keyring on a private D-Bus, secret-tool to look inside)
-# for the sign-in tests; for the benchmarks also mpop and msmtp, the
+# for the sign-in tests, the same private D-Bus (dbus-run-session from
+# dbus-daemon, dbus-send from dbus-bin) for the desktop notices of the
+# automatic check; for the benchmarks also mpop and msmtp, the
 # yardsticks of receiving and sending. The package is made with
 # dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
 # validators, systemd-analyze and xdotool.

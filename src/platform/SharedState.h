@@ -37,6 +37,9 @@ struct MainWindowCalls {
   // Its box of the mails stored so far (Text4), and its help box (Text1).
   std::function<void(const QString&)> setStoredCount;
   std::function<void(const QString&)> setHelpText;
+  // The automatic check's settings file was written: the main window reads
+  // it again and sets its timer by it.
+  std::function<void()> autoCheckChanged;
 };
 inline MainWindowCalls MainWindow;
 

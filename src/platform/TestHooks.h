@@ -60,6 +60,10 @@ inline std::function<bool(const QUrl&)> browser;
 // (tests answer it here, as message boxes are answered).
 inline std::function<void(QDialog*)> certForm;
 
+// --- shell (MainForm): the length of one minute of the automatic check, in
+// milliseconds (0: a real minute), so that a test waits seconds, not minutes.
+inline int autoCheckMinuteMs = 0;
+
 // --- platform/ui (Ime): every message sent to an input-method window: the
 // registered name (or the number of another message), the parameters and
 // the owning window's objectName.

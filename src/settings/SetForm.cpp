@@ -1,5 +1,6 @@
 #include "SetForm.h"
 
+#include "settings/AutoCheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 
@@ -30,13 +31,18 @@ SetForm::SetForm() : QWidget(nullptr) {
   Command1->setObjectName(QStringLiteral("Command1"));
   Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
   Command2->setObjectName(QStringLiteral("Command2"));
-  for (QPushButton* b : {Command1, Command2}) {
+  // The third goes after the two, which keep their places; the window grows.
+  Command3 = new QPushButton(QStringLiteral("自動受信"), this);
+  Command3->setObjectName(QStringLiteral("Command3"));
+  for (QPushButton* b : {Command1, Command2, Command3}) {
     b->setMinimumSize(140, 40);
     lay->addWidget(b);
   }
   connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
   connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+  connect(Command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
 }
 
 void SetForm::Command1_Click() { IdPassForm::instance()->showDialog(); }
 void SetForm::Command2_Click() { OptionForm::showDialog(); }
+void SetForm::Command3_Click() { AutoCheckForm::showDialog(); }

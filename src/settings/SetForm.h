@@ -1,5 +1,6 @@
 #pragma once
-// The settings chooser "設定": opens the account dialog or the server dialog.
+// The settings chooser "設定": opens the account dialog, the server dialog
+// or the automatic check's dialog.
 #include <QWidget>
 
 class QPushButton;
@@ -13,10 +14,12 @@ class SetForm : public QWidget {
 
   QPushButton* Command1;  // "ID/PASS"
   QPushButton* Command2;  // "POPサーバー"
+  QPushButton* Command3;  // "自動受信"
 
  public slots:
   void Command1_Click();
   void Command2_Click();
+  void Command3_Click();
 
  private:
   SetForm();

@@ -78,7 +78,8 @@ class WindowSink : public reception::CheckSink {
   // `judgeCertificate`: a server certificate that could not be verified is
   // kept for the certificate dialog (certificate()) instead of shown as an
   // error.
-  explicit WindowSink(bool judgeCertificate) : main_(MainForm::instance()), judgeCertificate_(judgeCertificate) {}
+  WindowSink(bool judgeCertificate, bool automatic)
+      : main_(MainForm::instance()), judgeCertificate_(judgeCertificate), automatic_(automatic) {}
   ~WindowSink() override {
     if (dialog_ && !dialogWasLoaded_ && !dialog_->isVisible()) dialog_->deleteLater();  // loaded only to be filled
   }
@@ -115,7 +116,12 @@ class WindowSink : public reception::CheckSink {
     box(reception::failureText(f), QStringLiteral("エラー"));
   }
   const std::optional<ServerCertificate>& certificate() const { return certificate_; }
-  void notice(const reception::CheckProblem& p) override { box(reception::problemText(p), kAppTitle); }
+  void notice(const reception::CheckProblem& p) override {
+    // The timer meets a scheduled check (or a delete) at work: that one
+    // stores the mail, and the window learns of it from the file.
+    if (automatic_ && p.code == reception::CheckCode::Busy) return;
+    box(reception::problemText(p), kAppTitle);
+  }
   bool showsMail() const override { return true; }
   void showMail(const reception::BoxedMail& m) override {
     TyakuForm* viewer = TyakuForm::instance();
@@ -144,18 +150,19 @@ class WindowSink : public reception::CheckSink {
   QPointer<IdPassForm> dialog_;
   bool dialogWasLoaded_ = false;
   bool judgeCertificate_;
+  bool automatic_;
   std::optional<ServerCertificate> certificate_;
   InputBlock block_;
 };
 
 }  // namespace
 
-reception::CheckOutcome CheckMail() {
+reception::CheckOutcome CheckMail(bool automatic) {
   reception::CheckOutcome out;
   const QScopedValueRollback running(shared::CheckRunning, true);
   std::optional<ServerCertificate> unverified;
   {
-    WindowSink sink(true);
+    WindowSink sink(true, automatic);
     out = reception::runCheck(sink);
     unverified = sink.certificate();
   }
@@ -163,7 +170,7 @@ reception::CheckOutcome CheckMail() {
   // handshake went to it: the user judges the certificate, and once it is
   // trusted the check runs again with its key pinned.
   if (unverified && CertForm::ask(*unverified, MainForm::instance())) {
-    WindowSink sink(false);
+    WindowSink sink(false, automatic);
     out = reception::runCheck(sink);
   }
   if (out.lastRecord > 0) {

@@ -10,5 +10,6 @@
 // and the check runs once more.
 #include "reception/ReceiveEngine.h"
 
-// Runs one mail check. The main window ignores the outcome.
-reception::CheckOutcome CheckMail();
+// Runs one mail check. `automatic`: the main window's timer runs it, and
+// another check holding the program folder is no news: it is not shown.
+reception::CheckOutcome CheckMail(bool automatic = false);

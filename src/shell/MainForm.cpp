@@ -55,9 +55,11 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
   buildControls();
   shared::MainWindow = {[this] { return Check1->checkState(); },
                         [this](const QString& count) { Text4->setText(count); },
-                        [this](const QString& text) { Text1->setPlainText(text); }};
+                        [this](const QString& text) { Text1->setPlainText(text); },
+                        [this] { loadAutoCheck(); }};
   buildMenu();
   connectShop();
+  buildAutoCheck();
   Form_Load();
 }
 
@@ -273,6 +275,8 @@ void MainForm::Form_Load() {
   Timer1->start();
   Timer2->start();
   Timer2_Timer();
+  loadAutoCheck();
+  watchMailFile();
 
   // No POP3 server yet: ask for it.
   if (AccountSettings().Pop3Server.isEmpty()) OptionForm::showDialog();
@@ -294,7 +298,7 @@ void MainForm::Check1_Click() { Text1->setVisible(Check1->isChecked()); }
 
 void MainForm::Command1_Click() { SetForm::showDialog(); }
 
-void MainForm::Command4_Click() { CheckMail(); }
+void MainForm::Command4_Click() { runCheck(false); }
 
 void MainForm::Command3_Click() {
   // One compose window: a second press brings the open one forward.

@@ -6,7 +6,12 @@
 #include <QHash>
 #include <QMainWindow>
 
+namespace notify {
+class DesktopNotice;
+}
+
 class QAction;
+class QFileSystemWatcher;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -54,6 +59,9 @@ class MainForm : public QMainWindow {
   QTimer* Timer2;  // clock, 20 ms
   QTimer* Timer3;  // scenery drift left
   QTimer* Timer4;  // scenery drift right
+  // The automatic check, every N minutes when the user chose it in
+  // "自動受信"; stopped when not.
+  QTimer* AutoTimer;
   QTextBrowser* WebBrowser1;  // scenery page
   QLabel* Picture3;           // still shop picture
 
@@ -104,6 +112,11 @@ class MainForm : public QMainWindow {
   void Timer3_Timer();     // drift left
   void Timer4_Timer();     // drift right
 
+  // The automatic check (MainFormAutoCheck.cpp): the settings file read
+  // again and the timer set by it; one tick.
+  void loadAutoCheck();
+  void AutoTimer_Timer();
+
  public:
   // The scenery page's left position in twips, kept exact: the drift moves
   // it by 2 twips, a fraction of a pixel.
@@ -127,6 +140,22 @@ class MainForm : public QMainWindow {
   void startTune(int tune);
   void showPage(const QString& relative);
   void showShopNotice(const QString& text);
+  // The automatic check and what other checks stored (MainFormAutoCheck.cpp).
+  void buildAutoCheck();
+  void runCheck(bool automatic);
+  void watchMailFile();
+  void learnStoredMail();
+  void tellDesktop(int first, int last);
+  void noticeClicked();
+  bool userIsBusy() const;
+
+  QFileSystemWatcher* mailWatch_ = nullptr;
+  QTimer* retry_ = nullptr;   // a tick that had to wait, tried again
+  QTimer* settle_ = nullptr;  // lets a run of file changes end before they are read
+  notify::DesktopNotice* notice_ = nullptr;
+  int knownCount_ = 0;        // records in the received-mail file as this window last saw them
+  bool viewWanted_ = false;   // a notice clicked while a check ran
+  qint64 lastInput_ = 0;      // when the user last typed or clicked (ms since the epoch)
 
   QHash<const QWidget*, QString> helpTexts_;
   double sceneryLeft_ = 120;

@@ -9,6 +9,7 @@
 #include "settings/CertForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
+#include "settings/AutoCheckForm.h"
 #include "settings/SetForm.h"
 #include "settings/files/AccountSettings.h"
 #include "shell/MainForm.h"
@@ -89,5 +90,11 @@ TEST(WindowShots, EveryWindowAtItsDefaultSize) {
   CertForm certificate(c, &main);
   shoot(&certificate, QStringLiteral("certificate"));
   certificate.hide();
+  SetForm* chooser = SetForm::showDialog();
+  shoot(chooser, QStringLiteral("settings"));
+  chooser->Command3->click();
+  shoot(AutoCheckForm::instance(), QStringLiteral("auto-check"));
+  AutoCheckForm::instance()->close();
+  chooser->close();
   main.close();
 }

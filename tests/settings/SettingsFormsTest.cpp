@@ -1,7 +1,12 @@
+#include "platform/Paths.h"
+#include "platform/SharedState.h"
+#include "settings/AutoCheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/files/AutoCheckFile.h"
+#include "settings/files/StateFile.h"
 #include "support/Gui.h"
 #include "support/WindowRules.h"
 
@@ -11,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -120,6 +126,92 @@ TEST(SettingsChooser, OpensEitherDialogAndStaysOpen) {
   IdPassForm::existing()->close();
   c->close();
   pump();
+}
+
+TEST(SettingsChooser, TheThirdButtonGoesAfterTheTwoAndOpensTheAutomaticCheck) {
+  TempHome home;
+  SetForm* c = SetForm::showDialog();
+  pump();
+  EXPECT_EQ(c->Command3->text(), QStringLiteral("自動受信"));
+  // The two buttons first, in their order, the third after them, all seen whole.
+  EXPECT_LT(c->Command1->geometry().right(), c->Command2->x());
+  EXPECT_LT(c->Command2->geometry().right(), c->Command3->x());
+  EXPECT_TRUE(c->rect().contains(c->Command3->geometry()));
+  EXPECT_EQ(c->Command1->y(), c->Command3->y());
+  c->Command3->click();
+  ASSERT_NE(AutoCheckForm::instance(), nullptr);
+  EXPECT_TRUE(AutoCheckForm::instance()->isVisible());
+  EXPECT_TRUE(c->isVisible());
+  EXPECT_TRUE(keepsScreenReaderRules(AutoCheckForm::instance()));
+  EXPECT_EQ(spokenName(AutoCheckForm::instance()->MinutesSpin), QStringLiteral("受信の間隔（分）(N)"));
+  AutoCheckForm::instance()->close();
+  c->close();
+  pump();
+}
+
+TEST(AutoCheckDialog, OffAtFirstThenKeptInItsOwnFileAndTheMainWindowTold) {
+  TempHome home;
+  ASSERT_TRUE(WriteStateFile(false, true));
+  const QByteArray state = home.read(paths::kStateFile);
+  int told = 0;
+  shared::MainWindow.autoCheckChanged = [&] { ++told; };
+
+  AutoCheckForm* d = AutoCheckForm::showDialog();
+  EXPECT_EQ(d->windowTitle(), QStringLiteral("自動受信"));
+  EXPECT_FALSE(d->AutoCheck->isChecked());
+  EXPECT_EQ(d->MinutesSpin->value(), 10);
+  EXPECT_FALSE(d->MinutesSpin->isEnabled());
+  EXPECT_EQ(d->MinutesSpin->minimum(), 1);
+  EXPECT_EQ(d->MinutesSpin->maximum(), 1440);
+
+  // "中止" and Esc keep nothing.
+  d->AutoCheck->setChecked(true);
+  EXPECT_TRUE(d->MinutesSpin->isEnabled());
+  d->CancelCommand->click();
+  pump();
+  d = AutoCheckForm::showDialog();
+  d->AutoCheck->setChecked(true);
+  QTest::keyClick(d, Qt::Key_Escape);
+  pump();
+  EXPECT_EQ(AutoCheckForm::instance(), nullptr);
+  EXPECT_FALSE(QFile::exists(autoCheckFilePath()));
+  EXPECT_EQ(told, 0);
+
+  d = AutoCheckForm::showDialog();
+  d->AutoCheck->setChecked(true);
+  d->MinutesSpin->setValue(25);
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(AutoCheckForm::instance(), nullptr);
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(ReadAutoCheck(), (AutoCheckChoice{true, 25}));
+  EXPECT_EQ(home.read(paths::kStateFile), state);
+
+  d = AutoCheckForm::showDialog();
+  EXPECT_TRUE(d->AutoCheck->isChecked());
+  EXPECT_EQ(d->MinutesSpin->value(), 25);
+  d->AutoCheck->setChecked(false);
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(told, 2);
+  EXPECT_EQ(ReadAutoCheck(), (AutoCheckChoice{false, 25}));
+  shared::MainWindow.autoCheckChanged = nullptr;
+}
+
+TEST(AutoCheckDialog, AFileThatCannotBeWrittenIsSaidAndNotInForce) {
+  TempHome home(false);  // no data folder
+  int told = 0;
+  shared::MainWindow.autoCheckChanged = [&] { ++told; };
+  MsgBoxAnswerer answers;
+  AutoCheckForm* d = AutoCheckForm::showDialog();
+  d->AutoCheck->setChecked(true);
+  d->OkCommand->click();
+  pump();
+  ASSERT_EQ(answers.seen().size(), 1);
+  EXPECT_TRUE(answers.seen()[0].text.startsWith(QStringLiteral("自動受信の設定を「")));
+  EXPECT_EQ(told, 1);
+  EXPECT_FALSE(ReadAutoCheck().on);
+  shared::MainWindow.autoCheckChanged = nullptr;
 }
 
 TEST(JapaneseInterface, StandardButtonsAndQuestionsReadInJapanese) {
