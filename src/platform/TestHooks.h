@@ -10,6 +10,7 @@
 #ifdef TOMOSHIBI_TEST_HOOKS
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <csignal>
 #include <cstdint>
@@ -95,7 +96,8 @@ inline maillib::SmtpLimits* smtpLimits = nullptr;
 // environment so that it reaches the real program. TOMOSHIBI_TEST_KILL_AT=
 // STEP:N ends the process with SIGKILL at the N-th passing of STEP
 // (connected, retrieved, original, record, journal, dele, before-quit,
-// quit-answered); TOMOSHIBI_TEST_BATCH=N makes batches of N mails.
+// quit-answered, and with mail left on the server: peeked, left-saved);
+// TOMOSHIBI_TEST_BATCH=N makes batches of N mails.
 struct KillAt {
   QByteArray step;
   int at = 0;  // 0: never
@@ -122,6 +124,10 @@ inline void passing(const char* step) {
 
 // The batch size asked for; 0: the usual one.
 inline int batchMails() { return qEnvironmentVariableIntValue("TOMOSHIBI_TEST_BATCH"); }
+
+// --- store/received (mail left on the server): the day taken for today,
+// TOMOSHIBI_TEST_TODAY=YYYY-MM-DD; not set: the real one.
+inline QDate today() { return QDate::fromString(qEnvironmentVariable("TOMOSHIBI_TEST_TODAY"), Qt::ISODate); }
 
 // Sets a hook for as long as this lives, then puts back what was there.
 template <class T>
