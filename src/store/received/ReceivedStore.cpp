@@ -170,7 +170,7 @@ Fault ReceivedStore::finish() {
   return f;
 }
 
-Removal ReceivedStore::remove(const QList<int>& numbers) {
+Removal ReceivedStore::remove(const QList<int>& numbers, bool alsoOnServer) {
   // A mail check appending meanwhile (tomoshibi --check from a timer) would
   // have its records lost by the rewrite: it waits for no check and takes
   // the check's lock, and what an interrupted check left is made whole
@@ -181,12 +181,12 @@ Removal ReceivedStore::remove(const QList<int>& numbers) {
   if (!r.fault) r.fault = s.recover();
   if (r.fault) return r;
   OldFileRelease old(files::recordsPath());
-  r = deleteReceivedMails(numbers);
+  r = deleteReceivedMails(numbers, alsoOnServer);
   r.started = true;
   return r;
 }
 
-Removal ReceivedStore::removeAll() {
+Removal ReceivedStore::removeAll(bool alsoOnServer) {
   ReceivedStore s;
   Removal r;
   r.fault = s.lock();
@@ -205,7 +205,7 @@ Removal ReceivedStore::removeAll() {
     }
   }
   OldFileRelease old(files::recordsPath());
-  r = deleteReceivedMails(all);
+  r = deleteReceivedMails(all, alsoOnServer);
   r.started = true;
   r.before = complete;
   return r;

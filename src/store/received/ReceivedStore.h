@@ -61,10 +61,11 @@ class ReceivedStore {
   // emptied.
   Fault finish();
 
-  // Deletes records (and their originals) under the lock, after recovery.
-  static Removal remove(const QList<int>& numbers);
+  // Deletes records (and their originals) under the lock, after recovery;
+  // with `alsoOnServer` those left on the server are to go there too.
+  static Removal remove(const QList<int>& numbers, bool alsoOnServer = false);
   // Every complete record, and a partial tail.
-  static Removal removeAll();
+  static Removal removeAll(bool alsoOnServer = false);
   // The original of record `number` as the received-mail file holds it now.
   static Original original(int number);
 
