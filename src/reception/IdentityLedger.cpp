@@ -60,16 +60,6 @@ bool IdentityLedger::read(maillib::Pop3Session& session, const QString& userId, 
   }
   left_ = left.entries;
   leftChanged_ = left.skipped > 0;
-  if (hasUidl_) {
-    // What the server no longer lists was deleted there (by another
-    // program, or by a check cut off after QUIT): forgotten.
-    const QSet<QByteArray> listed(uids_.cbegin(), uids_.cend());
-    const qsizetype before = left_.size();
-    left_.removeIf([&](const received::LeftEntry& e) {
-      return e.account == account_ && !e.id.uid.isEmpty() && !listed.contains(e.id.uid);
-    });
-    leftChanged_ = leftChanged_ || left_.size() != before;
-  }
   leftClaimed_ = QList<bool>(left_.size(), false);
   return true;
 }
@@ -97,14 +87,19 @@ bool IdentityLedger::mayBeLeft(int number) const {
   return false;
 }
 
-IdentityLedger::Left IdentityLedger::matchLeft(int number, const MailIdentity& id) {
+IdentityLedger::Left IdentityLedger::matchLeft(int number, const MailIdentity& id, bool anyId) {
   for (qsizetype i = 0; i < left_.size(); ++i) {
-    const received::LeftEntry& e = left_[i];
+    received::LeftEntry& e = left_[i];
     // The ID alone is not enough: a server may give a new mail the ID of
     // one deleted there.
-    if (leftClaimed_[i] || e.account != account_ || e.id.digest != id.digest || !idsMayMatch(e.id.uid, id.uid))
-      continue;
+    if (leftClaimed_[i] || e.account != account_ || e.id.digest != id.digest) continue;
+    if (!anyId && !idsMayMatch(e.id.uid, id.uid)) continue;
     leftClaimed_[i] = true;
+    if (!id.uid.isEmpty() && e.id.uid != id.uid) {
+      // A server whose IDs do not last (numbers): the one it gives now.
+      e.id.uid = id.uid;
+      leftChanged_ = true;
+    }
     const bool due = !policy_.leave || (policy_.days > 0 && e.stored.daysTo(policy_.today) >= policy_.days) ||
                      (e.deletedHere && policy_.withHere);
     if (!due) return Left::Keep;
@@ -133,12 +128,13 @@ bool IdentityLedger::saveLeft(bool quitAnswered, bool examinedAll, CheckProblem*
   if (quitAnswered) {
     // Deleted there for good: forgotten.
     for (qsizetype i : leftDeleted_) drop[i] = true;
-    // A server without IDs whose mails were all looked at: what none of
-    // them matched is gone from it.
-    if (!hasUidl_ && examinedAll)
-      for (qsizetype i = 0; i < left_.size(); ++i)
-        if (left_[i].account == account_ && !leftClaimed_[i]) drop[i] = true;
   }
+  // Every mail of the server looked at: what none of them matched is gone
+  // from it (deleted by another program). Not told by the IDs listed: a
+  // server whose IDs do not last may list a left mail under another.
+  if (examinedAll)
+    for (qsizetype i = 0; i < left_.size(); ++i)
+      if (left_[i].account == account_ && !leftClaimed_[i]) drop[i] = true;
   QList<received::LeftEntry> next;
   for (qsizetype i = 0; i < left_.size(); ++i)
     if (!drop[i]) next.append(left_[i]);

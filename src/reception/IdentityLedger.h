@@ -61,7 +61,9 @@ class IdentityLedger {
   enum class Left { No, Keep, Delete };
   // Whether the mail is one stored and left, and whether its time on the
   // server is over (then its deletion is noted: the caller sends DELE).
-  Left matchLeft(int number, const received::MailIdentity& id);
+  // `anyId`: the whole mail was fetched, and its digest decides even under
+  // another ID than the one it was left under.
+  Left matchLeft(int number, const received::MailIdentity& id, bool anyId = false);
   // A deletion asked for, and the server's answer to it.
   void deleting(int number, const received::MailIdentity& id) { deleting_.insert(number, id); }
   void deleteAnswered(int number, bool ok);

@@ -62,6 +62,7 @@ class Check : public FetchPipeline::Handler {
   CheckReport& report_;
   int perBatch_ = kCommitMails;
   bool examinedAll_ = false;
+  bool skippedAny_ = false;  // a mail neither fetched nor known by its header
   int refusedDeletes_ = 0;
   QByteArray lastRefusal_;
   QSet<int> settled_;  // mails left on the server that the header showed
@@ -86,7 +87,9 @@ void Check::fetchAll() {
   report_.progress().total = int(numbers.size());
   report_.tick(session_.received(), true);
   pipeline_.fetch(numbers, *this);
-  examinedAll_ = session_.alive() && report_.storing();
+  // A mail left on the server that could not be looked at must not pass
+  // for one gone from it.
+  examinedAll_ = session_.alive() && report_.storing() && !skippedAny_;
 }
 
 void Check::leftAgain(int number, IdentityLedger::Left verdict) {
@@ -113,6 +116,7 @@ bool Check::admit(int number) {
   left.sizeMb = session_.size(number) / (1024 * 1024);
   left.limitMb = limit / (1024 * 1024);
   report_.leave(left);
+  skippedAny_ = true;
   ++report_.progress().done;
   return false;
 }
@@ -120,6 +124,7 @@ bool Check::admit(int number) {
 void Check::retrieved(const Answer& a, QByteArray&& raw) {
   TOMOSHIBI_KILL_POINT("retrieved");
   ++report_.progress().done;
+  if (!report_.storing() || !a.ok || a.tooLarge) skippedAny_ = true;
   if (!report_.storing()) {
     // Asked for before storing stopped: it stays on the server.
   } else if (!a.ok) {
@@ -133,10 +138,10 @@ void Check::retrieved(const Answer& a, QByteArray&& raw) {
   } else {
     const qsizetype headerLength = headerscan::bodyOffset(raw);
     const received::MailIdentity id = ledger_.identify(a.number, raw.left(headerLength), session_.size(a.number));
-    const IdentityLedger::Left left =
-        ledger_.mayBeLeft(a.number) ? ledger_.matchLeft(a.number, id) : IdentityLedger::Left::No;
+    const IdentityLedger::Left left = ledger_.matchLeft(a.number, id, true);
     if (left != IdentityLedger::Left::No) {
-      // Left on the server, and known only once fetched (a server without TOP).
+      // Left on the server, and known only once fetched (a server without
+      // TOP, or one that lists the mail under another ID now).
       report_.duplicate();
       leftAgain(a.number, left);
     } else if (ledger_.storedBefore(id)) {

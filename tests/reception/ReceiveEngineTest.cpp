@@ -550,3 +550,27 @@ TEST_F(LeaveOnServer, AMailDeletedHereGoesThereAtTheNextCheckEvenWhenTheDeleteWa
   EXPECT_EQ(onServer(), QStringList{u"u-four"_qs});
   EXPECT_TRUE(subjects().isEmpty());
 }
+
+TEST_F(LeaveOnServer, ALeftMailUnderAnotherIdOrOneTheServerWouldNotGiveIsNotStoredAgainNorForgotten) {
+  box_->add("1", mail("one"));
+  box_->add("2", mail("two"));
+  check();
+  // IDs that do not last: "two" is "1" now, the ID "2" is gone.
+  box_->messages = {{"1", mail("two")}};
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  ASSERT_EQ(ledger().entries.size(), 1);
+  EXPECT_EQ(ledger().entries[0].id.uid, "1");
+  // Known by that ID from now on: not fetched whole again.
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(count("RETR"), 0);
+  // A left mail the server refuses to give is not taken for one gone.
+  box_->top = false;
+  box_->refuseRetr = {1};
+  check();
+  box_->refuseRetr.clear();
+  EXPECT_EQ(ledger().entries.size(), 1);
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(subjects(), (QStringList{u"one"_qs, u"two"_qs}));
+}
