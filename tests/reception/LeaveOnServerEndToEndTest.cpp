@@ -119,7 +119,7 @@ TEST_F(LeaveOnServerEndToEnd, OneDayAndThreeDaysOnTheServerCountedFromTheDayEach
   }
 }
 
-TEST_F(LeaveOnServerEndToEnd, WithoutADayLimitMailStaysAndADesignShapedFileDeletesOnceStored) {
+TEST_F(LeaveOnServerEndToEnd, WithoutADayLimitMailStaysAndAFileOfTheFourLinesDeletesOnceStored) {
   reachDovecot("LEAVE_ON_SERVER=1\r\n");
   for (const QString& s : kThree) servers_->deliver(mailOf(s.toLatin1()));
   check(0);

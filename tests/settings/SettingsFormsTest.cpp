@@ -175,14 +175,14 @@ TEST(ServerDialog, UnencryptedLoginIsAllowedForTheNamedServersOnly) {
   EXPECT_EQ(AccountSettings().PlainPop3Server, QStringLiteral("pop.isp.example"));
 }
 
-TEST(ServerDialog, LeavingMailOnTheServerIsAGroupBelowTheDesignsControlsAndGoesAfterTheFourLines) {
+TEST(ServerDialog, LeavingMailOnTheServerIsAGroupBelowTheServerControlsAndGoesAfterTheFourLines) {
   TempHome home;
   resetSettings();
   OptionForm* d = OptionForm::showDialog();
   EXPECT_EQ(d->LeaveCheck->text(), QStringLiteral("サーバーにメールを残す"));
   EXPECT_EQ(d->LeaveWithHereCheck->text(), QStringLiteral("ここで削除したらサーバーからも削除"));
   pump();
-  // Below every control of the design, above the buttons.
+  // Below the server and login controls, above the buttons.
   for (QWidget* above : {static_cast<QWidget*>(d->ApopCheck), static_cast<QWidget*>(d->PlainCheck)})
     EXPECT_GE(d->LeaveGroup->geometry().top(), above->geometry().bottom());
   EXPECT_LE(d->LeaveGroup->geometry().bottom(), d->OkCommand->geometry().top());
@@ -224,7 +224,7 @@ TEST(ServerDialog, LeavingMailOnTheServerIsAGroupBelowTheDesignsControlsAndGoesA
   pump();
   EXPECT_TRUE(AccountSettings().LeaveOnServer);
 
-  // Unticked again, the file is the design's four lines once more.
+  // Unticked again, the file is the four server lines once more.
   d = OptionForm::showDialog();
   d->LeaveCheck->click();
   d->LeaveDaysCheck->setChecked(false);

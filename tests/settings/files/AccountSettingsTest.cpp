@@ -181,7 +181,7 @@ TEST(ServerSettingsFile, LeavingMailOnTheServerFollowsTheFourLinesAndAFileWithou
   EXPECT_TRUE(s.LeaveDeleteWithHere);
   EXPECT_EQ(s.Pop3Server, QStringLiteral("pop.lan"));
 
-  // A design-shaped file read after a run that left mail: delete once stored.
+  // A file of the four lines read after a run that left mail: delete once stored.
   writePelkit("SMTP=\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n");
   LoadServerSettings();
   EXPECT_FALSE(s.LeaveOnServer);
