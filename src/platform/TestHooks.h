@@ -10,6 +10,7 @@
 #ifdef TOMOSHIBI_TEST_HOOKS
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <csignal>
 #include <cstdint>
@@ -100,8 +101,8 @@ inline maillib::SmtpLimits* smtpLimits = nullptr;
 // STEP:N ends the process with SIGKILL at the N-th passing of STEP
 // (connected, retrieved, original, record, journal, dele, before-quit,
 // quit-answered; an import passes original, record and journal too, and
-// imported once a mail of it is stored); TOMOSHIBI_TEST_BATCH=N makes
-// batches of N mails.
+// imported once a mail of it is stored; with mail left on the server:
+// peeked, left-saved); TOMOSHIBI_TEST_BATCH=N makes batches of N mails.
 struct KillAt {
   QByteArray step;
   int at = 0;  // 0: never
@@ -128,6 +129,10 @@ inline void passing(const char* step) {
 
 // The batch size asked for; 0: the usual one.
 inline int batchMails() { return qEnvironmentVariableIntValue("TOMOSHIBI_TEST_BATCH"); }
+
+// --- store/received (mail left on the server): the day taken for today,
+// TOMOSHIBI_TEST_TODAY=YYYY-MM-DD; not set: the real one.
+inline QDate today() { return QDate::fromString(qEnvironmentVariable("TOMOSHIBI_TEST_TODAY"), Qt::ISODate); }
 
 // Sets a hook for as long as this lives, then puts back what was there.
 template <class T>

@@ -30,14 +30,14 @@ void FetchPipeline::sendDeletes() {
   }
 }
 
-void FetchPipeline::fetch(const QList<int>& numbers, Handler& handler) {
+void FetchPipeline::run(const QList<int>& numbers, Handler& handler, Command command) {
   qsizetype next = 0;
   for (;;) {
     // Deletions first, then fetches, while there is room in the pipe.
     sendDeletes();
     while (session_.awaiting() < window() && handler.fetching() && next < numbers.size()) {
       const int n = numbers[next++];
-      if (handler.admit(n)) session_.queue(Command::Retr, n);
+      if (command == Command::Top || handler.admit(n)) session_.queue(command, n);
     }
     if (session_.awaiting() == 0) break;
     maillib::Pop3Session::Answer a;
@@ -45,6 +45,8 @@ void FetchPipeline::fetch(const QList<int>& numbers, Handler& handler) {
     if (!session_.next(&a, &mail)) break;
     if (a.command == Command::Dele)
       handler.deleted(a);
+    else if (a.command == Command::Top)
+      handler.peeked(a, std::move(mail));
     else
       handler.retrieved(a, std::move(mail));
   }

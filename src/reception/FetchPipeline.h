@@ -1,6 +1,8 @@
 #pragma once
-// The conversation of one check with the server after the login: RETR for
-// every mail asked for and DELE for every mail whose batch is on the disk,
+// The conversation of one check with the server after the login: TOP for
+// the header of every mail that may be one left on the server, RETR for
+// every mail asked for and DELE for every mail whose batch is on the disk
+// (or whose time on the server is over),
 // as many in flight as the server takes (a window of commands when it
 // pipelines, one at a time when it does not), deletions ahead of further
 // fetches, every answer handed to the check in order; then QUIT.
@@ -27,6 +29,8 @@ class FetchPipeline {
     // Whether mail `number` is asked for at all (the handler notes why not).
     virtual bool admit(int number) = 0;
     virtual void retrieved(const maillib::Pop3Session::Answer& answer, QByteArray&& mail) = 0;
+    // The header of a mail asked for by peek().
+    virtual void peeked(const maillib::Pop3Session::Answer& answer, QByteArray&& header) = 0;
     virtual void deleted(const maillib::Pop3Session::Answer& answer) = 0;
     // While deletions are answered after the last mail.
     virtual void waiting() = 0;
@@ -45,13 +49,16 @@ class FetchPipeline {
   void dele(int number) { deletes_.push_back(number); }
   // Asks for the mails `numbers` in turn until every one is answered, the
   // handler stops fetching or the connection is lost.
-  void fetch(const QList<int>& numbers, Handler& handler);
+  void fetch(const QList<int>& numbers, Handler& handler) { run(numbers, handler, maillib::Pop3Session::Command::Retr); }
+  // Asks for the headers of the mails `numbers` in turn (TOP n 0), as fetch() does.
+  void peek(const QList<int>& numbers, Handler& handler) { run(numbers, handler, maillib::Pop3Session::Command::Top); }
   // Every deletion sent and answered, so that each refusal is known.
   void deleteAll(Handler& handler);
 
  private:
   int window() const { return session_.pipelines() ? kPipelineWindow : 1; }
   void sendDeletes();
+  void run(const QList<int>& numbers, Handler& handler, maillib::Pop3Session::Command command);
 
   maillib::Pop3Session& session_;
   std::deque<int> deletes_;

@@ -11,6 +11,7 @@
 #include "settings/files/AccountSettings.h"
 #include "settings/files/PinnedKeys.h"
 
+#include <QSet>
 #include <csignal>
 
 namespace reception {
@@ -43,11 +44,15 @@ class Check : public FetchPipeline::Handler {
   bool fetching() override { return report_.storing(); }
   bool admit(int number) override;
   void retrieved(const Answer& a, QByteArray&& raw) override;
+  void peeked(const Answer& a, QByteArray&& header) override;
   void deleted(const Answer& a) override;
   void waiting() override { report_.tick(session_.received()); }
 
  private:
   void commit();
+  // A mail stored and left on the server, met again: kept there, or its
+  // deletion asked for when its time there is over.
+  void leftAgain(int number, IdentityLedger::Left verdict);
 
   maillib::Pop3Session& session_;
   QString host_;
@@ -57,21 +62,50 @@ class Check : public FetchPipeline::Handler {
   CheckReport& report_;
   int perBatch_ = kCommitMails;
   bool examinedAll_ = false;
+  bool skippedAny_ = false;  // a mail neither fetched nor known by its header
   int refusedDeletes_ = 0;
   QByteArray lastRefusal_;
+  QSet<int> settled_;  // mails left on the server that the header showed
 };
 
 void Check::fetchAll() {
 #ifdef TOMOSHIBI_TEST_HOOKS
   if (const int n = testhooks::batchMails(); n > 0) perBatch_ = n;
 #endif
-  QList<int> numbers;
-  for (int n = 1; n <= session_.count(); ++n)
-    if (session_.size(n) >= 0) numbers.append(n);
+  QList<int> numbers, peek;
+  for (int n = 1; n <= session_.count(); ++n) {
+    if (session_.size(n) < 0) continue;
+    numbers.append(n);
+    if (ledger_.mayBeLeft(n)) peek.append(n);
+  }
+  // The mails left on the server are known by their headers: not fetched
+  // whole again.
+  if (!peek.isEmpty()) {
+    pipeline_.peek(peek, *this);
+    numbers.removeIf([&](int n) { return settled_.contains(n); });
+  }
   report_.progress().total = int(numbers.size());
   report_.tick(session_.received(), true);
   pipeline_.fetch(numbers, *this);
-  examinedAll_ = session_.alive() && report_.storing();
+  // A mail left on the server that could not be looked at must not pass
+  // for one gone from it.
+  examinedAll_ = session_.alive() && report_.storing() && !skippedAny_;
+}
+
+void Check::leftAgain(int number, IdentityLedger::Left verdict) {
+  settled_.insert(number);
+  if (verdict == IdentityLedger::Left::Delete) pipeline_.dele(number);
+}
+
+void Check::peeked(const Answer& a, QByteArray&& header) {
+  TOMOSHIBI_KILL_POINT("peeked");
+  // A refused TOP: the whole mail decides.
+  if (!a.ok || a.tooLarge) return;
+  const received::MailIdentity id =
+      ledger_.identify(a.number, header.left(headerscan::bodyOffset(header)), session_.size(a.number));
+  if (const IdentityLedger::Left verdict = ledger_.matchLeft(a.number, id); verdict != IdentityLedger::Left::No)
+    leftAgain(a.number, verdict);
+  report_.tick(session_.received());
 }
 
 bool Check::admit(int number) {
@@ -82,6 +116,7 @@ bool Check::admit(int number) {
   left.sizeMb = session_.size(number) / (1024 * 1024);
   left.limitMb = limit / (1024 * 1024);
   report_.leave(left);
+  skippedAny_ = true;
   ++report_.progress().done;
   return false;
 }
@@ -89,6 +124,7 @@ bool Check::admit(int number) {
 void Check::retrieved(const Answer& a, QByteArray&& raw) {
   TOMOSHIBI_KILL_POINT("retrieved");
   ++report_.progress().done;
+  if (!report_.storing() || !a.ok || a.tooLarge) skippedAny_ = true;
   if (!report_.storing()) {
     // Asked for before storing stopped: it stays on the server.
   } else if (!a.ok) {
@@ -102,11 +138,22 @@ void Check::retrieved(const Answer& a, QByteArray&& raw) {
   } else {
     const qsizetype headerLength = headerscan::bodyOffset(raw);
     const received::MailIdentity id = ledger_.identify(a.number, raw.left(headerLength), session_.size(a.number));
-    if (ledger_.storedBefore(id)) {
-      // Stored by an earlier check whose deletion the server did not confirm.
+    const IdentityLedger::Left left = ledger_.matchLeft(a.number, id, true);
+    if (left != IdentityLedger::Left::No) {
+      // Left on the server, and known only once fetched (a server without
+      // TOP, or one that lists the mail under another ID now).
       report_.duplicate();
-      ledger_.deleting(a.number, id);
-      pipeline_.dele(a.number);
+      leftAgain(a.number, left);
+    } else if (ledger_.storedBefore(id)) {
+      // Stored by an earlier check whose deletion the server did not
+      // confirm, or that was cut off before the mail was noted as left.
+      report_.duplicate();
+      if (ledger_.policy().leave) {
+        ledger_.adopt(id, session_.size(a.number));
+      } else {
+        ledger_.deleting(a.number, id);
+        pipeline_.dele(a.number);
+      }
     } else {
       batch_.add(a.number, id, std::move(raw), headerLength);
     }
@@ -126,6 +173,10 @@ void Check::deleted(const Answer& a) {
 
 void Check::commit() {
   for (const BatchStore::Stored& s : batch_.commit(ledger_.account())) {
+    if (ledger_.policy().leave) {
+      ledger_.leave(s.id, session_.size(s.number));
+      continue;
+    }
     ledger_.committed(s.id);
     ledger_.deleting(s.number, s.id);
     pipeline_.dele(s.number);
@@ -315,7 +366,7 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     session->quit();
     return report.finish();
   }
-  IdentityLedger ledger;
+  IdentityLedger ledger(LeavePolicy::fromSettings());
   CheckProblem unreadable;
   if (!ledger.read(*session, credentials.user, account.Pop3Server, &unreadable)) {
     report.fail(unreadable);

@@ -6,7 +6,11 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -48,12 +52,13 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   PlainCheck = new QCheckBox(kPlainLoginCaption + QStringLiteral("(&U)"), this);
   PlainCheck->setObjectName(QStringLiteral("PlainCheck"));
   grid->addWidget(PlainCheck, 7, 0, 1, 2);
+  grid->addWidget(buildLeaveGroup(), 9, 0, 1, 2);
   OkCommand = new QPushButton(QStringLiteral("設定"), this);
   OkCommand->setObjectName(QStringLiteral("OkCommand"));
   CancelCommand = new QPushButton(QStringLiteral("中止"), this);
   CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-  grid->addWidget(OkCommand, 8, 0);
-  grid->addWidget(CancelCommand, 8, 1);
+  grid->addWidget(OkCommand, 20, 0);
+  grid->addWidget(CancelCommand, 20, 1);
   connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
   connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
 
@@ -87,10 +92,67 @@ void OptionForm::OkCommand_Click() {
   s.ApopFlag = ApopCheck->isChecked() ? 1 : 0;
   s.PlainPop3Server = PlainCheck->isChecked() ? s.Pop3Server : QString();
   s.PlainSmtpServer = PlainCheck->isChecked() ? s.SmtpServer : QString();
+  storeLeaveGroup();
   if (!SaveServerSettings())
     MsgBox(QStringLiteral("サーバー設定を「%1」に保存できませんでした。設定はこの実行の間だけ有効です。").arg(serverSettingsPath()),
            MsgButtons::Ok, MsgIcon::Exclamation);
   close();
+}
+
+QGroupBox* OptionForm::buildLeaveGroup() {
+  LeaveGroup = new QGroupBox(QStringLiteral("受信したメール"), this);
+  LeaveGroup->setObjectName(QStringLiteral("LeaveGroup"));
+  auto* box = new QVBoxLayout(LeaveGroup);
+  LeaveCheck = new QCheckBox(QStringLiteral("サーバーにメールを残す"), LeaveGroup);
+  LeaveCheck->setObjectName(QStringLiteral("LeaveCheck"));
+  box->addWidget(LeaveCheck);
+  // "N日後にサーバーから削除": the number stands where N is, so the check
+  // box carries no caption of its own.
+  auto* days = new QHBoxLayout;
+  LeaveDaysCheck = new QCheckBox(LeaveGroup);
+  LeaveDaysCheck->setObjectName(QStringLiteral("LeaveDaysCheck"));
+  LeaveDaysCheck->setAccessibleName(QStringLiteral("N日後にサーバーから削除"));
+  LeaveDaysSpin = new QSpinBox(LeaveGroup);
+  LeaveDaysSpin->setObjectName(QStringLiteral("LeaveDaysSpin"));
+  LeaveDaysSpin->setAccessibleName(QStringLiteral("サーバーから削除するまでの日数"));
+  LeaveDaysSpin->setRange(1, AccountSettingsRecord::kMaxLeaveDays);
+  LeaveDaysLabel = new QLabel(QStringLiteral("日後にサーバーから削除"), LeaveGroup);
+  LeaveDaysLabel->setObjectName(QStringLiteral("LeaveDaysLabel"));
+  LeaveDaysLabel->setBuddy(LeaveDaysSpin);
+  days->addWidget(LeaveDaysCheck);
+  days->addWidget(LeaveDaysSpin);
+  days->addWidget(LeaveDaysLabel);
+  days->addStretch(1);
+  box->addLayout(days);
+  LeaveWithHereCheck = new QCheckBox(QStringLiteral("ここで削除したらサーバーからも削除"), LeaveGroup);
+  LeaveWithHereCheck->setObjectName(QStringLiteral("LeaveWithHereCheck"));
+  box->addWidget(LeaveWithHereCheck);
+
+  const auto& s = AccountSettings();
+  LeaveCheck->setChecked(s.LeaveOnServer);
+  LeaveDaysCheck->setChecked(s.LeaveDeleteAfterDays);
+  LeaveDaysSpin->setValue(s.LeaveDays);
+  LeaveWithHereCheck->setChecked(s.LeaveDeleteWithHere);
+  // The two ways of deleting there mean something only while mail is left.
+  auto follow = [this] {
+    const bool leave = LeaveCheck->isChecked();
+    LeaveDaysCheck->setEnabled(leave);
+    LeaveDaysSpin->setEnabled(leave && LeaveDaysCheck->isChecked());
+    LeaveDaysLabel->setEnabled(leave);
+    LeaveWithHereCheck->setEnabled(leave);
+  };
+  connect(LeaveCheck, &QCheckBox::toggled, this, follow);
+  connect(LeaveDaysCheck, &QCheckBox::toggled, this, follow);
+  follow();
+  return LeaveGroup;
+}
+
+void OptionForm::storeLeaveGroup() {
+  auto& s = AccountSettings();
+  s.LeaveOnServer = LeaveCheck->isChecked();
+  s.LeaveDeleteAfterDays = LeaveDaysCheck->isChecked();
+  s.LeaveDays = LeaveDaysSpin->value();
+  s.LeaveDeleteWithHere = LeaveWithHereCheck->isChecked();
 }
 
 void OptionForm::CancelCommand_Click() { close(); }

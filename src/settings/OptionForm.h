@@ -5,7 +5,10 @@
 #include <QWidget>
 
 class QCheckBox;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QPushButton;
 
 class OptionForm : public QWidget {
@@ -23,6 +26,13 @@ class OptionForm : public QWidget {
   // in the boxes. A permission loaded with the dialog is dropped when a name
   // is edited.
   QCheckBox* PlainCheck;
+  // Mail left on the server: the group below the controls above.
+  QGroupBox* LeaveGroup;
+  QCheckBox* LeaveCheck;          // "サーバーにメールを残す"
+  QCheckBox* LeaveDaysCheck;      // reads "N日後にサーバーから削除" with the box and label beside it
+  QSpinBox* LeaveDaysSpin;        // N, 1 to 365
+  QLabel* LeaveDaysLabel;
+  QCheckBox* LeaveWithHereCheck;  // "ここで削除したらサーバーからも削除"
   QPushButton* OkCommand;      // "設定"
   QPushButton* CancelCommand;  // "中止"
 
@@ -35,5 +45,9 @@ class OptionForm : public QWidget {
 
  private:
   OptionForm();
+  // The leave-on-server group, filled from memory; its values go back to
+  // memory with storeLeaveGroup().
+  QGroupBox* buildLeaveGroup();
+  void storeLeaveGroup();
   bool plainInherited_ = false;  // PlainCheck ticked from the file, untouched since
 };

@@ -5,6 +5,7 @@
 #include "platform/SharedState.h"
 #include "platform/ui/MsgBox.h"
 #include "reception/ReceivedWords.h"
+#include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "store/received/ReceivedStore.h"
@@ -26,6 +27,12 @@ const QString kNoSelection = QStringLiteral("データが選択されていま�
 
 void reportFailure(const received::Removal& done) {
   MsgBox(reception::faultText(done.fault), MsgButtons::Ok, MsgIcon::Exclamation);
+}
+
+// Whether the mails deleted here go on the server too, where they were left.
+bool deletesThere() {
+  const AccountSettingsRecord& s = AccountSettings();
+  return s.LeaveOnServer && s.LeaveDeleteWithHere;
 }
 
 }  // namespace
@@ -57,7 +64,7 @@ void TyakuForm::Command3_Click() {
     return;
   }
   const int listed = mailList->rowCount();
-  const received::Removal done = received::ReceivedStore::remove({shared::CurrentRecordNumber});
+  const received::Removal done = received::ReceivedStore::remove({shared::CurrentRecordNumber}, received::receivedFiles(), deletesThere());
   if (!done.started) {
     // A check running, or what an interrupted one left not made whole:
     // nothing was touched.
@@ -111,7 +118,7 @@ void TyakuForm::Command6_Click() {
     viewer::reportDataFolderMissing();
     return;
   }
-  const received::Removal done = received::ReceivedStore::removeAll();
+  const received::Removal done = received::ReceivedStore::removeAll(received::receivedFiles(), deletesThere());
   if (!done.started) {
     reportFailure(done);
     return;

@@ -9,7 +9,9 @@
 //
 // The default run kills at the first, second, middle and last passing of
 // each step; the long sweep (TOMOSHIBI_LONG_TESTS=1 ctest -L long) kills at
-// every one.
+// every one. With mail left on the server, kills while storing and leaving
+// and while deleting there once the days are over (the day set through
+// TOMOSHIBI_TEST_TODAY) are followed the same way.
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "store/received/Originals.h"
@@ -19,6 +21,7 @@
 #include "support/TempHome.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -92,24 +95,63 @@ class KillHarness : public ::testing::Test {
     return runProgram({QStringLiteral("--home"), home.path(), QStringLiteral("--check")}, home.path(), 60000, e);
   }
 
-  // One kill, one check to the end, and the verdict.
-  void killAt(const Point& p) {
-    SCOPED_TRACE(QStringLiteral("killed at %1:%2").arg(QLatin1String(p.step)).arg(p.at).toStdString());
-    TempHome home;
+  // A program folder that reaches the test mailbox, which holds the 50
+  // mails; `leaveLines` go after the four lines of pelkit.ini.
+  void prepare(const TempHome& home, const QByteArray& leaveLines = {}) {
     writeServerSettings(home.path(), QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1:%1").arg(servers_->pop3Port()),
                         servers_->address(), 0);
+    if (!leaveLines.isEmpty()) {
+      QFile f(home.path() + QStringLiteral("/pelkit.ini"));
+      ASSERT_TRUE(f.open(QIODevice::Append));
+      f.write(leaveLines);
+    }
     writeAccount(home.path(), servers_->user(), servers_->password());
     trustTestCa(*servers_, home.path());
     clearMailbox();
     for (int i = 1; i <= kMails; ++i) servers_->deliver(mailOf(i));
+  }
 
+  // A check killed at `p`, then one that runs to its end.
+  void killThenFinish(const TempHome& home, const Point& p, const QStringList& env = {}) {
     const RunResult killed =
-        check(home, {QStringLiteral("TOMOSHIBI_TEST_KILL_AT=%1:%2").arg(QLatin1String(p.step)).arg(p.at)});
+        check(home, QStringList(env) << QStringLiteral("TOMOSHIBI_TEST_KILL_AT=%1:%2").arg(QLatin1String(p.step)).arg(p.at));
     ASSERT_TRUE(killed.finished);
     EXPECT_EQ(killed.exitCode, -1) << "not killed: the step passes fewer times\n" << killed.err.toStdString();
-    const RunResult rest = check(home, {});
+    const RunResult rest = check(home, env);
     ASSERT_TRUE(rest.finished);
     EXPECT_EQ(rest.exitCode, 0) << rest.err.toStdString();
+  }
+
+  // One kill, one check to the end, and the verdict.
+  void killAt(const Point& p) {
+    SCOPED_TRACE(QStringLiteral("killed at %1:%2").arg(QLatin1String(p.step)).arg(p.at).toStdString());
+    TempHome home;
+    prepare(home);
+    killThenFinish(home, p);
+    verify(home, 0);
+  }
+
+  // Mail left on the server: killed while storing and leaving, then killed
+  // when the days are over and the mails go.
+  void killLeaving(const Point& storing, const Point& deleting) {
+    SCOPED_TRACE(QStringLiteral("killed at %1:%2 then %3:%4")
+                     .arg(QLatin1String(storing.step)).arg(storing.at)
+                     .arg(QLatin1String(deleting.step)).arg(deleting.at).toStdString());
+    TempHome home;
+    prepare(home, "LEAVE_ON_SERVER=1\r\nLEAVE_DELETE_AFTER=1\r\nLEAVE_DAYS=2\r\nLEAVE_DELETE_WITH_HERE=0\r\n");
+    const QString day0 = QStringLiteral("TOMOSHIBI_TEST_TODAY=2026-12-09");
+    killThenFinish(home, storing, {day0});
+    verify(home, kMails);
+    // A check the next day finds every one of them left, and stores nothing.
+    const RunResult again = check(home, {QStringLiteral("TOMOSHIBI_TEST_TODAY=2026-12-10")});
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    verify(home, kMails);
+    killThenFinish(home, deleting, {QStringLiteral("TOMOSHIBI_TEST_TODAY=2026-12-11")});
+    verify(home, 0);
+  }
+
+  // Every mail stored once, whole with its original, `onServer` still there.
+  void verify(const TempHome& home, int onServer) {
 
     store::RecordFile f(home.file(paths::kReceivedMailFile), store::MailRecord::kLength);
     ASSERT_TRUE(f.open());
@@ -137,7 +179,7 @@ class KillHarness : public ::testing::Test {
     QStringList want;
     for (int i = 1; i <= kMails; ++i) want << subject(i);
     EXPECT_EQ(stored, want);
-    EXPECT_EQ(servers_->mailboxCount(), 0);
+    EXPECT_EQ(servers_->mailboxCount(), onServer);
     QStringList files = QDir(home.file(paths::kAttachFolder)).entryList(QDir::Files | QDir::Hidden);
     files.sort();
     QStringList wantFiles;
@@ -153,11 +195,38 @@ MailServers* KillHarness::servers_ = nullptr;
 }  // namespace
 
 #ifndef KILL_EVERY_STEP
+TEST_F(KillHarness, LeavingMailOnTheServerAndDeletingItThereWhenItsDaysAreOver) {
+  ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();
+  // Storing and leaving: a mail fetched, a record, a batch's commit, the
+  // ledger written, QUIT; deleting: a header looked at, a DELE answered,
+  // the ledger written, QUIT answered.
+  const QList<std::pair<Point, Point>> pairs{
+      {{"retrieved", 1}, {"peeked", 1}},
+      {{"record", 25}, {"peeked", kMails}},
+      {{"journal", 3}, {"dele", 1}},
+      {{"left-saved", 1}, {"dele", kMails}},
+      {{"before-quit", 1}, {"left-saved", 1}},
+      {{"quit-answered", 1}, {"quit-answered", 1}},
+  };
+  for (const auto& [storing, deleting] : pairs) killLeaving(storing, deleting);
+}
+
 TEST_F(KillHarness, EachKindOfStepAtItsFirstMiddleAndLastPassing) {
   ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();
   for (const Point& p : sampledPoints()) killAt(p);
 }
 #else
+TEST_F(KillHarness, EveryStepInTurnWhileLeavingMailOnTheServer) {
+  if (!qEnvironmentVariableIsSet("TOMOSHIBI_LONG_TESTS")) GTEST_SKIP() << "set TOMOSHIBI_LONG_TESTS=1 to run";
+  ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();
+  for (const Point& p : allPoints()) {
+    // No DELE while storing, and one QUIT whichever way.
+    if (qstrcmp(p.step, "dele") == 0) continue;
+    killLeaving(p, {"peeked", p.at <= kMails ? p.at : 1});
+  }
+  for (int k = 1; k <= kMails; ++k) killLeaving({"connected", 1}, {"dele", k});
+}
+
 TEST_F(KillHarness, EveryStepInTurn) {
   if (!qEnvironmentVariableIsSet("TOMOSHIBI_LONG_TESTS")) GTEST_SKIP() << "set TOMOSHIBI_LONG_TESTS=1 to run";
   ASSERT_TRUE(servers_->ok()) << servers_->error().toStdString();

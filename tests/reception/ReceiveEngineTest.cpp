@@ -5,11 +5,14 @@
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
 #include "reception/CheckWords.h"
+#include "reception/IdentityLedger.h"
 #include "reception/ReceiveEngine.h"
 #include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/LeftOnServer.h"
 #include "store/received/ReceiveJournal.h"
+#include "store/received/ReceivedStore.h"
 #include "support/FakePop3.h"
 #include "support/TempHome.h"
 
@@ -18,6 +21,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using reception::CheckCode;
 using reception::CheckOutcome;
@@ -339,4 +344,233 @@ TEST_F(ReceiveEngine, ABearerLoginComesFromTheCallerAndARefusedTokenIsReplacedOn
   EXPECT_EQ(plain->library.code, maillib::Code::TokenNeedsTls);
   EXPECT_EQ(box_->bearerLogins.size(), logins);
   EXPECT_EQ(onServer(), QStringList{u"u2"_qs});
+}
+
+namespace {
+
+// Leaving mail on the server: the choices of the server dialog and the day
+// the check takes for today.
+class LeaveOnServer : public ReceiveEngine {
+ protected:
+  void SetUp() override {
+    ReceiveEngine::SetUp();
+    AccountSettings().LeaveOnServer = true;
+    day(0);
+  }
+  void TearDown() override {
+    qunsetenv("TOMOSHIBI_TEST_TODAY");
+    testhooks::replaceFile = nullptr;
+    ReceiveEngine::TearDown();
+  }
+  void day(int n) { qputenv("TOMOSHIBI_TEST_TODAY", QDate(2026, 12, 9).addDays(n).toString(Qt::ISODate).toLatin1()); }
+  int count(const QByteArray& verb) const {
+    return int(std::count_if(box_->commands.cbegin(), box_->commands.cend(),
+                             [&](const QByteArray& c) { return c.startsWith(verb + ' '); }));
+  }
+  received::LeftLedger ledger() const {
+    received::LeftLedger l;
+    EXPECT_TRUE(received::loadLeftLedger(&l));
+    return l;
+  }
+};
+
+}  // namespace
+
+TEST_F(LeaveOnServer, AMailStaysUntilItsDaysAreOverAndIsStoredOnceKnownByItsHeaderAlone) {
+  AccountSettings().LeaveDeleteAfterDays = true;
+  AccountSettings().LeaveDays = 3;
+  box_->add("u1", mail("one"));
+  box_->add("u2", mail("two"));
+  EXPECT_EQ(check().stored, 2);
+  EXPECT_EQ(count("DELE"), 0);
+  EXPECT_EQ(onServer(), (QStringList{u"u1"_qs, u"u2"_qs}));
+  const received::LeftLedger l = ledger();
+  ASSERT_EQ(l.entries.size(), 2);
+  EXPECT_EQ(l.entries[0].id.uid, "u1");
+  EXPECT_EQ(l.entries[0].stored, QDate(2026, 12, 9));
+  EXPECT_EQ(l.entries[0].account, reception::mailboxKey(u"tomo"_qs, u"pop.example"_qs));
+
+  // The same day, two days on: nothing new, nothing fetched whole.
+  for (int d : {0, 2}) {
+    day(d);
+    box_->commands.clear();
+    const CheckOutcome o = check();
+    EXPECT_FALSE(o.failed);
+    EXPECT_EQ(o.stored, 0);
+    EXPECT_EQ(count("RETR"), 0);
+    EXPECT_EQ(count("TOP"), 2);
+    EXPECT_EQ(count("DELE"), 0);
+    EXPECT_EQ(onServer().size(), 2);
+  }
+  // A third mail comes on the second day; on the third the first two go.
+  box_->add("u3", mail("three"));
+  EXPECT_EQ(check().stored, 1);
+  day(3);
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(count("DELE"), 2);
+  EXPECT_EQ(onServer(), QStringList{u"u3"_qs});
+  ASSERT_EQ(ledger().entries.size(), 1);
+  EXPECT_EQ(ledger().entries[0].id.uid, "u3");
+  day(5);
+  check();
+  EXPECT_TRUE(box_->messages.isEmpty());
+  EXPECT_TRUE(ledger().entries.isEmpty());
+  EXPECT_EQ(subjects(), (QStringList{u"one"_qs, u"two"_qs, u"three"_qs}));
+}
+
+TEST_F(LeaveOnServer, WithoutADayLimitAMailStaysForYearsAndALeftMailGoesOnceLeavingIsTurnedOff) {
+  box_->add("u1", mail("one"));
+  check();
+  day(400);
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(onServer(), QStringList{u"u1"_qs});
+  // Deleted elsewhere (a phone): forgotten here too.
+  box_->add("u2", mail("two"));
+  check();
+  box_->messages.removeFirst();
+  check();
+  ASSERT_EQ(ledger().entries.size(), 1);
+  EXPECT_EQ(ledger().entries[0].id.uid, "u2");
+  // Turned off: what was left goes as every mail once stored, unfetched.
+  AccountSettings().LeaveOnServer = false;
+  box_->add("u3", mail("three"));
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 1);
+  EXPECT_TRUE(box_->messages.isEmpty());
+  EXPECT_EQ(count("RETR"), 1);
+  EXPECT_TRUE(ledger().entries.isEmpty());
+  EXPECT_EQ(subjects(), (QStringList{u"one"_qs, u"two"_qs, u"three"_qs}));
+}
+
+TEST_F(LeaveOnServer, ANewMailUnderAReusedIdIsStoredAndALeftMailIsNotStoredAgainWithoutTopOrIds) {
+  box_->add("1", mail("first"));
+  check();
+  // Deleted elsewhere, and the server gives its ID to the next mail while
+  // the left one is still listed under the same check: the header tells.
+  box_->messages = {{"1", mail("second")}};
+  EXPECT_EQ(check().stored, 1);
+  EXPECT_EQ(subjects(), (QStringList{u"first"_qs, u"second"_qs}));
+  // The same ID twice in one listing (a broken server): each is its own mail.
+  box_->messages.append({"1", mail("third")});
+  EXPECT_EQ(check().stored, 1);
+  EXPECT_EQ(check().stored, 0);
+
+  // A server that lists TOP but refuses it: fetched whole, still stored once.
+  box_->top = false;
+  box_->commands.clear();
+  const CheckOutcome o = check();
+  EXPECT_FALSE(o.failed);
+  EXPECT_EQ(o.stored, 0);
+  EXPECT_EQ(count("RETR"), 2);
+  // No IDs at all: the header digest alone, and a mail gone from the
+  // server is forgotten once every mail was looked at.
+  box_->top = true;
+  box_->uidl = false;
+  EXPECT_EQ(check().stored, 0);
+  box_->add("", mail("fourth"));
+  EXPECT_EQ(check().stored, 1);
+  EXPECT_EQ(check().stored, 0);
+  box_->messages.removeFirst();
+  check();
+  EXPECT_EQ(subjects(), (QStringList{u"first"_qs, u"second"_qs, u"third"_qs, u"fourth"_qs}));
+  // third and fourth still listed: "second" went from the server.
+  ASSERT_EQ(ledger().entries.size(), 2);
+  EXPECT_TRUE(ledger().entries[0].id.uid == "1" && ledger().entries[1].id.uid.isEmpty());
+  // IDs again: the entries without one still hold, by their digests.
+  box_->uidl = true;
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(subjects().size(), 4);
+}
+
+TEST_F(LeaveOnServer, ALedgerThatCannotBeWrittenLosesNothingAndTheNextCheckNotesTheMailAsLeft) {
+  box_->add("u1", mail("one"));
+  testhooks::replaceFile = [](const QString& temp) { return !temp.contains(u"left-on-server"_qs); };
+  const CheckOutcome o = check();
+  EXPECT_TRUE(o.failed);
+  ASSERT_TRUE(sink_.problem(CheckCode::UidListUnwritable));
+  EXPECT_EQ(sink_.problem(CheckCode::UidListUnwritable)->path, received::leftOnServerPath());
+  EXPECT_EQ(onServer(), QStringList{u"u1"_qs});
+  testhooks::replaceFile = nullptr;
+  box_->commands.clear();
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(count("DELE"), 0);
+  EXPECT_EQ(onServer(), QStringList{u"u1"_qs});
+  EXPECT_EQ(subjects(), QStringList{u"one"_qs});
+  ASSERT_EQ(ledger().entries.size(), 1);
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(count("RETR"), 0);
+  EXPECT_EQ(subjects(), QStringList{u"one"_qs});
+}
+
+TEST_F(LeaveOnServer, AMailDeletedHereGoesThereAtTheNextCheckEvenWhenTheDeleteWasCutOff) {
+  AccountSettings().LeaveDeleteWithHere = true;
+  for (const char* s : {"one", "two", "three", "four"}) box_->add(QByteArray("u-") + s, mail(s));
+  EXPECT_EQ(check().stored, 4);
+
+  // Deleted with the choice off: it stays there.
+  ASSERT_TRUE(received::ReceivedStore::remove({4}, received::receivedFiles(), false).ok());
+  // Deleted with it on: noted in the ledger before the delete returns.
+  ASSERT_TRUE(received::ReceivedStore::remove({1}, received::receivedFiles(), true).ok());
+  const received::LeftLedger l = ledger();
+  ASSERT_EQ(l.entries.size(), 4);
+  for (const received::LeftEntry& e : l.entries) EXPECT_EQ(e.deletedHere, e.id.uid == "u-one") << e.id.uid.data();
+
+  // Cut off once the delete had decided (record 1 is now "two"): the next
+  // one to take the store up finishes it, the note included.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    testhooks::deleteStep = [](int s) {
+      if (s == 3) ::_exit(9);
+    };
+    received::ReceivedStore::remove({1}, received::receivedFiles(), true);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+  EXPECT_FALSE(ledger().entries[1].deletedHere);
+
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(count("RETR"), 0);
+  EXPECT_EQ(onServer(), (QStringList{u"u-three"_qs, u"u-four"_qs}));
+  EXPECT_EQ(subjects(), QStringList{u"three"_qs});
+  ASSERT_EQ(ledger().entries.size(), 2);
+
+  // The choice turned off since: what was noted stays there, left.
+  ASSERT_TRUE(received::ReceivedStore::remove({1}, received::receivedFiles(), true).ok());
+  AccountSettings().LeaveDeleteWithHere = false;
+  check();
+  EXPECT_EQ(onServer(), (QStringList{u"u-three"_qs, u"u-four"_qs}));
+  AccountSettings().LeaveDeleteWithHere = true;
+  check();
+  EXPECT_EQ(onServer(), QStringList{u"u-four"_qs});
+  EXPECT_TRUE(subjects().isEmpty());
+}
+
+TEST_F(LeaveOnServer, ALeftMailUnderAnotherIdOrOneTheServerWouldNotGiveIsNotStoredAgainNorForgotten) {
+  box_->add("1", mail("one"));
+  box_->add("2", mail("two"));
+  check();
+  // IDs that do not last: "two" is "1" now, the ID "2" is gone.
+  box_->messages = {{"1", mail("two")}};
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  ASSERT_EQ(ledger().entries.size(), 1);
+  EXPECT_EQ(ledger().entries[0].id.uid, "1");
+  // Known by that ID from now on: not fetched whole again.
+  box_->commands.clear();
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(count("RETR"), 0);
+  // A left mail the server refuses to give is not taken for one gone.
+  box_->top = false;
+  box_->refuseRetr = {1};
+  check();
+  box_->refuseRetr.clear();
+  EXPECT_EQ(ledger().entries.size(), 1);
+  EXPECT_EQ(check().stored, 0);
+  EXPECT_EQ(subjects(), (QStringList{u"one"_qs, u"two"_qs}));
 }

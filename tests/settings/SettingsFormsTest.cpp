@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QGroupBox>
 #include <QSpinBox>
 #include <QMessageBox>
 #include <QTest>
@@ -263,6 +264,66 @@ TEST(ServerDialog, UnencryptedLoginIsAllowedForTheNamedServersOnly) {
   pump();
   EXPECT_EQ(AccountSettings().PlainSmtpServer, QStringLiteral("127.0.0.1:25250"));
   EXPECT_EQ(AccountSettings().PlainPop3Server, QStringLiteral("pop.isp.example"));
+}
+
+TEST(ServerDialog, LeavingMailOnTheServerIsAGroupBelowTheServerControlsAndGoesAfterTheFourLines) {
+  TempHome home;
+  resetSettings();
+  OptionForm* d = OptionForm::showDialog();
+  EXPECT_EQ(d->LeaveCheck->text(), QStringLiteral("サーバーにメールを残す"));
+  EXPECT_EQ(d->LeaveWithHereCheck->text(), QStringLiteral("ここで削除したらサーバーからも削除"));
+  pump();
+  // Below the server and login controls, above the buttons.
+  for (QWidget* above : {static_cast<QWidget*>(d->ApopCheck), static_cast<QWidget*>(d->PlainCheck)})
+    EXPECT_GE(d->LeaveGroup->geometry().top(), above->geometry().bottom());
+  EXPECT_LE(d->LeaveGroup->geometry().bottom(), d->OkCommand->geometry().top());
+  // The row reads "N日後にサーバーから削除" left to right, N in the box.
+  EXPECT_LT(d->LeaveDaysCheck->geometry().right(), d->LeaveDaysSpin->geometry().left());
+  EXPECT_LT(d->LeaveDaysSpin->geometry().right(), d->LeaveDaysLabel->geometry().left());
+  EXPECT_EQ(QString::number(d->LeaveDaysSpin->value()) + d->LeaveDaysLabel->text(),
+            QStringLiteral("14日後にサーバーから削除"));
+  EXPECT_EQ(d->LeaveDaysSpin->minimum(), 1);
+  EXPECT_EQ(d->LeaveDaysSpin->maximum(), 365);
+  // The ways of deleting there wait for mail to be left at all.
+  EXPECT_FALSE(d->LeaveDaysCheck->isEnabled());
+  EXPECT_FALSE(d->LeaveWithHereCheck->isEnabled());
+  EXPECT_FALSE(d->LeaveDaysSpin->isEnabled());
+  d->LeaveCheck->click();
+  EXPECT_TRUE(d->LeaveDaysCheck->isEnabled());
+  EXPECT_FALSE(d->LeaveDaysSpin->isEnabled());
+  d->LeaveDaysCheck->click();
+  EXPECT_TRUE(d->LeaveDaysSpin->isEnabled());
+  d->LeaveDaysSpin->setValue(3);
+  d->LeaveWithHereCheck->click();
+  QTest::keyClicks(d->Pop3Text, QStringLiteral("pop.example"));
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=\r\nPOP3=pop.example\r\n" "MAIL=\r\nAPOP=0\r\n"
+                                 "LEAVE_ON_SERVER=1\r\nLEAVE_DELETE_AFTER=1\r\nLEAVE_DAYS=3\r\n"
+                                 "LEAVE_DELETE_WITH_HERE=1\r\n"));
+  EXPECT_TRUE(AccountSettings().LeaveOnServer);
+  EXPECT_EQ(AccountSettings().LeaveDays, 3);
+
+  // Reopened filled; cancelled, nothing changes.
+  d = OptionForm::showDialog();
+  EXPECT_TRUE(d->LeaveCheck->isChecked());
+  EXPECT_TRUE(d->LeaveDaysCheck->isChecked());
+  EXPECT_EQ(d->LeaveDaysSpin->value(), 3);
+  EXPECT_TRUE(d->LeaveWithHereCheck->isChecked());
+  d->LeaveCheck->click();
+  d->CancelCommand->click();
+  pump();
+  EXPECT_TRUE(AccountSettings().LeaveOnServer);
+
+  // Unticked again, the file is the four server lines once more.
+  d = OptionForm::showDialog();
+  d->LeaveCheck->click();
+  d->LeaveDaysCheck->setChecked(false);
+  d->LeaveWithHereCheck->setChecked(false);
+  d->LeaveDaysSpin->setValue(14);
+  d->OkCommand->click();
+  pump();
+  EXPECT_EQ(pelkit(), QByteArray("SMTP=\r\nPOP3=pop.example\r\n" "MAIL=\r\nAPOP=0\r\n"));
 }
 
 TEST(SettingsScreenReader, EveryBoxIsNamedAndNoInternalNameShows) {

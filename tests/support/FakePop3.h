@@ -26,6 +26,7 @@ struct FakeMailbox {
   bool capa = true;
   bool uidl = true;
   bool pipelining = true;
+  bool top = true;        // TOP answered (else -ERR, though CAPA lists it)
   QSet<int> refuseRetr;   // RETR n answered -ERR
   QSet<int> refuseDele;   // DELE n answered -ERR
   int breakInRetr = 0;    // the connection breaks halfway through RETR n
@@ -232,6 +233,13 @@ class FakeLink : public maillib::Pop3Link {
         return;
       }
       out_ += "+OK message follows\r\n" + body + ".\r\n";
+    } else if (cmd == "TOP") {
+      const QList<QByteArray> w = arg.split(' ');
+      const int n = number(w[0]);
+      if (!b.top || !n || w.size() != 2 || w[1] != "0") return reply("-ERR no such message");
+      const QByteArray& data = b.messages[n - 1].data;
+      const qsizetype end = data.indexOf("\r\n\r\n");
+      out_ += "+OK\r\n" + stuffed(end < 0 ? data : data.left(end + 4)) + ".\r\n";
     } else if (cmd == "DELE") {
       const int n = number(arg);
       if (!n || b.refuseDele.contains(n)) return reply("-ERR cannot delete");

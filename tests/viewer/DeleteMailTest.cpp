@@ -3,6 +3,10 @@
 
 #include "platform/SharedState.h"
 #include "platform/TestHooks.h"
+#include "reception/ReceiveEngine.h"
+#include "settings/files/AccountSettings.h"
+#include "store/received/LeftOnServer.h"
+#include "support/FakePop3.h"
 #include "store/received/CheckLock.h"
 #include "store/received/ReceiveJournal.h"
 
@@ -278,4 +282,64 @@ TEST_F(ViewerTest, ADeleteWaitsForNoCheckAndTakesNoHalfCheckAlong) {
   boxes_.answer(QMessageBox::Yes);
   v.Command3->click();
   EXPECT_EQ(fileBytes(), recordOf(mails[1]) + recordOf(mails[2]));
+}
+
+namespace {
+
+struct QuietSink : reception::CheckSink {
+  bool canAsk() const override { return false; }
+  void checking() override {}
+  void status(reception::CheckStatus) override {}
+  void count(int) override {}
+  void event() override {}
+  void error(const reception::CheckFailure&) override {}
+  void notice(const reception::CheckProblem&) override {}
+  void progress(const reception::CheckProgress&) override {}
+  bool stopRequested() override { return false; }
+};
+
+QByteArray plainMail(const QByteArray& subject) {
+  return "From: a@example.jp\r\nSubject: " + subject + "\r\nMessage-ID: <" + subject + "@example.jp>\r\n\r\nbody\r\n";
+}
+
+}  // namespace
+
+TEST_F(ViewerTest, ADeleteHereGoesThereOnlyWithTheServerDialogsChoice) {
+  auto box = std::make_shared<FakeMailbox>();
+  const auto fake = FakeMailbox::install(box);
+  AccountSettingsRecord& s = AccountSettings();
+  s.Pop3Server = QStringLiteral("pop.example");
+  s.LeaveOnServer = true;
+  ASSERT_TRUE(WriteAccountFile(QStringLiteral("tomo"), QStringLiteral("secret"), true));
+  for (const char* subject : {"one", "two", "three"}) box->add(QByteArray("u-") + subject, plainMail(subject));
+  QuietSink sink;
+  ASSERT_FALSE(reception::runCheck(sink).failed);
+  auto noted = [] {
+    received::LeftLedger l;
+    EXPECT_TRUE(received::loadLeftLedger(&l));
+    QList<QByteArray> out;
+    for (const received::LeftEntry& e : l.entries)
+      if (e.deletedHere) out << e.id.uid;
+    return out;
+  };
+
+  // Off: the mail goes here only.
+  TyakuForm& v = view();
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command3->click();
+  EXPECT_TRUE(noted().isEmpty());
+  // On: noted for the next check, one mail and then all.
+  s.LeaveDeleteWithHere = true;
+  clickRow(v, 0);
+  boxes_.answer(QMessageBox::Yes);
+  v.Command3->click();
+  EXPECT_EQ(noted(), QList<QByteArray>{"u-two"});
+  boxes_.answer(QMessageBox::Yes);
+  v.Command6->click();
+  EXPECT_EQ(noted(), (QList<QByteArray>{"u-two", "u-three"}));
+  ASSERT_FALSE(reception::runCheck(sink).failed);
+  ASSERT_EQ(box->messages.size(), 1);
+  EXPECT_EQ(box->messages[0].uid, "u-one");
+  s = AccountSettingsRecord{};
 }

@@ -89,7 +89,12 @@ bool Pop3Session::flush() {
 }
 
 void Pop3Session::queue(Command command, int n) {
-  queued_ += (command == Command::Retr ? "RETR " : "DELE ") + QByteArray::number(n) + "\r\n";
+  const QByteArray number = QByteArray::number(n);
+  switch (command) {
+    case Command::Retr: queued_ += "RETR " + number + "\r\n"; break;
+    case Command::Top: queued_ += "TOP " + number + " 0\r\n"; break;
+    case Command::Dele: queued_ += "DELE " + number + "\r\n"; break;
+  }
   awaiting_.push_back({command, n});
 }
 
@@ -242,13 +247,13 @@ bool Pop3Session::next(Answer* answer, QByteArray* message) {
   answer->command = w.command;
   answer->number = w.number;
   if (!readStatus(&answer->status, &answer->ok)) return false;
-  if (w.command == Command::Retr && answer->ok) {
+  if (w.command != Command::Dele && answer->ok) {
     QByteArray scratch;
     QByteArray* into = message ? message : &scratch;
     into->clear();
     // The listed size is a hint for the first allocation, never more.
     const qint64 hint = size(w.number);
-    if (hint > 0 && message) into->reserve(qsizetype(std::min<qint64>(hint + 64, 64LL * 1024 * 1024)));
+    if (hint > 0 && message && w.command == Command::Retr) into->reserve(qsizetype(std::min<qint64>(hint + 64, 64LL * 1024 * 1024)));
     if (!readMultiline(message ? into : nullptr, pop3Limits().maxMail, &answer->tooLarge)) return false;
   }
   if (w.command == Command::Dele && !answer->ok) {

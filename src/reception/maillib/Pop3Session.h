@@ -105,11 +105,12 @@ class Pop3Session {
   // has no UIDL; the session goes on.
   bool uniqueIds(QList<QByteArray>* uids);
 
-  // The mail check's commands, RETR and DELE in any mix: queued, sent with
+  // The mail check's commands, RETR, TOP (the header alone: "TOP n 0") and
+  // DELE in any mix: queued, sent with
   // the next flush() (or next()), and answered in order. A server without
   // PIPELINING is given one command at a time by the caller (see
   // pipelines()). A refused DELE is counted and shows at quit().
-  enum class Command { Retr, Dele };
+  enum class Command { Retr, Top, Dele };
   struct Answer {
     Command command = Command::Retr;
     int number = 0;
@@ -122,8 +123,8 @@ class Pop3Session {
   bool flush();
   // Commands queued or sent whose answers have not been read.
   int awaiting() const { return int(awaiting_.size()); }
-  // The answer to the oldest command awaiting one; for RETR the message,
-  // dot-stuffing undone, into `message`. False when the connection is lost.
+  // The answer to the oldest command awaiting one; for RETR the message (for
+  // TOP its header), dot-stuffing undone, into `message`. False when the connection is lost.
   bool next(Answer* answer, QByteArray* message);
   // Bytes that arrived from the server so far.
   qint64 received() const { return received_; }

@@ -15,6 +15,41 @@ namespace {
 // server lines skips them.
 const QString kPlainPop3Key = QStringLiteral("ALLOWPLAIN_POP3=");
 const QString kPlainSmtpKey = QStringLiteral("ALLOWPLAIN_SMTP=");
+
+// Leaving mail on the server, after the four lines likewise.
+const QString kLeaveKey = QStringLiteral("LEAVE_ON_SERVER=");
+const QString kLeaveAfterKey = QStringLiteral("LEAVE_DELETE_AFTER=");
+const QString kLeaveDaysKey = QStringLiteral("LEAVE_DAYS=");
+const QString kLeaveWithHereKey = QStringLiteral("LEAVE_DELETE_WITH_HERE=");
+
+// Reads one leave-on-server line into `s`; false when `line` is none.
+bool loadLeaveLine(const QString& line, AccountSettingsRecord& s) {
+  auto flag = [&](const QString& key, bool& into) {
+    if (!line.startsWith(key)) return false;
+    into = line.mid(key.size()).trimmed() == u"1";
+    return true;
+  };
+  if (flag(kLeaveKey, s.LeaveOnServer) || flag(kLeaveAfterKey, s.LeaveDeleteAfterDays) ||
+      flag(kLeaveWithHereKey, s.LeaveDeleteWithHere))
+    return true;
+  if (!line.startsWith(kLeaveDaysKey)) return false;
+  bool ok = false;
+  const int days = line.mid(kLeaveDaysKey.size()).trimmed().toInt(&ok);
+  s.LeaveDays = ok ? std::clamp(days, 1, AccountSettingsRecord::kMaxLeaveDays) : AccountSettingsRecord::kDefaultLeaveDays;
+  return true;
+}
+
+// The leave-on-server lines; none while every choice is the default, so
+// that a file never touched by them stays as it was.
+QString leaveLines(const AccountSettingsRecord& s) {
+  if (!s.LeaveOnServer && !s.LeaveDeleteAfterDays && !s.LeaveDeleteWithHere &&
+      s.LeaveDays == AccountSettingsRecord::kDefaultLeaveDays)
+    return {};
+  auto bit = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
+  return kLeaveKey + bit(s.LeaveOnServer) + QStringLiteral("\r\n") + kLeaveAfterKey + bit(s.LeaveDeleteAfterDays) +
+         QStringLiteral("\r\n") + kLeaveDaysKey + QString::number(s.LeaveDays) + QStringLiteral("\r\n") +
+         kLeaveWithHereKey + bit(s.LeaveDeleteWithHere) + QStringLiteral("\r\n");
+}
 }  // namespace
 
 AccountSettingsRecord& AccountSettings() {
@@ -36,7 +71,11 @@ void LoadServerSettings() {
   // Not in the file means not allowed, whatever memory held before.
   s.PlainPop3Server.clear();
   s.PlainSmtpServer.clear();
+  // Not in the file: each mail deleted once stored.
+  s.LeaveOnServer = s.LeaveDeleteAfterDays = s.LeaveDeleteWithHere = false;
+  s.LeaveDays = AccountSettingsRecord::kDefaultLeaveDays;
   for (const QString& line : all.split(u'\n')) {
+    if (loadLeaveLine(line, s)) continue;
     if (line.startsWith(kPlainPop3Key)) {
       s.PlainPop3Server = line.mid(kPlainPop3Key.size(), 100);
       continue;
@@ -71,6 +110,7 @@ bool SaveServerSettings() {
     content += kPlainPop3Key + s.PlainPop3Server + QStringLiteral("\r\n");
   if (!s.PlainSmtpServer.trimmed().isEmpty())
     content += kPlainSmtpKey + s.PlainSmtpServer + QStringLiteral("\r\n");
+  content += leaveLines(s);
   return durable::replaceFile(serverSettingsPath(), text::toCp932(content));
 }
 

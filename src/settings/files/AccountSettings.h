@@ -16,6 +16,15 @@ struct AccountSettingsRecord {
   // "pelkit.ini" after the four lines above, under keys of their own.
   QString PlainPop3Server;
   QString PlainSmtpServer;
+  // Mail left on the server after it is stored here (the server dialog's
+  // group of its own), kept in "pelkit.ini" after the four lines under keys
+  // of their own. A file without them deletes each mail once stored.
+  bool LeaveOnServer = false;
+  bool LeaveDeleteAfterDays = false;  // deleted there once this many days old here
+  int LeaveDays = kDefaultLeaveDays;  // 1 to 365
+  bool LeaveDeleteWithHere = false;   // deleted there at the next check once deleted here
+  static constexpr int kDefaultLeaveDays = 14;
+  static constexpr int kMaxLeaveDays = 365;
 };
 
 // The process-wide values, empty at start-up.
@@ -27,7 +36,8 @@ AccountSettingsRecord& AccountSettings();
 void LoadServerSettings();
 // Rewrites "pelkit.ini" from the four server values, followed by the
 // unencrypted-login permissions that are given ("ALLOWPLAIN_POP3=",
-// "ALLOWPLAIN_SMTP="). False when it cannot be written.
+// "ALLOWPLAIN_SMTP="), and the leave-on-server choices when any differs
+// from deleting each mail once stored. False when it cannot be written.
 bool SaveServerSettings();
 
 // The server dialog's caption for the permission; the refusal of a server

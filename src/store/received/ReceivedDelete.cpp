@@ -2,8 +2,10 @@
 #include "ReceivedDelete.h"
 
 #include "DataFiles.h"
+#include "LeftOnServer.h"
 #include "Originals.h"
 #include "platform/Durable.h"
+#include "platform/HeaderScan.h"
 #include "platform/TestHooks.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
@@ -11,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QHash>
+#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -91,13 +94,37 @@ struct DeletePlan {
   QByteArray archiveIdentity;
   QList<std::pair<qint64, qint64>> punch;  // offset, length
   qint64 cut = -1;                         // the archive's new length; -1: not cut
+  // Mails left on the server to be deleted there: account (percent-encoded),
+  // ID ("-" for none) and digest as the ledger of left mails has them.
+  QList<QList<QByteArray>> server;
 };
+
+QList<QByteArray> serverLine(const LeftEntry& e) {
+  return {QUrl::toPercentEncoding(e.account), e.id.uid.isEmpty() ? QByteArray("-") : e.id.uid, e.id.digest};
+}
+
+// The left mails of `plan` noted as deleted here; done again after a cut-off,
+// to the same effect.
+bool markDeletedHere(const DeletePlan& plan, Fault* fault) {
+  if (plan.server.isEmpty()) return true;
+  LeftLedger ledger;
+  QString why;
+  bool changed = false;
+  if (loadLeftLedger(&ledger, &why)) {
+    for (LeftEntry& e : ledger.entries)
+      if (!e.deletedHere && plan.server.contains(serverLine(e))) e.deletedHere = changed = true;
+    if (!changed || saveLeftLedger(ledger.entries, &why)) return true;
+  }
+  if (fault) *fault = {Code::DeleteUnfinished, leftOnServerPath(), why};
+  return false;
+}
 
 QByteArray planText(const DeletePlan& plan) {
   QByteArray lines = "delete\n";
   for (const auto& [o, l] : plan.punch)
     lines += "punch " + plan.archiveIdentity + ' ' + QByteArray::number(o) + ' ' + QByteArray::number(l) + '\n';
   if (plan.cut >= 0) lines += "cut " + plan.archiveIdentity + ' ' + QByteArray::number(plan.cut) + '\n';
+  for (const QList<QByteArray>& s : plan.server) lines += "server " + s.join(' ') + '\n';
   return lines + "commit " + QByteArray::number(plan.punch.size()) + ' ' + sumOf(lines) + '\n';
 }
 
@@ -118,6 +145,9 @@ std::optional<DeletePlan> parsePlan(const QByteArray& all) {
       plan.archiveIdentity = w[1];
       plan.cut = w[2].toLongLong();
       lines += line + '\n';
+    } else if (w[0] == "server" && w.size() == 4) {
+      plan.server.append(w.mid(1));
+      lines += line + '\n';
     } else if (w[0] == "commit" && w.size() == 3) {
       if (w[1].toLongLong() == plan.punch.size() && w[2] == sumOf(lines) && lines.startsWith("delete\n")) return plan;
       return std::nullopt;
@@ -136,6 +166,7 @@ bool carryOut(const DeletePlan& plan, const MailFiles& files, Fault* fault) {
     if (fault) *fault = {Code::DeleteUnfinished, what, durable::lastErrorText()};
     return false;
   };
+  if (!markDeletedHere(plan, fault)) return false;
   if (QFileInfo::exists(files.recordsTemp)) {
     if (::rename(encoded(files.recordsTemp).constData(), encoded(records).constData()) != 0) return failed(records);
     durable::syncFolder(dataFolder());
@@ -188,7 +219,7 @@ bool deleteDecided(const MailFiles& files) {
   return exists && parsePlan(plan).has_value();
 }
 
-Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files) {
+Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files, bool alsoOnServer) {
   const QString records = files.records;
   const QString recordsTemp = files.recordsTemp;
   OriginalArchive archive(files);
@@ -225,6 +256,7 @@ Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files) {
   const qint64 archiveSize = fd ? sizeOf(fd.get()) : -1;
   QByteArray newIndex;
   QList<std::pair<qint64, qint64>> dead, live;
+  QList<OriginalEntry> deadEntries;
   qint64 liveEnd = 0;
   for (OriginalEntry e : archive.entries()) {
     if (!e.lost && pastEnd(e.offset, e.length, archiveSize)) e.lost = true;
@@ -235,6 +267,7 @@ Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files) {
       if (old.readPart(e.record, 0, kHeaderFields, head) == store::ReadResult::Ok &&
           recordFingerprint(head) == e.fingerprint) {
         if (!e.lost) dead.append({e.offset, e.length});
+        if (!e.lost) deadEntries.append(e);
         continue;
       }
       e.record = 0;
@@ -259,6 +292,20 @@ Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files) {
   step(2);
 
   DeletePlan plan;
+  if (alsoOnServer) {
+    // Which of the deleted mails were left on the server: told by their
+    // IDs and the digests of their headers, read from their originals.
+    LeftLedger ledger;
+    if (!loadLeftLedger(&ledger, &why)) return fail({Code::Unreadable, leftOnServerPath(), why});
+    for (const OriginalEntry& d : deadEntries) {
+      const QByteArray original = archive.read(d);
+      if (original.isNull()) continue;
+      const QByteArray header = original.left(headerscan::bodyOffset(original));
+      for (const LeftEntry& e : ledger.entries)
+        if (!e.deletedHere && (e.id.uid == d.uid || e.id.uid.isEmpty() || d.uid.isEmpty()) && sameMail(e, header))
+          plan.server.append(serverLine(e));
+    }
+  }
   if (fd) {
     std::sort(dead.begin(), dead.end());
     plan.archiveIdentity = identityOf(fd.get());

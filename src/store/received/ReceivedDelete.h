@@ -20,8 +20,11 @@ struct Removal {
 // Deletes the records `numbers` of the received-mail file (as
 // store::deleteRecords does: records marked 0 and a partial tail go too)
 // together with their originals. A folder without originals is rewritten
-// exactly as before.
-Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files = receivedFiles());
+// exactly as before. With `alsoOnServer`, the mails among them that were
+// left on the server are noted in that ledger (LeftOnServer.h) as deleted
+// here, in the same journalled step, for the next check to delete there.
+Removal deleteReceivedMails(const QList<int>& numbers, const MailFiles& files = receivedFiles(),
+                            bool alsoOnServer = false);
 
 // What a delete that was cut off left, made whole: finished when it had
 // decided (its journal committed), else undone.

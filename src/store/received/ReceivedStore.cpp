@@ -176,7 +176,7 @@ Fault ReceivedStore::lockFor(ReceivedStore& s, const MailFiles& files) {
   return s.lock(files.lock != receivedFiles().lock);
 }
 
-Removal ReceivedStore::remove(const QList<int>& numbers, const MailFiles& files) {
+Removal ReceivedStore::remove(const QList<int>& numbers, const MailFiles& files, bool alsoOnServer) {
   // A mail check appending meanwhile (tomoshibi --check from a timer) would
   // have its records lost by the rewrite: it waits for no check and takes
   // the check's lock, and what an interrupted check left is made whole
@@ -187,12 +187,12 @@ Removal ReceivedStore::remove(const QList<int>& numbers, const MailFiles& files)
   if (!r.fault) r.fault = s.recover();
   if (r.fault) return r;
   OldFileRelease old(files.records);
-  r = deleteReceivedMails(numbers, files);
+  r = deleteReceivedMails(numbers, files, alsoOnServer);
   r.started = true;
   return r;
 }
 
-Removal ReceivedStore::removeAll(const MailFiles& files) {
+Removal ReceivedStore::removeAll(const MailFiles& files, bool alsoOnServer) {
   ReceivedStore s(files);
   Removal r;
   r.fault = lockFor(s, files);
@@ -211,7 +211,7 @@ Removal ReceivedStore::removeAll(const MailFiles& files) {
     }
   }
   OldFileRelease old(files.records);
-  r = deleteReceivedMails(all, files);
+  r = deleteReceivedMails(all, files, alsoOnServer);
   r.started = true;
   r.before = complete;
   return r;

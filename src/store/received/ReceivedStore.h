@@ -65,10 +65,11 @@ class ReceivedStore {
   // emptied.
   Fault finish();
 
-  // Deletes records (and their originals) under the lock, after recovery.
-  static Removal remove(const QList<int>& numbers, const MailFiles& files = receivedFiles());
+  // Deletes records (and their originals) under the lock, after recovery;
+  // with `alsoOnServer` those left on the server are to go there too.
+  static Removal remove(const QList<int>& numbers, const MailFiles& files = receivedFiles(), bool alsoOnServer = false);
   // Every complete record, and a partial tail.
-  static Removal removeAll(const MailFiles& files = receivedFiles());
+  static Removal removeAll(const MailFiles& files = receivedFiles(), bool alsoOnServer = false);
   // The original of record `number` as the received-mail file holds it now.
   static Original original(int number, const MailFiles& files = receivedFiles());
 

@@ -149,3 +149,55 @@ TEST(ServerSettingsFile, UnencryptedLoginPermissionFollowsTheFourLinesAndIsTiedT
   EXPECT_FALSE(PlainLoginAllowed(QString(), QString()));
   EXPECT_FALSE(PlainLoginAllowed(QStringLiteral(" "), QStringLiteral(" ")));
 }
+
+TEST(ServerSettingsFile, LeavingMailOnTheServerFollowsTheFourLinesAndAFileWithoutItDeletesOnceStored) {
+  TempHome home;
+  resetSettings();
+  auto& s = AccountSettings();
+  s.Pop3Server = QStringLiteral("pop.lan");
+  // Untouched choices add nothing: the file stays the four lines.
+  ASSERT_TRUE(SaveServerSettings());
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n"));
+  f.close();
+
+  s.LeaveOnServer = true;
+  s.LeaveDeleteAfterDays = true;
+  s.LeaveDays = 30;
+  s.LeaveDeleteWithHere = true;
+  s.PlainPop3Server = s.Pop3Server;
+  ASSERT_TRUE(SaveServerSettings());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n" "ALLOWPLAIN_POP3=pop.lan\r\n"
+                                    "LEAVE_ON_SERVER=1\r\nLEAVE_DELETE_AFTER=1\r\nLEAVE_DAYS=30\r\n"
+                                    "LEAVE_DELETE_WITH_HERE=1\r\n"));
+  f.close();
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_TRUE(s.LeaveOnServer);
+  EXPECT_TRUE(s.LeaveDeleteAfterDays);
+  EXPECT_EQ(s.LeaveDays, 30);
+  EXPECT_TRUE(s.LeaveDeleteWithHere);
+  EXPECT_EQ(s.Pop3Server, QStringLiteral("pop.lan"));
+
+  // A file of the four lines read after a run that left mail: delete once stored.
+  writePelkit("SMTP=\r\nPOP3=pop.lan\r\n" "MAIL=\r\nAPOP=0\r\n");
+  LoadServerSettings();
+  EXPECT_FALSE(s.LeaveOnServer);
+  EXPECT_FALSE(s.LeaveDeleteAfterDays);
+  EXPECT_FALSE(s.LeaveDeleteWithHere);
+  EXPECT_EQ(s.LeaveDays, AccountSettingsRecord::kDefaultLeaveDays);
+
+  // Days outside 1 to 365 are brought inside; a value that is no number is the default.
+  writePelkit("POP3=pop.lan\r\nLEAVE_ON_SERVER=1\r\nLEAVE_DAYS=0\r\n");
+  LoadServerSettings();
+  EXPECT_TRUE(s.LeaveOnServer);
+  EXPECT_EQ(s.LeaveDays, 1);
+  writePelkit("POP3=pop.lan\r\nLEAVE_DAYS=9999\r\n");
+  LoadServerSettings();
+  EXPECT_EQ(s.LeaveDays, 365);
+  writePelkit("POP3=pop.lan\r\nLEAVE_DAYS=x\r\n");
+  LoadServerSettings();
+  EXPECT_EQ(s.LeaveDays, AccountSettingsRecord::kDefaultLeaveDays);
+}
