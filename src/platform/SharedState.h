@@ -40,6 +40,10 @@ struct MainWindowCalls {
   // The automatic check's settings file was written: the main window reads
   // it again and sets its timer by it.
   std::function<void()> autoCheckChanged;
+  // The viewer brings mail in (`done` false before, true after): what
+  // another check stored before is told first, and what the user brought
+  // in is no new mail.
+  std::function<void(bool done)> importing;
 };
 inline MainWindowCalls MainWindow;
 

@@ -56,7 +56,8 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
   shared::MainWindow = {[this] { return Check1->checkState(); },
                         [this](const QString& count) { Text4->setText(count); },
                         [this](const QString& text) { Text1->setPlainText(text); },
-                        [this] { loadAutoCheck(); }};
+                        [this] { loadAutoCheck(); },
+                        [this](bool done) { mailBroughtIn(done); }};
   buildMenu();
   connectShop();
   buildAutoCheck();

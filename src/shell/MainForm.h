@@ -145,6 +145,7 @@ class MainForm : public QMainWindow {
   void runCheck(bool automatic);
   void watchMailFile();
   void learnStoredMail();
+  void mailBroughtIn(bool done);
   void tellDesktop(int first, int last);
   void noticeClicked();
   bool userIsBusy() const;

@@ -175,6 +175,18 @@ void MainForm::watchMailFile() {
   if (QFileInfo::exists(mailFile())) mailWatch_->addPath(mailFile());
 }
 
+void MainForm::mailBroughtIn(bool done) {
+  if (!done) {
+    if (settle_->isActive()) {
+      settle_->stop();
+      learnStoredMail();
+    }
+    return;
+  }
+  settle_->stop();
+  knownCount_ = storedCount();
+}
+
 void MainForm::learnStoredMail() {
   // This window's own check tells its own news when it ends.
   if (shared::CheckRunning) return;

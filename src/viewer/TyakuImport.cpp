@@ -1,6 +1,7 @@
 // Mail of other programs brought in from the viewer: an mbox or .eml file,
 // or a Maildir folder, chosen in one dialog; the progress while it runs;
 // the list filled again and the summary at the end.
+#include "platform/SharedState.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MsgBox.h"
 #include "reception/import/ImportWords.h"
@@ -55,7 +56,9 @@ void TyakuForm::mtorikomi_Click() {
   dialog.setLabelText(QStringLiteral("取り込み中"));
   dialog.setValue(0);
   ProgressSink sink(dialog);
+  if (shared::MainWindow.importing) shared::MainWindow.importing(false);
   const mailimport::ImportSummary s = mailimport::importMail(path, sink);
+  if (shared::MainWindow.importing) shared::MainWindow.importing(true);
   dialog.close();
   if (s.counts.stored > 0) FillMailList();
   MsgBox(mailimport::summaryText(s), MsgButtons::Ok, s.complete() ? MsgIcon::Information : MsgIcon::Exclamation);
