@@ -5,6 +5,7 @@
 // is the one place that words them, a library of its own just above the
 // mail library, which both the mail check and sending reach.
 #include "reception/maillib/MailResult.h"
+#include "settings/secrets/Secrets.h"
 
 #include <QString>
 
@@ -14,6 +15,11 @@ namespace wording {
 QString pop3Failure(const maillib::Result& r);
 // A failure to send one mail (uncertain sends included).
 QString sendFailure(const maillib::Result& r);
+// The saved password kept back by the desktop keyring, for a check or a
+// send alike: `status` Locked with `mayAsk` false (--check, --send: nobody
+// may be asked to unlock it), Locked when an unlock was asked for and not
+// given, or another failure (`detail`: the keyring's own words).
+QString keyringFailure(secrets::Status status, const QString& detail, bool mayAsk);
 
 }  // namespace wording
 
