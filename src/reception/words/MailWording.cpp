@@ -223,8 +223,8 @@ namespace wording {
 QString keyringFailure(secrets::Status status, const QString& detail, bool mayAsk) {
   if (status == secrets::Status::Locked && !mayAsk)
     return QStringLiteral("デスクトップのキーリングがロックされているため、保存したパスワードを読めませんでした。"
-                          "キーリングのロックを解除するか、灯火亭の画面から操作して下さい"
-                          "（画面からはロックの解除を求められます）。");
+                          "灯火亭の画面を開いて、画面から受信・送信して下さい（キーリングのロックの解除を求められます）。"
+                          "キーリングのロックを解除してから、もう一度実行することもできます。");
   if (status == secrets::Status::Locked)
     return QStringLiteral("デスクトップのキーリングのロックが解除されなかったため、保存したパスワードを読めませんでした。");
   return QStringLiteral("デスクトップのキーリングから保存したパスワードを読めませんでした（%1）。")

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <limits>
 
@@ -258,9 +259,9 @@ AccountFileWrite WriteAccountFile(const QString& id, const QString& password, bo
   return w;
 }
 
-secrets::Read ReadRefreshToken(secrets::Prompt prompt) {
+secrets::Read ReadRefreshToken(secrets::Prompt prompt, const QString& tokenUrl) {
   const QString inFile = fileToken();
-  const QString key = secrets::refreshTokenKey();
+  const QString key = secrets::refreshTokenKey(tokenUrl);
   secrets::Read r = secrets::read(key, prompt);
   if (inFile.isEmpty()) {
     if (r.status == secrets::Status::NoKeyring) r.status = secrets::Status::Missing;
@@ -277,15 +278,15 @@ secrets::Read ReadRefreshToken(secrets::Prompt prompt) {
   return {secrets::Status::Ok, inFile, QString()};
 }
 
-secrets::Status WriteRefreshToken(const QString& value) {
-  const secrets::Status s = secrets::write(secrets::refreshTokenKey(), value);
+secrets::Status WriteRefreshToken(const QString& value, const QString& tokenUrl) {
+  const secrets::Status s = secrets::write(secrets::refreshTokenKey(tokenUrl), value);
   if (s == secrets::Status::NoKeyring) return setFileToken(value) ? secrets::Status::Ok : secrets::Status::Failed;
   if (s == secrets::Status::Ok && !fileToken().isEmpty()) setFileToken(QString());
   return s;
 }
 
-secrets::Status ForgetRefreshToken() {
-  secrets::Status s = secrets::remove(secrets::refreshTokenKey());
+secrets::Status ForgetRefreshToken(const QString& tokenUrl) {
+  secrets::Status s = secrets::remove(secrets::refreshTokenKey(tokenUrl));
   if (s == secrets::Status::NoKeyring) s = secrets::Status::Ok;
   if (!fileToken().isEmpty() && !setFileToken(QString())) return secrets::Status::Failed;
   return s;
@@ -311,7 +312,7 @@ secrets::Status MovePasswordToKeyring(QString* detail) {
     return back.status;
   }
   if (back.value != password) {
-    if (detail) *detail = QStringLiteral("the keyring gave back another value");
+    if (detail) *detail = QStringLiteral("キーリングから読み戻した値が保存した値と違います");
     return secrets::Status::Failed;
   }
   // Only now, and on the disk before this returns, the file lets go of it.
@@ -350,10 +351,15 @@ QString passwordKey() {
   return passwordKey(s.UserId, s.Pop3Server);
 }
 
-QString refreshTokenKey() {
+QString refreshTokenKey(const QString& tokenUrl) {
   const AccountSettingsRecord& s = AccountSettings();
   const QString user = s.OAuthUser.trimmed().isEmpty() ? s.MailAddress : s.OAuthUser;
-  const QString issuer = s.Provider.trimmed().isEmpty() ? QStringLiteral("other") : s.Provider;
+  QString issuer = s.Provider.trimmed();
+  if (issuer.isEmpty() || issuer == u"other") {
+    // Set up by hand: the server that issued the token names it.
+    const QString host = QUrl(tokenUrl.trimmed()).host();
+    issuer = host.isEmpty() ? QStringLiteral("other") : host;
+  }
   return refreshTokenKey(user, issuer);
 }
 

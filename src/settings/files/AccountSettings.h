@@ -92,14 +92,15 @@ struct AccountFileWrite {
 AccountFileWrite WriteAccountFile(const QString& id, const QString& password, bool save);
 
 // The OAuth 2.0 refresh token of the account in memory: in the keyring
-// under secrets::refreshTokenKey(); without a keyring in the account file,
+// under secrets::refreshTokenKey(tokenUrl) (`tokenUrl`: the token endpoint,
+// which names the issuer of an account set up by hand); without a keyring in the account file,
 // key TOKEN after the lines above (owner-only). A keyring that refuses is
 // reported, and never written around into the file. A token the file kept
 // from a time without a keyring is still used, and moves into the keyring
 // when a window reads it.
-secrets::Read ReadRefreshToken(secrets::Prompt prompt);
-secrets::Status WriteRefreshToken(const QString& value);
-secrets::Status ForgetRefreshToken();
+secrets::Read ReadRefreshToken(secrets::Prompt prompt, const QString& tokenUrl = QString());
+secrets::Status WriteRefreshToken(const QString& value, const QString& tokenUrl = QString());
+secrets::Status ForgetRefreshToken(const QString& tokenUrl = QString());
 
 // The question at the first start that finds a keyring: the account file
 // holds a password (NAME2, with an ID, and a POP3 server is set) and the
@@ -118,10 +119,11 @@ bool CarryPasswordToServer(const QString& oldServer);
 
 namespace secrets {
 // The keys of the account in memory: passwordKey(UserId, Pop3Server);
-// refreshTokenKey(OAuthUser or MailAddress, Provider, or "other" when no
-// provider is set).
+// refreshTokenKey(OAuthUser or MailAddress, issuer): the issuer is the
+// Provider, or for an account set up by hand (Provider "" or "other") the
+// host of `tokenUrl`, the token endpoint ("other" when none is given).
 QString passwordKey();
-QString refreshTokenKey();
+QString refreshTokenKey(const QString& tokenUrl = QString());
 }  // namespace secrets
 
 // Paths, resolved without regard to letter case.

@@ -122,7 +122,7 @@ JobEnd runJob(QKeychain::Job* job, int waitMs) {
 
 Status statusOf(const JobEnd& end, QString* detail) {
   if (!end.finished) {
-    if (detail) *detail = QStringLiteral("no answer from the keyring");
+    if (detail) *detail = QStringLiteral("キーリングが応答しません");
     return Status::Failed;
   }
   if (detail && end.error != QKeychain::NoError) *detail = end.errorString;
@@ -153,8 +153,8 @@ Read read(const QString& key, Prompt prompt) {
   if (prompt == Prompt::Never) {
     // Started on demand, a keyring comes up locked; it is not started here.
     if (p.state != Probe::Running)
-      return {Status::Locked, QString(), QStringLiteral("the keyring is not running")};
-    if (needsUnlock(p.owner, key)) return {Status::Locked, QString(), QStringLiteral("the keyring is locked")};
+      return {Status::Locked, QString(), QStringLiteral("キーリングが起動していません")};
+    if (needsUnlock(p.owner, key)) return {Status::Locked, QString(), QStringLiteral("キーリングがロックされています")};
   }
   auto* job = new QKeychain::ReadPasswordJob(kService);
   job->setKey(key);
@@ -169,7 +169,7 @@ Read read(const QString& key, Prompt prompt) {
     const Probe after = probe();
     if (after.state == Probe::Running && needsUnlock(after.owner, key)) {
       r.status = Status::Locked;
-      r.detail = QStringLiteral("the keyring was not unlocked");
+      r.detail = QStringLiteral("キーリングのロックが解除されませんでした");
     }
   }
   return r;
@@ -190,7 +190,7 @@ Status remove(const QString& key, QString* detail) {
   // Removing passes over items in a locked collection without asking to
   // unlock it, and would answer Ok with the item still there.
   if (p.state == Probe::Running && needsUnlock(p.owner, key)) {
-    if (detail) *detail = QStringLiteral("the keyring is locked");
+    if (detail) *detail = QStringLiteral("キーリングがロックされています");
     return Status::Locked;
   }
   auto* job = new QKeychain::DeletePasswordJob(kService);

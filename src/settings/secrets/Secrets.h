@@ -29,7 +29,9 @@ enum class Prompt { Allowed, Never };
 struct Read {
   Status status = Status::Failed;
   QString value;
-  QString detail;  // why not Ok, in the keyring's own terms; never a secret
+  // Why not Ok, shown to the user in parentheses (QtKeychain's own words
+  // where they come from it). Never a secret.
+  QString detail;
 };
 
 Read read(const QString& key, Prompt prompt);

@@ -205,3 +205,25 @@ TEST(ServerSettingsFile, SignInKeysFollowThePermissionsAndAFileWithoutThemIsAPas
   EXPECT_TRUE(s.Provider.isEmpty());
   EXPECT_EQ(s.SmtpTls, QStringLiteral("implicit"));
 }
+
+TEST(SecretKeys, TheKeysNameTheAccountTheyBelongTo) {
+  resetSettings();
+  auto& s = AccountSettings();
+  s.UserId = QStringLiteral("tomo");
+  s.Pop3Server = QStringLiteral(" pop.example.jp:995 ");
+  s.MailAddress = QStringLiteral("tomo@example.jp");
+  EXPECT_EQ(secrets::passwordKey(), QStringLiteral("password:tomo@pop.example.jp:995"));
+  // A provider names the token's issuer; by hand, the token endpoint's host.
+  s.Provider = QStringLiteral("google");
+  EXPECT_EQ(secrets::refreshTokenKey(), QStringLiteral("refresh-token:tomo@example.jp@google"));
+  EXPECT_EQ(secrets::refreshTokenKey(QStringLiteral("https://login.example.net:8443/oauth2/token")),
+            QStringLiteral("refresh-token:tomo@example.jp@google"));
+  s.OAuthUser = QStringLiteral("tomo@example.onmicrosoft.com");
+  for (const QString& manual : {QString(), QStringLiteral("other")}) {
+    s.Provider = manual;
+    EXPECT_EQ(secrets::refreshTokenKey(QStringLiteral("https://Login.Example.net:8443/oauth2/token")),
+              QStringLiteral("refresh-token:tomo@example.onmicrosoft.com@login.example.net"));
+    EXPECT_EQ(secrets::refreshTokenKey(), QStringLiteral("refresh-token:tomo@example.onmicrosoft.com@other"));
+  }
+  resetSettings();
+}

@@ -301,6 +301,17 @@ TEST_F(UnlockedKeyring, TheRefreshTokenIsKeptInTheKeyringAndALeftoverLineMovesIn
   EXPECT_EQ(fileBytes(accountFilePath()), accountBefore);
   EXPECT_EQ(filesHolding(home_.path(), token), QStringList());
   EXPECT_EQ(ForgetRefreshToken(), Status::Ok);
+
+  // An account set up by hand: the token endpoint's host names the issuer.
+  AccountSettings().Provider = QStringLiteral("other");
+  const QString tokenUrl = QStringLiteral("https://auth.lan:9443/token");
+  const QString manualKey = QStringLiteral("refresh-token:tomo@example.jp@auth.lan");
+  ASSERT_EQ(WriteRefreshToken(token, tokenUrl), Status::Ok);
+  EXPECT_EQ(lookup(manualKey), token);
+  EXPECT_EQ(ReadRefreshToken(Prompt::Never, tokenUrl).value, token);
+  EXPECT_EQ(ReadRefreshToken(Prompt::Never).status, Status::Missing);  // another issuer's
+  EXPECT_EQ(ForgetRefreshToken(tokenUrl), Status::Ok);
+  EXPECT_TRUE(lookup(manualKey).isEmpty());
 }
 
 TEST_F(UnlockedKeyring, TheMoveIsAskedAndDoneOnlyWhenTheKeyringGivesThePasswordBack) {
@@ -570,7 +581,7 @@ TEST_F(LockedKeyring, TheRealProgramExits77AtOnce) {
     EXPECT_LT(t.elapsed(), 10000) << args[2].toStdString();
     EXPECT_EQ(r.exitCode, 77) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("キーリングがロックされている"))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("画面から"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("画面を開いて"))) << r.err.toStdString();
   }
   EXPECT_EQ(servers.mailboxCount(), 1);
   EXPECT_EQ(storedCount(home_), 0);
