@@ -12,6 +12,7 @@
 #include "platform/ui/WindowOrder.h"
 #include "reception/maillib/MailLib.h"
 #include "settings/IdPassForm.h"
+#include "settings/KeyringQuestion.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "settings/files/AccountSettings.h"
@@ -279,6 +280,9 @@ void MainForm::Form_Load() {
   loadAutoCheck();
   watchMailFile();
 
+  // A password the account file still holds moves into a keyring found
+  // now, if the user agrees (asked once).
+  OfferKeyringMove();
   // No POP3 server yet: ask for it.
   if (AccountSettings().Pop3Server.isEmpty()) OptionForm::showDialog();
   // No ID or password saved: ask for them.

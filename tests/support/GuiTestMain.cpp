@@ -2,17 +2,17 @@
 // is asked for) with the Japanese set-up of the real program.
 #include "platform/sound/Mci.h"
 #include "platform/ui/AppSetup.h"
+#include "support/TempHome.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // No desktop notice of a test reaches the desktop of the person running
-  // the tests: only a test on a bus of its own (BUS, keyring_session.sh)
-  // has a session bus.
-  if (qEnvironmentVariableIsEmpty("KEYRING_DIR"))
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tomoshibi-tests-have-no-session-bus");
+  // No desktop notice and no keyring of a test reaches the desktop of the
+  // person running the tests: only a test on a bus of its own (BUS,
+  // keyring_session.sh) has a session bus.
+  keepAwayFromTheDesktopKeyring();
   QApplication app(argc, argv);
   setUpJapaneseUi(app);
   // Tunes run their real time, but the tests never make a sound.

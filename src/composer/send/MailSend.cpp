@@ -6,6 +6,7 @@
 #include "reception/words/MailWording.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/files/PinnedKeys.h"
+#include "settings/secrets/Secrets.h"
 #include "store/RecordFile.h"
 #include "store/sent/SentStore.h"
 #include "store/words/StoreWords.h"
@@ -17,11 +18,17 @@
 namespace {
 
 // The account's ID and password: what was confirmed in this run, else
-// what the account file holds.
-maillib::Credentials accountLogin() {
+// what the account file (or the keyring) holds. A window sends: the
+// keyring may ask to be unlocked. Empty, with the reason in `refused`, when
+// the keyring keeps the password back.
+maillib::Credentials accountLogin(QString* refused) {
   const AccountSettingsRecord& s = AccountSettings();
   if (!s.UserId.isEmpty()) return {s.UserId, s.Password};
-  const AccountFileValues v = ReadAccountFile();
+  const AccountFileValues v = ReadAccountFile(secrets::Prompt::Allowed);
+  if (v.status == secrets::Status::Locked || v.status == secrets::Status::Failed) {
+    *refused = wording::keyringFailure(v.status, v.detail, true);
+    return {};
+  }
   return {v.id, v.password};
 }
 
@@ -65,7 +72,14 @@ void examineCertificate(const maillib::Result& refused, SendOutcome* outcome) {
 
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header) {
-  return SendOneMailAs(accountLogin(), recipient, subject, body, attachments, header);
+  QString refused;
+  const maillib::Credentials login = accountLogin(&refused);
+  if (!refused.isEmpty()) {
+    SendOutcome kept;
+    kept.error = refused;
+    return kept;
+  }
+  return SendOneMailAs(login, recipient, subject, body, attachments, header);
 }
 
 SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
