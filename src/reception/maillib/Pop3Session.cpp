@@ -23,7 +23,9 @@ void forEachLine(const QByteArray& data, F&& f) {
 
 // RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E.
 bool plausibleUid(const QByteArray& uid) {
-  if (uid.isEmpty() || uid.size() > 70) return false;
+  // "-" is a valid ID, but the files that keep IDs write "-" for none: a
+  // mail with that ID is known by its digest alone, as one without an ID.
+  if (uid.isEmpty() || uid.size() > 70 || uid == "-") return false;
   for (char c : uid)
     if (c < 0x21 || c > 0x7E) return false;
   return true;
