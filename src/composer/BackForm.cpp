@@ -12,6 +12,7 @@
 #include "platform/ui/MsgBox.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
+#include "settings/CertForm.h"
 #include "store/Records.h"
 
 #include <QApplication>
@@ -277,8 +278,17 @@ void BackForm::Command2_Click() {
   const QString body = BodyText->toPlainText();
   const QString attachments = AttachText->text();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const SendOutcome outcome = SendOneMail(to, subject, body, attachments, ThreadHeaders);
+  SendOutcome outcome = SendOneMail(to, subject, body, attachments, ThreadHeaders);
   QApplication::restoreOverrideCursor();
+  if (outcome.unverified) {
+    // Nothing but the handshake went to the server: the user judges its
+    // certificate, and once it is trusted the reply goes at once. Declined,
+    // the reply stays as it is.
+    if (!CertForm::ask(*outcome.unverified, this)) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    outcome = SendOneMail(to, subject, body, attachments, ThreadHeaders);
+    QApplication::restoreOverrideCursor();
+  }
   if (outcome.uncertain) {
     // Perhaps delivered: kept, and the user told to check before a second try.
     MsgBox(outcome.error + u'\n' + kUncertainKeptText);

@@ -18,6 +18,7 @@
 #include "platform/ui/Twips.h"
 #include "platform/ui/TypingLimit.h"
 #include "platform/ui/WindowOrder.h"
+#include "settings/CertForm.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 
@@ -719,12 +720,34 @@ void WriteForm::SendComposedMail() {
   int turns = 0;
   int failures = 0;
   int unconfirmed = 0;  // perhaps delivered: not failed, and not sent again
+  // The server's certificate is judged once per run; once it is declined,
+  // the rest of the run is not sent (and nothing more is asked).
+  bool certificateAsked = false;
+  bool certificateDeclined = false;
   auto turn = [&](const QString& recipient) {
     Label7->setText(sending);
     Label7->repaint();
     ToText->repaint();
     ++turns;
-    const SendOutcome outcome = SendOneMail(recipient, SubjectText->text(), rtfEd->toPlainText(), AttachText->text());
+    if (certificateDeclined) {
+      ++failures;
+      return false;
+    }
+    SendOutcome outcome = SendOneMail(recipient, SubjectText->text(), rtfEd->toPlainText(), AttachText->text());
+    if (outcome.unverified && !certificateAsked) {
+      // Nothing but the handshake went to the server: the user judges its
+      // certificate, and once it is trusted the mail goes at once.
+      certificateAsked = true;
+      QApplication::restoreOverrideCursor();
+      const bool trusted = CertForm::ask(*outcome.unverified, this);
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      if (!trusted) {
+        certificateDeclined = true;
+        ++failures;
+        return false;
+      }
+      outcome = SendOneMail(recipient, SubjectText->text(), rtfEd->toPlainText(), AttachText->text());
+    }
     if (!outcome.ok) {
       QApplication::restoreOverrideCursor();
       if (outcome.uncertain) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <utility>
 
+class QDialog;
 class QMessageBox;
 class QPrinter;
 class QUrl;
@@ -54,6 +55,10 @@ inline std::function<void(QMessageBox*)> msgBox;
 inline std::function<QString(const filedialog::Request&)> fileDialog;
 inline std::function<bool(QPrinter&, bool selectionRange)> printDialog;
 inline std::function<bool(const QUrl&)> browser;
+
+// --- settings (CertForm): the certificate dialog just before it is shown
+// (tests answer it here, as message boxes are answered).
+inline std::function<void(QDialog*)> certForm;
 
 // --- platform/ui (Ime): every message sent to an input-method window: the
 // registered name (or the number of another message), the parameters and

@@ -4,6 +4,7 @@
 // tomoshibi --check, memory for tests. The check itself needs no display
 // and words nothing: it reports codes and the details that go with them,
 // and each sink words them (CheckWords) as its user reads them.
+#include "platform/ServerCertificate.h"
 #include "reception/AttachmentFault.h"
 #include "reception/maillib/MailResult.h"
 #include "store/received/Fault.h"
@@ -76,6 +77,9 @@ struct CheckProblem {
   int count = 0;
   maillib::Result library = {};
   maillib::AttachmentFault attachment = {};
+  // With a CertificateUnverified `library`: the certificate the server
+  // shows, fetched for the user to judge (null when it could not be).
+  ServerCertificate certificate = {};
 };
 
 // A failed step of the mail library, as the check reports it.

@@ -55,6 +55,12 @@ QString problemText(const CheckProblem& p) {
     case CheckCode::RecoveryFailed:
       return faultText(p.fault) + QStringLiteral("\nメールはサーバーに残してあります。");
     case CheckCode::MailLibrary:
+      if (!p.certificate.isNull())
+        // The window asks about the certificate instead: this is read where
+        // nobody can be asked.
+        return wording::pop3Failure(p.library) + u'\n' + wording::certificateSummary(p.certificate) +
+               QStringLiteral("\nこの証明書を信頼するには、灯火亭の画面で「メール受信」を押して下さい。"
+                              "証明書の内容が表示され、信頼するかどうかを選べます。");
       return wording::pop3Failure(p.library);
     case CheckCode::NoAccount:
       return QStringLiteral("IDかパスワードが保存されていません。画面の「初期設定」→「ID/PASS」で保存して下さい。");

@@ -6,9 +6,10 @@
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
-#include "platform/Text.h"
 #include "reception/maillib/Pop3Session.h"
+#include "reception/maillib/TlsCertificate.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/files/PinnedKeys.h"
 
 #include <csignal>
 
@@ -165,9 +166,43 @@ bool Check::finish() {
   return false;
 }
 
+// The connection failed for the server's certificate: the certificate is
+// fetched for the user to judge, on a connection that ends after the
+// handshake. A server whose pinned key it does not carry has changed its key.
+CheckProblem certificateProblem(const maillib::Result& failure, const maillib::ServerAddress& server,
+                                CheckReport& report) {
+  CheckProblem p = libraryProblem(failure);
+  if (failure.code != maillib::Code::CertificateUnverified) return p;
+  const std::optional<ServerCertificate> shown =
+      tls::fetchCertificate(server, nullptr, [&] { return report.tick(0); });
+  if (!shown) return p;
+  if (!tls::matchesPin(*shown, server)) {
+    p.library.code = maillib::Code::PinnedKeyChanged;
+    return p;
+  }
+  p.certificate = *shown;
+  return p;
+}
+
+// The account's POP3 server as the check reaches it: the server value, the
+// user's permission to go without encryption and the key the user trusted
+// for it.
+std::optional<maillib::ServerAddress> accountPop3Server(maillib::Result* failure) {
+  const AccountSettingsRecord& account = AccountSettings();
+  std::optional<maillib::ServerAddress> address =
+      maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, failure);
+  if (!address) return address;
+  address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
+  if (const std::optional<pins::Pin> pin = pins::find(address->host, address->port)) {
+    address->pinnedKey = pin->key;
+    address->pinnedAnyName = pin->anyName;
+  }
+  return address;
+}
+
 }  // namespace
 
-CheckOutcome runCheck(CheckSink& sink) {
+CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
   // A file that passes its size limit fails its write (and is cut back)
   // instead of ending the process in the middle of a record.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -195,38 +230,86 @@ CheckOutcome runCheck(CheckSink& sink) {
     return report.finish();
   }
 
-  maillib::Result notConnected;
-  std::unique_ptr<maillib::Pop3Session> session;
-  std::optional<maillib::ServerAddress> address =
-      maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, &notConnected);
-  if (address) {
-    address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
-    session = FetchPipeline::connect(*address, [&](qint64 received) { return report.tick(received); }, &notConnected);
-  }
-  sink.checking();
-  if (!session) {
-    report.fail(libraryProblem(notConnected));
-    return report.finish();
-  }
-  TOMOSHIBI_KILL_POINT("connected");
-
-  const AccountFileValues saved = ReadAccountFile();
-  account.UserId = saved.id;
-  account.Password = saved.password;
-  sink.accountRead(saved.id, saved.password);
-  if (account.UserId.isEmpty() || account.Password.isEmpty()) {
-    if (sink.canAsk()) {
+  // Nothing to log in with: the account dialog, or a failure without it.
+  auto noLogin = [&](const std::optional<CheckProblem>& why) {
+    if (why) {
+      report.fail(*why);
+    } else if (sink.canAsk()) {
       sink.askAccount();  // the check does not wait for the answer
     } else {
       report.fail({CheckCode::NoAccount});
     }
-    session->quit();
+  };
+  // A caller's login is known before the connection is made: a bearer
+  // token goes over TLS only, whatever the user allowed for a password.
+  std::optional<maillib::Credentials> given;
+  if (login) {
+    std::optional<CheckProblem> why;
+    given = login(false, &why);
+    if (!given) {
+      sink.checking();
+      noLogin(why);
+      return report.finish();
+    }
+  }
+  const bool bearer = given && given->mechanism == maillib::Mechanism::Bearer;
+
+  maillib::Result notConnected;
+  std::unique_ptr<maillib::Pop3Session> session;
+  std::optional<maillib::ServerAddress> address = accountPop3Server(&notConnected);
+  auto connect = [&] {
+    session = FetchPipeline::connect(*address, [&](qint64 received) { return report.tick(received); }, &notConnected);
+    // Not the password's permission to ask for: a token needs TLS.
+    if (!session && bearer && notConnected.code == maillib::Code::PlainRefused)
+      notConnected.code = maillib::Code::TokenNeedsTls;
+    return session != nullptr;
+  };
+  if (address) {
+    if (bearer) address->plainAllowed = false;
+    connect();
+  }
+  sink.checking();
+  if (!session) {
+    report.fail(address ? certificateProblem(notConnected, *address, report) : libraryProblem(notConnected));
     return report.finish();
+  }
+  TOMOSHIBI_KILL_POINT("connected");
+
+  maillib::Credentials credentials;
+  if (given) {
+    credentials = *given;
+  } else {
+    const AccountFileValues saved = ReadAccountFile();
+    account.UserId = saved.id;
+    account.Password = saved.password;
+    sink.accountRead(saved.id, saved.password);
+    if (account.UserId.isEmpty() || account.Password.isEmpty()) {
+      noLogin(std::nullopt);
+      session->quit();
+      return report.finish();
+    }
+    credentials = {account.UserId, account.Password,
+                   account.ApopFlag != 0 ? maillib::Mechanism::Apop : maillib::Mechanism::Password};
   }
   // What the server says is waiting, or why the login failed; the count
   // shown is always the mails this check stored.
-  const int waiting =
-      session->login(text::toCp932(account.UserId), text::toCp932(account.Password), account.ApopFlag != 0);
+  int waiting = session->login(credentials);
+  if (waiting < 0 && login && session->failure().code == maillib::Code::TokenRefused) {
+    // Once more with a fresh token, on the same connection while it lasts.
+    std::optional<CheckProblem> why;
+    if (std::optional<maillib::Credentials> fresh = login(true, &why)) {
+      credentials = *fresh;
+      if (session->alive() || connect()) waiting = session->login(credentials);
+    } else if (why) {
+      report.fail(*why);
+      session->quit();
+      return report.finish();
+    }
+  }
+  if (!session) {
+    report.fail(libraryProblem(notConnected));
+    return report.finish();
+  }
   if (waiting < 0) {
     report.fail(libraryProblem(session->failure()));
     session->quit();
@@ -234,7 +317,7 @@ CheckOutcome runCheck(CheckSink& sink) {
   }
   IdentityLedger ledger;
   CheckProblem unreadable;
-  if (!ledger.read(*session, account.UserId, account.Pop3Server, &unreadable)) {
+  if (!ledger.read(*session, credentials.user, account.Pop3Server, &unreadable)) {
     report.fail(unreadable);
     session->quit();
     return report.finish();

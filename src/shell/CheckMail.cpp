@@ -3,6 +3,7 @@
 #include "platform/SharedState.h"
 #include "platform/ui/MsgBox.h"
 #include "reception/CheckWords.h"
+#include "settings/CertForm.h"
 #include "settings/IdPassForm.h"
 #include "shell/MainForm.h"
 #include "store/Records.h"
@@ -74,7 +75,10 @@ class InputBlock : public QObject {
 
 class WindowSink : public reception::CheckSink {
  public:
-  WindowSink() : main_(MainForm::instance()) {}
+  // `judgeCertificate`: a server certificate that could not be verified is
+  // kept for the certificate dialog (certificate()) instead of shown as an
+  // error.
+  explicit WindowSink(bool judgeCertificate) : main_(MainForm::instance()), judgeCertificate_(judgeCertificate) {}
   ~WindowSink() override {
     if (dialog_ && !dialogWasLoaded_ && !dialog_->isVisible()) dialog_->deleteLater();  // loaded only to be filled
   }
@@ -101,7 +105,16 @@ class WindowSink : public reception::CheckSink {
   void askAccount() override {
     if (dialog_) dialog_->showDialog();
   }
-  void error(const reception::CheckFailure& f) override { box(reception::failureText(f), QStringLiteral("エラー")); }
+  void error(const reception::CheckFailure& f) override {
+    if (judgeCertificate_)
+      for (const reception::CheckProblem& p : f.problems)
+        if (!p.certificate.isNull()) {
+          certificate_ = p.certificate;
+          return;
+        }
+    box(reception::failureText(f), QStringLiteral("エラー"));
+  }
+  const std::optional<ServerCertificate>& certificate() const { return certificate_; }
   void notice(const reception::CheckProblem& p) override { box(reception::problemText(p), kAppTitle); }
   bool showsMail() const override { return true; }
   void showMail(const reception::BoxedMail& m) override {
@@ -130,6 +143,8 @@ class WindowSink : public reception::CheckSink {
   QPointer<MainForm> main_;
   QPointer<IdPassForm> dialog_;
   bool dialogWasLoaded_ = false;
+  bool judgeCertificate_;
+  std::optional<ServerCertificate> certificate_;
   InputBlock block_;
 };
 
@@ -137,9 +152,18 @@ class WindowSink : public reception::CheckSink {
 
 reception::CheckOutcome CheckMail() {
   reception::CheckOutcome out;
+  const QScopedValueRollback running(shared::CheckRunning, true);
+  std::optional<ServerCertificate> unverified;
   {
-    WindowSink sink;
-    const QScopedValueRollback running(shared::CheckRunning, true);
+    WindowSink sink(true);
+    out = reception::runCheck(sink);
+    unverified = sink.certificate();
+  }
+  // The server's certificate could not be verified, and nothing but the
+  // handshake went to it: the user judges the certificate, and once it is
+  // trusted the check runs again with its key pinned.
+  if (unverified && CertForm::ask(*unverified, MainForm::instance())) {
+    WindowSink sink(false);
     out = reception::runCheck(sink);
   }
   if (out.lastRecord > 0) {

@@ -5,6 +5,9 @@
 // painting and shows its progress, but no click or key reaches any of them.
 // Once it is over, the process-wide current-record number and received-mail
 // buffer hold the last mail it stored, as the viewer's procedures expect.
+// A server whose certificate cannot be verified is shown in the certificate
+// dialog (settings/CertForm) instead of an error; trusted, its key is pinned
+// and the check runs once more.
 #include "reception/ReceiveEngine.h"
 
 // Runs one mail check. The main window ignores the outcome.

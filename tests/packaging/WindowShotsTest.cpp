@@ -6,6 +6,7 @@
 #include "composer/BackForm.h"
 #include "composer/WriteForm.h"
 #include "facemarks/KaoForm.h"
+#include "settings/CertForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -15,6 +16,7 @@
 #include "viewer/TyakuForm.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -75,5 +77,17 @@ TEST(WindowShots, EveryWindowAtItsDefaultSize) {
   KaoForm::instance()->hide();
   shoot(FriendForm::instance(), QStringLiteral("address-book"));
   FriendForm::instance()->hide();
+  ServerCertificate c;
+  c.host = QStringLiteral("pop.example.jp");
+  c.port = 995;
+  c.subject = QStringLiteral("CN=mail.example.jp,O=灯火亭の試験");
+  c.issuer = c.subject;
+  c.notBefore = QDateTime(QDate(2026, 4, 1), QTime(9, 0), Qt::UTC);
+  c.notAfter = QDateTime(QDate(2036, 3, 31), QTime(9, 0), Qt::UTC);
+  c.sha256 = QCryptographicHash::hash("certificate", QCryptographicHash::Sha256);
+  c.spkiSha256 = QCryptographicHash::hash("key", QCryptographicHash::Sha256);
+  CertForm certificate(c, &main);
+  shoot(&certificate, QStringLiteral("certificate"));
+  certificate.hide();
   main.close();
 }

@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
 #include "platform/Text.h"
+#include "reception/CheckWords.h"
 #include "reception/ReceiveEngine.h"
 #include "settings/files/AccountSettings.h"
 #include "store/RecordFile.h"
@@ -282,4 +283,71 @@ TEST_F(ReceiveEngine, TheNewMailCountOfAFailedCheckIsTheMailsItStored) {
   EXPECT_EQ(out.stored, 1);
   EXPECT_EQ(out.lastRecord, 1);
   EXPECT_EQ(text::trimSpaces(store::MailRecord(out.lastRecordBytes).subject()), u"a"_qs);
+}
+
+// The caller's login: a bearer token, asked for before the connection; a
+// refused one replaced once by a fresh token on the same connection; a
+// second refusal reported, in words that never hold a token.
+TEST_F(ReceiveEngine, ABearerLoginComesFromTheCallerAndARefusedTokenIsReplacedOnce) {
+  box_->saslListed = {"PLAIN", "XOAUTH2", "OAUTHBEARER"};
+  box_->tokens = {"tok-new"};
+  box_->add("u1", mail("one"));
+  QList<bool> asked;
+  const reception::LoginSource source = [&](bool again, std::optional<reception::CheckProblem>*) {
+    asked << again;
+    return std::optional(maillib::Credentials::bearer(u"tomo@fake.example"_qs, again ? u"tok-new"_qs : u"tok-old"_qs));
+  };
+  sink_ = MemorySink{};
+  CheckOutcome out = reception::runCheck(sink_, source);
+  EXPECT_FALSE(out.failed);
+  EXPECT_TRUE(sink_.errors.isEmpty());
+  EXPECT_EQ(subjects(), QStringList{u"one"_qs});
+  EXPECT_EQ(asked, (QList<bool>{false, true}));
+  EXPECT_EQ(box_->connections, 1);
+  ASSERT_EQ(box_->bearerLogins.size(), 2);
+  EXPECT_EQ(box_->bearerLogins[1].token, QByteArray("tok-new"));
+  for (const QByteArray& c : box_->commands) EXPECT_FALSE(c.startsWith("USER") || c.startsWith("PASS") || c.startsWith("APOP"));
+
+  // Refused again: the failure says so, the mail stays on the server.
+  box_->add("u2", mail("two"));
+  box_->tokens.clear();
+  asked.clear();
+  sink_ = MemorySink{};
+  out = reception::runCheck(sink_, source);
+  EXPECT_TRUE(out.failed);
+  EXPECT_EQ(asked, (QList<bool>{false, true}));
+  const std::optional<reception::CheckProblem> p = sink_.problem(CheckCode::MailLibrary);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->library.code, maillib::Code::TokenRefused);
+  EXPECT_EQ(p->library.detail, u"invalid_token"_qs);
+  const QString words = reception::problemText(*p);
+  EXPECT_TRUE(words.contains(u"サインイン"_qs)) << words.toStdString();
+  EXPECT_FALSE(words.contains(u"tok-"_qs)) << words.toStdString();
+  EXPECT_EQ(onServer(), QStringList{u"u2"_qs});
+
+  // A caller with no token to give says why; nothing is connected.
+  const int connections = box_->connections;
+  sink_ = MemorySink{};
+  out = reception::runCheck(sink_, [](bool, std::optional<reception::CheckProblem>* why) {
+    *why = reception::CheckProblem{CheckCode::NoAccount};
+    return std::optional<maillib::Credentials>();
+  });
+  EXPECT_TRUE(out.failed);
+  EXPECT_TRUE(sink_.problem(CheckCode::NoAccount));
+  EXPECT_EQ(box_->connections, connections);
+
+  // A connection in clear never carries the token, even where a password
+  // was allowed without encryption.
+  box_->tls = false;
+  box_->tokens = {"tok-new"};
+  AccountSettings().PlainPop3Server = u"pop.example"_qs;
+  const int logins = int(box_->bearerLogins.size());
+  sink_ = MemorySink{};
+  out = reception::runCheck(sink_, source);
+  EXPECT_TRUE(out.failed);
+  const std::optional<reception::CheckProblem> plain = sink_.problem(CheckCode::MailLibrary);
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->library.code, maillib::Code::TokenNeedsTls);
+  EXPECT_EQ(box_->bearerLogins.size(), logins);
+  EXPECT_EQ(onServer(), QStringList{u"u2"_qs});
 }

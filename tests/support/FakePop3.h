@@ -39,11 +39,29 @@ struct FakeMailbox {
   quint32 pieceSeed = 0;  // when set: pieces of 1 to `chunk` bytes, sizes drawn from this seed
   int delayMs = 0;        // a slow server: each receive waits this long
 
+  // Logins with a bearer token (SASL, RFC 5034).
+  bool tls = true;                 // the link counts as encrypted
+  QList<QByteArray> saslListed;    // CAPA's SASL line; none when empty
+  QList<QByteArray> saslTaken{"XOAUTH2", "OAUTHBEARER"};  // what AUTH takes, listed or not
+  QByteArray oauthUser = "tomo@fake.example";
+  QSet<QByteArray> tokens;         // the live tokens of oauthUser
+  bool errorStep = true;           // a refused token first gets a challenge with JSON (RFC 7628)
+  QByteArray errorJson = R"({"status":"invalid_token","schemes":"bearer","scope":"mail"})";
+  QByteArray authRefusal = "-ERR [AUTH] Authentication failed.";
+  int maxCommandLine = 255;        // octets with CR LF (RFC 2449); a longer command is refused
+
   // What happened.
   QList<QByteArray> commands;  // every command line, in order
   int connections = 0;
   int commits = 0;
   int pipelined = 0;  // commands that arrived while earlier answers were still unread
+  struct BearerLogin {
+    QByteArray mechanism, user, token;
+    bool tls = false;
+  };
+  QList<BearerLogin> bearerLogins;  // every initial response, decoded
+  QList<QByteArray> errorAnswers;   // what the client answered each error step with
+  int longCommands = 0;             // command lines past maxCommandLine
 
   void add(const QByteArray& uid, const QByteArray& data) { messages.append({uid, data}); }
 
@@ -57,6 +75,8 @@ struct FakeMailbox {
 class FakeLink : public maillib::Pop3Link {
  public:
   explicit FakeLink(std::shared_ptr<FakeMailbox> box) : box_(std::move(box)) { ++box_->connections; }
+
+  bool encrypted() const override { return box_->tls; }
 
   bool send(const QByteArray& bytes, maillib::Result* failure) override {
     if (broken_) {
@@ -113,7 +133,47 @@ class FakeLink : public maillib::Pop3Link {
     return ok && n >= 1 && n <= box_->messages.size() && !deleted_.contains(n) ? n : 0;
   }
 
+  // An initial response (base64) of `mechanism`: the login, the error
+  // step, or a refusal.
+  void authenticate(const QByteArray& mechanism, const QByteArray& base64) {
+    FakeMailbox& b = *box_;
+    const QByteArray raw = QByteArray::fromBase64(base64);
+    FakeMailbox::BearerLogin login{mechanism, {}, {}, b.tls};
+    QList<QByteArray> fields = raw.split('\x01');
+    if (mechanism == "OAUTHBEARER") {
+      // "n,a=USER," then the key=value fields.
+      for (const QByteArray& part : fields.value(0).split(','))
+        if (part.startsWith("a=")) login.user = part.mid(2).replace("=2C", ",").replace("=3D", "=");
+      fields.removeFirst();
+    }
+    for (const QByteArray& f : fields) {
+      if (f.startsWith("user=") && mechanism == "XOAUTH2") login.user = f.mid(5);
+      if (f.startsWith("auth=Bearer ")) login.token = f.mid(12);
+    }
+    b.bearerLogins.append(login);
+    if (login.user == b.oauthUser && b.tokens.contains(login.token)) {
+      authed_ = true;
+      return reply("+OK Logged in.");
+    }
+    if (!b.errorStep) return reply(b.authRefusal);
+    auth_ = Auth::ErrorAnswer;
+    reply("+ " + b.errorJson.toBase64());
+  }
+
   void handle(const QByteArray& line) {
+    if (auth_ != Auth::None) {
+      // A line of an AUTH exchange, not a command.
+      const Auth was = std::exchange(auth_, Auth::None);
+      if (line == "*") return reply("-ERR Authentication cancelled.");
+      if (was == Auth::Response) return authenticate(mechanism_, line);
+      box_->errorAnswers.append(line);
+      return reply(box_->authRefusal);
+    }
+    if (line.size() + 2 > box_->maxCommandLine) {
+      ++box_->longCommands;
+      box_->commands.append(line);
+      return reply("-ERR Line too long.");
+    }
     box_->commands.append(line);
     const qsizetype sp = line.indexOf(' ');
     const QByteArray cmd = (sp < 0 ? line : line.left(sp)).toUpper();
@@ -121,7 +181,16 @@ class FakeLink : public maillib::Pop3Link {
     FakeMailbox& b = *box_;
     if (cmd == "CAPA") {
       if (!b.capa) return reply("-ERR unknown command");
-      reply("+OK\r\nUSER\r\nTOP" + QByteArray(b.uidl ? "\r\nUIDL" : "") + (b.pipelining ? "\r\nPIPELINING" : "") + "\r\n.");
+      reply("+OK\r\nUSER\r\nTOP" + QByteArray(b.uidl ? "\r\nUIDL" : "") + (b.pipelining ? "\r\nPIPELINING" : "") +
+            (b.saslListed.isEmpty() ? QByteArray() : "\r\nSASL " + b.saslListed.join(' ')) + "\r\n.");
+    } else if (cmd == "AUTH" && !authed_) {
+      const QList<QByteArray> words = arg.split(' ');
+      const QByteArray mechanism = words[0].toUpper();
+      if (!b.saslTaken.contains(mechanism)) return reply("-ERR Unsupported authentication mechanism.");
+      if (words.size() > 1) return authenticate(mechanism, words[1]);
+      auth_ = Auth::Response;
+      mechanism_ = mechanism;
+      reply("+ ");
     } else if (cmd == "USER") {
       user_ = arg;
       reply("+OK");
@@ -190,6 +259,9 @@ class FakeLink : public maillib::Pop3Link {
   QByteArray out_;
   QByteArray user_;
   bool authed_ = false;
+  enum class Auth { None, Response, ErrorAnswer };
+  Auth auth_ = Auth::None;
+  QByteArray mechanism_;
   bool broken_ = false;
   QSet<int> deleted_;
   std::optional<QRandomGenerator> rng_;

@@ -27,6 +27,7 @@ MailServers::MailServers(const Options& o) {
     args << QStringLiteral("--oauth");
     if (o.oauthLifetime > 0) args << QStringLiteral("--oauth-lifetime") << QString::number(o.oauthLifetime);
     if (!o.oauthClientSecret.isEmpty()) args << QStringLiteral("--oauth-client-secret") << o.oauthClientSecret;
+    if (!o.oauthMechanisms.isEmpty()) args << QStringLiteral("--oauth-mechanisms") << o.oauthMechanisms;
   }
   proc_.setProcessChannelMode(QProcess::SeparateChannels);
   proc_.start(QStringLiteral("/usr/bin/python3"), args);

@@ -32,6 +32,7 @@ class MailServers {
     int oauthLifetime = 0;      // seconds an access token lives; 0: an hour
     QString oauthClientSecret;  // required at the token endpoint when set
     bool oauthRotateRefresh = false;  // each refresh grant replaces the refresh token
+    QString oauthMechanisms;    // "xoauth2" or "oauthbearer": the only one both mail servers take; empty: both
     bool selfSigned = false;    // a self-signed certificate, not signed by caFile()
   };
   MailServers() : MailServers(Options{}) {}

@@ -408,6 +408,40 @@ class BearerLogins(Fixture):
         self.assertEqual((last["tls"], last["secured"]), (False, True))
 
 
+class OneMechanismLongTokens(Fixture):
+    """--oauth-mechanisms xoauth2: both servers offer and take XOAUTH2 only;
+    "oauth token-length": provider-sized tokens, taken by both."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.s = Servers("--oauth", "--smtp-starttls", "--self-signed", "--oauth-mechanisms", "xoauth2")
+        cls.oauth = cls.s["oauth"]
+
+    def test_xoauth2_only_and_a_long_token(self):
+        user = self.s["oauth_user"]
+        ctx = ssl.create_default_context(cafile=self.s["cert"])
+        with smtplib.SMTP("127.0.0.1", self.s["smtp_port"], timeout=10) as c:
+            c.starttls(context=ctx)
+            c.ehlo()
+            self.assertIn("XOAUTH2", c.esmtp_features["auth"])
+            self.assertNotIn("OAUTHBEARER", c.esmtp_features["auth"])
+        p = poplib.POP3("127.0.0.1", self.s["pop3_port"], timeout=10)
+        p.stls(ctx)
+        self.assertNotIn("OAUTHBEARER", " ".join(p.capa().get("SASL", [])))
+        p.quit()
+        self.assertEqual(self.s.cmd("oauth token-length 2000")["token_length"], 2000)
+        tok = self.s.cmd("oauth issue")
+        self.assertEqual(len(tok["access_token"]), 2000)
+        r = self.pop3(user, tok["access_token"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(read(self.s["dovecot_log"]), r"Login: user=<%s>, method=XOAUTH2, .*, TLS," % user)
+        r = self.smtp_send(user, tok["access_token"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        last = self.s.cmd("smtp-auth")["attempts"][-1]
+        self.assertEqual((last["mechanism"], last["tls"], last["authenticated"]), ("XOAUTH2", True, True))
+        self.s.cmd("oauth token-length 0")
+
+
 class SelfSigned(Fixture):
     def served(self, *args):
         """(certificate SHA-256, public key SHA-256, verify result) that

@@ -40,6 +40,8 @@ login line. --oauth implies --smtp-auth; with --smtp-starttls the SMTP server
 takes AUTH only after STARTTLS (an AUTH before it is recorded in
 smtp-auth.jsonl all the same, then refused with 538). A C++ test uses all
 this through MailServers (Options::oauth, pop3AuthAttempts(), ...).
+--oauth-mechanisms xoauth2 (or oauthbearer) makes both mail servers offer and
+take only that one of the two.
 
 Certificates: by default both servers use a certificate signed by a test CA
 ("ca"). --self-signed gives them a self-signed one instead that no CA vouches
@@ -151,7 +153,7 @@ def fingerprints(cert):
 
 
 class Dovecot:
-    def __init__(self, root, runuser, rungroup, cert, key, introspect_url=None):
+    def __init__(self, root, runuser, rungroup, cert, key, introspect_url=None, oauth_mechanisms="xoauth2 oauthbearer"):
         self.root = root
         self.pop3_port = free_port()
         self.pop3s_port = free_port()
@@ -185,7 +187,7 @@ auth_debug = yes
 auth_debug_passwords = yes
 passdb {{
   driver = oauth2
-  mechanisms = xoauth2 oauthbearer
+  mechanisms = {oauth_mechanisms}
   args = {oauth_conf}
 }}
 """
@@ -203,7 +205,7 @@ default_login_user = {runuser}
 first_valid_uid = 1
 first_valid_gid = 1
 disable_plaintext_auth = no
-auth_mechanisms = {mechanisms}{" xoauth2 oauthbearer" if introspect_url else ""}
+auth_mechanisms = {mechanisms}{" " + oauth_mechanisms if introspect_url else ""}
 ssl = yes
 ssl_cert = <{cert}
 ssl_key = <{key}
@@ -354,6 +356,17 @@ def recording_smtp(auth_log):
     from aiosmtpd.smtp import SMTP
 
     class RecordingSMTP(SMTP):
+        # A provider's token runs to 2000 characters and more; the client's
+        # answer to AUTH's "334" carries it on one line (RFC 4954 allows
+        # 12288 octets there). aiosmtpd reads every line with the limit the
+        # class has when the connection is made: that one grows, the limit
+        # on the lines of a mail stays.
+        line_length_limit = 12288
+
+        def __init__(self, *a, **kw):
+            super().__init__(*a, **kw)
+            self.line_length_limit = SMTP.line_length_limit
+
         def _tls(self):
             return bool(self._tls_protocol) or self.transport.get_extra_info("ssl_object") is not None
 
@@ -470,6 +483,9 @@ def start_smtp(root, maildir, user, group, args, tls_context, introspect_url=Non
                   and getattr(auth_data, "password", b"") in (PASSWORD.encode(), PASSWORD))
             return AuthResult(success=ok, handled=False)
         kwargs.update(auth_required=True, auth_require_tls=False, authenticator=authenticator)
+        if introspect_url:
+            offered = oauth_mechanisms(args).upper().split()
+            kwargs["auth_exclude_mechanism"] = [m for m in ("XOAUTH2", "OAUTHBEARER") if m not in offered]
     controllers = []
     port = free_port()
     plain_kwargs = dict(kwargs)
@@ -598,6 +614,12 @@ def pop3_auth_attempts(log_path):
     return order
 
 
+def oauth_mechanisms(args):
+    """The bearer mechanisms the servers offer, as Dovecot's settings spell them."""
+    return " ".join(m for m in args.oauth_mechanisms.lower().replace(",", " ").split()
+                    if m in ("xoauth2", "oauthbearer")) or "xoauth2 oauthbearer"
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--smtp-auth", action="store_true", help="the SMTP server requires AUTH")
@@ -608,6 +630,8 @@ def main():
     ap.add_argument("--self-signed", action="store_true", help="a self-signed certificate no CA vouches for")
     ap.add_argument("--oauth", action="store_true", help="bearer-token logins against a local authorization server")
     oauth_server.add_arguments(ap, "oauth-")
+    ap.add_argument("--oauth-mechanisms", default="xoauth2 oauthbearer",
+                    help="what the mail servers offer of XOAUTH2 and OAUTHBEARER")
     args = ap.parse_args()
 
     # Short path: Dovecot's socket paths are limited to 108 bytes.
@@ -632,7 +656,7 @@ def main():
         # Its user is the mailbox's address unless told otherwise (--oauth-user).
         oauth = oauth_server.OAuthServer(0, **oauth_server.state_arguments(args, "oauth-"))
     introspect_url = oauth.info["introspect_url"] if oauth else None
-    dovecot = Dovecot(root, runuser, rungroup, cert, key, introspect_url)
+    dovecot = Dovecot(root, runuser, rungroup, cert, key, introspect_url, oauth_mechanisms(args))
     chown_tree(root, runuser, rungroup)
     smtp = []
     auth_log = None

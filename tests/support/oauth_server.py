@@ -35,6 +35,9 @@ JSON line (the same commands mailservers.py relays as "oauth COMMAND"):
                            and the access tokens made from it
   revoke-access [TOKEN]    revoke one access token (all when none given)
   lifetime SECONDS         lifetime of the access tokens issued from now on
+  token-length N           access tokens issued from now on are N characters
+                           long (a provider's signed token runs to 1500 and
+                           more); 0: the short default
   rotate on|off            a refresh grant also replaces the refresh token
                            (the old one then stops working)
   fail ENDPOINT STATUS [N] the next N (default 1) requests to ENDPOINT
@@ -95,6 +98,7 @@ class OAuthState:
         self.scope = scope
         self.allow_localhost = allow_localhost
         self.rotate = False
+        self.token_length = 0
         self.lock = threading.Lock()
         self.codes = {}
         self.access = {}
@@ -120,6 +124,8 @@ class OAuthState:
     def _issue(self, user, scope, refresh=None):
         now = time.time()
         access = "at-" + secrets.token_urlsafe(24)
+        if self.token_length > len(access):
+            access += "." + secrets.token_urlsafe(self.token_length)[:self.token_length - len(access) - 1]
         if refresh is None:
             refresh = "rt-" + secrets.token_urlsafe(24)
             self.refresh[refresh] = {"user": user, "scope": scope, "exp": now + self.refresh_lifetime,
@@ -272,6 +278,9 @@ class OAuthState:
             if cmd == "lifetime" and len(args) == 1:
                 self.lifetime = float(args[0])
                 return {"ok": True, "lifetime": self.lifetime}
+            if cmd == "token-length" and len(args) == 1:
+                self.token_length = int(args[0])
+                return {"ok": True, "token_length": self.token_length}
             if cmd == "rotate" and args in (["on"], ["off"]):
                 self.rotate = args[0] == "on"
                 return {"ok": True}

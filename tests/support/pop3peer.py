@@ -17,6 +17,7 @@ JSON line:
 Run with Debian's /usr/bin/python3.
 """
 import argparse
+import base64
 import json
 import os
 import socket
@@ -42,6 +43,8 @@ FAULTS = {
     "quit-unanswered": "QUIT is not answered; the connection just ends and nothing is deleted (first session)",
     "no-final-dot": "the second RETR ends without its final dot and the connection closes (first session)",
     "no-uidl": "no UIDL in any session; in the first, QUIT is not answered and nothing is deleted",
+    "sasl-after-stls": "CAPA lists SASL PLAIN before STLS and SASL PLAIN OAUTHBEARER only after it; "
+                       "AUTH OAUTHBEARER with any token of tomo@localhost logs in (every session)",
 }
 
 
@@ -141,6 +144,8 @@ class Session:
                     caps.append("UIDL")
                 if not isinstance(self.conn, ssl.SSLSocket):
                     caps.append("STLS")
+                if self.fault == "sasl-after-stls":
+                    caps.append("SASL PLAIN OAUTHBEARER" if isinstance(self.conn, ssl.SSLSocket) else "SASL PLAIN")
                 self.send(b"+OK\r\n" + b"".join(c.encode() + b"\r\n" for c in caps) + b".\r\n")
             elif word == "STLS":
                 self.line("+OK begin TLS")
@@ -148,6 +153,17 @@ class Session:
                 self.file = self.conn.makefile("rwb", buffering=0)
             elif word in ("USER", "PASS"):
                 self.line("+OK")
+            elif word == "AUTH":
+                mechanism, _, response = arg.partition(" ")
+                listed = self.fault == "sasl-after-stls" and isinstance(self.conn, ssl.SSLSocket)
+                if mechanism.upper() != "OAUTHBEARER" or not listed or not response:
+                    self.line("-ERR Unsupported authentication mechanism.")
+                    continue
+                try:
+                    gs2 = base64.b64decode(response, validate=True).split(b"\x01")[0]
+                except ValueError:
+                    gs2 = b""
+                self.line("+OK Logged in." if gs2 == b"n,a=tomo@localhost," else "-ERR [AUTH] Authentication failed.")
             elif word == "LIST":
                 if self.faulty("endless-line"):
                     self.send(b"+OK ")

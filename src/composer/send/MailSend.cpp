@@ -2,8 +2,10 @@
 
 #include "platform/Text.h"
 #include "reception/maillib/MailLib.h"
+#include "reception/maillib/TlsCertificate.h"
 #include "reception/words/MailWording.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/files/PinnedKeys.h"
 
 #include <cstdint>
 
@@ -18,19 +20,53 @@ maillib::Credentials accountLogin() {
   return {v.id, v.password};
 }
 
-// The link to the server, encryption required unless the user allowed
-// this very server without (the server dialog's check box).
-std::unique_ptr<maillib::SmtpLink> openLink(maillib::ServerAddress server) {
+// The server as the account reaches it: encryption required unless the
+// user allowed this very server without (the server dialog's check box),
+// and the key the user trusted for it, if any.
+maillib::ServerAddress withPermissions(maillib::ServerAddress server) {
   server.plainAllowed = PlainLoginAllowed(AccountSettings().PlainSmtpServer, server.value);
-  return maillib::openSmtpLink(server);
+  if (const std::optional<pins::Pin> pin = pins::find(server.host, server.port)) {
+    server.pinnedKey = pin->key;
+    server.pinnedAnyName = pin->anyName;
+  }
+  return server;
+}
+
+std::unique_ptr<maillib::SmtpLink> openLink(const maillib::ServerAddress& server) {
+  return maillib::openSmtpLink(withPermissions(server));
+}
+
+// A send refused for the server's certificate: the certificate fetched for
+// the user to judge, on a connection that ends after the handshake. One
+// that does not carry the pinned key means the key has changed.
+void examineCertificate(const maillib::Result& refused, SendOutcome* outcome) {
+  const std::optional<maillib::ServerAddress> parsed =
+      maillib::parseServer(AccountSettings().SmtpServer, maillib::Protocol::Smtp);
+  if (!parsed) return;
+  const maillib::ServerAddress server = withPermissions(*parsed);
+  const std::optional<ServerCertificate> shown = tls::fetchCertificate(server);
+  if (!shown) return;
+  if (!tls::matchesPin(*shown, server)) {
+    maillib::Result changed = refused;
+    changed.code = maillib::Code::PinnedKeyChanged;
+    outcome->error = wording::sendFailure(changed);
+    return;
+  }
+  outcome->unverified = *shown;
+  outcome->error += u'\n' + wording::certificateSummary(*shown);
 }
 
 }  // namespace
 
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header) {
+  return SendOneMailAs(accountLogin(), recipient, subject, body, attachments, header);
+}
+
+SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
+                          const QString& body, const QString& attachments, const QString& header) {
   const AccountSettingsRecord& s = AccountSettings();
-  const maillib::SmtpAccess access{accountLogin(), openLink};
+  const maillib::SmtpAccess access{login, openLink};
   const int16_t result =
       int16_t(MailLibSmtpSendMail(s.SmtpServer, recipient, nullptr, nullptr, s.MailAddress, subject, body,
                                   header.isEmpty() ? nullptr : &header, attachments, 0, access));
@@ -38,5 +74,9 @@ SendOutcome SendOneMail(const QString& recipient, const QString& subject, const 
   QString buffer(8192, QChar(u' '));
   int length = 8192;
   MailLibGetErrorText(0, buffer, length);
-  return {false, result == kSmtpSendUncertain, text::CutAtNul(buffer)};
+  SendOutcome outcome{false, result == kSmtpSendUncertain, text::CutAtNul(buffer)};
+  const maillib::Result& why = MailLibSmtpLastResult();
+  outcome.tokenRefused = why.code == maillib::Code::TokenRefused;
+  if (why.code == maillib::Code::CertificateUnverified) examineCertificate(why, &outcome);
+  return outcome;
 }

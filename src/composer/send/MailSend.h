@@ -2,7 +2,14 @@
 // One mail through the mail library, with the account's SMTP server,
 // sender and login: what the compose window, the reply window and the
 // headless send command all do for each mail.
+#include "platform/ServerCertificate.h"
+
 #include <QString>
+#include <optional>
+
+namespace maillib {
+struct Credentials;
+}
 
 struct SendOutcome {
   bool ok = false;
@@ -10,6 +17,13 @@ struct SendOutcome {
   // came: it may have been delivered, so it is not a failure to send again.
   bool uncertain = false;
   QString error;  // the library's error text when not ok (MailLibGetErrorText)
+  // The server refused the bearer token: a fresh one may be tried once.
+  bool tokenRefused = false;
+  // Not sent because the server's certificate could not be verified: the
+  // certificate it shows, for the user to judge (the window asks whether to
+  // trust it; `error` then ends with its fingerprint). Nothing but the
+  // handshake went to the server.
+  std::optional<ServerCertificate> unverified;
 };
 
 // Said after the library's text when a send is uncertain and the mail
@@ -21,3 +35,8 @@ inline const QString kUncertainKeptText =
 // reply's In-Reply-To and References); empty passes none.
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header = QString());
+
+// The same with the login the caller gives (a bearer token for an account
+// that signed in) instead of the account's ID and password.
+SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
+                          const QString& body, const QString& attachments, const QString& header = QString());

@@ -80,6 +80,13 @@ int RunSendCommand(const CommandLine& cl) {
     printError(outcome.error + u'\n' + QStringLiteral("もう一度送る前に、相手の方に届いたかどうかを確かめて下さい。"));
     return kSendUncertainExit;
   }
+  if (outcome.unverified) {
+    // Nobody to ask here: refused, with what the window would show.
+    printError(outcome.error + u'\n' +
+               QStringLiteral("この証明書を信頼するには、灯火亭の画面からメールを送信して下さい。"
+                              "証明書の内容が表示され、信頼するかどうかを選べます。"));
+    return 1;
+  }
   if (!outcome.ok) {
     printError(outcome.error);
     return 1;

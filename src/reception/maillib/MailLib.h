@@ -18,8 +18,9 @@ int MailLibEnd();
 namespace maillib {
 
 // Who sends and how the server is reached, as the caller knows it from the
-// account: the login for SMTP AUTH, and what opens the link to the server
-// (empty: openSmtpLink, libcurl with encryption required).
+// account: the login for SMTP AUTH (an ID and password, or a bearer token:
+// Credentials::bearer), and what opens the link to the server (empty:
+// openSmtpLink, libcurl with encryption required).
 struct SmtpAccess {
   Credentials login;
   SmtpLinkOpener open;

@@ -29,6 +29,13 @@ struct ServerAddress {
   // dialog's check box): the caller, who knows the settings, says so.
   // Without it a server that offers no STARTTLS is refused before any login.
   bool plainAllowed = false;
+  // The key the user trusted for this server ("sha256//BASE64" of its
+  // public key), when the caller has one pinned: then that key is the
+  // trust, and the certificate authorities' word is not asked for this
+  // server. pinnedAnyName: the trusted certificate did not name the host,
+  // so the name is not checked either.
+  QString pinnedKey;
+  bool pinnedAnyName = false;
   // "pop3://host:port" / "pop3s://…" / "smtp://…" / "smtps://…", IPv6 in brackets.
   QString baseUrl() const;
 };
@@ -37,9 +44,10 @@ struct ServerAddress {
 std::optional<ServerAddress> parseServer(const QString& value, Protocol protocol, Result* failure = nullptr);
 
 // Options every connection gets: certificate checks against the system's
-// store (plus the extra CA file below when present), TLS required (STARTTLS
-// or implicit) unless plainAllowed, then still used whenever offered,
-// connect and stall timeouts, no signals.
+// store (plus the extra CA file below when present), or for a server with a
+// pinned key that key alone; TLS required (STARTTLS or implicit) unless
+// plainAllowed, then still used whenever offered; connect and stall
+// timeouts, no signals.
 void applyConnectionOptions(CURL* curl, const ServerAddress& server);
 
 // An extra certificate authority to trust, for a server with a self-signed
@@ -51,8 +59,9 @@ QString extraCaFilePath();
 inline constexpr long kConnectTimeout = 30;
 inline constexpr long kStallTimeout = 60;
 
-// A libcurl failure with `host`, and the server's reply when there is one.
-Result curlFailure(int curlCode, const QString& host, const QString& serverReply = QString());
+// A libcurl failure with `host` (and `port`, for the certificate codes),
+// and the server's reply when there is one.
+Result curlFailure(int curlCode, const QString& host, const QString& serverReply = QString(), int port = 0);
 
 // Set up once (idempotent): libcurl and GMime.
 void ensureInitialized();

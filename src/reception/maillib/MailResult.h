@@ -19,7 +19,13 @@ enum class Code {
   HostNotFound,
   ConnectFailed,
   TimedOut,
-  CertificateRejected,
+  CertificateRejected,    // the extra authority file is unusable
+  // The server's certificate could not be verified (port set): no
+  // authority vouches for it, it has expired or it names another host.
+  // Nothing but the handshake crossed the connection.
+  CertificateUnverified,
+  // The server's key is not the one pinned for it (port set).
+  PinnedKeyChanged,
   TlsFailed,
   PlainRefused,  // no STARTTLS offered, and plain was not allowed for this server
   LoginDenied,
@@ -38,6 +44,13 @@ enum class Code {
   Pop3ListTooLarge,
   Pop3QuitRefused,
   Pop3DeletesRefused,    // amount: how many; reply: the last refusal
+
+  // A login with an OAuth 2.0 bearer token, POP3 or SMTP (host set; reply:
+  // the server's answer, the token taken out).
+  TokenRefused,      // expired, revoked or not for this user; detail: the server's status
+  TokenNeedsTls,     // the connection is not encrypted: the token was not sent
+  BearerNotOffered,  // the server takes neither OAUTHBEARER nor XOAUTH2
+  LoginUnavailable,  // the server could not check the login now (a temporary failure)
 
   // A mail to submit.
   NoRecipient,
@@ -75,6 +88,7 @@ enum class Code {
 struct Result {
   Code code = Code::Ok;
   QString host;    // the server concerned
+  int port = 0;    // its port, where a code says so
   QString detail;  // what the failure names (see the codes)
   QString cause;   // the system's or libcurl's own words for why
   QString reply;   // the server's own answer, quoted under the sentence

@@ -36,14 +36,16 @@ size_t collectHeader(char* data, size_t size, size_t n, void* user) {
 
 class CurlLink : public Pop3Link {
  public:
-  CurlLink(CurlEasy curl, curl_socket_t sock, const QString& host)
-      : curl_(std::move(curl)), sock_(sock), host_(host) {}
+  CurlLink(CurlEasy curl, curl_socket_t sock, const QString& host, bool tls)
+      : curl_(std::move(curl)), sock_(sock), host_(host), tls_(tls) {}
   ~CurlLink() override {
     // libcurl would say QUIT on its way out and wait for the answer; the
     // session has said all it means to (a QUIT here could commit deletions
     // of a session the caller gave up on).
     if (sock_ != CURL_SOCKET_BAD) ::shutdown(sock_, SHUT_RDWR);
   }
+
+  bool encrypted() const override { return tls_; }
 
   bool send(const QByteArray& bytes, Result* failure) override {
     qsizetype off = 0;
@@ -109,6 +111,7 @@ class CurlLink : public Pop3Link {
   CurlEasy curl_;
   curl_socket_t sock_;
   QString host_;
+  bool tls_;
 };
 
 }  // namespace
@@ -141,7 +144,7 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
   for (const QByteArray& l : lines.lines)
     if (l.startsWith("-ERR")) refusal = l;
   if (rc != CURLE_OK) {
-    *failure = curlFailure(rc, server.host, QString::fromUtf8(refusal));
+    *failure = curlFailure(rc, server.host, QString::fromUtf8(refusal), server.port);
     return nullptr;
   }
   // libcurl was told to insist on TLS; that it started (and, the connection
@@ -157,7 +160,7 @@ std::unique_ptr<Pop3Link> openCurlLink(const ServerAddress& server, QByteArray* 
     return nullptr;
   }
   *greeting = lines.lines.value(0);
-  return std::make_unique<CurlLink>(std::move(handle), sock, server.host);
+  return std::make_unique<CurlLink>(std::move(handle), sock, server.host, tlsStarted);
 }
 
 std::unique_ptr<Pop3Link> openPop3Link(const ServerAddress& server, QByteArray* greeting, Result* failure) {

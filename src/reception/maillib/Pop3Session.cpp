@@ -1,5 +1,8 @@
 #include "Pop3Session.h"
 
+#include "Sasl.h"
+#include "platform/Text.h"
+
 #include <QCryptographicHash>
 #include <cstring>
 
@@ -264,8 +267,14 @@ void Pop3Session::readCapabilities() {
   if (!ok) return;  // an old server: works without
   if (!readMultiline(&data, pop3Limits().maxListing, &tooLarge)) return;
   forEachLine(data, [&](const QByteArray& l) {
-    const QByteArray word = l.trimmed().split(' ').value(0).toUpper();
+    const QList<QByteArray> words = l.simplified().toUpper().split(' ');
+    const QByteArray& word = words[0];
     if (!word.isEmpty() && word.size() <= 64) capabilities_.insert(word);
+    if (word == "SASL") {
+      saslListed_ = true;
+      for (qsizetype i = 1; i < words.size() && i <= 64; ++i)
+        if (words[i].size() <= 64) saslMechanisms_.insert(words[i]);
+    }
   });
   capaKnown_ = true;
 }
@@ -303,6 +312,111 @@ int Pop3Session::login(const QByteArray& user, const QByteArray& password, bool 
       return -2;
     }
   }
+  return readList();
+}
+
+int Pop3Session::login(const Credentials& c) {
+  // A login tried again after a refusal starts clean.
+  if (alive_) failure_ = Result{};
+  if (c.mechanism == Mechanism::Bearer) return loginBearer(c.user.toUtf8(), c.bearerToken.toUtf8());
+  return login(text::toCp932(c.user), text::toCp932(c.password), c.mechanism == Mechanism::Apop);
+}
+
+bool Pop3Session::readAuthReply(QByteArray* line, AuthReply* kind) {
+  if (!readLine(line)) return false;
+  if (line->startsWith("+OK")) {
+    *kind = AuthReply::Ok;
+  } else if (line->startsWith("-ERR")) {
+    *kind = AuthReply::Err;
+  } else if (line->startsWith('+') && (line->size() == 1 || (*line)[1] == ' ' || (*line)[1] == '\r' || (*line)[1] == '\n')) {
+    *kind = AuthReply::More;  // "+ " and a challenge in base64
+  } else {
+    lose(failed(Code::Pop3NotUnderstood, host_, QString::fromUtf8(line->trimmed().left(200))));
+    return false;
+  }
+  return true;
+}
+
+int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
+  using sasl::BearerMechanism;
+  if (!alive_) return -1;
+  // Whatever the user allowed for a password, a token never crosses a
+  // connection in clear: it is worth more than one mailbox.
+  if (!link_->encrypted()) {
+    failure_ = failed(Code::TokenNeedsTls, host_);
+    return -2;
+  }
+  if (sasl::hasControlCharacter(user) || sasl::hasControlCharacter(token)) {
+    failure_ = failed(Code::Pop3BadLoginCharacter, host_);
+    return -2;
+  }
+  // OAUTHBEARER is the standard one; XOAUTH2 where only it is listed, and
+  // where CAPA lists no mechanisms at all (the providers that omit the SASL
+  // line all take XOAUTH2). A server whose list has neither is not sent
+  // the token.
+  BearerMechanism m = BearerMechanism::XOAuth2;
+  const bool listed = offersSasl("OAUTHBEARER") || offersSasl("XOAUTH2");
+  if (offersSasl("OAUTHBEARER")) {
+    m = BearerMechanism::OAuthBearer;
+  } else if (!listed && saslListed_) {
+    failure_ = failed(Code::BearerNotOffered, host_);
+    return -2;
+  }
+  const QByteArray response = sasl::initialResponse(m, user, token).toBase64();
+  const QList<QByteArray> secrets{token, response};
+  const QByteArray command = "AUTH " + sasl::mechanismName(m);
+  QByteArray line;
+  AuthReply kind = AuthReply::Err;
+  bool tokenSent = false;
+  bool challenged = false;
+  QString status;
+  // A command line holds 255 octets with its CR LF (RFC 2449, RFC 5034): a
+  // longer initial response goes on a line of its own after the "+".
+  if (command.size() + 1 + response.size() + 2 <= 255) {
+    if (!sendCommand(command + ' ' + response)) return -1;
+    tokenSent = true;
+  } else {
+    if (!sendCommand(command) || !readAuthReply(&line, &kind)) return -1;
+    if (kind == AuthReply::More) {
+      if (!sendCommand(response)) return -1;
+      tokenSent = true;
+    }
+  }
+  if (tokenSent) {
+    if (!readAuthReply(&line, &kind)) return -1;
+    if (kind == AuthReply::More) {
+      // The error step (RFC 7628): the server says why in JSON and waits
+      // for the client's answer before it refuses.
+      challenged = true;
+      status = sasl::errorStatus(line.mid(1));
+      if (!sendCommand(sasl::errorStepAnswer(m).toBase64()) || !readAuthReply(&line, &kind)) return -1;
+      if (kind == AuthReply::More) {
+        // Another challenge: the exchange is cancelled.
+        if (!sendCommand("*") || !readAuthReply(&line, &kind)) return -1;
+        if (kind == AuthReply::More) {
+          lose(failed(Code::Pop3NotUnderstood, host_, sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets).left(200)));
+          return -1;
+        }
+      }
+    }
+  }
+  if (kind == AuthReply::Ok) return readList();
+  const QByteArray upper = line.toUpper();
+  Code why = Code::TokenRefused;
+  if (upper.contains("[SYS/") || upper.contains("[IN-USE]") || upper.contains("[UNAVAILABLE]")) {
+    why = Code::LoginUnavailable;  // RFC 3206, 8437: the server's trouble, not the token's
+  } else if (!tokenSent || (!listed && !challenged && !upper.contains("[AUTH]"))) {
+    why = Code::BearerNotOffered;  // the mechanism itself was refused
+  }
+  failure_ = failed(why, host_, sasl::withoutSecrets(status, secrets).left(100));
+  // Taken out before the reply is cut short, so that no part of it stays.
+  failure_.reply = sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets).left(500);
+  return -2;
+}
+
+int Pop3Session::readList() {
+  QByteArray status;
+  bool ok = false;
   QByteArray data;
   if (!sendCommand("LIST") || !readStatus(&status, &ok)) return -1;
   if (!ok) {

@@ -3,6 +3,7 @@
 // connection. The connection is never opened again behind the caller's back
 // (message numbers would shift and deletions already made would be
 // committed or lost); once it breaks, every later step fails with the reason.
+#include "Credentials.h"
 #include "MailLibCommon.h"
 #include "platform/TestHooks.h"
 
@@ -50,6 +51,9 @@ class Pop3Link {
   // the server, so that the caller can show progress; false gives the wait
   // up (the caller stops).
   void setIdle(std::function<bool()> idle) { idle_ = std::move(idle); }
+  // Whether the connection is encrypted (TLS started and its certificate
+  // checked). A bearer token goes over nothing else.
+  virtual bool encrypted() const { return false; }
 
  protected:
   bool idle() const { return !idle_ || idle_(); }
@@ -75,11 +79,21 @@ class Pop3Session {
   // on demand, commands are not pipelined).
   void readCapabilities();
   bool hasCapability(const QByteArray& name) const { return capabilities_.contains(name.toUpper()); }
+  // Whether CAPA's SASL line lists the mechanism.
+  bool offersSasl(const QByteArray& mechanism) const { return saslMechanisms_.contains(mechanism.toUpper()); }
 
   // USER/PASS, or APOP with the greeting's timestamp; then LIST. The number
   // of messages (>= 0), or -1 when the connection failed and -2 when the
   // server refused the login (or the list); failure() says why.
   int login(const QByteArray& user, const QByteArray& password, bool apop);
+  // The login `credentials` say: USER/PASS or APOP with the ID and password
+  // in CP932, as the account file holds them; or AUTH with the bearer token
+  // (Mechanism::Bearer): OAUTHBEARER when CAPA lists it, else XOAUTH2, only
+  // over an encrypted connection (TokenNeedsTls, nothing sent, otherwise).
+  // A refused token is TokenRefused with the server's status as the detail;
+  // the session stays open for another try. The token is never quoted in
+  // failure().
+  int login(const Credentials& credentials);
 
   int count() const { return int(sizes_.size()); }
   // The size of message n from LIST, -1 when there is no such message. Only
@@ -133,6 +147,10 @@ class Pop3Session {
   void consumed(qsizetype upTo);
   void lose(Result why);
   void refuse(Code what, const QByteArray& reply);
+  int loginBearer(const QByteArray& user, const QByteArray& token);
+  enum class AuthReply { Ok, Err, More };
+  bool readAuthReply(QByteArray* line, AuthReply* kind);
+  int readList();
 
   std::unique_ptr<Pop3Link> link_;
   QByteArray greeting_;
@@ -150,6 +168,8 @@ class Pop3Session {
   QByteArray lastRefusal_;
   QSet<QByteArray> capabilities_;
   bool capaKnown_ = false;
+  bool saslListed_ = false;  // CAPA had a SASL line
+  QSet<QByteArray> saslMechanisms_;
   QList<qint64> sizes_;  // index n - 1; -1 for a number LIST left out
   bool alive_ = true;
   bool quitDone_ = false;

@@ -1,5 +1,6 @@
 // One mail over SMTP with libcurl: one connection per mail, AUTH when the
 // server offers it, STARTTLS required (MailLibCommon).
+#include "Sasl.h"
 #include "SmtpLink.h"
 
 #include <QRegularExpression>
@@ -18,6 +19,8 @@ struct Transcript {
   QByteArray reply;    // the server's reply to it, all lines
   bool closing = false;
   qint64 bodyBytesOut = 0;  // of the mail, written to the connection
+  bool authSent = false;    // an AUTH command went out
+  QString authStatus;       // the status of a bearer login's error step
 
   QByteArray lastReplyLine() const { return reply.trimmed().split('\n').last().trimmed(); }
   int replyCode() const { return lastReplyLine().left(3).toInt(); }
@@ -46,10 +49,16 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     // nothing about what went wrong.
     if (text.toUpper().startsWith("QUIT")) t->closing = true;
     if (t->closing) return 0;
+    if (text.toUpper().startsWith("AUTH")) t->authSent = true;
     t->command = text.toUpper().startsWith("AUTH") ? QByteArrayLiteral("AUTH") : text.trimmed();
     t->reply.clear();
   } else if (type == CURLINFO_HEADER_IN && !t->closing) {
     t->reply += text;
+    // A challenge after a bearer token: the error step, its JSON saying why.
+    if (t->command == "AUTH" && text.startsWith("334 ")) {
+      const QString status = sasl::errorStatus(text.mid(4));
+      if (!status.isEmpty()) t->authStatus = status;
+    }
   } else if (type == CURLINFO_DATA_OUT) {
     t->bodyBytesOut += qint64(size);
   }
@@ -79,7 +88,7 @@ QByteArray ehloName() {
   return name;
 }
 
-Result failureOf(CURLcode rc, const Transcript& t, const QString& host) {
+Result failureOf(CURLcode rc, const Transcript& t, const QString& host, int port) {
   const QString reply = QString::fromUtf8(t.reply).trimmed();
   const int code = t.replyCode();
   if (rc != CURLE_LOGIN_DENIED && code >= 400) {
@@ -99,7 +108,7 @@ Result failureOf(CURLcode rc, const Transcript& t, const QString& host) {
     }
     if (!r.ok()) return r;
   }
-  return curlFailure(rc, host, code >= 400 ? reply : QString());
+  return curlFailure(rc, host, code >= 400 ? reply : QString(), port);
 }
 
 // Whether a failure came after the whole mail and its final dot went out,
@@ -108,6 +117,24 @@ Result failureOf(CURLcode rc, const Transcript& t, const QString& host) {
 // out includes the dots it doubled, so it reaches the mail's size no later
 // than the end of the mail (a stall in its last few bytes counts as after:
 // the side that never leads to sending a mail twice).
+// A failure of a login with a bearer token, or nothing when it is not one.
+std::optional<Result> bearerFailure(CURLcode rc, const Transcript& t, const QString& host, const QByteArray& token) {
+  if (rc == CURLE_USE_SSL_FAILED) return failed(Code::TokenNeedsTls, host);
+  if (rc != CURLE_LOGIN_DENIED) return std::nullopt;
+  // libcurl refuses on its own, before any AUTH, when the server offers
+  // neither token mechanism.
+  if (!t.authSent) return failed(Code::BearerNotOffered, host);
+  // 454: the server could not check it now; 504: the mechanism unknown
+  // after all; else (535, 534 ...) the token was not taken.
+  const int code = t.replyCode();
+  const Code why = code >= 400 && code < 500 ? Code::LoginUnavailable
+                   : code == 504              ? Code::BearerNotOffered
+                                              : Code::TokenRefused;
+  Result r = failed(why, host, sasl::withoutSecrets(t.authStatus, {token}).left(100));
+  r.reply = sasl::withoutSecrets(QString::fromUtf8(t.reply).trimmed(), {token}).left(500);
+  return r;
+}
+
 bool afterFinalDot(const Transcript& t, qint64 mailSize) {
   return t.command == "DATA" && t.lastReplyLine().startsWith("354") && t.bodyBytesOut >= mailSize;
 }
@@ -143,7 +170,11 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
   if (!curl) return failed(Code::NoMemory, host);
   const QByteArray url = (server_.baseUrl() + u'/').toUtf8() + ehloName();
   curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-  applyConnectionOptions(curl, server_);
+  const bool bearer = login.mechanism == Mechanism::Bearer && !login.user.isEmpty();
+  ServerAddress server = server_;
+  // A token never goes in clear, whatever the user allowed for a password.
+  if (bearer) server.plainAllowed = false;
+  applyConnectionOptions(curl, server);
   // A server that stops answering costs at most this long, at any step:
   // each answer (the greeting, EHLO, AUTH … the one to the final dot) and
   // the mail going out.
@@ -158,7 +189,15 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
   // takes the mail all the same.
   const QByteArray userBytes = login.user.toUtf8();
   const QByteArray passwordBytes = login.password.toUtf8();
-  if (!login.user.isEmpty()) {
+  const QByteArray tokenBytes = login.bearerToken.toUtf8();
+  if (bearer) {
+    // libcurl takes OAUTHBEARER when the server offers it, else XOAUTH2;
+    // only these two, so that a server offering neither is not given the
+    // user's name with an empty password instead.
+    curl_easy_setopt(curl, CURLOPT_USERNAME, userBytes.constData());
+    curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, tokenBytes.constData());
+    curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
+  } else if (!login.user.isEmpty()) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, userBytes.constData());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, passwordBytes.constData());
   }
@@ -176,7 +215,9 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
   // Read now: the cleanup's QUIT would end the transcript.
   if (rc != CURLE_OK && afterFinalDot(transcript, message.size()))
     return failed(rc == CURLE_OPERATION_TIMEDOUT ? Code::UncertainTimedOut : Code::UncertainBroken, host);
-  if (rc != CURLE_OK) return failureOf(rc, transcript, host);
+  if (rc != CURLE_OK && bearer)
+    if (std::optional<Result> r = bearerFailure(rc, transcript, host, tokenBytes)) return *r;
+  if (rc != CURLE_OK) return failureOf(rc, transcript, host, server_.port);
   return Result{};
 }
 

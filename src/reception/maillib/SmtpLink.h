@@ -1,6 +1,7 @@
 #pragma once
 // The way to an SMTP server: one mail handed over per call, by libcurl in
 // the program, by a fake server in tests.
+#include "Credentials.h"
 #include "MailLibCommon.h"
 #include "platform/TestHooks.h"
 
@@ -11,12 +12,6 @@
 #include <memory>
 
 namespace maillib {
-
-// The login for SMTP AUTH; an empty user logs in nowhere.
-struct Credentials {
-  QString user;
-  QString password;
-};
 
 // The addresses the server is given, bare (no names, no angle brackets).
 struct Envelope {
@@ -43,9 +38,14 @@ class SmtpLink {
  public:
   virtual ~SmtpLink() = default;
   // Hands one mail over: the envelope, then `message` (CR LF lines), after
-  // a login with `login` when the server offers AUTH and a user is given.
+  // a login with `login` when the server offers AUTH and a user is given
+  // (an empty user logs in nowhere). A bearer token goes only over TLS
+  // (TokenNeedsTls otherwise, whatever the server's plain permission), with
+  // OAUTHBEARER when the server offers it, else XOAUTH2 (BearerNotOffered
+  // when neither).
   // Ok; a refusal with the server's reply (RecipientRefused, SenderRefused,
-  // LoginRequired, MailRefused, LoginDenied); a connection failure; or,
+  // LoginRequired, MailRefused, LoginDenied, TokenRefused); a connection
+  // failure; or,
   // when the final dot went out and no answer came, UncertainTimedOut or
   // UncertainBroken. Never a mail to only some of the recipients.
   virtual Result transfer(const Envelope& envelope, const QByteArray& message, const Credentials& login) = 0;

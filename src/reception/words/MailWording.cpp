@@ -2,6 +2,9 @@
 
 #include "reception/maillib/MailLib.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/files/PinnedKeys.h"
+
+#include <QDir>
 
 #include <algorithm>
 
@@ -37,6 +40,24 @@ QString plainRefused(const QString& host) {
       .arg(host, kPlainLoginCaption);
 }
 
+// Said with every refusal for a certificate: nothing but the handshake
+// crossed that connection.
+const QString kNothingSent = QStringLiteral("IDやパスワード、メールは送っていません。");
+
+// "host:port": a certificate is trusted per port.
+QString serverOf(const Result& r) { return r.port > 0 ? ServerCertificate::serverName(r.host, r.port) : r.host; }
+
+QString keyChanged(const Result& r) {
+  const QString server = serverOf(r);
+  return QStringLiteral("サーバー「%1」の証明書の鍵が、信頼したときのものから変わっています。"
+                        "サーバーがなりすまされているおそれがあるため、接続を中止しました。")
+             .arg(server) +
+         kNothingSent +
+         QStringLiteral("\nサーバーの管理者に確かめて、鍵を変えたことが確かな場合に限り、"
+                        "「%1」から「%2」で始まる行を削除して下さい。次の接続で新しい証明書を確かめられます。")
+             .arg(QDir::toNativeSeparators(pins::filePath()), server);
+}
+
 // The sentence alone; the server's reply, when there is one, goes below it.
 QString sentence(const Result& r, Side side) {
   const QString& h = r.host;
@@ -58,6 +79,11 @@ QString sentence(const Result& r, Side side) {
       return QStringLiteral("サーバー「%1」が応答しません（時間切れ）。").arg(h);
     case Code::CertificateRejected:
       return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。").arg(h);
+    case Code::CertificateUnverified:
+      return QStringLiteral("サーバー「%1」の証明書を確認できないため、接続を中止しました。").arg(serverOf(r)) +
+             kNothingSent;
+    case Code::PinnedKeyChanged:
+      return keyChanged(r);
     case Code::TlsFailed:
       return QStringLiteral("サーバー「%1」との暗号化通信（TLS）を始められません。").arg(h);
     case Code::PlainRefused:
@@ -73,6 +99,24 @@ QString sentence(const Result& r, Side side) {
                                 : QStringLiteral("通信の準備ができません（メモリ不足）。");
     case Code::Stopped:
       return QStringLiteral("受信を途中で止めました。");
+
+    case Code::TokenRefused:
+      return QStringLiteral("サーバー「%1」がサインインを受け付けませんでした%2。サインインの有効期限が切れたか、取り消されました。"
+                            "ウィンドウから「サインイン」をやり直して下さい。")
+          .arg(h, d.isEmpty() ? QString() : u'（' + d + u'）');
+    case Code::TokenNeedsTls:
+      return QStringLiteral("サーバー「%1」との通信を暗号化できないため、サインインを中止しました（サインインの情報は送っていません）。"
+                            "サインインの情報は、暗号化した通信でしか送りません。"
+                            "通信の途中で暗号化が妨げられている可能性もあります。")
+          .arg(h);
+    case Code::BearerNotOffered:
+      return QStringLiteral("サーバー「%1」はサインイン（OAuth 2.0）によるログインに対応していません。"
+                            "「サーバー設定」を確かめて下さい。")
+          .arg(h);
+    case Code::LoginUnavailable:
+      return QStringLiteral("サーバー「%1」は、いまログインを確かめられません（サーバー側の一時的な問題）。"
+                            "しばらくしてからやり直して下さい。")
+          .arg(h);
 
     case Code::Pop3NotUnderstood:
       return QStringLiteral("サーバー「%1」の応答を理解できません。\n%2").arg(h, d);
@@ -164,6 +208,12 @@ QString text(const Result& r, Side side) {
 }  // namespace
 
 QString pop3Failure(const maillib::Result& r) { return text(r, Side::Pop3); }
+
+QString certificateSummary(const ServerCertificate& c) {
+  QString s = QStringLiteral("証明書のSHA-256フィンガープリント: %1").arg(c.fingerprint());
+  if (!c.nameMatches) s += QStringLiteral("\nこの証明書はサーバー名「%1」のものではありません。").arg(c.host);
+  return s;
+}
 QString sendFailure(const maillib::Result& r) { return text(r, Side::Smtp); }
 
 }  // namespace wording

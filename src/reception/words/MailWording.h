@@ -4,6 +4,7 @@
 // library returns codes and details (reception/maillib/MailResult.h); this
 // is the one place that words them, a library of its own just above the
 // mail library, which both the mail check and sending reach.
+#include "platform/ServerCertificate.h"
 #include "reception/maillib/MailResult.h"
 
 #include <QString>
@@ -14,6 +15,10 @@ namespace wording {
 QString pop3Failure(const maillib::Result& r);
 // A failure to send one mail (uncertain sends included).
 QString sendFailure(const maillib::Result& r);
+// Said under a CertificateUnverified failure once the certificate was
+// fetched: its fingerprint, for the user to compare with the one the
+// server's administrator gives, and whether it names another server.
+QString certificateSummary(const ServerCertificate& certificate);
 
 }  // namespace wording
 

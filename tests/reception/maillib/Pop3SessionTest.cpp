@@ -357,3 +357,193 @@ TEST(Pop3Session, AnAnswerThatIsNotPop3EndsTheSession) {
   EXPECT_EQ(s->failure().code, Code::Pop3NotUnderstood);
   EXPECT_EQ(s->failure().detail, QStringLiteral("HELLO THERE"));
 }
+
+namespace {
+
+using maillib::Credentials;
+
+const QByteArray kOAuthUser = "tomo@fake.example";
+
+std::shared_ptr<FakeMailbox> bearerBox(int count, const QList<QByteArray>& listed) {
+  auto box = boxWith(count);
+  box->saslListed = listed;
+  box->tokens = {"tok-good"};
+  return box;
+}
+
+Credentials bearer(const QByteArray& token, const QByteArray& user = kOAuthUser) {
+  return Credentials::bearer(QString::fromUtf8(user), QString::fromUtf8(token));
+}
+
+// Whether `token` (or a long enough piece of it) shows anywhere in what a
+// failure says.
+bool quoted(const maillib::Result& r, const QByteArray& token) {
+  const QString t = QString::fromUtf8(token.left(12));
+  return r.detail.contains(t) || r.reply.contains(t) || r.cause.contains(t) || r.host.contains(t);
+}
+
+}  // namespace
+
+// OAUTHBEARER when CAPA lists it, XOAUTH2 when only that is listed or when
+// CAPA has no SASL line at all; each initial response byte for byte, the
+// user escaped where the GS2 header needs it.
+TEST(Pop3Session, ABearerTokenLogsInWithTheMechanismCapaOffers) {
+  struct Case {
+    QList<QByteArray> listed;
+    QByteArray user;
+    QByteArray mechanism;
+    QByteArray response;
+  };
+  const QList<Case> cases{
+      {{"PLAIN", "XOAUTH2", "OAUTHBEARER"}, kOAuthUser, "OAUTHBEARER",
+       "n,a=tomo@fake.example,\x01" "auth=Bearer tok-good\x01\x01"},
+      {{"plain", "oauthbearer"}, "to,mo=1@fake.example", "OAUTHBEARER",
+       "n,a=to=2Cmo=3D1@fake.example,\x01" "auth=Bearer tok-good\x01\x01"},
+      {{"PLAIN", "XOAUTH2"}, kOAuthUser, "XOAUTH2", "user=tomo@fake.example\x01" "auth=Bearer tok-good\x01\x01"},
+      {{}, kOAuthUser, "XOAUTH2", "user=tomo@fake.example\x01" "auth=Bearer tok-good\x01\x01"},
+  };
+  for (const Case& c : cases) {
+    auto box = bearerBox(2, c.listed);
+    box->oauthUser = c.user;
+    auto s = open(box);
+    EXPECT_EQ(s->login(bearer("tok-good", c.user)), 2) << c.mechanism.toStdString();
+    EXPECT_EQ(box->commands, (QList<QByteArray>{"CAPA", "AUTH " + c.mechanism + ' ' + c.response.toBase64(), "LIST"}));
+    ASSERT_EQ(box->bearerLogins.size(), 1);
+    EXPECT_EQ(box->bearerLogins[0].user, c.user);
+    EXPECT_TRUE(box->errorAnswers.isEmpty());
+    EXPECT_TRUE(s->failure().ok());
+  }
+
+  // A SASL list without either: the token is not sent at all.
+  auto box = bearerBox(1, {"PLAIN", "LOGIN"});
+  auto s = open(box);
+  EXPECT_EQ(s->login(bearer("tok-good")), -2);
+  EXPECT_EQ(s->failure().code, Code::BearerNotOffered);
+  EXPECT_EQ(box->commands, QList<QByteArray>{"CAPA"});
+  // No list, and XOAUTH2 tried is refused outright: not offered either,
+  // and not a token to sign in again for.
+  auto none = bearerBox(1, {});
+  none->saslTaken.clear();
+  auto t = open(none);
+  EXPECT_EQ(t->login(bearer("tok-good")), -2);
+  EXPECT_EQ(t->failure().code, Code::BearerNotOffered);
+  EXPECT_EQ(t->failure().reply, QStringLiteral("-ERR Unsupported authentication mechanism."));
+  EXPECT_TRUE(t->alive());
+}
+
+// A command line holds 255 octets with its CR LF: an initial response that
+// would pass that goes on its own line after the server's "+" (RFC 5034).
+// Provider tokens run past 1500 characters.
+TEST(Pop3Session, AnInitialResponseTooLongForTheCommandLineFollowsThePlus) {
+  // The longest token whose AUTH line is exactly 255 octets, and one more.
+  auto lineOf = [](int length) {
+    return "AUTH XOAUTH2 " +
+           ("user=" + kOAuthUser + "\x01" "auth=Bearer " + QByteArray(length, 'x') + "\x01\x01").toBase64() + "\r\n";
+  };
+  int fits = 1;
+  while (lineOf(fits + 1).size() <= 255) ++fits;
+  ASSERT_EQ(lineOf(fits).size(), 255);
+  for (const auto& [listed, length] :
+       QList<std::pair<QByteArray, int>>{{"XOAUTH2", fits}, {"XOAUTH2", fits + 1}, {"XOAUTH2", 2000}, {"OAUTHBEARER", 2000}}) {
+    const QByteArray token = "t" + QByteArray(length - 1, 'x');
+    auto box = bearerBox(1, {listed});
+    box->tokens = {token};
+    auto s = open(box);
+    EXPECT_EQ(s->login(bearer(token)), 1) << length;
+    EXPECT_EQ(box->longCommands, 0) << length;
+    ASSERT_EQ(box->bearerLogins.size(), 1);
+    EXPECT_EQ(box->bearerLogins[0].token, token);
+    if (length == fits) {
+      EXPECT_EQ(box->commands[1].size() + 2, 255);
+    } else {
+      EXPECT_EQ(box->commands, (QList<QByteArray>{"CAPA", "AUTH " + listed, "LIST"})) << length;
+    }
+  }
+}
+
+// A refused token: the server's challenge with its JSON status is answered
+// as each mechanism asks (^A for OAUTHBEARER, an empty line for XOAUTH2),
+// then the refusal is TokenRefused with that status, the session open for
+// a fresh token. What the server says never carries the token back.
+TEST(Pop3Session, ARefusedTokenIsAnsweredThroughTheErrorStepAndTold) {
+  for (const auto& [mechanism, answer] :
+       QList<std::pair<QByteArray, QByteArray>>{{"OAUTHBEARER", "AQ=="}, {"XOAUTH2", ""}}) {
+    for (const int length : {8, 2000}) {
+      const QByteArray stale = "tok-old" + QByteArray(length - 7, 's');
+      auto box = bearerBox(2, {mechanism});
+      auto s = open(box);
+      EXPECT_EQ(s->login(bearer(stale)), -2);
+      EXPECT_EQ(s->failure().code, Code::TokenRefused);
+      EXPECT_EQ(s->failure().detail, QStringLiteral("invalid_token"));
+      EXPECT_EQ(s->failure().reply, QStringLiteral("-ERR [AUTH] Authentication failed."));
+      EXPECT_EQ(box->errorAnswers, QList<QByteArray>{answer}) << mechanism.toStdString();
+      EXPECT_TRUE(s->alive());
+      EXPECT_EQ(s->login(bearer("tok-good")), 2);
+      EXPECT_TRUE(s->failure().ok());
+    }
+  }
+
+  // A numeric status, as some providers send it; a server that refuses at
+  // once without the error step.
+  auto box = bearerBox(1, {"XOAUTH2"});
+  box->errorJson = R"({"status":400,"schemes":"Bearer"})";
+  auto s = open(box);
+  EXPECT_EQ(s->login(bearer("tok-old")), -2);
+  EXPECT_EQ(s->failure().code, Code::TokenRefused);
+  EXPECT_EQ(s->failure().detail, QStringLiteral("400"));
+  auto direct = bearerBox(1, {"XOAUTH2"});
+  direct->errorStep = false;
+  auto t = open(direct);
+  EXPECT_EQ(t->login(bearer("tok-old")), -2);
+  EXPECT_EQ(t->failure().code, Code::TokenRefused);
+  EXPECT_TRUE(direct->errorAnswers.isEmpty());
+
+  // The server's own trouble is not the token's: no sign-in asked for.
+  auto busy = bearerBox(1, {"OAUTHBEARER"});
+  busy->authRefusal = "-ERR [SYS/TEMP] Temporary authentication failure.";
+  auto u = open(busy);
+  EXPECT_EQ(u->login(bearer("tok-old")), -2);
+  EXPECT_EQ(u->failure().code, Code::LoginUnavailable);
+
+  // A server that echoes the token in its status and its refusal.
+  for (const QByteArray& mechanism : {QByteArray("OAUTHBEARER"), QByteArray("XOAUTH2")}) {
+    for (const int length : {12, 2000}) {
+      const QByteArray secret = "tok-secret" + QByteArray(length - 10, 'z');
+      const QByteArray line = (mechanism == "XOAUTH2" ? "user=" + kOAuthUser + "\x01" "auth=Bearer " + secret + "\x01\x01"
+                                                     : "n,a=" + kOAuthUser + ",\x01" "auth=Bearer " + secret + "\x01\x01")
+                                  .toBase64();
+      auto echo = bearerBox(1, {mechanism});
+      echo->errorJson = R"({"status":"invalid )" + secret + R"("})";
+      echo->authRefusal = "-ERR [AUTH] bad token " + secret + " in " + line;
+      auto v = open(echo);
+      EXPECT_EQ(v->login(bearer(secret)), -2);
+      EXPECT_EQ(v->failure().code, Code::TokenRefused);
+      EXPECT_FALSE(quoted(v->failure(), secret)) << v->failure().detail.toStdString() << v->failure().reply.toStdString();
+      EXPECT_FALSE(quoted(v->failure(), line));
+      EXPECT_TRUE(v->failure().reply.startsWith(u"-ERR [AUTH] bad token "));
+    }
+  }
+}
+
+// Over a connection in clear a token is never sent, whatever was allowed
+// for a password; nor one that would break the framing.
+TEST(Pop3Session, ABearerTokenIsNeverSentInClearOrMalformed) {
+  auto box = bearerBox(1, {"XOAUTH2", "OAUTHBEARER"});
+  box->tls = false;
+  auto s = open(box);
+  EXPECT_EQ(s->login(bearer("tok-good")), -2);
+  EXPECT_EQ(s->failure().code, Code::TokenNeedsTls);
+  EXPECT_EQ(box->commands, QList<QByteArray>{"CAPA"});
+  EXPECT_TRUE(box->bearerLogins.isEmpty());
+  EXPECT_FALSE(quoted(s->failure(), "tok-good"));
+  // A password login on the same connection is the user's permission to give.
+  EXPECT_EQ(s->login("tomo", "secret", false), 1);
+
+  for (const QByteArray& token : {QByteArray("tok\r\nDELE 1"), QByteArray("tok\x01" "x"), QByteArray("tok\0x", 5)}) {
+    auto bad = bearerBox(1, {"XOAUTH2"});
+    auto t = open(bad);
+    EXPECT_EQ(t->login(bearer(token)), -2);
+    EXPECT_EQ(t->failure().code, Code::Pop3BadLoginCharacter);
+    EXPECT_EQ(bad->commands, QList<QByteArray>{"CAPA"});
+  }
+}
