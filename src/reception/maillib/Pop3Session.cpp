@@ -75,7 +75,12 @@ void Pop3Session::lose(Result why) {
 
 void Pop3Session::refuse(Code what, const QByteArray& reply) {
   failure_ = failed(what, host_);
-  failure_.reply = QString::fromUtf8(reply.trimmed());
+  failure_.reply = quoted(reply, reply.size());  // whole
+}
+
+QString Pop3Session::quoted(const QByteArray& line, qsizetype max) const {
+  // Taken out before the line is cut short, so that no part of them stays.
+  return sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets_).left(max);
 }
 
 bool Pop3Session::flush() {
@@ -183,7 +188,7 @@ bool Pop3Session::readStatus(QByteArray* line, bool* ok) {
     return true;
   }
   // Out of step with the server: nothing it says can be trusted any more.
-  lose(failed(Code::Pop3NotUnderstood, host_, QString::fromUtf8(line->trimmed().left(200))));
+  lose(failed(Code::Pop3NotUnderstood, host_, quoted(*line, 200)));
   return false;
 }
 
@@ -331,7 +336,7 @@ bool Pop3Session::readAuthReply(QByteArray* line, AuthReply* kind) {
   } else if (line->startsWith('+') && (line->size() == 1 || (*line)[1] == ' ' || (*line)[1] == '\r' || (*line)[1] == '\n')) {
     *kind = AuthReply::More;  // "+ " and a challenge in base64
   } else {
-    lose(failed(Code::Pop3NotUnderstood, host_, QString::fromUtf8(line->trimmed().left(200))));
+    lose(failed(Code::Pop3NotUnderstood, host_, quoted(*line, 200)));
     return false;
   }
   return true;
@@ -363,7 +368,7 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
     return -2;
   }
   const QByteArray response = sasl::initialResponse(m, user, token).toBase64();
-  const QList<QByteArray> secrets{token, response};
+  secrets_ = {token, response};
   const QByteArray command = "AUTH " + sasl::mechanismName(m);
   QByteArray line;
   AuthReply kind = AuthReply::Err;
@@ -394,7 +399,7 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
         // Another challenge: the exchange is cancelled.
         if (!sendCommand("*") || !readAuthReply(&line, &kind)) return -1;
         if (kind == AuthReply::More) {
-          lose(failed(Code::Pop3NotUnderstood, host_, sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets).left(200)));
+          lose(failed(Code::Pop3NotUnderstood, host_, quoted(line, 200)));
           return -1;
         }
       }
@@ -408,9 +413,9 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
   } else if (!tokenSent || (!listed && !challenged && !upper.contains("[AUTH]"))) {
     why = Code::BearerNotOffered;  // the mechanism itself was refused
   }
-  failure_ = failed(why, host_, sasl::withoutSecrets(status, secrets).left(100));
+  failure_ = failed(why, host_, sasl::withoutSecrets(status, secrets_).left(100));
   // Taken out before the reply is cut short, so that no part of it stays.
-  failure_.reply = sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets).left(500);
+  failure_.reply = quoted(line, 500);
   return -2;
 }
 
