@@ -80,7 +80,7 @@ void Pop3Session::refuse(Code what, const QByteArray& reply) {
 
 QString Pop3Session::quoted(const QByteArray& line, qsizetype max) const {
   // Taken out before the line is cut short, so that no part of them stays.
-  return sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets_).left(max);
+  return sasl::cutShort(sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets_), max);
 }
 
 bool Pop3Session::flush() {
@@ -413,7 +413,7 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
   } else if (!tokenSent || (!listed && !challenged && !upper.contains("[AUTH]"))) {
     why = Code::BearerNotOffered;  // the mechanism itself was refused
   }
-  failure_ = failed(why, host_, sasl::withoutSecrets(status, secrets_).left(100));
+  failure_ = failed(why, host_, sasl::cutShort(sasl::withoutSecrets(status, secrets_), 100));
   // Taken out before the reply is cut short, so that no part of it stays.
   failure_.reply = quoted(line, 500);
   return -2;
