@@ -12,14 +12,16 @@ namespace {
 // Message numbers beyond this are not taken from a listing.
 constexpr int kMaxMessages = 1000000;
 
-// Calls `f` with each line of `data` (without its line break).
+// Calls `f` with each line of `data` (without its line break). Each line
+// owns its bytes: what is kept of it (a capability, an ID) must outlive
+// `data`, and Qt hands a line that needs no change back as the same bytes.
 template <class F>
 void forEachLine(const QByteArray& data, F&& f) {
   qsizetype at = 0;
   while (at < data.size()) {
     qsizetype nl = data.indexOf('\n', at);
     if (nl < 0) nl = data.size();
-    f(QByteArray::fromRawData(data.constData() + at, nl - at));
+    f(data.mid(at, nl - at));
     at = nl + 1;
   }
 }
