@@ -194,13 +194,20 @@ case "$what" in
     configure ON
     cmake --build build
     ctest --test-dir build --output-on-failure -j "$(nproc)"
+    echo "== plain build and tests: $((SECONDS / 60)) min"
     # The same tests under the sanitizers; a test that limits its own
     # address space (label address-limit) cannot run there.
+    started=$SECONDS
     configure_asan
     cmake --build build-asan
+    echo "== sanitizer build: $(((SECONDS - started) / 60)) min"
+    started=$SECONDS
     sanitizer_env
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE "address-limit|unsanitized"
+    echo "== sanitizer tests: $(((SECONDS - started) / 60)) min"
+    started=$SECONDS
     run_fuzzers "${TOMOSHIBI_FUZZ_SECONDS:-30}"
+    echo "== fuzz run: $(((SECONDS - started) / 60)) min; all: $((SECONDS / 60)) min"
     ;;
   fuzz)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
