@@ -43,11 +43,13 @@ bool plainValue(const QString& v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray file = bytesOf(data, size);
   QStringList sections{QStringLiteral("EXEINI")};
-  // The first section the file names, whatever it is.
-  for (const QString& line : text::fromCp932(file).split(u'\n')) {
-    const QString t = line.trimmed();
+  // The first section the file names, whatever it is, when the program
+  // could name it too (its name written in CP932 is the same name).
+  for (const QByteArray& bytes : byteLines(file)) {
+    const QString t = text::fromCp932(bytes).trimmed();
     if (t.startsWith(u'[') && t.indexOf(u']') > 1) {
-      sections << t.mid(1, t.indexOf(u']') - 1).trimmed();
+      const QString name = t.mid(1, t.indexOf(u']') - 1).trimmed();
+      if (throughCp932(name) == name) sections << name;
       break;
     }
   }
