@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # ./build.sh start   install what is missing, build the program, start 灯火亭 with
 #                    the program folder $XDG_DATA_HOME/tomoshibi (~/.local/share/tomoshibi)
-# ./build.sh test    install what is missing, build, run every test
+# ./build.sh test    install what is missing, build, run every test; then the same
+#                    tests built with clang under AddressSanitizer and
+#                    UndefinedBehaviorSanitizer (build-asan/), and a short
+#                    seeded run of every fuzz target (docs/fuzzing.md)
+# ./build.sh fuzz [SECONDS]
+#                    run every fuzz target SECONDS long (default 600), two at a time
 # ./build.sh bench   install what is missing (mpop and msmtp too), build and run the benchmarks
 # ./build.sh build   install what is missing and build the program
 # ./build.sh package install what is missing, build and make the Debian package
@@ -24,7 +29,9 @@ what=${1:-start}
 # automatic check; for the benchmarks also mpop and msmtp, the
 # yardsticks of receiving and sending. The package is made with
 # dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
-# validators, systemd-analyze and xdotool.
+# validators, systemd-analyze and xdotool. The sanitizer build and the fuzz
+# targets need clang with its run-time libraries (libFuzzer among them) and
+# llvm-symbolizer, which makes the reports' stacks readable.
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
@@ -32,7 +39,8 @@ build_packages=(cmake ninja-build g++ pkg-config
   libfluidsynth-dev timgm6mb-soundfont qtkeychain-qt6-dev libsecret-1-0)
 test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils
   dpkg-dev file desktop-file-utils appstream-util systemd xdotool
-  curl gnome-keyring dbus-daemon dbus-bin libsecret-tools python3-dbus python3-gi)
+  curl gnome-keyring dbus-daemon dbus-bin libsecret-tools python3-dbus python3-gi
+  clang libclang-rt-14-dev llvm)
 package_packages=(dpkg-dev file)
 bench_packages=(mpop msmtp)
 start_packages=(xvfb xauth)
@@ -98,6 +106,78 @@ configure() {
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${testing[@]}" >/dev/null
 }
 
+# The sanitizer tree: clang, AddressSanitizer and UndefinedBehaviorSanitizer
+# throughout, the libraries instrumented for libFuzzer as well, so that the
+# fuzz targets come from the same tree as the sanitized tests. ccache is
+# used when it is there.
+configure_asan() {
+  local launcher=()
+  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    -DTOMOSHIBI_SANITIZE=ON -DTOMOSHIBI_FUZZ=ON "${launcher[@]}" >/dev/null
+}
+
+# Every sanitizer report ends the program that made it, with a readable
+# stack; leaks are reported too, but for the third-party libraries named in
+# tests/sanitizers/lsan.supp.
+sanitizer_env() {
+  local supp=$PWD/tests/sanitizers
+  export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1
+  export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp
+  export LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0
+  export ASAN_SYMBOLIZER_PATH
+  ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 || true)
+}
+
+# Runs every fuzz target of build-asan/ for $1 seconds, two at a time, from
+# its seeds, its earlier finds and the corpus it grew in earlier runs here
+# (build-asan/fuzz-corpus/). A finding ends the run with the input kept in
+# build-asan/fuzz-findings/TARGET/: add it to
+# tests/data/fuzz-regressions/TARGET/ and mend what it shows.
+run_fuzzers() {
+  local seconds=$1 list=build-asan/fuzz/targets.txt
+  local scratch=${TMPDIR:-/tmp}
+  # The targets write scratch files at every input: in memory where there is room.
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then scratch=/dev/shm; fi
+  mkdir -p build-asan/fuzz-logs
+  local pids=() names=() failed=()
+  wait_one() {
+    local i=$1
+    if ! wait "${pids[$i]}"; then failed+=("${names[$i]}"); fi
+  }
+  while IFS=$'\t' read -r name exe seeds dict maxlen regressions; do
+    [ -n "$name" ] || continue
+    local corpus=build-asan/fuzz-corpus/$name findings=build-asan/fuzz-findings/$name
+    mkdir -p "$corpus" "$findings"
+    local args=(-max_total_time="$seconds" -max_len="$maxlen" -timeout=25 -rss_limit_mb=2560
+      -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds")
+    [ "$dict" = - ] || args=(-dict="$dict" "${args[@]}")
+    [ -d "$regressions" ] && args+=("$regressions")
+    echo "== fuzz $name (${seconds}s)"
+    TMPDIR=$scratch "$exe" "${args[@]}" >"build-asan/fuzz-logs/$name.log" 2>&1 &
+    pids+=($!)
+    names+=("$name")
+    if ((${#pids[@]} % 2 == 0)); then
+      wait_one $((${#pids[@]} - 2))
+      wait_one $((${#pids[@]} - 1))
+    fi
+  done <"$list"
+  if ((${#pids[@]} % 2 == 1)); then wait_one $((${#pids[@]} - 1)); fi
+  local name
+  for name in "${names[@]}"; do
+    local log=build-asan/fuzz-logs/$name.log
+    printf '%-18s %s\n' "$name" "$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?') executions"
+  done
+  if ((${#failed[@]})); then
+    for name in "${failed[@]}"; do
+      echo "== fuzz target $name found a fault (build-asan/fuzz-logs/$name.log):" >&2
+      tail -n 40 "build-asan/fuzz-logs/$name.log" >&2
+      ls build-asan/fuzz-findings/"$name"/ >&2
+    done
+    return 1
+  fi
+}
+
 # The user's program folder: mail, settings and "pelkit.ini" live there,
 # outside the build folder, so that removing build/ loses nothing.
 program_folder() {
@@ -118,6 +198,27 @@ case "$what" in
     configure ON
     cmake --build build
     ctest --test-dir build --output-on-failure -j "$(nproc)"
+    echo "== plain build and tests: $((SECONDS / 60)) min"
+    # The same tests under the sanitizers; a test that limits its own
+    # address space (label address-limit) cannot run there.
+    started=$SECONDS
+    configure_asan
+    cmake --build build-asan
+    echo "== sanitizer build: $(((SECONDS - started) / 60)) min"
+    started=$SECONDS
+    sanitizer_env
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE "address-limit|unsanitized"
+    echo "== sanitizer tests: $(((SECONDS - started) / 60)) min"
+    started=$SECONDS
+    run_fuzzers "${TOMOSHIBI_FUZZ_SECONDS:-30}"
+    echo "== fuzz run: $(((SECONDS - started) / 60)) min; all: $((SECONDS / 60)) min"
+    ;;
+  fuzz)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    configure_asan
+    cmake --build build-asan --target tomoshibi_fuzzers
+    sanitizer_env
+    run_fuzzers "${2:-600}"
     ;;
   package)
     install_missing "${build_packages[@]}" "${package_packages[@]}"
@@ -156,7 +257,7 @@ case "$what" in
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$exe" --home "$home"
     ;;
   *)
-    echo "usage: $0 start|test|bench|build|package" >&2
+    echo "usage: $0 start|test|fuzz [SECONDS]|bench|build|package" >&2
     exit 2
     ;;
 esac

@@ -4,22 +4,39 @@
 #include "Text.h"
 
 #include <QFile>
-#include <QStringList>
+#include <QList>
 #include <optional>
 
 namespace profile {
 namespace {
 
-// Lines of the file without their terminators; CR LF, CR and LF all end a line.
-std::optional<QStringList> readLines(const QString& file) {
+// A line of the file without its terminator: its bytes, kept as they are
+// when another line is set, and its text.
+struct Line {
+  QByteArray bytes;
+  QString text;
+};
+
+// CR LF, CR and LF all end a line. CP932 never has a line break byte
+// inside a character, so the lines can be told apart before decoding.
+QList<Line> linesOf(const QByteArray& file) {
+  QByteArray all = file;
+  all.replace("\r\n", "\n");
+  all.replace('\r', '\n');
+  QList<QByteArray> raw = all.split('\n');
+  if (!raw.isEmpty() && raw.last().isEmpty()) raw.removeLast();
+  QList<Line> lines;
+  lines.reserve(raw.size());
+  for (const QByteArray& r : raw) lines.append({r, text::fromCp932(r)});
+  return lines;
+}
+
+Line lineOf(const QString& text) { return {text::toCp932(text), text}; }
+
+std::optional<QByteArray> readBytes(const QString& file) {
   QFile f(file);
   if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
-  QString all = text::fromCp932(f.readAll());
-  all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  all.replace(u'\r', u'\n');
-  QStringList lines = all.split(u'\n');
-  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-  return lines;
+  return f.readAll();
 }
 
 bool isSectionLine(const QString& line, QString* name) {
@@ -39,11 +56,10 @@ bool keyOf(const QString& line, QString* key, QString* value) {
   return true;
 }
 
-std::optional<QString> findValue(const QString& section, const QString& key, const QString& file) {
-  auto lines = readLines(file);
-  if (!lines) return std::nullopt;
+std::optional<QString> findValue(const QString& section, const QString& key, const QList<Line>& lines) {
   bool in = false;
-  for (const QString& line : *lines) {
+  for (const Line& l : lines) {
+    const QString& line = l.text;
     QString name;
     if (isSectionLine(line, &name)) {
       in = name.compare(section, Qt::CaseInsensitive) == 0;
@@ -56,11 +72,13 @@ std::optional<QString> findValue(const QString& section, const QString& key, con
   return std::nullopt;
 }
 
-}  // namespace
+std::optional<QString> findValue(const QString& section, const QString& key, const QString& file) {
+  const std::optional<QByteArray> bytes = readBytes(file);
+  if (!bytes) return std::nullopt;
+  return findValue(section, key, linesOf(*bytes));
+}
 
-QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
-                                const QString& file) {
-  auto v = findValue(section, key, file);
+QString stringOf(const std::optional<QString>& v, const QString& def) {
   QString value = v ? v->trimmed() : def;
   if (v && value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
     value = value.mid(1, value.size() - 2);
@@ -69,8 +87,7 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
   return value;
 }
 
-int GetPrivateProfileInt(const QString& section, const QString& key, int def, const QString& file) {
-  auto v = findValue(section, key, file);
+int intOf(const std::optional<QString>& v, int def) {
   if (!v) return def;
   QString t = v->trimmed();
   qsizetype i = 0;
@@ -84,35 +101,66 @@ int GetPrivateProfileInt(const QString& section, const QString& key, int def, co
   return int(neg ? -n : n);
 }
 
-bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& file, int newFileMode) {
-  QStringList lines = readLines(file).value_or(QStringList());
+// Every other line keeps its bytes: a line that is not CP932, or a
+// character CP932 has two codes for, is not rewritten on the way.
+QByteArray setIn(QList<Line> lines, const QString& section, const QString& key, const QString& value) {
   const QString entry = key + u'=' + value;
   qsizetype sectionAt = -1, lastInSection = -1, keyAt = -1;
   for (qsizetype i = 0; i < lines.size(); ++i) {
     QString name;
-    if (isSectionLine(lines[i], &name)) {
+    if (isSectionLine(lines[i].text, &name)) {
       if (sectionAt >= 0) break;  // the section ended
       if (name.compare(section, Qt::CaseInsensitive) == 0) sectionAt = lastInSection = i;
       continue;
     }
     if (sectionAt < 0) continue;
-    if (!lines[i].trimmed().isEmpty()) lastInSection = i;
+    if (!lines[i].text.trimmed().isEmpty()) lastInSection = i;
     QString k;
-    if (keyOf(lines[i], &k, nullptr) && k.compare(key, Qt::CaseInsensitive) == 0) {
+    if (keyOf(lines[i].text, &k, nullptr) && k.compare(key, Qt::CaseInsensitive) == 0) {
       keyAt = i;
       break;
     }
   }
   if (keyAt >= 0) {
-    lines[keyAt] = entry;
+    lines[keyAt] = lineOf(entry);
   } else if (sectionAt >= 0) {
-    lines.insert(lastInSection + 1, entry);
+    lines.insert(lastInSection + 1, lineOf(entry));
   } else {
-    lines << u'[' + section + u']' << entry;
+    lines << lineOf(u'[' + section + u']') << lineOf(entry);
   }
-  QByteArray out = text::toCp932(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
-  return durable::replaceFile(file, out, newFileMode);
+  QByteArray out;
+  for (const Line& l : lines) out += l.bytes + "\r\n";
+  return out;
+}
+
+}  // namespace
+
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
+                                const QString& file) {
+  return stringOf(findValue(section, key, file), def);
+}
+
+int GetPrivateProfileInt(const QString& section, const QString& key, int def, const QString& file) {
+  return intOf(findValue(section, key, file), def);
+}
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& file, int newFileMode) {
+  const QList<Line> lines = linesOf(readBytes(file).value_or(QByteArray()));
+  return durable::replaceFile(file, setIn(lines, section, key, value), newFileMode);
+}
+
+QString valueIn(const QByteArray& file, const QString& section, const QString& key) {
+  const std::optional<QString> v = findValue(section, key, linesOf(file));
+  return v ? stringOf(v, QString()) : QString();
+}
+
+int intIn(const QByteArray& file, const QString& section, const QString& key, int def) {
+  return intOf(findValue(section, key, linesOf(file)), def);
+}
+
+QByteArray withValue(const QByteArray& file, const QString& section, const QString& key, const QString& value) {
+  return setIn(linesOf(file), section, key, value);
 }
 
 }  // namespace profile

@@ -23,4 +23,13 @@ int GetPrivateProfileInt(const QString& section, const QString& key, int def, co
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file, int fileMode = -1);
 
+// The same on a file's bytes, for what reads or writes them elsewhere:
+// the value of `key` (as GetPrivateProfileString gives it; null when the
+// section or key is missing), its leading integer (as GetPrivateProfileInt;
+// `def` when missing), and the bytes with `key` set (as
+// WritePrivateProfileString writes them).
+QString valueIn(const QByteArray& file, const QString& section, const QString& key);
+int intIn(const QByteArray& file, const QString& section, const QString& key, int def);
+QByteArray withValue(const QByteArray& file, const QString& section, const QString& key, const QString& value);
+
 }  // namespace profile

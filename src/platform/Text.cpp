@@ -1,6 +1,7 @@
 #include "Text.h"
 
 #include <cmath>
+#include <limits>
 
 namespace text {
 
@@ -48,7 +49,12 @@ QByteArray CutAtNul(const QByteArray& s) {
 
 int64_t roundHalfEven(double v) {
   // The default floating-point rounding mode rounds halves to even.
-  return static_cast<int64_t>(std::nearbyint(v));
+  const double r = std::nearbyint(v);
+  // Beyond 64 bits the nearest end: converting such a value is undefined.
+  if (std::isnan(r)) return 0;
+  if (r >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+  if (r < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(r);
 }
 
 double leadingNumber(const QString& s) {

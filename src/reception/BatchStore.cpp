@@ -51,6 +51,8 @@ QByteArray recordOf(const BoxedMail& m) {
   return r.bytes();
 }
 
+}  // namespace
+
 // The attachment test reads the body as the library hands it over (up to
 // a NUL), before the attachments are unpacked.
 bool mentionsAttachment(const QByteArray& raw, qsizetype headerLength) {
@@ -61,7 +63,22 @@ bool mentionsAttachment(const QByteArray& raw, qsizetype headerLength) {
                                     : charset::decodeGuess(shown).contains(u"attachment", Qt::CaseSensitive);
 }
 
-}  // namespace
+ShapedMail shapeMail(QByteArray&& raw, bool mentions, maillib::AttachmentWriter* files) {
+  maillib::DecodedMail mail = maillib::decodeMail(std::move(raw), files);
+  ShapedMail shaped;
+  shaped.partial = mail.partial;
+  shaped.boxes.subject = asLineBoxText(mail.subject);
+  shaped.boxes.from = asLineBoxText(mail.from);
+  shaped.boxes.date = asLineBoxText(mail.date);
+  QString body = std::move(mail.body);
+  if (const qsizetype nul = body.indexOf(QChar(0)); nul >= 0) body.truncate(nul);
+  if (mentions) body += QStringLiteral("\r\n") + kAttachmentLine;
+  shaped.boxes.body = asBodyBoxText(std::move(body));
+  mail = maillib::DecodedMail();
+  shaped.attachFlag = mentions ? 1 : 0;
+  shaped.record = recordOf(shaped.boxes);
+  return shaped;
+}
 
 BatchStore::BatchStore(received::ReceivedStore& store, CheckReport& report, QString attachFolder)
     : store_(store), report_(report), attachFolder_(std::move(attachFolder)) {}
@@ -95,7 +112,7 @@ void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& 
   refused_ = {};
   maillib::AttachmentFolder attachments(attachFolder_,
                                         [this](const QString& path, QString* error) { return announce(path, error); });
-  maillib::DecodedMail mail = maillib::decodeMail(std::move(raw), &attachments);
+  ShapedMail shaped = shapeMail(std::move(raw), mentions, &attachments);
   if (attachments.failed()) {
     // This mail stays on the server, so that nothing of it is lost; the
     // others go on.
@@ -107,19 +124,12 @@ void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& 
     return;
   }
   const QStringList files = attachments.written();
-  if (mail.partial) report_.notice({CheckCode::PartialMail});
+  if (shaped.partial) report_.notice({CheckCode::PartialMail});
 
   LastMail shown;
-  shown.boxes.subject = asLineBoxText(mail.subject);
-  shown.boxes.from = asLineBoxText(mail.from);
-  shown.boxes.date = asLineBoxText(mail.date);
-  QString body = std::move(mail.body);
-  if (const qsizetype nul = body.indexOf(QChar(0)); nul >= 0) body.truncate(nul);
-  if (mentions) body += QStringLiteral("\r\n") + kAttachmentLine;
-  shown.boxes.body = asBodyBoxText(std::move(body));
-  mail = maillib::DecodedMail();
-  shown.attachFlag = mentions ? 1 : 0;
-  shown.record = recordOf(shown.boxes);
+  shown.boxes = std::move(shaped.boxes);
+  shown.attachFlag = shaped.attachFlag;
+  shown.record = std::move(shaped.record);
 
   if (const Fault f = store_.appendRecord(shown.record, originalAt, rawSize, id.uid, &shown.recordNumber)) {
     report_.stopStoring({f.code == Code::RecordsFull ? CheckCode::Store : CheckCode::Unsaved, f});

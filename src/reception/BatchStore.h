@@ -6,6 +6,7 @@
 // batch made durable as a whole, or undone as a whole.
 #include "CheckReport.h"
 #include "CheckSink.h"
+#include "mime/MimeDecode.h"
 #include "store/received/ReceivedStore.h"
 
 #include <QList>
@@ -28,6 +29,22 @@ extern const QString kAttachmentLine;
 // (CR LF, CR, LF, U+2028, U+2029) one, given back as CR LF.
 QString asLineBoxText(const QString& s);
 QString asBodyBoxText(QString s);
+
+// What storing a mail makes of it, apart from the disk: the mail decoded
+// (each file handed to `files` as it is found), shaped as the boxes would
+// give it back, and its record. `mentionsAttachment` adds the line that
+// says the files were unpacked (see mentionsAttachment).
+struct ShapedMail {
+  BoxedMail boxes;
+  QByteArray record;
+  int16_t attachFlag = 0;
+  bool partial = false;  // one piece of a split message
+};
+ShapedMail shapeMail(QByteArray&& raw, bool mentionsAttachment, maillib::AttachmentWriter* files);
+
+// Whether the body of a raw mail (its header `headerLength` bytes), as the
+// mail library hands it over (up to a NUL), says "attachment".
+bool mentionsAttachment(const QByteArray& raw, qsizetype headerLength);
 
 class BatchStore {
  public:

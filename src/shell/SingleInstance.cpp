@@ -27,10 +27,6 @@
 namespace instance {
 namespace {
 
-constexpr char kMagic[] = "TOMOSHIBI/1";
-// A request is its header line and a link at most; anything longer is not ours.
-constexpr qsizetype kMaxHeader = 64;
-constexpr qsizetype kMaxPayload = kMaxMailtoLength;
 constexpr int kServerPatienceMs = 5000;
 
 bool isOwnPrivateFolder(const QByteArray& path) {
@@ -50,10 +46,6 @@ QString realPath(const QString& folder) {
   }
   const QString real = QFileInfo(path).canonicalFilePath();
   return QDir::cleanPath((real.isEmpty() ? path : real) + rest);
-}
-
-QByteArray header(const Request& r, qsizetype length) {
-  return QByteArray(kMagic) + ' ' + r.verb.toUtf8() + ' ' + QByteArray::number(length) + '\n';
 }
 
 bool waitFor(int fd, short events, int timeoutMs) {
@@ -126,8 +118,7 @@ Handover handOver(const QString& programFolder, const Request& request, int time
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     return Handover::NoneRunning;  // a socket left behind by a program that ended
 
-  const QByteArray payload = request.text.toUtf8();
-  const QByteArray message = header(request, payload.size()) + payload;
+  const QByteArray message = requestBytes(request);
   qsizetype sent = 0;
   while (sent < message.size()) {
     if (!waitFor(fd, POLLOUT, timeoutMs)) return Handover::NoAnswer;
@@ -137,7 +128,7 @@ Handover handOver(const QString& programFolder, const Request& request, int time
     sent += n;
   }
   QByteArray reply;
-  while (!reply.contains('\n') && reply.size() < kMaxHeader) {
+  while (!reply.contains('\n') && reply.size() < kMaxRequestHeader) {
     if (!waitFor(fd, POLLIN, timeoutMs)) return Handover::NoAnswer;
     char buf[64];
     const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
@@ -181,23 +172,20 @@ void Server::accept() {
 }
 
 void Server::readFrom(QLocalSocket* socket) {
-  const QByteArray buffered = socket->peek(kMaxHeader + kMaxPayload + 1);
-  const qsizetype eol = buffered.indexOf('\n');
-  if (eol < 0) {
-    if (buffered.size() > kMaxHeader) socket->abort();
-    return;
+  const QByteArray buffered = socket->peek(kMaxRequestHeader + kMaxMailtoLength + 1);
+  Request request;
+  qsizetype consumed = 0;
+  switch (readRequest(buffered, &request, &consumed)) {
+    case ReadState::Incomplete:
+      return;
+    case ReadState::Refused:
+      socket->abort();
+      return;
+    case ReadState::Complete:
+      break;
   }
-  const QList<QByteArray> words = buffered.left(eol).split(' ');
-  bool ok = false;
-  const qsizetype length = words.size() == 3 ? words[2].toLongLong(&ok) : -1;
-  if (eol > kMaxHeader || words[0] != kMagic || !ok || length < 0 || length > kMaxPayload ||
-      (words[1] != "show" && words[1] != "mailto")) {
-    socket->abort();
-    return;
-  }
-  if (buffered.size() < eol + 1 + length) return;  // more to come
-  socket->read(eol + 1 + length);
-  pending_.append({QString::fromUtf8(words[1]), QString::fromUtf8(buffered.mid(eol + 1, length))});
+  socket->read(consumed);
+  pending_.append(request);
   socket->write("OK\n");
   socket->flush();
   socket->disconnectFromServer();

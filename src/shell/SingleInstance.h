@@ -4,6 +4,8 @@
 // forward, or open a mailto: link) through a local socket in the user's
 // runtime folder and ends, instead of opening a second main window on the
 // same mail files.
+#include "shell/InstanceRequest.h"
+
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -12,11 +14,6 @@ class QLocalServer;
 class QLocalSocket;
 
 namespace instance {
-
-struct Request {
-  QString verb;  // "show" or "mailto"
-  QString text;  // the link of "mailto"
-};
 
 // The socket of a program folder: in $XDG_RUNTIME_DIR when that is the
 // user's own, else in the temporary folder under a name with the user's

@@ -149,6 +149,17 @@ TEST_F(ReceiveEngine, AnUnansweredOrRefusedQuitIsReportedAndNothingComesTwice) {
   EXPECT_TRUE(box_->messages.isEmpty());
 }
 
+TEST_F(ReceiveEngine, AMailWhoseIdIsADashDoesNotComeTwice) {
+  // "-" is a valid ID, but the files that keep IDs write "-" for none.
+  box_->add("-", mail("dash"));
+  box_->breakAtQuit = true;
+  EXPECT_TRUE(check().failed);
+  box_->breakAtQuit = false;
+  EXPECT_FALSE(check().failed);
+  EXPECT_EQ(subjects(), QStringList{u"dash"_qs});
+  EXPECT_TRUE(box_->messages.isEmpty());
+}
+
 TEST_F(ReceiveEngine, SizesBeyondTheLimitsAreLeftOnTheServerAndTheRestComes) {
   // A listed size of 2 GB: not even asked for, nothing allocated for it.
   for (const char* u : {"a", "huge", "liar", "d"}) box_->add(u, mail(u));

@@ -12,21 +12,25 @@ namespace {
 // Message numbers beyond this are not taken from a listing.
 constexpr int kMaxMessages = 1000000;
 
-// Calls `f` with each line of `data` (without its line break).
+// Calls `f` with each line of `data` (without its line break). Each line
+// owns its bytes: what is kept of it (a capability, an ID) must outlive
+// `data`, and Qt hands a line that needs no change back as the same bytes.
 template <class F>
 void forEachLine(const QByteArray& data, F&& f) {
   qsizetype at = 0;
   while (at < data.size()) {
     qsizetype nl = data.indexOf('\n', at);
     if (nl < 0) nl = data.size();
-    f(QByteArray::fromRawData(data.constData() + at, nl - at));
+    f(data.mid(at, nl - at));
     at = nl + 1;
   }
 }
 
 // RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E.
 bool plausibleUid(const QByteArray& uid) {
-  if (uid.isEmpty() || uid.size() > 70) return false;
+  // "-" is a valid ID, but the files that keep IDs write "-" for none: a
+  // mail with that ID is known by its digest alone, as one without an ID.
+  if (uid.isEmpty() || uid.size() > 70 || uid == "-") return false;
   for (char c : uid)
     if (c < 0x21 || c > 0x7E) return false;
   return true;
@@ -73,7 +77,12 @@ void Pop3Session::lose(Result why) {
 
 void Pop3Session::refuse(Code what, const QByteArray& reply) {
   failure_ = failed(what, host_);
-  failure_.reply = QString::fromUtf8(reply.trimmed());
+  failure_.reply = quoted(reply, reply.size());  // whole
+}
+
+QString Pop3Session::quoted(const QByteArray& line, qsizetype max) const {
+  // Taken out before the line is cut short, so that no part of them stays.
+  return sasl::cutShort(sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets_), max);
 }
 
 bool Pop3Session::flush() {
@@ -186,7 +195,7 @@ bool Pop3Session::readStatus(QByteArray* line, bool* ok) {
     return true;
   }
   // Out of step with the server: nothing it says can be trusted any more.
-  lose(failed(Code::Pop3NotUnderstood, host_, QString::fromUtf8(line->trimmed().left(200))));
+  lose(failed(Code::Pop3NotUnderstood, host_, quoted(*line, 200)));
   return false;
 }
 
@@ -334,7 +343,7 @@ bool Pop3Session::readAuthReply(QByteArray* line, AuthReply* kind) {
   } else if (line->startsWith('+') && (line->size() == 1 || (*line)[1] == ' ' || (*line)[1] == '\r' || (*line)[1] == '\n')) {
     *kind = AuthReply::More;  // "+ " and a challenge in base64
   } else {
-    lose(failed(Code::Pop3NotUnderstood, host_, QString::fromUtf8(line->trimmed().left(200))));
+    lose(failed(Code::Pop3NotUnderstood, host_, quoted(*line, 200)));
     return false;
   }
   return true;
@@ -366,7 +375,7 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
     return -2;
   }
   const QByteArray response = sasl::initialResponse(m, user, token).toBase64();
-  const QList<QByteArray> secrets{token, response};
+  secrets_ = {token, response};
   const QByteArray command = "AUTH " + sasl::mechanismName(m);
   QByteArray line;
   AuthReply kind = AuthReply::Err;
@@ -397,7 +406,7 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
         // Another challenge: the exchange is cancelled.
         if (!sendCommand("*") || !readAuthReply(&line, &kind)) return -1;
         if (kind == AuthReply::More) {
-          lose(failed(Code::Pop3NotUnderstood, host_, sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets).left(200)));
+          lose(failed(Code::Pop3NotUnderstood, host_, quoted(line, 200)));
           return -1;
         }
       }
@@ -411,9 +420,9 @@ int Pop3Session::loginBearer(const QByteArray& user, const QByteArray& token) {
   } else if (!tokenSent || (!listed && !challenged && !upper.contains("[AUTH]"))) {
     why = Code::BearerNotOffered;  // the mechanism itself was refused
   }
-  failure_ = failed(why, host_, sasl::withoutSecrets(status, secrets).left(100));
+  failure_ = failed(why, host_, sasl::cutShort(sasl::withoutSecrets(status, secrets_), 100));
   // Taken out before the reply is cut short, so that no part of it stays.
-  failure_.reply = sasl::withoutSecrets(QString::fromUtf8(line.trimmed()), secrets).left(500);
+  failure_.reply = quoted(line, 500);
   return -2;
 }
 

@@ -148,6 +148,9 @@ class Pop3Session {
   void consumed(qsizetype upTo);
   void lose(Result why);
   void refuse(Code what, const QByteArray& reply);
+  // A line of the server's as a failure quotes it: at most `max`
+  // characters, the secrets of a bearer login taken out first.
+  QString quoted(const QByteArray& line, qsizetype max) const;
   int loginBearer(const QByteArray& user, const QByteArray& token);
   enum class AuthReply { Ok, Err, More };
   bool readAuthReply(QByteArray* line, AuthReply* kind);
@@ -156,6 +159,9 @@ class Pop3Session {
   std::unique_ptr<Pop3Link> link_;
   QByteArray greeting_;
   QString host_;
+  // The token and the base64 it was sent in, once a bearer login sent
+  // them: a server may echo them in any later reply.
+  QList<QByteArray> secrets_;
   QByteArray in_;
   qsizetype pos_ = 0;
   qsizetype scanned_ = 0;  // readLine: bytes after pos_ known to hold no line break

@@ -24,8 +24,13 @@ QByteArray errorStepAnswer(BearerMechanism m);
 
 // The "status" of an error step's challenge (base64 of a JSON object), as
 // text, whole (cut it short only once the token is taken out); empty when
-// the challenge is not one.
+// the challenge is not one. Half a surrogate pair (a JSON escape may give
+// one) becomes U+FFFD.
 QString errorStatus(const QByteArray& base64Challenge);
+
+// `text` cut to at most `max` characters, never between the halves of a
+// surrogate pair (half a pair cannot be shown nor written).
+QString cutShort(const QString& text, qsizetype max);
 
 // Whether a user or token holds a character that would break the framing
 // (a control character: line breaks, NUL, ^A).

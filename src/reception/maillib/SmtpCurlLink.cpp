@@ -130,8 +130,8 @@ std::optional<Result> bearerFailure(CURLcode rc, const Transcript& t, const QStr
   const Code why = code >= 400 && code < 500 ? Code::LoginUnavailable
                    : code == 504              ? Code::BearerNotOffered
                                               : Code::TokenRefused;
-  Result r = failed(why, host, sasl::withoutSecrets(t.authStatus, {token}).left(100));
-  r.reply = sasl::withoutSecrets(QString::fromUtf8(t.reply).trimmed(), {token}).left(500);
+  Result r = failed(why, host, sasl::cutShort(sasl::withoutSecrets(t.authStatus, {token}), 100));
+  r.reply = sasl::cutShort(sasl::withoutSecrets(QString::fromUtf8(t.reply).trimmed(), {token}), 500);
   return r;
 }
 

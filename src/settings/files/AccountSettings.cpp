@@ -178,11 +178,15 @@ QString programSettingsPath() { return paths::resolve(QStringLiteral("★MailDat
 void LoadServerSettings() {
   QFile f(serverSettingsPath());
   if (!f.exists() || !f.open(QIODevice::ReadOnly)) return;
-  QString all = text::fromCp932(f.readAll());
+  const QByteArray bytes = f.readAll();
   f.close();
+  readServerSettings(bytes, AccountSettings());
+}
+
+void readServerSettings(const QByteArray& file, AccountSettingsRecord& s) {
+  QString all = text::fromCp932(file);
   all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   all.replace(u'\r', u'\n');
-  auto& s = AccountSettings();
   // Not in the file means not allowed, whatever memory held before.
   s.PlainPop3Server.clear();
   s.PlainSmtpServer.clear();
@@ -228,11 +232,15 @@ void LoadServerSettings() {
   }
 }
 
-bool SaveServerSettings() {
-  const auto& s = AccountSettings();
-  QString content = QStringLiteral("SMTP=%1\r\nPOP3=%2\r\n" "MAIL=%3\r\nAPOP=%4\r\n")
-                        .arg(s.SmtpServer, s.Pop3Server, s.MailAddress)
-                        .arg(s.ApopFlag);
+bool SaveServerSettings() { return durable::replaceFile(serverSettingsPath(), serverSettingsText(AccountSettings())); }
+
+QByteArray serverSettingsText(const AccountSettingsRecord& s) {
+  // Put together, not through arg(): a "%1" in a value would be taken for
+  // the place of the next argument.
+  const QString crlf = QStringLiteral("\r\n");
+  QString content = QStringLiteral("SMTP=") + s.SmtpServer + crlf + QStringLiteral("POP3=") + s.Pop3Server + crlf +
+                    QStringLiteral("MAIL=") + s.MailAddress + crlf + QStringLiteral("APOP=") +
+                    QString::number(s.ApopFlag) + crlf;
   // After the four lines, so a reader that knows only those reads as before.
   if (!s.PlainPop3Server.trimmed().isEmpty())
     content += kPlainPop3Key + s.PlainPop3Server + QStringLiteral("\r\n");
@@ -245,7 +253,7 @@ bool SaveServerSettings() {
   if (!s.SmtpTls.trimmed().isEmpty()) content += kSmtpTlsKey + s.SmtpTls + QStringLiteral("\r\n");
   if (!s.OAuthUser.trimmed().isEmpty()) content += kOAuthUserKey + s.OAuthUser + QStringLiteral("\r\n");
   content += leaveLines(s);
-  return durable::replaceFile(serverSettingsPath(), text::toCp932(content));
+  return text::toCp932(content);
 }
 
 bool PlainLoginAllowed(const QString& allowedFor, const QString& server) {

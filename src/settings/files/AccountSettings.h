@@ -60,6 +60,11 @@ bool SaveServerSettings();
 // without encryption names it.
 inline const QString kPlainLoginCaption = QStringLiteral("暗号化なしの接続を許可する（非推奨）");
 
+// The same on the file's bytes: `s` filled from them as LoadServerSettings
+// fills the process-wide values, and the bytes SaveServerSettings writes.
+void readServerSettings(const QByteArray& file, AccountSettingsRecord& s);
+QByteArray serverSettingsText(const AccountSettingsRecord& s);
+
 // Whether a login to `server` may go without encryption: only when the
 // permission was given for that very server value (letter case and
 // surrounding spaces aside). A permission never passes to another name.

@@ -17,7 +17,7 @@ const QString kAnyName = QStringLiteral("any-name");
 constexpr qint64 kMaxFile = 1024 * 1024;
 
 struct Line {
-  QString raw;
+  QByteArray raw;  // as the file has it: a line of another shape is written back byte for byte
   QString server;  // "host:port" as it is looked up; empty: not a pin line
   Pin pin;
 };
@@ -60,9 +60,9 @@ bool isKey(const QString& s) {
   return decoded && decoded.decoded.size() == 32 && decoded.decoded.toBase64() == b64;
 }
 
-Line parseLine(const QString& raw) {
+Line parseLine(const QByteArray& raw) {
   Line l{raw, QString(), {}};
-  const QString t = raw.trimmed();
+  const QString t = text::fromCp932(raw).trimmed();
   if (t.isEmpty() || t.startsWith(u'#')) return l;
   static const QRegularExpression space(QStringLiteral("[ \\t]+"));
   const QStringList w = t.split(space);
@@ -76,18 +76,20 @@ QList<Line> readLines() {
   QList<Line> lines;
   QFile f(filePath());
   if (!f.open(QIODevice::ReadOnly)) return lines;
-  QString all = text::fromCp932(f.read(kMaxFile));
-  all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  for (const QString& raw : all.split(u'\n')) lines << parseLine(raw);
+  // Split before decoding (CP932 has no line break byte inside a
+  // character), so that a line that is not CP932 is kept as it is.
+  QByteArray all = f.read(kMaxFile);
+  all.replace("\r\n", "\n");
+  for (const QByteArray& raw : all.split('\n')) lines << parseLine(raw);
   while (!lines.isEmpty() && lines.last().raw.trimmed().isEmpty()) lines.removeLast();
   return lines;
 }
 
 bool writeLines(const QList<Line>& lines, QString* error) {
-  QString content;
-  for (const Line& l : lines) content += l.raw + QStringLiteral("\r\n");
+  QByteArray content;
+  for (const Line& l : lines) content += l.raw + "\r\n";
   // Owner-only wherever the program folder lies.
-  return durable::replaceFile(filePath(), text::toCp932(content), durable::kPrivateFile, error);
+  return durable::replaceFile(filePath(), content, durable::kPrivateFile, error);
 }
 
 }  // namespace
@@ -112,9 +114,9 @@ bool trust(const ServerCertificate& certificate, QString* error) {
   }
   QList<Line> lines = readLines();
   lines.removeIf([&](const Line& l) { return l.server == key; });
-  Line pinned{key + u' ' + certificate.pin(), key, {certificate.pin(), !certificate.nameMatches}};
-  if (pinned.pin.anyName) pinned.raw += u' ' + kAnyName;
-  lines << pinned;
+  QString raw = key + u' ' + certificate.pin();
+  if (!certificate.nameMatches) raw += u' ' + kAnyName;
+  lines << Line{text::toCp932(raw), key, {certificate.pin(), !certificate.nameMatches}};
   return writeLines(lines, error);
 }
 

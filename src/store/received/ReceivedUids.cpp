@@ -13,9 +13,10 @@
 namespace received {
 namespace {
 
-// RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E.
+// RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E. "-" stands for
+// none in the file, so it is never taken as an ID (the session drops it too).
 bool plausibleUid(const QByteArray& uid) {
-  if (uid.isEmpty() || uid.size() > 70) return false;
+  if (uid.isEmpty() || uid.size() > 70 || uid == "-") return false;
   for (char c : uid)
     if (c < 0x21 || c > 0x7E) return false;
   return true;
@@ -54,7 +55,14 @@ bool ReceivedUidList::load(QString* error) {
     if (error) *error = f.errorString();
     return false;
   }
-  for (const QByteArray& raw : f.readAll().split('\n')) {
+  read(f.readAll());
+  return true;
+}
+
+void ReceivedUidList::read(const QByteArray& file) {
+  mine_.clear();
+  others_.clear();
+  for (const QByteArray& raw : file.split('\n')) {
     const QByteArray line = raw.trimmed();
     if (line.isEmpty() || line.startsWith('#')) continue;
     const QList<QByteArray> fields = line.split('\t');
@@ -71,7 +79,6 @@ bool ReceivedUidList::load(QString* error) {
     if (id.uid.isEmpty() && id.digest.isEmpty()) continue;
     mine_.append({id});
   }
-  return true;
 }
 
 void ReceivedUidList::add(const MailIdentity& id) {
@@ -113,12 +120,14 @@ bool ReceivedUidList::contains(const QByteArray& uid) const {
   return std::any_of(mine_.cbegin(), mine_.cend(), [&](const Entry& e) { return e.id.uid == uid; });
 }
 
-bool ReceivedUidList::save(QString* error) const {
+QByteArray ReceivedUidList::text() const {
   QByteArray out = "# tomoshibi: mails stored whose deletion is not confirmed (account TAB UIDL TAB digest)\n";
   for (const QByteArray& l : others_) out += l + '\n';
   for (const Entry& e : mine_)
     out += account_ + '\t' + (e.id.uid.isEmpty() ? QByteArray("-") : e.id.uid) + '\t' + e.id.digest + '\n';
-  return durable::replaceFile(path_, out, 0600, error);
+  return out;
 }
+
+bool ReceivedUidList::save(QString* error) const { return durable::replaceFile(path_, text(), 0600, error); }
 
 }  // namespace received

@@ -32,6 +32,10 @@ class ReceivedUidList {
 
   // A missing file is an empty list. False when the file cannot be read.
   bool load(QString* error = nullptr);
+  // The list from the file's bytes, as load() reads them; the bytes save()
+  // writes.
+  void read(const QByteArray& file);
+  QByteArray text() const;
   void add(const MailIdentity& id);
   // True when `id` is a mail stored before. Each entry answers for one mail
   // of a session: two mails that look alike are both matched only when

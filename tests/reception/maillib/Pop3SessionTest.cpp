@@ -521,6 +521,18 @@ TEST(Pop3Session, ARefusedTokenIsAnsweredThroughTheErrorStepAndTold) {
       EXPECT_FALSE(quoted(v->failure(), secret)) << v->failure().detail.toStdString() << v->failure().reply.toStdString();
       EXPECT_FALSE(quoted(v->failure(), line));
       EXPECT_TRUE(v->failure().reply.startsWith(u"-ERR [AUTH] bad token "));
+
+      // The echo in an answer that is not POP3 at all: the session ends,
+      // and what it quotes is cut only once the token is out.
+      auto odd = bearerBox(1, {mechanism});
+      odd->errorStep = false;
+      odd->authRefusal = "BAD token " + secret + " in " + line;
+      auto w = open(odd);
+      EXPECT_EQ(w->login(bearer(secret)), -1);
+      EXPECT_EQ(w->failure().code, Code::Pop3NotUnderstood);
+      EXPECT_FALSE(quoted(w->failure(), secret)) << w->failure().detail.toStdString();
+      EXPECT_FALSE(quoted(w->failure(), line.mid(48))) << w->failure().detail.toStdString();
+      EXPECT_TRUE(w->failure().detail.startsWith(u"BAD token "));
     }
   }
 }

@@ -39,7 +39,8 @@ TEST(ServerSettingsFile, PrefixesAreExactAndTheLaterLineWins) {
 
 TEST(ServerSettingsFile, ApopValueIsReadAsARoundedNumber) {
   TempHome home;
-  const std::pair<const char*, int> cases[] = {{"1", 1}, {"", 0}, {"abc", 0}, {"1.6", 2}, {"2.5", 2}, {"0.5", 0}, {"99999", 32767}};
+  const std::pair<const char*, int> cases[] = {{"1", 1}, {"", 0}, {"abc", 0}, {"1.6", 2}, {"2.5", 2}, {"0.5", 0}, {"99999", 32767},
+                                                {"1e30", 32767}, {"-1e30", -32768}};
   for (const auto& [value, flag] : cases) {
     resetSettings();
     writePelkit(QByteArray("APOP=") + value + "\r\n");
@@ -71,6 +72,22 @@ TEST(ServerSettingsFile, SaveWritesFourLinesAndReloads) {
   resetSettings();
   LoadServerSettings();
   EXPECT_EQ(AccountSettings().MailAddress, QStringLiteral("灯火 <tomo@example.jp>"));
+  EXPECT_EQ(AccountSettings().ApopFlag, 1);
+}
+
+TEST(ServerSettingsFile, PercentSignsInValuesAreSavedAsTheyAre) {
+  // "%1" in an address once took the place of the APOP value, which was lost.
+  TempHome home;
+  resetSettings();
+  auto& s = AccountSettings();
+  s.SmtpServer = QStringLiteral("smtp%2.example.jp");
+  s.MailAddress = QStringLiteral("user%1@example.jp");
+  s.ApopFlag = 1;
+  ASSERT_TRUE(SaveServerSettings());
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_EQ(AccountSettings().SmtpServer, QStringLiteral("smtp%2.example.jp"));
+  EXPECT_EQ(AccountSettings().MailAddress, QStringLiteral("user%1@example.jp"));
   EXPECT_EQ(AccountSettings().ApopFlag, 1);
 }
 

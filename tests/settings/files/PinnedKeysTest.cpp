@@ -90,6 +90,22 @@ TEST(PinnedKeys, LinesOfAnotherShapePinNothingAndAreKept) {
   EXPECT_EQ(home.read(pins::kPinnedKeysFile), expected + "k.example.jp:110 " + key("k").toLatin1() + "\r\n");
 }
 
+TEST(PinnedKeys, ALineThatIsNotCp932IsKeptByteForByte) {
+  // A comment written in UTF-8, and a kanji CP932 has two codes for (the
+  // IBM one, which CP932 writes back as the NEC-selected one): a trust of
+  // another server once rewrote both.
+  TempHome home;
+  const QByteArray lines = "# \xE4\xBC\x9A\xE7\xA4\xBE\xE3\x81\xAE\xE3\x82\xB5\xE3\x83\xBC\xE3\x83\x90\xE3\x83\xBC\r\n"
+                           "# \xFA\x5C\r\n"
+                           "a.example.jp:110 " + key("a").toLatin1() + "\r\n";
+  home.write(pins::kPinnedKeysFile, lines);
+  ASSERT_TRUE(pins::trust(certificate(QStringLiteral("k.example.jp"), 110, "k")));
+  EXPECT_EQ(home.read(pins::kPinnedKeysFile), lines + "k.example.jp:110 " + key("k").toLatin1() + "\r\n");
+  ASSERT_TRUE(pins::forget(QStringLiteral("a.example.jp"), 110));
+  EXPECT_EQ(home.read(pins::kPinnedKeysFile), lines.left(lines.indexOf("a.example")) + "k.example.jp:110 " +
+                                                  key("k").toLatin1() + "\r\n");
+}
+
 TEST(PinnedKeys, AFileOpenToOthersIsWrittenOwnerOnlyAndAMissingDataFolderFailsTheTrust) {
   {
     TempHome home;
