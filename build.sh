@@ -22,7 +22,7 @@ what=${1:-start}
 # dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
 # validators, systemd-analyze and xdotool.
 build_packages=(cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-networkauth-dev
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
   fonts-ipafont-gothic fontconfig adwaita-icon-theme
   libfluidsynth-dev timgm6mb-soundfont)
