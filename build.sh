@@ -12,12 +12,14 @@ what=${1:-start}
 
 # Debian 12 packages: building, the Japanese interface (its font, and the
 # icon theme of the toolbars' pictures) and the shop's music (FluidSynth and
-# a small General MIDI sound font); for the tests
+# a small General MIDI sound font), the desktop keyring (QtKeychain, and
+# libsecret, which it loads at run time); for the tests
 # GoogleTest, the local POP3 (Dovecot) and SMTP (aiosmtpd) servers, a
 # virtual display, pdftotext to read printed PDFs back, and fluidsynth's file
 # renderer and sox, which measure the tunes; curl, a keyring in each test's
-# own session (gnome-keyring on a private D-Bus, secret-tool to look inside)
-# for the sign-in tests; for the benchmarks also mpop and msmtp, the
+# own session (gnome-keyring on a private D-Bus, secret-tool to look inside,
+# and an unlock prompt nobody answers, in Python with D-Bus and GLib) for
+# the keyring and sign-in tests; for the benchmarks also mpop and msmtp, the
 # yardsticks of receiving and sending. The package is made with
 # dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
 # validators, systemd-analyze and xdotool.
@@ -25,10 +27,10 @@ build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-networkauth-dev
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
   fonts-ipafont-gothic fontconfig adwaita-icon-theme
-  libfluidsynth-dev timgm6mb-soundfont)
+  libfluidsynth-dev timgm6mb-soundfont qtkeychain-qt6-dev libsecret-1-0)
 test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils
   dpkg-dev file desktop-file-utils appstream-util systemd xdotool
-  curl gnome-keyring dbus-daemon dbus-bin libsecret-tools)
+  curl gnome-keyring dbus-daemon dbus-bin libsecret-tools python3-dbus python3-gi)
 package_packages=(dpkg-dev file)
 bench_packages=(mpop msmtp)
 start_packages=(xvfb xauth)

@@ -12,6 +12,9 @@ namespace reception {
 struct CheckOutcome {
   bool failed = false;  // the check did not end normally; the sink was told why
   bool busy = false;    // another check held the program folder: nothing was done
+  // Only a window can go on (the keyring must be unlocked): nothing was
+  // done, and a headless run says so with an exit status of its own.
+  bool needsWindow = false;
   int count = 0;        // what the new-mail count shows
   // What the check stored: the mails, those it found stored before, and
   // the last mail's record (number 0: none), whole.

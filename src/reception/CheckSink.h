@@ -57,6 +57,9 @@ enum class CheckCode {
   RecoveryFailed,     // what an interrupted check left could not be made whole (`fault`)
   MailLibrary,        // a step of the mail library failed (`library`)
   NoAccount,          // no ID or password saved and nobody can be asked
+  KeyringLocked,      // the saved password is in a locked keyring and nobody may be asked to unlock it
+  KeyringNotUnlocked, // the keyring asked to be unlocked and was not
+  KeyringFailed,      // the keyring did not give the saved password (`detail`)
   UidListUnreadable,  // `path`, `detail`: nothing fetched
   UidListUnwritable,  // `path`, `detail`
   Unsaved,            // received mail could not be stored (`fault`)

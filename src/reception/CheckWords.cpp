@@ -2,6 +2,7 @@
 
 #include "ReceivedWords.h"
 #include "reception/words/MailWording.h"
+#include "settings/secrets/Secrets.h"
 
 #include <QDir>
 #include <QStringList>
@@ -64,6 +65,12 @@ QString problemText(const CheckProblem& p) {
       return wording::pop3Failure(p.library);
     case CheckCode::NoAccount:
       return QStringLiteral("IDかパスワードが保存されていません。画面の「初期設定」→「ID/PASS」で保存して下さい。");
+    case CheckCode::KeyringLocked:
+      return wording::keyringFailure(secrets::Status::Locked, QString(), false);
+    case CheckCode::KeyringNotUnlocked:
+      return wording::keyringFailure(secrets::Status::Locked, QString(), true);
+    case CheckCode::KeyringFailed:
+      return wording::keyringFailure(secrets::Status::Failed, p.detail, true);
     case CheckCode::UidListUnreadable:
       return QStringLiteral("受信済みメールの記録「%1」を読めません（%2）。\nメールはサーバーに残してあります。")
           .arg(QDir::toNativeSeparators(p.path), p.detail);

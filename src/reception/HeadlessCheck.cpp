@@ -84,5 +84,6 @@ int RunHeadlessCheck() {
   const reception::CheckOutcome outcome = reception::runCheck(sink);
   MailLibEnd();
   if (outcome.busy) return kCheckBusyExit;
+  if (outcome.needsWindow) return kNeedsWindowExit;
   return outcome.failed ? 1 : 0;
 }

@@ -10,6 +10,7 @@
 #include "reception/maillib/TlsCertificate.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/files/PinnedKeys.h"
+#include "settings/secrets/Secrets.h"
 
 #include <csignal>
 
@@ -279,7 +280,21 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
   if (given) {
     credentials = *given;
   } else {
-    const AccountFileValues saved = ReadAccountFile();
+    // A window may ask the keyring to be unlocked; a headless run may not
+    // and never waits on a locked one.
+    const bool mayAsk = sink.canAsk();
+    const AccountFileValues saved = ReadAccountFile(mayAsk ? secrets::Prompt::Allowed : secrets::Prompt::Never);
+    if (saved.status == secrets::Status::Locked || saved.status == secrets::Status::Failed) {
+      CheckProblem p{saved.status == secrets::Status::Failed ? CheckCode::KeyringFailed
+                     : mayAsk                                ? CheckCode::KeyringNotUnlocked
+                                                             : CheckCode::KeyringLocked};
+      p.detail = saved.detail;
+      report.fail(p);
+      session->quit();
+      CheckOutcome out = report.finish();
+      out.needsWindow = p.code == CheckCode::KeyringLocked;
+      return out;
+    }
     account.UserId = saved.id;
     account.Password = saved.password;
     sink.accountRead(saved.id, saved.password);

@@ -2,6 +2,7 @@
 
 #include "platform/ui/MsgBox.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/secrets/Secrets.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -57,14 +58,18 @@ IdPassForm::IdPassForm() : QWidget(nullptr) {
   saveRow->addWidget(Check1);
   saveRow->addWidget(Label3, 1);
   grid->addLayout(saveRow, 2, 0, 1, 3);
+  KeyringLabel = new QLabel(this);
+  KeyringLabel->setObjectName(QStringLiteral("KeyringLabel"));
+  KeyringLabel->setWordWrap(true);
+  grid->addWidget(KeyringLabel, 3, 0, 1, 3);
   OKCommand = new QPushButton(QStringLiteral("OK"), this);
   OKCommand->setObjectName(QStringLiteral("OKCommand"));
   OKCommand->setDefault(true);
   OKCommand->setAutoDefault(true);
   CancelCommand = new QPushButton(QStringLiteral("Cancel"), this);
   CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-  grid->addWidget(OKCommand, 3, 1);
-  grid->addWidget(CancelCommand, 3, 2);
+  grid->addWidget(OKCommand, 4, 1);
+  grid->addWidget(CancelCommand, 4, 2);
   IdText->setMinimumWidth(220);
   connect(OKCommand, &QPushButton::clicked, this, &IdPassForm::OKCommand_Click);
   connect(CancelCommand, &QPushButton::clicked, this, &IdPassForm::CancelCommand_Click);
@@ -72,10 +77,29 @@ IdPassForm::IdPassForm() : QWidget(nullptr) {
   connect(IdText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
   connect(PassText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
 
-  const AccountFileValues v = ReadAccountFile();
+  const AccountFileValues v = ReadAccountFile(secrets::Prompt::Allowed);
   IdText->setText(v.id);
   PassText->setText(v.password);
   Check1->setChecked(false);
+  KeyringLabel->setText(placeText(v));
+}
+
+QString IdPassForm::placeText(const AccountFileValues& v) {
+  if (!secrets::keyringAvailable())
+    return QStringLiteral("キーリングがないため、パスワードはこのコンピュータのファイルに保存します（あなただけが読めます）。");
+  switch (v.status) {
+    case secrets::Status::Locked:
+      return QStringLiteral("キーリングがロックされていて、保存したパスワードを読めませんでした。パスワードはデスクトップのキーリングに保存します。");
+    case secrets::Status::Failed:
+      return QStringLiteral("キーリングから保存したパスワードを読めませんでした（%1）。パスワードはデスクトップのキーリングに保存します。")
+          .arg(v.detail);
+    default:
+      break;
+  }
+  // Left in the file when the user declined to move it.
+  if (v.inFile)
+    return QStringLiteral("パスワードは今このコンピュータのファイルにあります。「IDパスワードを保存する」をチェックしてOKを押すと、デスクトップのキーリングに移します。");
+  return QStringLiteral("パスワードはデスクトップのキーリングに保存します。");
 }
 
 void IdPassForm::OKCommand_Click() {
@@ -85,7 +109,14 @@ void IdPassForm::OKCommand_Click() {
   const bool save = Check1->isChecked();
   // Declining to save only records the choice; a failure to record it is of
   // no consequence. A requested save that fails must not pass for success.
-  if (!WriteAccountFile(IdText->text(), PassText->text(), save) && save)
+  const AccountFileWrite written = WriteAccountFile(IdText->text(), PassText->text(), save);
+  if (!written && save && written.toKeyring && written.keyring != secrets::Status::Ok)
+    MsgBox(QStringLiteral("パスワードをデスクトップのキーリングに保存できませんでした（%1）。\n入力した値はこの実行の間だけ使われます。")
+               .arg(written.keyring == secrets::Status::Locked ? QStringLiteral("ロックが解除されませんでした")
+                    : written.detail.isEmpty()                 ? QStringLiteral("キーリングが応答しません")
+                                                               : written.detail),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+  else if (!written && save)
     MsgBox(QStringLiteral("IDとパスワードを「%1」に保存できませんでした。\n入力した値はこの実行の間だけ使われます。")
                .arg(accountFilePath()),
            MsgButtons::Ok, MsgIcon::Exclamation);

@@ -1,7 +1,10 @@
 #pragma once
 // The account dialog "ID,PASS": the POP3 user ID and password, optionally
-// saved in the account file.
+// saved: the password in the desktop keyring when there is one, else in the
+// account file. A line under the save box says which.
 #include <QWidget>
+
+struct AccountFileValues;
 
 class QCheckBox;
 class QLabel;
@@ -21,6 +24,7 @@ class IdPassForm : public QWidget {
   QLineEdit* PassText;
   QCheckBox* Check1;  // save the ID and password
   QLabel* Label3;     // "IDパスワードを保存する"
+  QLabel* KeyringLabel;  // where a saved password is kept
   QPushButton* OKCommand;
   QPushButton* CancelCommand;
 
@@ -33,4 +37,5 @@ class IdPassForm : public QWidget {
 
  private:
   IdPassForm();
+  static QString placeText(const AccountFileValues& v);
 };

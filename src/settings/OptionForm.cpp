@@ -81,6 +81,7 @@ OptionForm::OptionForm() : QWidget(nullptr) {
 
 void OptionForm::OkCommand_Click() {
   auto& s = AccountSettings();
+  const QString oldPop3 = s.Pop3Server;
   s.SmtpServer = SmtpText->text();
   s.Pop3Server = Pop3Text->text();
   s.MailAddress = MailText->text();
@@ -89,6 +90,12 @@ void OptionForm::OkCommand_Click() {
   s.PlainSmtpServer = PlainCheck->isChecked() ? s.SmtpServer : QString();
   if (!SaveServerSettings())
     MsgBox(QStringLiteral("サーバー設定を「%1」に保存できませんでした。設定はこの実行の間だけ有効です。").arg(serverSettingsPath()),
+           MsgButtons::Ok, MsgIcon::Exclamation);
+  // A password saved in the keyring is keyed by the POP3 server: it goes
+  // with the account to the new name, as one in the account file does.
+  if (!CarryPasswordToServer(oldPop3))
+    MsgBox(QStringLiteral("キーリングに保存したパスワードを新しいサーバー名に移せませんでした。\n"
+                          "「ID/PASS」でパスワードをもう一度保存して下さい。"),
            MsgButtons::Ok, MsgIcon::Exclamation);
   close();
 }

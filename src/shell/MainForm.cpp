@@ -12,6 +12,7 @@
 #include "platform/ui/WindowOrder.h"
 #include "reception/maillib/MailLib.h"
 #include "settings/IdPassForm.h"
+#include "settings/KeyringQuestion.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "settings/files/AccountSettings.h"
@@ -274,6 +275,9 @@ void MainForm::Form_Load() {
   Timer2->start();
   Timer2_Timer();
 
+  // A password the account file still holds moves into a keyring found
+  // now, if the user agrees (asked once).
+  OfferKeyringMove();
   // No POP3 server yet: ask for it.
   if (AccountSettings().Pop3Server.isEmpty()) OptionForm::showDialog();
   // No ID or password saved: ask for them.

@@ -43,7 +43,8 @@ echo "package: ${deb##*/} ($(stat -c %s "$deb") bytes)"
 
 # The libraries come from dpkg-shlibdeps; what is only loaded at run time is listed.
 depends=$(dpkg-deb -f "$deb" Depends)
-for need in libqt6widgets6 libgmime-3.0-0 libcurl4 libfluidsynth3 fonts-ipafont-gothic adwaita-icon-theme timgm6mb-soundfont qt6-qpa-plugins; do
+for need in libqt6widgets6 libgmime-3.0-0 libcurl4 libfluidsynth3 libqt6keychain1 libsecret-1-0 fonts-ipafont-gothic \
+  adwaita-icon-theme timgm6mb-soundfont qt6-qpa-plugins; do
   [[ $depends == *"$need"* ]] || fail "Depends lacks $need: $depends"
 done
 

@@ -30,3 +30,8 @@ void TempHome::write(const QString& relative, const QByteArray& data) const {
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw std::runtime_error("cannot write test file");
   f.write(data);
 }
+
+void keepAwayFromTheDesktopKeyring() {
+  if (!qEnvironmentVariableIsEmpty("KEYRING_DIR")) return;
+  qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tomoshibi-tests-reach-no-session-bus");
+}

@@ -21,3 +21,10 @@ class TempHome {
   QTemporaryDir dir_;
   QString oldCwd_;
 };
+
+// No test touches the desktop keyring of the person running the tests: the
+// test programs' main() calls this first, and unless the test runs inside
+// tests/support/keyring_session.sh (which sets KEYRING_DIR and a private
+// bus) the session bus becomes one that cannot be reached, for the test and
+// every program it starts, so the program finds no keyring at all.
+void keepAwayFromTheDesktopKeyring();

@@ -6,17 +6,24 @@
 #include "reception/words/MailWording.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/files/PinnedKeys.h"
+#include "settings/secrets/Secrets.h"
 
 #include <cstdint>
 
 namespace {
 
 // The account's ID and password: what was confirmed in this run, else
-// what the account file holds.
-maillib::Credentials accountLogin() {
+// what the account file (or the keyring) holds. A window sends: the
+// keyring may ask to be unlocked. Empty, with the reason in `refused`, when
+// the keyring keeps the password back.
+maillib::Credentials accountLogin(QString* refused) {
   const AccountSettingsRecord& s = AccountSettings();
   if (!s.UserId.isEmpty()) return {s.UserId, s.Password};
-  const AccountFileValues v = ReadAccountFile();
+  const AccountFileValues v = ReadAccountFile(secrets::Prompt::Allowed);
+  if (v.status == secrets::Status::Locked || v.status == secrets::Status::Failed) {
+    *refused = wording::keyringFailure(v.status, v.detail, true);
+    return {};
+  }
   return {v.id, v.password};
 }
 
@@ -60,7 +67,10 @@ void examineCertificate(const maillib::Result& refused, SendOutcome* outcome) {
 
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header) {
-  return SendOneMailAs(accountLogin(), recipient, subject, body, attachments, header);
+  QString refused;
+  const maillib::Credentials login = accountLogin(&refused);
+  if (!refused.isEmpty()) return {false, false, refused};
+  return SendOneMailAs(login, recipient, subject, body, attachments, header);
 }
 
 SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,

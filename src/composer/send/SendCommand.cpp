@@ -4,7 +4,9 @@
 #include "platform/CommandLine.h"
 #include "platform/Text.h"
 #include "reception/maillib/MailLib.h"
+#include "reception/words/MailWording.h"
 #include "settings/files/AccountSettings.h"
+#include "settings/secrets/Secrets.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -69,7 +71,13 @@ int RunSendCommand(const CommandLine& cl) {
   f.close();
 
   LoadServerSettings();
-  const AccountFileValues account = ReadAccountFile();
+  // Never waits on a locked keyring: only the window may ask to unlock it.
+  const AccountFileValues account = ReadAccountFile(secrets::Prompt::Never);
+  if (account.status == secrets::Status::Locked || account.status == secrets::Status::Failed) {
+    printError(wording::keyringFailure(account.status, account.detail, false) + u'\n' +
+               QStringLiteral("メールは送っていません。"));
+    return account.status == secrets::Status::Locked ? kSendNeedsWindowExit : 1;
+  }
   AccountSettings().UserId = account.id;
   AccountSettings().Password = account.password;
 

@@ -218,6 +218,21 @@ QString sendFailure(const maillib::Result& r) { return text(r, Side::Smtp); }
 
 }  // namespace wording
 
+namespace wording {
+
+QString keyringFailure(secrets::Status status, const QString& detail, bool mayAsk) {
+  if (status == secrets::Status::Locked && !mayAsk)
+    return QStringLiteral("デスクトップのキーリングがロックされているため、保存したパスワードを読めませんでした。"
+                          "キーリングのロックを解除するか、灯火亭の画面から操作して下さい"
+                          "（画面からはロックの解除を求められます）。");
+  if (status == secrets::Status::Locked)
+    return QStringLiteral("デスクトップのキーリングのロックが解除されなかったため、保存したパスワードを読めませんでした。");
+  return QStringLiteral("デスクトップのキーリングから保存したパスワードを読めませんでした（%1）。")
+      .arg(detail.isEmpty() ? QStringLiteral("キーリングが応答しません") : detail);
+}
+
+}  // namespace wording
+
 int MailLibGetErrorText(int, QString& buffer, int& length) {
   const maillib::Result& last = MailLibSmtpLastResult();
   const QString text = last.ok() ? QStringLiteral("エラーはありません。") : wording::sendFailure(last);

@@ -6,6 +6,7 @@
 // mail library, which both the mail check and sending reach.
 #include "platform/ServerCertificate.h"
 #include "reception/maillib/MailResult.h"
+#include "settings/secrets/Secrets.h"
 
 #include <QString>
 
@@ -19,6 +20,11 @@ QString sendFailure(const maillib::Result& r);
 // fetched: its fingerprint, for the user to compare with the one the
 // server's administrator gives, and whether it names another server.
 QString certificateSummary(const ServerCertificate& certificate);
+// The saved password kept back by the desktop keyring, for a check or a
+// send alike: `status` Locked with `mayAsk` false (--check, --send: nobody
+// may be asked to unlock it), Locked when an unlock was asked for and not
+// given, or another failure (`detail`: the keyring's own words).
+QString keyringFailure(secrets::Status status, const QString& detail, bool mayAsk);
 
 }  // namespace wording
 

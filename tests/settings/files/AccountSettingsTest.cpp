@@ -149,3 +149,59 @@ TEST(ServerSettingsFile, UnencryptedLoginPermissionFollowsTheFourLinesAndIsTiedT
   EXPECT_FALSE(PlainLoginAllowed(QString(), QString()));
   EXPECT_FALSE(PlainLoginAllowed(QStringLiteral(" "), QStringLiteral(" ")));
 }
+
+TEST(ServerSettingsFile, SignInKeysFollowThePermissionsAndAFileWithoutThemIsAPasswordAccount) {
+  TempHome home;
+  resetSettings();
+  auto& s = AccountSettings();
+  s.SmtpServer = QStringLiteral("smtp.office365.com:587");
+  s.Pop3Server = QStringLiteral("outlook.office365.com:995");
+  s.MailAddress = QStringLiteral("tomo@example.jp");
+  s.PlainPop3Server = QStringLiteral("pop.lan");
+  s.Provider = QStringLiteral("microsoft");
+  s.SignIn = 1;
+  s.Pop3Tls = QStringLiteral("implicit");
+  s.SmtpTls = QStringLiteral("starttls");
+  s.OAuthUser = QStringLiteral("tomo@example.onmicrosoft.com");
+  ASSERT_TRUE(SaveServerSettings());
+  QFile f(QDir::current().filePath(QStringLiteral("pelkit.ini")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.office365.com:587\r\nPOP3=outlook.office365.com:995\r\n"
+                                    "MAIL=tomo@example.jp\r\nAPOP=0\r\nALLOWPLAIN_POP3=pop.lan\r\n"
+                                    "PROVIDER=microsoft\r\nSIGNIN=1\r\nPOP3TLS=implicit\r\nSMTPTLS=starttls\r\n"
+                                    "OAUTHUSER=tomo@example.onmicrosoft.com\r\n"));
+  f.close();
+  resetSettings();
+  LoadServerSettings();
+  EXPECT_EQ(s.Provider, QStringLiteral("microsoft"));
+  EXPECT_EQ(s.SignIn, 1);
+  EXPECT_EQ(s.Pop3Tls, QStringLiteral("implicit"));
+  EXPECT_EQ(s.SmtpTls, QStringLiteral("starttls"));
+  EXPECT_EQ(s.OAuthUser, QStringLiteral("tomo@example.onmicrosoft.com"));
+  // The four lines never take a new key's value for theirs.
+  EXPECT_EQ(s.Pop3Server, QStringLiteral("outlook.office365.com:995"));
+  EXPECT_EQ(s.ApopFlag, 0);
+
+  // A design-shaped file, read after an OAuth account was in memory: a
+  // password account, every new value at its default.
+  writePelkit("SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=a@example\r\nAPOP=1\r\n");
+  LoadServerSettings();
+  EXPECT_TRUE(s.Provider.isEmpty());
+  EXPECT_EQ(s.SignIn, 0);
+  EXPECT_TRUE(s.Pop3Tls.isEmpty());
+  EXPECT_TRUE(s.SmtpTls.isEmpty());
+  EXPECT_TRUE(s.OAuthUser.isEmpty());
+  EXPECT_EQ(s.ApopFlag, 1);
+  // ...and is written back as it was: values at their defaults add no key.
+  ASSERT_TRUE(SaveServerSettings());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=a@example\r\nAPOP=1\r\n"));
+  f.close();
+
+  // SIGNIN is a number as APOP is; keys are exact, as the four lines' are.
+  writePelkit("SIGNIN=1.0\r\nsignin=0\r\nprovider=google\r\nSMTPTLS=implicit\r\n");
+  LoadServerSettings();
+  EXPECT_EQ(s.SignIn, 1);
+  EXPECT_TRUE(s.Provider.isEmpty());
+  EXPECT_EQ(s.SmtpTls, QStringLiteral("implicit"));
+}
