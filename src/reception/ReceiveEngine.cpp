@@ -3,6 +3,7 @@
 #include "BatchStore.h"
 #include "FetchPipeline.h"
 #include "IdentityLedger.h"
+#include "SignedInLogin.h"
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
@@ -194,6 +195,11 @@ std::optional<maillib::ServerAddress> accountPop3Server(maillib::Result* failure
       maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, failure);
   if (!address) return address;
   address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
+  // The encryption the user chose over what the port suggests.
+  if (account.Pop3Tls == u"implicit")
+    address->implicitTls = true;
+  else if (account.Pop3Tls == u"starttls")
+    address->implicitTls = false;
   if (const std::optional<pins::Pin> pin = pins::find(address->host, address->port)) {
     address->pinnedKey = pin->key;
     address->pinnedAnyName = pin->anyName;
@@ -250,7 +256,9 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     if (!given) {
       sink.checking();
       noLogin(why);
-      return report.finish();
+      CheckOutcome out = report.finish();
+      out.needsWindow = why && needsSignInWindow(*why);
+      return out;
     }
   }
   const bool bearer = given && given->mechanism == maillib::Mechanism::Bearer;
@@ -318,7 +326,9 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     } else if (why) {
       report.fail(*why);
       session->quit();
-      return report.finish();
+      CheckOutcome out = report.finish();
+      out.needsWindow = needsSignInWindow(*why);
+      return out;
     }
   }
   if (!session) {
@@ -326,9 +336,13 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     return report.finish();
   }
   if (waiting < 0) {
-    report.fail(libraryProblem(session->failure()));
+    const CheckProblem refused = libraryProblem(session->failure());
+    report.fail(refused);
     session->quit();
-    return report.finish();
+    CheckOutcome out = report.finish();
+    // A fresh token refused as well: only signing in again can help.
+    out.needsWindow = login && needsSignInWindow(refused);
+    return out;
   }
   IdentityLedger ledger;
   CheckProblem unreadable;
