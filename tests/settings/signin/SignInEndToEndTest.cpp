@@ -229,6 +229,7 @@ TEST_F(SignInEndToEnd, ARefusedTokenIsRenewedOnceAndARevokedSignInAsksAgain) {
   // here), nothing else is tried.
   ASSERT_TRUE(s.revokeRefreshToken());
   s.deliver(mail("after revoking"));
+  const int waiting = s.mailboxCount();  // the mail sent to itself is there too
   {
     MsgBoxAnswerer boxes;
     boxes.answer(QMessageBox::No);
@@ -238,7 +239,7 @@ TEST_F(SignInEndToEnd, ARefusedTokenIsRenewedOnceAndARevokedSignInAsksAgain) {
     EXPECT_TRUE(boxes.seen()[0].text.contains(u"もう一度サインインしますか")) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(OptionForm::instance(), nullptr);
   }
-  EXPECT_EQ(s.mailboxCount(), 1);
+  EXPECT_EQ(s.mailboxCount(), waiting);
   sent = SendOneMail(s.address(), u"after revoking"_qs, u"body"_qs, QString());
   EXPECT_FALSE(sent.ok);
   EXPECT_TRUE(sent.needsSignIn);
@@ -252,7 +253,7 @@ TEST_F(SignInEndToEnd, ARefusedTokenIsRenewedOnceAndARevokedSignInAsksAgain) {
   r = sendHeadless();
   EXPECT_EQ(r.exitCode, 77) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(u"サインイン")) << r.err.toStdString();
-  EXPECT_EQ(s.mailboxCount(), 1);
+  EXPECT_EQ(s.mailboxCount(), waiting);
   EXPECT_EQ(int(s.pop3AuthAttempts().size() + s.smtpAuthAttempts().size()), logins);
 
   // Signing in again in the window makes both work once more.
