@@ -21,6 +21,7 @@ bool CheckReport::tick(qint64 bytes, bool force) {
 void CheckReport::fail(const CheckProblem& problem) {
   sink_.error({0, {}, {problem}});
   failed_ = true;
+  if (needsWindow(problem.code)) needsWindow_ = true;
 }
 
 void CheckReport::stopStoring(const CheckProblem& why) {
@@ -57,6 +58,7 @@ CheckOutcome CheckReport::finish(int16_t attachFlag) {
   if (count_ > 0 && sink_.autoShowViewer()) sink_.showViewer();
   CheckOutcome out;
   out.failed = failed_;
+  out.needsWindow = needsWindow_;
   out.count = count_;
   out.stored = stored_;
   out.duplicates = duplicates_;

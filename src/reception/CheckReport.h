@@ -63,6 +63,7 @@ class CheckReport {
   bool stopRequested_ = false;
   bool stopped_ = false;
   bool failed_ = false;
+  bool needsWindow_ = false;
   int count_ = 0;
   int stored_ = 0;
   int duplicates_ = 0;

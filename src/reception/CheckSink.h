@@ -75,6 +75,12 @@ enum class CheckCode {
   PartialMail,        // a mail in parts of which not all came
 };
 
+// Failures that only a window can get past (it may ask the user): a
+// headless run ends with an exit status of its own for them.
+inline bool needsWindow(CheckCode code) {
+  return code == CheckCode::KeyringLocked || code == CheckCode::SignInNeeded || code == CheckCode::TokenLocked;
+}
+
 struct CheckProblem {
   CheckCode code = CheckCode::MailLibrary;
   received::Fault fault = {};

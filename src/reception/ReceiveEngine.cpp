@@ -256,9 +256,7 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     if (!given) {
       sink.checking();
       noLogin(why);
-      CheckOutcome out = report.finish();
-      out.needsWindow = why && needsSignInWindow(*why);
-      return out;
+      return report.finish();
     }
   }
   const bool bearer = given && given->mechanism == maillib::Mechanism::Bearer;
@@ -299,9 +297,7 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
       p.detail = saved.detail;
       report.fail(p);
       session->quit();
-      CheckOutcome out = report.finish();
-      out.needsWindow = p.code == CheckCode::KeyringLocked;
-      return out;
+      return report.finish();
     }
     account.UserId = saved.id;
     account.Password = saved.password;
@@ -326,9 +322,7 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     } else if (why) {
       report.fail(*why);
       session->quit();
-      CheckOutcome out = report.finish();
-      out.needsWindow = needsSignInWindow(*why);
-      return out;
+      return report.finish();
     }
   }
   if (!session) {
@@ -341,7 +335,7 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     session->quit();
     CheckOutcome out = report.finish();
     // A fresh token refused as well: only signing in again can help.
-    out.needsWindow = login && needsSignInWindow(refused);
+    if (login && needsSignInWindow(refused)) out.needsWindow = true;
     return out;
   }
   IdentityLedger ledger;

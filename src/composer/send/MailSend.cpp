@@ -110,7 +110,11 @@ SendOutcome SendOneMail(const QString& recipient, const QString& subject, const 
   }
   QString refused;
   const maillib::Credentials login = accountLogin(&refused);
-  if (!refused.isEmpty()) return {false, false, refused};
+  if (!refused.isEmpty()) {
+    SendOutcome kept;
+    kept.error = refused;
+    return kept;
+  }
   return SendOneMailAs(login, recipient, subject, body, attachments, header);
 }
 
