@@ -2,6 +2,7 @@
 
 #include "OptionForm.h"
 #include "platform/ui/Browser.h"
+#include "platform/ui/MsgBox.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/signin/AccessToken.h"
 #include "settings/signin/Providers.h"
@@ -183,6 +184,14 @@ void OptionSignIn::SignInCommand_Click() {
   SignInLabel->setText(QStringLiteral("ブラウザでサインインして下さい。終わるとここに表示されます。"));
   SignInCommand->setEnabled(false);
   signIn_->start();
+}
+
+bool askToSignInAgain(const QString& why) {
+  if (MsgBox(why + QStringLiteral("\n\nブラウザでもう一度サインインしますか？"), MsgButtons::YesNo, MsgIcon::Question) !=
+      MsgResult::Yes)
+    return false;
+  OptionForm::showDialog()->SignInGroup->SignInCommand_Click();
+  return true;
 }
 
 OptionSignIn* addSignInGroup(OptionForm* form, QGridLayout* grid, int row) {

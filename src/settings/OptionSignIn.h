@@ -50,5 +50,10 @@ class OptionSignIn : public QGroupBox {
   QPointer<signin::BrowserSignIn> signIn_;
 };
 
+// The provider no longer takes the account's sign-in (`why`, as the check
+// or the send words it): asks whether to sign in again now, and on yes
+// opens "サーバー設定" with the browser sign-in under way. True on yes.
+bool askToSignInAgain(const QString& why);
+
 // Adds the group to the dialog's grid at `row`, across both columns.
 OptionSignIn* addSignInGroup(OptionForm* form, QGridLayout* grid, int row);

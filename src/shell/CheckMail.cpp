@@ -6,7 +6,6 @@
 #include "settings/CertForm.h"
 #include "reception/SignedInLogin.h"
 #include "settings/IdPassForm.h"
-#include "settings/OptionForm.h"
 #include "settings/OptionSignIn.h"
 #include "shell/MainForm.h"
 #include "store/Records.h"
@@ -188,12 +187,7 @@ reception::CheckOutcome CheckMail() {
   }
   // The provider no longer takes the sign-in: the user may sign in again
   // in the browser at once, from the server dialog.
-  if (!signInQuestion.isEmpty() &&
-      MsgBox(signInQuestion + QStringLiteral("\n\nブラウザでもう一度サインインしますか？"), MsgButtons::YesNo,
-             MsgIcon::Question) == MsgResult::Yes) {
-    OptionForm* dialog = OptionForm::showDialog();
-    dialog->SignInGroup->SignInCommand_Click();
-  }
+  if (!signInQuestion.isEmpty()) askToSignInAgain(signInQuestion);
   if (out.lastRecord > 0) {
     shared::CurrentRecordNumber = int16_t(out.lastRecord);
     store::ReceivedMailBuffer().setBytes(out.lastRecordBytes);

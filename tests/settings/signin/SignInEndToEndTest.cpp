@@ -7,6 +7,7 @@
 // headless from the kept refresh token; an access token the server no
 // longer takes replaced once; a revoked sign-in asked about in the window
 // and refused headless with exit status 77.
+#include "composer/BackForm.h"
 #include "composer/send/MailSend.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
@@ -29,6 +30,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -244,6 +246,21 @@ TEST_F(SignInEndToEnd, ARefusedTokenIsRenewedOnceAndARevokedSignInAsksAgain) {
   EXPECT_FALSE(sent.ok);
   EXPECT_TRUE(sent.needsSignIn);
   EXPECT_TRUE(sent.error.contains(u"サインイン")) << sent.error.toStdString();
+  {
+    // The reply window asks too (declined); the reply stays for later.
+    MsgBoxAnswerer boxes;
+    boxes.answer(QMessageBox::No);
+    QPointer<BackForm> reply = BackForm::instance();
+    reply->fillReply(s.address(), u"Re: waiting"_qs, u"reply"_qs);
+    reply->Command2->click();
+    pump();
+    ASSERT_EQ(boxes.seen().size(), 1);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(u"もう一度サインインしますか")) << boxes.texts().join(u'\n').toStdString();
+    ASSERT_FALSE(reply.isNull());
+    EXPECT_EQ(reply->SubjectText->text(), u"Re: waiting"_qs);
+    reply->close();
+    pump();
+  }
   const int logins = int(s.pop3AuthAttempts().size() + s.smtpAuthAttempts().size());
 
   RunResult r = run({QStringLiteral("--check")});
