@@ -34,6 +34,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -295,6 +296,12 @@ TEST_F(SignInEndToEnd, NeverSignedInHeadlessExits77) {
   EXPECT_TRUE(r.err.contains(u"サインイン")) << r.err.toStdString();
   r = sendHeadless();
   EXPECT_EQ(r.exitCode, 77) << r.err.toStdString();
+  // A locked keyring is not waited on either.
+  QTemporaryDir keyring;
+  r = runProgramWithKeyring({QStringLiteral("--home"), home_.path(), QStringLiteral("--check")}, home_.path(),
+                            keyring.path(), Keyring::Locked, 60000);
+  EXPECT_EQ(r.exitCode, 77) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(u"キーリング")) << r.err.toStdString();
   EXPECT_TRUE(servers_->pop3AuthAttempts().isEmpty());
   EXPECT_TRUE(servers_->smtpAuthAttempts().isEmpty());
   EXPECT_EQ(servers_->oauthCounts().value(u"token").toInt(), 0);
