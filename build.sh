@@ -33,7 +33,7 @@ what=${1:-start}
 # targets need clang with its run-time libraries (libFuzzer among them) and
 # llvm-symbolizer, which makes the reports' stacks readable.
 build_packages=(cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-networkauth-dev
   libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
   fonts-ipafont-gothic fontconfig adwaita-icon-theme
   libfluidsynth-dev timgm6mb-soundfont qtkeychain-qt6-dev libsecret-1-0)

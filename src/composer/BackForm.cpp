@@ -13,6 +13,7 @@
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
 #include "settings/CertForm.h"
+#include "settings/OptionSignIn.h"
 #include "store/Records.h"
 
 #include <QApplication>
@@ -292,6 +293,11 @@ void BackForm::Command2_Click() {
   if (outcome.uncertain) {
     // Perhaps delivered: kept, and the user told to check before a second try.
     MsgBox(outcome.error + u'\n' + kUncertainKeptText);
+    return;
+  }
+  if (outcome.needsSignIn) {
+    // The reply stays as it is, to be sent once signed in again.
+    askToSignInAgain(outcome.error);
     return;
   }
   if (!outcome.ok) {

@@ -19,6 +19,7 @@
 #include "platform/ui/TypingLimit.h"
 #include "platform/ui/WindowOrder.h"
 #include "settings/CertForm.h"
+#include "settings/OptionSignIn.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 
@@ -724,12 +725,13 @@ void WriteForm::SendComposedMail() {
   // the rest of the run is not sent (and nothing more is asked).
   bool certificateAsked = false;
   bool certificateDeclined = false;
+  bool signInNeeded = false;
   auto turn = [&](const QString& recipient) {
     Label7->setText(sending);
     Label7->repaint();
     ToText->repaint();
     ++turns;
-    if (certificateDeclined) {
+    if (certificateDeclined || signInNeeded) {
       ++failures;
       return false;
     }
@@ -747,6 +749,15 @@ void WriteForm::SendComposedMail() {
         return false;
       }
       outcome = SendOneMail(recipient, SubjectText->text(), rtfEd->toPlainText(), AttachText->text());
+    }
+    if (outcome.needsSignIn) {
+      // Asked once; the other recipients wait for the sign-in with the mail.
+      signInNeeded = true;
+      ++failures;
+      QApplication::restoreOverrideCursor();
+      askToSignInAgain(outcome.error);
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      return false;
     }
     if (!outcome.ok) {
       QApplication::restoreOverrideCursor();

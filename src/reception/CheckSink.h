@@ -60,6 +60,10 @@ enum class CheckCode {
   KeyringLocked,      // the saved password is in a locked keyring and nobody may be asked to unlock it
   KeyringNotUnlocked, // the keyring asked to be unlocked and was not
   KeyringFailed,      // the keyring did not give the saved password (`detail`)
+  // An account signed in with OAuth 2.0 (`host`: the user the tokens are for):
+  SignInNeeded,       // no refresh token, or the provider refused it: sign in again in the browser
+  TokenLocked,        // the refresh token is in a locked keyring and nobody may be asked to unlock it
+  TokenUnavailable,   // no access token now (`detail`; `count` 1: the token endpoint was not reached)
   UidListUnreadable,  // `path`, `detail`: nothing fetched
   UidListUnwritable,  // `path`, `detail`
   Unsaved,            // received mail could not be stored (`fault`)
@@ -73,7 +77,9 @@ enum class CheckCode {
 
 // Failures that only a window can get past (it may ask the user): a
 // headless run ends with an exit status of its own for them.
-inline bool needsWindow(CheckCode code) { return code == CheckCode::KeyringLocked; }
+inline bool needsWindow(CheckCode code) {
+  return code == CheckCode::KeyringLocked || code == CheckCode::SignInNeeded || code == CheckCode::TokenLocked;
+}
 
 struct CheckProblem {
   CheckCode code = CheckCode::MailLibrary;

@@ -71,6 +71,12 @@ QString problemText(const CheckProblem& p) {
       return wording::keyringFailure(secrets::Status::Locked, QString(), true);
     case CheckCode::KeyringFailed:
       return wording::keyringFailure(secrets::Status::Failed, p.detail, true);
+    case CheckCode::SignInNeeded:
+      return wording::signInNeeded(p.host);
+    case CheckCode::TokenLocked:
+      return wording::tokenLocked(false);
+    case CheckCode::TokenUnavailable:
+      return wording::tokenUnavailable(p.detail, p.count == 1);
     case CheckCode::UidListUnreadable:
       return QStringLiteral("受信済みメールの記録「%1」を読めません（%2）。\nメールはサーバーに残してあります。")
           .arg(QDir::toNativeSeparators(p.path), p.detail);

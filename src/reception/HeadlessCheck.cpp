@@ -2,6 +2,7 @@
 
 #include "CheckWords.h"
 #include "ReceiveEngine.h"
+#include "SignedInLogin.h"
 #include "platform/Paths.h"
 #include "reception/maillib/MailLib.h"
 #include "settings/files/AccountSettings.h"
@@ -81,7 +82,9 @@ int RunHeadlessCheck() {
   LoadServerSettings();
   MailLibInitialize();
   MailLibSetOption(1, 8192);
-  const reception::CheckOutcome outcome = reception::runCheck(sink);
+  // Signed in with OAuth 2.0: the kept sign-in only, never a prompt.
+  const reception::CheckOutcome outcome = reception::runCheck(
+      sink, reception::accountSignedIn() ? reception::signedInLogin(secrets::Prompt::Never) : reception::LoginSource{});
   MailLibEnd();
   if (outcome.busy) return kCheckBusyExit;
   if (outcome.needsWindow) return kNeedsWindowExit;

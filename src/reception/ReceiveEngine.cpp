@@ -3,6 +3,7 @@
 #include "BatchStore.h"
 #include "FetchPipeline.h"
 #include "IdentityLedger.h"
+#include "SignedInLogin.h"
 #include "platform/HeaderScan.h"
 #include "platform/Paths.h"
 #include "platform/TestHooks.h"
@@ -245,6 +246,11 @@ std::optional<maillib::ServerAddress> accountPop3Server(maillib::Result* failure
       maillib::parseServer(account.Pop3Server, maillib::Protocol::Pop3, failure);
   if (!address) return address;
   address->plainAllowed = PlainLoginAllowed(account.PlainPop3Server, address->value);
+  // The encryption the user chose over what the port suggests.
+  if (account.Pop3Tls == u"implicit")
+    address->implicitTls = true;
+  else if (account.Pop3Tls == u"starttls")
+    address->implicitTls = false;
   if (const std::optional<pins::Pin> pin = pins::find(address->host, address->port)) {
     address->pinnedKey = pin->key;
     address->pinnedAnyName = pin->anyName;
@@ -375,9 +381,13 @@ CheckOutcome runCheck(CheckSink& sink, const LoginSource& login) {
     return report.finish();
   }
   if (waiting < 0) {
-    report.fail(libraryProblem(session->failure()));
+    const CheckProblem refused = libraryProblem(session->failure());
+    report.fail(refused);
     session->quit();
-    return report.finish();
+    CheckOutcome out = report.finish();
+    // A fresh token refused as well: only signing in again can help.
+    if (login && needsSignInWindow(refused)) out.needsWindow = true;
+    return out;
   }
   IdentityLedger ledger(LeavePolicy::fromSettings());
   CheckProblem unreadable;

@@ -1,5 +1,6 @@
 #include "OptionForm.h"
 
+#include "OptionSignIn.h"
 #include "platform/ui/MsgBox.h"
 #include "platform/ui/WindowOrder.h"
 #include "settings/files/AccountSettings.h"
@@ -52,13 +53,15 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   PlainCheck = new QCheckBox(kPlainLoginCaption + QStringLiteral("(&U)"), this);
   PlainCheck->setObjectName(QStringLiteral("PlainCheck"));
   grid->addWidget(PlainCheck, 7, 0, 1, 2);
-  grid->addWidget(buildLeaveGroup(), 9, 0, 1, 2);
+  grid->addWidget(buildLeaveGroup(), 10, 0, 1, 2);
   OkCommand = new QPushButton(QStringLiteral("設定"), this);
   OkCommand->setObjectName(QStringLiteral("OkCommand"));
   CancelCommand = new QPushButton(QStringLiteral("中止"), this);
   CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-  grid->addWidget(OkCommand, 20, 0);
-  grid->addWidget(CancelCommand, 20, 1);
+  grid->addWidget(OkCommand, 8, 0);
+  grid->addWidget(CancelCommand, 8, 1);
+  // The dialog grows downwards: the design's controls keep their places.
+  SignInGroup = addSignInGroup(this, grid, 9);
   connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
   connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
 
@@ -76,6 +79,7 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   // name is a new host, and the permission is not carried over to it
   // unasked. Ticked in this dialog, it is given for the names confirmed.
   plainInherited_ = PlainCheck->isChecked();
+  SignInGroup->load();
   connect(PlainCheck, &QCheckBox::clicked, this, [this] { plainInherited_ = false; });
   for (QLineEdit* server : {SmtpText, Pop3Text})
     connect(server, &QLineEdit::textEdited, this, [this] {
@@ -93,6 +97,7 @@ void OptionForm::OkCommand_Click() {
   s.ApopFlag = ApopCheck->isChecked() ? 1 : 0;
   s.PlainPop3Server = PlainCheck->isChecked() ? s.Pop3Server : QString();
   s.PlainSmtpServer = PlainCheck->isChecked() ? s.SmtpServer : QString();
+  SignInGroup->store();
   storeLeaveGroup();
   if (!SaveServerSettings())
     MsgBox(QStringLiteral("サーバー設定を「%1」に保存できませんでした。設定はこの実行の間だけ有効です。").arg(serverSettingsPath()),

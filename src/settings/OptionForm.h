@@ -1,9 +1,11 @@
 #pragma once
 // The server dialog "サーバー設定": SMTP server, POP3 server, own address,
-// APOP and whether these servers may be used without encryption, kept in
-// "pelkit.ini" of the current directory.
+// APOP and whether these servers may be used without encryption, and below
+// them how the account signs in, kept in "pelkit.ini" of the current
+// directory.
 #include <QWidget>
 
+class OptionSignIn;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -35,6 +37,9 @@ class OptionForm : public QWidget {
   QCheckBox* LeaveWithHereCheck;  // "ここで削除したらサーバーからも削除"
   QPushButton* OkCommand;      // "設定"
   QPushButton* CancelCommand;  // "中止"
+  // Below the controls above: the provider, sign-in method, encryption
+  // and the browser sign-in (OptionSignIn.h).
+  OptionSignIn* SignInGroup;
 
  public slots:
   void OkCommand_Click();

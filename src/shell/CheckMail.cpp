@@ -4,7 +4,9 @@
 #include "platform/ui/MsgBox.h"
 #include "reception/CheckWords.h"
 #include "settings/CertForm.h"
+#include "reception/SignedInLogin.h"
 #include "settings/IdPassForm.h"
+#include "settings/OptionSignIn.h"
 #include "shell/MainForm.h"
 #include "store/Records.h"
 #include "viewer/TyakuForm.h"
@@ -107,6 +109,14 @@ class WindowSink : public reception::CheckSink {
     if (dialog_) dialog_->showDialog();
   }
   void error(const reception::CheckFailure& f) override {
+    // The sign-in is over: asked about once the check has ended, not shown
+    // as an error.
+    for (const reception::CheckProblem& p : f.problems)
+      if (p.code == reception::CheckCode::SignInNeeded ||
+          (p.code == reception::CheckCode::MailLibrary && p.library.code == maillib::Code::TokenRefused)) {
+        signInQuestion_ = reception::failureText(f);
+        return;
+      }
     if (judgeCertificate_)
       for (const reception::CheckProblem& p : f.problems)
         if (!p.certificate.isNull()) {
@@ -116,6 +126,7 @@ class WindowSink : public reception::CheckSink {
     box(reception::failureText(f), QStringLiteral("エラー"));
   }
   const std::optional<ServerCertificate>& certificate() const { return certificate_; }
+  const QString& signInQuestion() const { return signInQuestion_; }
   void notice(const reception::CheckProblem& p) override {
     // The timer meets a scheduled check (or a delete) at work: that one
     // stores the mail, and the window learns of it from the file.
@@ -152,6 +163,7 @@ class WindowSink : public reception::CheckSink {
   bool judgeCertificate_;
   bool automatic_;
   std::optional<ServerCertificate> certificate_;
+  QString signInQuestion_;
   InputBlock block_;
 };
 
@@ -161,18 +173,28 @@ reception::CheckOutcome CheckMail(bool automatic) {
   reception::CheckOutcome out;
   const QScopedValueRollback running(shared::CheckRunning, true);
   std::optional<ServerCertificate> unverified;
+  QString signInQuestion;
+  // An account signed in with OAuth 2.0 logs in with its token (the
+  // keyring may ask to be unlocked), never with a password.
+  const reception::LoginSource login =
+      reception::accountSignedIn() ? reception::signedInLogin(secrets::Prompt::Allowed) : reception::LoginSource{};
   {
     WindowSink sink(true, automatic);
-    out = reception::runCheck(sink);
+    out = reception::runCheck(sink, login);
     unverified = sink.certificate();
+    signInQuestion = sink.signInQuestion();
   }
   // The server's certificate could not be verified, and nothing but the
   // handshake went to it: the user judges the certificate, and once it is
   // trusted the check runs again with its key pinned.
   if (unverified && CertForm::ask(*unverified, MainForm::instance())) {
     WindowSink sink(false, automatic);
-    out = reception::runCheck(sink);
+    out = reception::runCheck(sink, login);
+    signInQuestion = sink.signInQuestion();
   }
+  // The provider no longer takes the sign-in: the user may sign in again
+  // in the browser at once, from the server dialog.
+  if (!signInQuestion.isEmpty()) askToSignInAgain(signInQuestion);
   if (out.lastRecord > 0) {
     shared::CurrentRecordNumber = int16_t(out.lastRecord);
     store::ReceivedMailBuffer().setBytes(out.lastRecordBytes);

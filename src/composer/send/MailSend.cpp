@@ -7,6 +7,7 @@
 #include "settings/files/AccountSettings.h"
 #include "settings/files/PinnedKeys.h"
 #include "settings/secrets/Secrets.h"
+#include "settings/signin/AccessToken.h"
 #include "store/RecordFile.h"
 #include "store/sent/SentStore.h"
 #include "store/words/StoreWords.h"
@@ -37,6 +38,11 @@ maillib::Credentials accountLogin(QString* refused) {
 // and the key the user trusted for it, if any.
 maillib::ServerAddress withPermissions(maillib::ServerAddress server) {
   server.plainAllowed = PlainLoginAllowed(AccountSettings().PlainSmtpServer, server.value);
+  // The encryption the user chose over what the port suggests.
+  if (AccountSettings().SmtpTls == u"implicit")
+    server.implicitTls = true;
+  else if (AccountSettings().SmtpTls == u"starttls")
+    server.implicitTls = false;
   if (const std::optional<pins::Pin> pin = pins::find(server.host, server.port)) {
     server.pinnedKey = pin->key;
     server.pinnedAnyName = pin->anyName;
@@ -68,10 +74,45 @@ void examineCertificate(const maillib::Result& refused, SendOutcome* outcome) {
   outcome->error += u'\n' + wording::certificateSummary(*shown);
 }
 
+// No access token for an account signed in with OAuth 2.0: nothing was
+// sent, and no password is tried in its place.
+SendOutcome tokenFailure(const signin::Token& token, secrets::Prompt prompt) {
+  SendOutcome outcome;
+  switch (token.status) {
+    case signin::TokenStatus::NeedsSignIn:
+      outcome.needsSignIn = true;
+      outcome.error = wording::signInNeeded(token.user);
+      break;
+    case signin::TokenStatus::KeyringLocked:
+      outcome.needsSignIn = true;
+      outcome.error = wording::tokenLocked(prompt == secrets::Prompt::Allowed);
+      break;
+    default:
+      outcome.error = wording::tokenUnavailable(token.detail, token.status == signin::TokenStatus::Unreachable);
+      break;
+  }
+  return outcome;
+}
+
 }  // namespace
 
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
-                        const QString& attachments, const QString& header) {
+                        const QString& attachments, const QString& header, secrets::Prompt prompt) {
+  if (AccountSettings().SignIn == 1) {
+    for (bool again : {false, true}) {
+      const signin::Token token = signin::accessToken(prompt, again);
+      if (token.status != signin::TokenStatus::Ok) return tokenFailure(token, prompt);
+      SendOutcome outcome = SendOneMailAs(maillib::Credentials::bearer(token.user, token.accessToken), recipient,
+                                          subject, body, attachments, header);
+      if (!outcome.tokenRefused) return outcome;
+      if (again) {
+        // A fresh token refused as well: only signing in again can help.
+        outcome.needsSignIn = true;
+        outcome.error += u'\n' + wording::signInNeeded(token.user);
+        return outcome;
+      }
+    }
+  }
   QString refused;
   const maillib::Credentials login = accountLogin(&refused);
   if (!refused.isEmpty()) {

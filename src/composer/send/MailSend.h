@@ -3,6 +3,7 @@
 // sender and login: what the compose window, the reply window and the
 // headless send command all do for each mail.
 #include "platform/ServerCertificate.h"
+#include "settings/secrets/Secrets.h"
 #include "store/received/Fault.h"
 
 #include <QString>
@@ -20,6 +21,9 @@ struct SendOutcome {
   QString error;  // the library's error text when not ok (MailLibGetErrorText)
   // The server refused the bearer token: a fresh one may be tried once.
   bool tokenRefused = false;
+  // An account signed in with OAuth 2.0 that must sign in again (or
+  // unlock the keyring) before it can send: only a window can.
+  bool needsSignIn = false;
   // Not sent because the server's certificate could not be verified: the
   // certificate it shows, for the user to judge (the window asks whether to
   // trust it; `error` then ends with its fingerprint). Nothing but the
@@ -40,8 +44,14 @@ inline const QString kUncertainKeptText =
 
 // `header`: further header fields for the library's header argument (a
 // reply's In-Reply-To and References); empty passes none.
+//
+// An account signed in with OAuth 2.0 logs in with its access token (a
+// fresh one once when the server refused it) and never with a password.
+// `prompt`: Never for --send, which neither prompts nor waits on a locked
+// keyring.
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
-                        const QString& attachments, const QString& header = QString());
+                        const QString& attachments, const QString& header = QString(),
+                        secrets::Prompt prompt = secrets::Prompt::Allowed);
 
 // The same with the login the caller gives (a bearer token for an account
 // that signed in) instead of the account's ID and password.

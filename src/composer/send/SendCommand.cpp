@@ -71,19 +71,26 @@ int RunSendCommand(const CommandLine& cl) {
   f.close();
 
   LoadServerSettings();
-  // Never waits on a locked keyring: only the window may ask to unlock it.
-  const AccountFileValues account = ReadAccountFile(secrets::Prompt::Never);
-  if (account.status == secrets::Status::Locked || account.status == secrets::Status::Failed) {
-    printError(wording::keyringFailure(account.status, account.detail, false) + u'\n' +
-               QStringLiteral("メールは送っていません。"));
-    return account.status == secrets::Status::Locked ? kSendNeedsWindowExit : 1;
+  // Signed in with OAuth 2.0: the token alone, no password is read.
+  if (AccountSettings().SignIn != 1) {
+    // Never waits on a locked keyring: only the window may ask to unlock it.
+    const AccountFileValues account = ReadAccountFile(secrets::Prompt::Never);
+    if (account.status == secrets::Status::Locked || account.status == secrets::Status::Failed) {
+      printError(wording::keyringFailure(account.status, account.detail, false) + u'\n' +
+                 QStringLiteral("メールは送っていません。"));
+      return account.status == secrets::Status::Locked ? kSendNeedsWindowExit : 1;
+    }
+    AccountSettings().UserId = account.id;
+    AccountSettings().Password = account.password;
   }
-  AccountSettings().UserId = account.id;
-  AccountSettings().Password = account.password;
 
   MailLibInitialize();
-  const SendOutcome outcome = SendOneMail(cl.to, cl.subject, body, cl.attach);
+  const SendOutcome outcome = SendOneMail(cl.to, cl.subject, body, cl.attach, QString(), secrets::Prompt::Never);
   MailLibEnd();
+  if (outcome.needsSignIn) {
+    printError(outcome.error + u'\n' + QStringLiteral("メールは送っていません。"));
+    return kSendNeedsWindowExit;
+  }
   if (outcome.uncertain) {
     printError(outcome.error + u'\n' + QStringLiteral("もう一度送る前に、相手の方に届いたかどうかを確かめて下さい。"));
     return kSendUncertainExit;

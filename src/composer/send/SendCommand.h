@@ -8,7 +8,8 @@ struct CommandLine;
 // kSendUncertainExit = the mail went out but the server never confirmed it:
 // it may have been delivered, so a script must not simply send it again;
 // kSendNeedsWindowExit = not sent, the saved password is in a locked
-// keyring that only the window may ask to unlock.
+// keyring that only the window may ask to unlock, or the account signed in
+// with OAuth 2.0 must sign in again from the window.
 inline constexpr int kSendUncertainExit = 3;
 inline constexpr int kSendNeedsWindowExit = 77;
 int RunSendCommand(const CommandLine& cl);

@@ -216,6 +216,30 @@ QString certificateSummary(const ServerCertificate& c) {
 }
 QString sendFailure(const maillib::Result& r) { return text(r, Side::Smtp); }
 
+QString signInNeeded(const QString& user) {
+  const QString who = user.isEmpty() ? QString() : QStringLiteral("（%1）").arg(user);
+  return QStringLiteral("サインイン%1が必要です。まだサインインしていないか、サインインの有効期限が切れたか、取り消されました。"
+                        "灯火亭の画面の「初期設定」→「POPサーバー」で「ブラウザでサインイン」を押して、"
+                        "もう一度サインインして下さい。").arg(who);
+}
+
+QString tokenLocked(bool mayAsk) {
+  if (!mayAsk)
+    return QStringLiteral("デスクトップのキーリングがロックされているため、サインインの情報を読めませんでした。"
+                          "キーリングのロックを解除するか、灯火亭の画面から操作して下さい"
+                          "（画面からはロックの解除を求められます）。");
+  return QStringLiteral("デスクトップのキーリングのロックが解除されなかったため、サインインの情報を読めませんでした。");
+}
+
+QString tokenUnavailable(const QString& detail, bool unreachable) {
+  const QString why = detail.isEmpty() ? QString() : QStringLiteral("（%1）").arg(detail.left(300));
+  if (unreachable)
+    return QStringLiteral("サインインの確認先（認証サーバー）に接続できませんでした%1。"
+                          "しばらくしてからもう一度お試し下さい。").arg(why);
+  return QStringLiteral("サインインの情報を更新できませんでした%1。"
+                        "「サーバー設定」のプロバイダーとクライアントIDの設定を確かめて下さい。").arg(why);
+}
+
 }  // namespace wording
 
 namespace wording {

@@ -25,6 +25,15 @@ QString certificateSummary(const ServerCertificate& certificate);
 // may be asked to unlock it), Locked when an unlock was asked for and not
 // given, or another failure (`detail`: the keyring's own words).
 QString keyringFailure(secrets::Status status, const QString& detail, bool mayAsk);
+// An account signed in with OAuth 2.0 without a usable token: never
+// signed in, or the provider no longer takes the sign-in of `user` (the
+// browser sign-in of the server dialog is the way on); the refresh token
+// in a locked keyring (`mayAsk` false: nobody may be asked to unlock it);
+// no token now for another reason (`unreachable`: the provider's token
+// endpoint was not reached, so it may pass).
+QString signInNeeded(const QString& user);
+QString tokenLocked(bool mayAsk);
+QString tokenUnavailable(const QString& detail, bool unreachable);
 
 }  // namespace wording
 
