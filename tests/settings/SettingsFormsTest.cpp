@@ -3,6 +3,7 @@
 #include "settings/AutoCheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
+#include "settings/OptionSignIn.h"
 #include "settings/SetForm.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/files/AutoCheckFile.h"
@@ -273,10 +274,12 @@ TEST(ServerDialog, LeavingMailOnTheServerIsAGroupBelowTheServerControlsAndGoesAf
   EXPECT_EQ(d->LeaveCheck->text(), QStringLiteral("サーバーにメールを残す"));
   EXPECT_EQ(d->LeaveWithHereCheck->text(), QStringLiteral("ここで削除したらサーバーからも削除"));
   pump();
-  // Below the server and login controls, above the buttons.
-  for (QWidget* above : {static_cast<QWidget*>(d->ApopCheck), static_cast<QWidget*>(d->PlainCheck)})
+  // Below every control the dialog always had, its buttons included, and
+  // below the sign-in group: the dialog grows downwards.
+  for (QWidget* above : {static_cast<QWidget*>(d->ApopCheck), static_cast<QWidget*>(d->PlainCheck),
+                         static_cast<QWidget*>(d->OkCommand), static_cast<QWidget*>(d->CancelCommand)})
     EXPECT_GE(d->LeaveGroup->geometry().top(), above->geometry().bottom());
-  EXPECT_LE(d->LeaveGroup->geometry().bottom(), d->OkCommand->geometry().top());
+  EXPECT_GE(d->LeaveGroup->geometry().top(), d->SignInGroup->geometry().bottom());
   // The row reads "N日後にサーバーから削除" left to right, N in the box.
   EXPECT_LT(d->LeaveDaysCheck->geometry().right(), d->LeaveDaysSpin->geometry().left());
   EXPECT_LT(d->LeaveDaysSpin->geometry().right(), d->LeaveDaysLabel->geometry().left());
