@@ -183,5 +183,5 @@ put("mailto", "cp932.txt", "mailto:a@example.jp?subject=" + "".join(f"%{b:02X}" 
 link = "mailto:a@example.jp?subject=%E4%BB%B6".encode()
 put("instance_request", "show.bin", b"TOMOSHIBI/1 show 0\n")
 put("instance_request", "mailto.bin", b"TOMOSHIBI/1 mailto %d\n" % len(link) + link)
-put("instance_request", "short.bin", b"TOMOSHIBI/1 mailto 99\nmailto:")
+put("instance_request", "short.bin", b"TOMOSHIBI/1 mailto 99\n" b"mailto:")
 print("seeds written to", out)

@@ -13,9 +13,9 @@
 
 namespace viewer {
 
-MailListScan scanReceivedMail() { return scanMailFile(paths::resolve(paths::kReceivedMailFile)); }
+MailListScan scanReceivedMail() { return scanRecordsOf(paths::resolve(paths::kReceivedMailFile)); }
 
-MailListScan scanMailFile(const QString& path) {
+MailListScan scanRecordsOf(const QString& path) {
   MailListScan s;
   constexpr int L = store::MailRecord::kLength;
   constexpr int kHead = MailListModel::kHeadLength;

@@ -24,7 +24,7 @@ struct MailListScan {
 };
 MailListScan scanReceivedMail();
 // The same of another file of mail records (the sent mail).
-MailListScan scanMailFile(const QString& path);
+MailListScan scanRecordsOf(const QString& path);
 
 // The header block of the original of received-mail record `number` (whose
 // bytes are `record`), exactly as the server sent it; none when no original

@@ -195,7 +195,7 @@ void SentForm::FillSentList() {
   if (const received::Fault f = sent::recover())
     MsgBox(QStringLiteral("送信済みメールを整えられませんでした（%1）。").arg(inner(reception::faultText(f))),
            MsgButtons::Ok, MsgIcon::Exclamation);
-  viewer::MailListScan scan = viewer::scanMailFile(sentFile());
+  viewer::MailListScan scan = viewer::scanRecordsOf(sentFile());
   if (!scan.opened) {
     if (scan.folderMissing)
       viewer::reportDataFolderMissing();

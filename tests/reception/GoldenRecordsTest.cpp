@@ -62,7 +62,7 @@ QStringList filesIn(const QString& folder) {
 
 }  // namespace
 
-TEST(GoldenRecords, EveryGoldenMailStoresTheSameBytes) {
+TEST(GoldenRecords, EveryGoldenMessageStoresTheSameBytes) {
   TempHome home;
   AccountSettings() = AccountSettingsRecord{};
   AccountSettings().Pop3Server = QStringLiteral("pop.example");

@@ -93,7 +93,7 @@ TEST(ServerDialogSignIn, APresetFillsTheServersAndIsSavedAfterTheDesignsLines) {
   EXPECT_EQ(s.Pop3Tls, u"implicit"_qs);
   EXPECT_EQ(s.OAuthUser, u"other@gmail.com"_qs);
   const QByteArray file = pelkit(home);
-  EXPECT_TRUE(file.startsWith("SMTP=smtp.gmail.com:465\r\nPOP3=pop.gmail.com:995\r\nMAIL=me@outlook.jp\r\nAPOP=0\r\n"))
+  EXPECT_TRUE(file.startsWith("SMTP=smtp.gmail.com:465\r\nPOP3=pop.gmail.com:995\r\n" "MAIL=me@outlook.jp\r\nAPOP=0\r\n"))
       << file.toStdString();
   EXPECT_TRUE(file.contains("PROVIDER=google\r\n"));
   EXPECT_TRUE(file.contains("SIGNIN=1\r\n"));
@@ -123,7 +123,7 @@ TEST(ServerDialogSignIn, APresetFillsTheServersAndIsSavedAfterTheDesignsLines) {
   g->OAuthUserText->clear();
   d->OkCommand->click();
   pump();
-  EXPECT_EQ(pelkit(home), QByteArray("SMTP=smtp.gmail.com:465\r\nPOP3=pop.gmail.com:995\r\nMAIL=me@outlook.jp\r\nAPOP=0\r\n"));
+  EXPECT_EQ(pelkit(home), QByteArray("SMTP=smtp.gmail.com:465\r\nPOP3=pop.gmail.com:995\r\n" "MAIL=me@outlook.jp\r\nAPOP=0\r\n"));
 }
 
 // Without a client ID the sign-in says what is missing and opens nothing.

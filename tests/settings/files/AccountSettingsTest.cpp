@@ -253,7 +253,7 @@ TEST(ServerSettingsFile, SignInKeysFollowThePermissionsAndAFileWithoutThemIsAPas
 
   // A design-shaped file, read after an OAuth account was in memory: a
   // password account, every new value at its default.
-  writePelkit("SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=a@example\r\nAPOP=1\r\n");
+  writePelkit("SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=a@example\r\nAPOP=1\r\n");
   LoadServerSettings();
   EXPECT_TRUE(s.Provider.isEmpty());
   EXPECT_EQ(s.SignIn, 0);
@@ -264,7 +264,7 @@ TEST(ServerSettingsFile, SignInKeysFollowThePermissionsAndAFileWithoutThemIsAPas
   // ...and is written back as it was: values at their defaults add no key.
   ASSERT_TRUE(SaveServerSettings());
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.example\r\nPOP3=pop.example\r\nMAIL=a@example\r\nAPOP=1\r\n"));
+  EXPECT_EQ(f.readAll(), QByteArray("SMTP=smtp.example\r\nPOP3=pop.example\r\n" "MAIL=a@example\r\nAPOP=1\r\n"));
   f.close();
 
   // SIGNIN is a number as APOP is; keys are exact, as the four lines' are.
