@@ -37,6 +37,17 @@ QString trimRight(const QString& s) {
   return e == s.size() ? s : s.left(e);
 }
 
+QString wholePairs(QString s, qsizetype max) {
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate())
+      ++i;
+    else if (s[i].isSurrogate())
+      s[i] = QChar::ReplacementCharacter;
+  }
+  if (max < 0 || s.size() <= max) return s;
+  return s.left(max > 0 && s[max - 1].isHighSurrogate() ? max - 1 : max);
+}
+
 QString CutAtNul(const QString& s) {
   qsizetype p = s.indexOf(QChar(0));
   return p < 0 ? s : s.left(p);

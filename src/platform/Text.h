@@ -30,6 +30,11 @@ QByteArray fixedField(const QString& s, qsizetype width);
 QString trimSpaces(const QString& s);
 QString trimRight(const QString& s);
 
+// Text from outside (a JSON escape may give half a surrogate pair, which can
+// be neither shown nor written): every half without its other half made
+// U+FFFD, then at most `max` characters, never cut between the halves.
+QString wholePairs(QString s, qsizetype max = -1);
+
 // The text up to, not including, its first NUL; the whole text when none.
 QString CutAtNul(const QString& s);
 QByteArray CutAtNul(const QByteArray& s);

@@ -1,5 +1,7 @@
 #include "Sasl.h"
 
+#include "platform/Text.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -34,19 +36,12 @@ QString errorStatus(const QByteArray& base64Challenge) {
   const QJsonDocument json = QJsonDocument::fromJson(*decoded);
   if (!json.isObject()) return {};
   // A string as RFC 7628 has it, or a number as some servers send it.
-  QString status = json.object().value(u"status").toVariant().toString();
-  for (qsizetype i = 0; i < status.size(); ++i) {
-    if (status[i].isHighSurrogate() && i + 1 < status.size() && status[i + 1].isLowSurrogate())
-      ++i;
-    else if (status[i].isSurrogate())
-      status[i] = QChar::ReplacementCharacter;
-  }
-  return status;
+  return text::wholePairs(json.object().value(u"status").toVariant().toString());
 }
 
 QString cutShort(const QString& text, qsizetype max) {
   if (text.size() <= max) return text;
-  return text.left(max > 0 && text[max - 1].isHighSurrogate() ? max - 1 : max);
+  return text::wholePairs(text, max);
 }
 
 bool hasControlCharacter(const QByteArray& bytes) {

@@ -1,5 +1,7 @@
 #include "TokenReply.h"
 
+#include "platform/Text.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -40,7 +42,7 @@ qint64 seconds(const QJsonValue& v) {
 
 QString text(const QJsonObject& o, const char* key, int limit) {
   const QJsonValue v = o.value(QLatin1String(key));
-  return v.isString() ? v.toString().left(limit) : QString();
+  return v.isString() ? text::wholePairs(v.toString(), limit) : QString();
 }
 
 }  // namespace
@@ -58,7 +60,7 @@ TokenReply parseTokenReply(const QByteArray& body, int httpStatus) {
   TokenReply r;
   const QJsonValue error = o.value(QLatin1String("error"));
   if (!error.isUndefined() && !error.isNull()) {
-    r.error = error.isString() ? error.toString().left(200) : QStringLiteral("error");
+    r.error = error.isString() ? text::wholePairs(error.toString(), 200) : QStringLiteral("error");
     r.errorDescription = text(o, "error_description", 500);
     if (r.error == u"invalid_grant")
       r.kind = TokenReply::Kind::GrantRefused;

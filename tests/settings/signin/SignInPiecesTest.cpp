@@ -87,6 +87,22 @@ TEST(TokenReplyTest, DamagedAnswersNeverYieldAnUnusableToken) {
   }
 }
 
+
+// What a server says of a refusal is shown and may be kept: a JSON escape
+// that gives half a surrogate pair, or a cut at the limit between the two
+// halves, must not leave a character that cannot be written.
+TEST(TokenReplyTest, TheServersWordsComeWithWholeCharactersOnly) {
+  TokenReply r = signin::parseTokenReply(
+      R"({"error":"x\udc00y","error_description":"\ud800 and \udc00, whole \ud83d\ude00"})", 400);
+  EXPECT_EQ(r.error, QStringLiteral("x\uFFFDy"));
+  EXPECT_EQ(r.errorDescription, QStringLiteral("\uFFFD and \uFFFD, whole \U0001F600"));
+
+  // 499 letters, then a pair that the limit of 500 would cut in half.
+  r = signin::parseTokenReply("{\"error\":\"invalid_scope\",\"error_description\":\"" + QByteArray(499, 'a') +
+                                  "\\ud83d\\ude00\"}",
+                              400);
+  EXPECT_EQ(r.errorDescription, QString(499, u'a'));
+}
 TEST(PkceTest, ChallengeIsRfc7636sExampleAndVerifiersDiffer) {
   EXPECT_EQ(signin::codeChallenge("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"),
             QByteArray("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
