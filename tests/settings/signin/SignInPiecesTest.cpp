@@ -129,7 +129,7 @@ TEST(ProvidersTest, BuiltInPresetsAreMicrosoftGoogleAndManual) {
   ASSERT_TRUE(google);
   EXPECT_EQ(google->smtpServer, u"smtp.gmail.com:465"_qs);
   EXPECT_EQ(google->scope, u"https://mail.google.com/"_qs);
-  EXPECT_TRUE(google->authorizeParameters.contains(QPair(u"access_type"_qs, u"offline"_qs)));
+  EXPECT_TRUE(google->authorizeParameters.contains(qMakePair(u"access_type"_qs, u"offline"_qs)));
   const std::optional<signin::Provider> other = signin::findProvider(QString());
   ASSERT_TRUE(other);
   EXPECT_EQ(other->id, u"other"_qs);
