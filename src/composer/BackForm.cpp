@@ -139,10 +139,7 @@ void BackForm::buildControls() {
   book_.place(Check1, 7260, 1395, 2220, 360);
 
   // The body, and the held list to its right.
-  BodyText = named(new QPlainTextEdit(this), "BodyText");
-  BodyText->setAccessibleName(QStringLiteral("本文"));
-  BodyText->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 11));
-  book_.place(BodyText, 0, kBodyTop, 7488, 5460);
+  BodyText = ComposeCore::makeBody(c, "BodyText", {0, kBodyTop, 7488, 5460});
   List1 = named(new QListWidget(this), "List1");
   List1->setAccessibleName(QStringLiteral("保留メール"));
   // Subjects are stored padded to 100 characters: no sideways scrolling for that.
@@ -156,9 +153,7 @@ void BackForm::buildControls() {
       QStringLiteral("「下書き」を押して「呼出」を押すと、保留したメールの件名がここに並びます。"), List1);
   Label5->setObjectName(QStringLiteral("Label5"));
   // The file titles lie over the top of the body while they are shown.
-  List2 = named(new QListWidget(this), "List2");
-  List2->setAccessibleName(QStringLiteral("添付ファイル一覧"));
-  book_.place(List2, kAttachLeft, kBodyTop + 60, 3360, 900);
+  List2 = ComposeCore::makeFileTitles(c, {kAttachLeft, kBodyTop + 60, 3360, 900});
   c.box(Text1, "Text1", QStringLiteral("件数"), 7538, 1380, 600, 330);
   Text1->setReadOnly(true);
   Text1->hide();

@@ -15,6 +15,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 
 namespace {
@@ -52,6 +53,21 @@ QString ComposeCore::askAttachDialog(QFileDialog* dialog) {
   dialog->selectFile(QString());
   if (dialog->exec() != QDialog::Accepted) return QString();
   return dialog->selectedFiles().value(0);
+}
+
+QPlainTextEdit* ComposeCore::makeBody(const Controls& c, const char* name, const QRectF& at) {
+  auto* body = named(new QPlainTextEdit(c.parent()), name);
+  body->setAccessibleName(QStringLiteral("本文"));
+  body->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 11));
+  c.place(body, at.left(), at.top(), at.width(), at.height());
+  return body;
+}
+
+QListWidget* ComposeCore::makeFileTitles(const Controls& c, const QRectF& at) {
+  auto* titles = named(new QListWidget(c.parent()), "List2");
+  titles->setAccessibleName(QStringLiteral("添付ファイル一覧"));
+  c.place(titles, at.left(), at.top(), at.width(), at.height());
+  return titles;
 }
 
 QFrame* ComposeCore::makePanelFrame(const Controls& c, const QRectF& at) {

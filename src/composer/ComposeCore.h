@@ -23,6 +23,8 @@ class QCheckBox;
 class QFileDialog;
 class QFrame;
 class QLabel;
+class QListWidget;
+class QPlainTextEdit;
 struct SendRunHooks;
 struct SendTurn;
 
@@ -64,6 +66,11 @@ class ComposeCore : public QObject {
     in.button(w->Command15, "Command15", QStringLiteral("削除"), margin + 2 * step, margin, button.width(),
               button.height());
   }
+
+  // The body box, plain text in ＭＳ ゴシック, and the list of the attached
+  // files' titles, at `at` in twips.
+  static QPlainTextEdit* makeBody(const Controls& c, const char* name, const QRectF& at);
+  static QListWidget* makeFileTitles(const Controls& c, const QRectF& at);
 
   // The window's file-open dialog for attachments.
   static QFileDialog* makeAttachDialog(QWidget* window);

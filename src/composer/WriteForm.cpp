@@ -142,10 +142,7 @@ void WriteForm::buildControls() {
   c.button(Command8, "Command8", QStringLiteral("　　絵・顔文字"), 4920, 930, 1980, 390);
 
   // The body.
-  rtfEd = named(new QPlainTextEdit(surface_), "rtfEd");
-  rtfEd->setAccessibleName(QStringLiteral("本文"));
-  rtfEd->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 11));
-  twips::place(rtfEd, 120, 1380, 6780, 3300);
+  rtfEd = ComposeCore::makeBody(c, "rtfEd", {120, 1380, 6780, 3300});
 
   // The help box lies over the lower part of the body while it is shown.
   Text14 = named(new QPlainTextEdit(surface_), "Text14");
@@ -160,9 +157,7 @@ void WriteForm::buildControls() {
   c.button(Command9, "Command9", QStringLiteral("追加"), 4200, 4785, 720, 390);
   c.button(Command10, "Command10", QStringLiteral("取り消し"), 4980, 4785, 960, 390);
   c.button(Command16, "Command16", QStringLiteral("リスト"), 6000, 4785, 900, 390);
-  List2 = named(new QListWidget(surface_), "List2");
-  List2->setAccessibleName(QStringLiteral("添付ファイル一覧"));
-  twips::place(List2, 120, 5190, 3000, 900);
+  List2 = ComposeCore::makeFileTitles(c, {120, 5190, 3000, 900});
   AttachCommonDialog = ComposeCore::makeAttachDialog(this);
 
   // Sending modes.
