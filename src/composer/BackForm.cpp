@@ -1,24 +1,15 @@
 #include "BackForm.h"
 
-#include "composer/AttachPanel.h"
-#include "composer/HeldPanel.h"
-#include "composer/IMEForm.h"
+#include "composer/ComposeCore.h"
 #include "composer/model/ReplyText.h"
-#include "composer/send/MailSend.h"
 #include "facemarks/KaoForm.h"
 #include "platform/Text.h"
 #include "platform/ui/BodyBox.h"
-#include "platform/ui/Ime.h"
-#include "platform/ui/MsgBox.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
-#include "settings/CertForm.h"
-#include "settings/OptionSignIn.h"
-#include "store/Records.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -100,8 +91,10 @@ BackForm::BackForm() : QWidget(nullptr) {
   setObjectName(QStringLiteral("BackForm"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("返事を書く"));
-  chooseAttachment = [this] { return openAttachmentDialog(); };
   buildControls();
+  chooseAttachment = [this] { return ComposeCore::askAttachDialog(AttachCommonDialog); };
+  core_ = new ComposeCore(this, {AttachText, List2, AttachCommand, Command9, Command10, {}}, heldPanel(), Check1,
+                          nullptr, &chooseAttachment);
   resizeOuterTwips(kWidth, kHeight);
   Form_Load();
 }
@@ -111,73 +104,43 @@ BackForm::~BackForm() = default;
 void BackForm::resizeOuterTwips(double width, double height) { book_.resizeOuter(this, width, height); }
 
 void BackForm::buildControls() {
-  auto button = [&](QPushButton*& b, const char* name, const QString& caption, QWidget* parent, double l, double t,
-                    double w, double h) {
-    b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    book_.place(b, l, t, w, h);
-  };
-  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
-    e = new QLineEdit(this);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setAccessibleName(accessible);
-    book_.place(e, l, t, w, h);
-  };
+  const Controls c(this, &book_);
   auto label = [&](QLabel*& lb, const char* name, const QString& caption, QWidget* buddy, double l, double t, double w) {
-    lb = new QLabel(caption, this);
-    lb->setObjectName(QString::fromLatin1(name));
-    lb->setBuddy(buddy);
-    book_.place(lb, l, t, w, 300);
+    c.label(lb, name, caption)->setBuddy(buddy);
+    c.place(lb, l, t, w, 300);
   };
 
   // Recipient and subject, the send commands beside them.
-  box(ToText, "ToText", QStringLiteral("宛先"), kBoxLeft, 120, 4800, 330);
+  c.box(ToText, "ToText", QStringLiteral("宛先"), kBoxLeft, 120, 4800, 330);
   label(Label1, "Label1", QStringLiteral("宛先"), ToText, kMargin, 150, 700);
-  box(SubjectText, "SubjectText", QStringLiteral("題名"), kBoxLeft, 540, 4800, 330);
+  c.box(SubjectText, "SubjectText", QStringLiteral("題名"), kBoxLeft, 540, 4800, 330);
   label(Label2, "Label2", QStringLiteral("題名"), SubjectText, kMargin, 570, 700);
-  button(Command2, "Command2", QStringLiteral("送信"), this, 5760, 90, kButtonWidth, 390);
-  button(Command3, "Command3", QStringLiteral("送信中止"), this, 7320, 90, kButtonWidth, 390);
-  button(Command4, "Command4", QStringLiteral("本文に貼付"), this, 5760, 510, kButtonWidth, 390);
-  button(Command8, "Command8", QStringLiteral("絵・顔文字"), this, 7320, 510, kButtonWidth, 390);
+  c.button(Command2, "Command2", QStringLiteral("送信"), 5760, 90, kButtonWidth, 390);
+  c.button(Command3, "Command3", QStringLiteral("送信中止"), 7320, 90, kButtonWidth, 390);
+  c.button(Command4, "Command4", QStringLiteral("本文に貼付"), 5760, 510, kButtonWidth, 390);
+  c.button(Command8, "Command8", QStringLiteral("絵・顔文字"), 7320, 510, kButtonWidth, 390);
 
   // Attachment panel: the resize rule places its three buttons after the list.
-  box(AttachText, "AttachText", QStringLiteral("添付ファイル"), kAttachLeft, 960, 3360, 360);
+  c.box(AttachText, "AttachText", QStringLiteral("添付ファイル"), kAttachLeft, 960, 3360, 360);
   label(Label3, "Label3", QStringLiteral("添付File"), AttachText, kMargin, 990, 1020);
-  button(AttachCommand, "AttachCommand", QStringLiteral("添付"), this, 3360 + 1280, 945, 720, 390);
-  button(Command9, "Command9", QStringLiteral("追加"), this, 3360 + 2060, 945, 820, 390);
-  button(Command10, "Command10", QStringLiteral("取り消し"), this, 3360 + 2940, 945, 960, 390);
-  AttachCommonDialog = new QFileDialog(this);
-  AttachCommonDialog->setObjectName(QStringLiteral("AttachCommonDialog"));
-  AttachCommonDialog->setFileMode(QFileDialog::ExistingFile);
-  AttachCommonDialog->setWindowTitle(QStringLiteral("添付ファイル"));
+  c.button(AttachCommand, "AttachCommand", QStringLiteral("添付"), 3360 + 1280, 945, 720, 390);
+  c.button(Command9, "Command9", QStringLiteral("追加"), 3360 + 2060, 945, 820, 390);
+  c.button(Command10, "Command10", QStringLiteral("取り消し"), 3360 + 2940, 945, 960, 390);
+  AttachCommonDialog = ComposeCore::makeAttachDialog(this);
 
   // Held mails and the input method.
   // Wide enough for its other caption, "　アドレス呼出".
-  button(Command17, "Command17", QStringLiteral("下書き"), this, kMargin, 1380, 1320, 390);
-  Picture7 = new QFrame(this);
-  Picture7->setObjectName(QStringLiteral("Picture7"));
-  Picture7->setAccessibleName(QStringLiteral("下書き"));
-  Picture7->setFrameShape(QFrame::Panel);
-  Picture7->setFrameShadow(QFrame::Raised);
-  book_.place(Picture7, 1500, 1350, 1980, 450);
-  button(Command13, "Command13", QStringLiteral("保存"), Picture7, 30, 30, 620, 390);
-  button(Command14, "Command14", QStringLiteral("呼出"), Picture7, 670, 30, 620, 390);
-  button(Command15, "Command15", QStringLiteral("削除"), Picture7, 1310, 30, 620, 390);
-  button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), this, 3540, 1380, 1800, 390);
-  button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), this, 5400, 1380, 1800, 390);
+  c.button(Command17, "Command17", QStringLiteral("下書き"), kMargin, 1380, 1320, 390);
+  ComposeCore::makeHeldPanel(this, c, {1500, 1350, 1980, 450}, 30, 20, {620, 390});
+  c.button(Command11, "Command11", QStringLiteral("IMEパッドの説明"), 3540, 1380, 1800, 390);
+  c.button(Command12, "Command12", QStringLiteral("IMEパッドの表示"), 5400, 1380, 1800, 390);
   // Named after what it does here: ticked, "IMEパッドの表示" closes the pad.
-  Check1 = new QCheckBox(QStringLiteral("IMEパッドを閉じる"), this);
-  Check1->setObjectName(QStringLiteral("Check1"));
+  Check1 = named(new QCheckBox(QStringLiteral("IMEパッドを閉じる"), this), "Check1");
   book_.place(Check1, 7260, 1395, 2220, 360);
 
   // The body, and the held list to its right.
-  BodyText = new QPlainTextEdit(this);
-  BodyText->setObjectName(QStringLiteral("BodyText"));
-  BodyText->setAccessibleName(QStringLiteral("本文"));
-  BodyText->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 11));
-  book_.place(BodyText, 0, kBodyTop, 7488, 5460);
-  List1 = new QListWidget(this);
-  List1->setObjectName(QStringLiteral("List1"));
+  BodyText = ComposeCore::makeBody(c, "BodyText", {0, kBodyTop, 7488, 5460});
+  List1 = named(new QListWidget(this), "List1");
   List1->setAccessibleName(QStringLiteral("保留メール"));
   // Subjects are stored padded to 100 characters: no sideways scrolling for that.
   List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -190,35 +153,20 @@ void BackForm::buildControls() {
       QStringLiteral("「下書き」を押して「呼出」を押すと、保留したメールの件名がここに並びます。"), List1);
   Label5->setObjectName(QStringLiteral("Label5"));
   // The file titles lie over the top of the body while they are shown.
-  List2 = new QListWidget(this);
-  List2->setObjectName(QStringLiteral("List2"));
-  List2->setAccessibleName(QStringLiteral("添付ファイル一覧"));
-  book_.place(List2, kAttachLeft, kBodyTop + 60, 3360, 900);
-  box(Text1, "Text1", QStringLiteral("件数"), 7538, 1380, 600, 330);
+  List2 = ComposeCore::makeFileTitles(c, {kAttachLeft, kBodyTop + 60, 3360, 900});
+  c.box(Text1, "Text1", QStringLiteral("件数"), 7538, 1380, 600, 330);
   Text1->setReadOnly(true);
   Text1->hide();
-  box(Text2, "Text2", QStringLiteral("行の選択"), 8200, 1380, 600, 330);
+  c.box(Text2, "Text2", QStringLiteral("行の選択"), 8200, 1380, 600, 330);
   Text2->hide();
 
   connect(Command2, &QPushButton::clicked, this, &BackForm::Command2_Click);
   connect(Command3, &QPushButton::clicked, this, &BackForm::Command3_Click);
   connect(Command4, &QPushButton::clicked, this, &BackForm::Command4_Click);
-  connect(Command8, &QPushButton::clicked, this, &BackForm::Command8_Click);
-  connect(Command11, &QPushButton::clicked, this, &BackForm::Command11_Click);
-  connect(Command12, &QPushButton::clicked, this, &BackForm::Command12_Click);
-  connect(AttachCommand, &QPushButton::clicked, this, &BackForm::AttachCommand_Click);
-  connect(Command9, &QPushButton::clicked, this, &BackForm::Command9_Click);
-  connect(Command10, &QPushButton::clicked, this, &BackForm::Command10_Click);
-  connect(Command17, &QPushButton::clicked, this, &BackForm::Command17_Click);
-  connect(Command13, &QPushButton::clicked, this, &BackForm::Command13_Click);
-  connect(Command14, &QPushButton::clicked, this, &BackForm::Command14_Click);
-  connect(Command15, &QPushButton::clicked, this, &BackForm::Command15_Click);
+  ComposeCore::connectButtons(this);
   // A click picks a held mail; so does Enter on a row, for the keyboard.
   connect(List1, &QListWidget::itemClicked, this, &BackForm::List1_Click);
   connect(List1, &QListWidget::itemActivated, this, &BackForm::List1_Click);
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-    if (now == ToText || now == SubjectText || now == BodyText) lastTextBox_ = now;
-  });
   // Recipient, subject, body: the order a mail is written in.
   setTabOrder(ToText, SubjectText);
   setTabOrder(SubjectText, BodyText);
@@ -231,8 +179,7 @@ void BackForm::Form_Load() {
   resizeOuterTwips(kWidth, kHeight);
   Picture7->hide();
   List2->hide();
-  // The input method is told that the window is in use; nothing answers.
-  SendMessageA(ImmGetDefaultIMEWnd(this), RegisterWindowMessageA(QStringLiteral("MSIMEService")), 0, 0);
+  core_->tellImeInUse();
 }
 
 void BackForm::resizeEvent(QResizeEvent* event) {
@@ -273,40 +220,9 @@ void BackForm::Form_Resize() {
 }
 
 
+// Only a reply sent closes the window; otherwise it stays as it is.
 void BackForm::Command2_Click() {
-  const QString to = ToText->text();
-  const QString subject = SubjectText->text();
-  const QString body = BodyText->toPlainText();
-  const QString attachments = AttachText->text();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  SendOutcome outcome = SendOneMail(to, subject, body, attachments, ThreadHeaders);
-  QApplication::restoreOverrideCursor();
-  if (outcome.unverified) {
-    // Nothing but the handshake went to the server: the user judges its
-    // certificate, and once it is trusted the reply goes at once. Declined,
-    // the reply stays as it is.
-    if (!CertForm::ask(*outcome.unverified, this)) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    outcome = SendOneMail(to, subject, body, attachments, ThreadHeaders);
-    QApplication::restoreOverrideCursor();
-  }
-  if (outcome.uncertain) {
-    // Perhaps delivered: kept, and the user told to check before a second try.
-    MsgBox(outcome.error + u'\n' + kUncertainKeptText);
-    return;
-  }
-  if (outcome.needsSignIn) {
-    // The reply stays as it is, to be sent once signed in again.
-    askToSignInAgain(outcome.error);
-    return;
-  }
-  if (!outcome.ok) {
-    // The reply stays as it is for another try; only a sent one closes.
-    MsgBox(outcome.error, MsgButtons::Ok, MsgIcon::None, QStringLiteral("送信エラー"));
-    return;
-  }
-  if (outcome.notKept) MsgBox(notKeptText(outcome), MsgButtons::Ok, MsgIcon::Exclamation);
-  close();
+  if (core_->sendTyped(ThreadHeaders)) close();
 }
 
 void BackForm::Command3_Click() { close(); }
@@ -338,44 +254,13 @@ void BackForm::Command4_Click() {
   BodyText->setPlainText(text::trimSpaces(composed));
 }
 
-void BackForm::Command8_Click() { KaoForm::showPicker(); }
+void BackForm::Command8_Click() { core_->showFaceMarks(); }
+void BackForm::Command11_Click() { core_->showImeExplanation(); }
+void BackForm::Command12_Click() { core_->toggleImePad(); }
 
-void BackForm::Command11_Click() {
-  IMEForm* page = IMEForm::instance();
-  page->show();
-  page->raise();
-  page->activateWindow();
-}
-
-void BackForm::Command12_Click() {
-  // The panel serves the box the user was writing in, not the button.
-  QWidget* box = lastTextBox_ ? lastTextBox_.data() : BodyText;
-  box->setFocus(Qt::OtherFocusReason);
-  const ImeWindow ime = ImmGetDefaultIMEWnd(this);
-  const unsigned message = RegisterWindowMessageA(QStringLiteral("MSIMEShowImePad"));
-  if (Check1->checkState() == Qt::Checked)
-    SendMessageA(ime, message, 0, 0);
-  else
-    SendMessageA(ime, message, 1, 1);
-}
-
-QString BackForm::openAttachmentDialog() {
-  AttachCommonDialog->selectFile(QString());
-  if (AttachCommonDialog->exec() != QDialog::Accepted) return QString();
-  return AttachCommonDialog->selectedFiles().value(0);
-}
-
-void BackForm::AttachCommand_Click() {
-  AttachFirstFile({AttachText, List2, AttachCommand, Command9, Command10, chooseAttachment});
-}
-
-void BackForm::Command9_Click() {
-  AttachMoreFile({AttachText, List2, AttachCommand, Command9, Command10, chooseAttachment});
-}
-
-void BackForm::Command10_Click() {
-  CancelAttachments({AttachText, List2, AttachCommand, Command9, Command10, chooseAttachment});
-}
+void BackForm::AttachCommand_Click() { core_->attachFirst(); }
+void BackForm::Command9_Click() { core_->attachMore(); }
+void BackForm::Command10_Click() { core_->cancelAttachments(); }
 
 HeldPanel BackForm::heldPanel() {
   HeldPanel p{ToText, SubjectText, BodyText, List1, nullptr, Text2, Command17, Picture7, &RowRecordMap, {}, {}};
@@ -389,13 +274,13 @@ void BackForm::heldStep(void (*step)(const HeldPanel&)) {
   const QString to = ToText->text();
   const QString subject = SubjectText->text();
   const QString body = BodyText->toPlainText();
-  step(heldPanel());
+  step(core_->held());
   if (ToText->text() != to || SubjectText->text() != subject || BodyText->toPlainText() != body) ThreadHeaders.clear();
 }
 
-void BackForm::Command17_Click() { ToggleDraftPanel(heldPanel()); }
+void BackForm::Command17_Click() { core_->toggleDraft(); }
 void BackForm::Command13_Click() { heldStep(HoldMail); }
-void BackForm::Command14_Click() { RecallHeldMails(heldPanel()); }
+void BackForm::Command14_Click() { core_->recallHeld(); }
 void BackForm::Command15_Click() { heldStep(DeleteHeldMail); }
 
 void BackForm::List1_Click() {

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class ComposeCore;
 class QPushButton;
 struct HeldPanel;
 
@@ -114,15 +115,13 @@ class BackForm : public QWidget {
   BackForm();
   void buildControls();
   void Form_Load();
-  QString openAttachmentDialog();
   HeldPanel heldPanel();
   // Runs a held-mail step; when it replaced or emptied the boxes, the mail
   // in them is no longer the answer to the original.
   void heldStep(void (*step)(const HeldPanel&));
 
   TwipsBook book_;
-  // The box the user last wrote in: the input method's panel serves it.
-  QPointer<QWidget> lastTextBox_;
+  ComposeCore* core_ = nullptr;
   // The boxes as fillReply left them.
   QString filledTo_, filledSubject_, filledBody_;
 };

@@ -4,17 +4,19 @@
 // sending, either to the typed recipient or to every address-book entry.
 // One window per process; closing it destroys it, and the next opening
 // loads it anew.
+#include "platform/ui/Controls.h"
+#include "platform/ui/NamedMenu.h"
+#include "platform/ui/ToolBar.h"
+
 #include <QDateTime>
-#include <QHash>
 #include <QList>
-#include <QPointer>
 #include <QSet>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
 #include <utility>
 
-class QAction;
+class ComposeCore;
 class QComboBox;
 class QCheckBox;
 class QFileDialog;
@@ -23,16 +25,14 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QToolBar;
 class SideList;
-class WriteForm;
 struct HeldPanel;
 
-class WriteForm : public QMainWindow {
+class WriteForm : public QMainWindow, public BodyMenuItems {
   Q_OBJECT
  public:
   // The window, created and loaded when it does not exist yet.
@@ -82,24 +82,8 @@ class WriteForm : public QMainWindow {
   QPushButton* Command16 = nullptr;     // リスト
   QFileDialog* AttachCommonDialog = nullptr;
   QToolBar* tbToolBar = nullptr;
-
-  // Menu "ファイル(&F)".
-  QMenu* mFile = nullptr;
-  QAction* mnew = nullptr;
-  QAction* mopen = nullptr;
-  QAction* msave = nullptr;
-  QAction* mprint = nullptr;
-  QAction* mline = nullptr;
-  QAction* mend = nullptr;
-  // Menu "編集".
-  QMenu* medit = nullptr;
-  QAction* mall = nullptr;
-  QAction* matamajump = nullptr;
-  QAction* mbunmatujump = nullptr;
+  // Menus "ファイル(&F)" and "編集": the body's items, and the separator of "編集".
   QAction* mline3 = nullptr;
-  QAction* mcut = nullptr;
-  QAction* mcopy = nullptr;
-  QAction* mpaste = nullptr;
 
   // Record numbers behind the rows of List1, row k → entry k.
   QList<int16_t> RowRecordMap;
@@ -111,9 +95,9 @@ class WriteForm : public QMainWindow {
   std::function<QString()> chooseAttachment;
 
   // A toolbar button by its key ("New" … "Underline"); null for others.
-  QAction* toolButton(const QString& key) const { return toolButtons_.value(key); }
+  QAction* toolButton(const QString& key) const { return toolBar_.button(key); }
   // The help text of a control, or an empty text when it has none.
-  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+  QString helpTextOf(const QWidget* control) const { return help_.of(control); }
 
   // Fills List1, RowRecordMap and Text1 from the address book.
   void LoadAddressList();
@@ -170,21 +154,19 @@ class WriteForm : public QMainWindow {
   void buildToolBar();
   void connectEditCommands();
   void setHelpTexts();
-  void setHelpText(QWidget* control, const QString& text);
   void hideHelpOver(QWidget* control);
-  int helpBoxHeightFor(const QString& help) const;  // pixels
   void fitHelpBox();
   void Form_Load();
-  QString openAttachmentDialog();
   // The held-mail panel's controls and this window's part in it.
   HeldPanel heldPanel();
   // The side list's heading (and spoken name): what it lists now.
   void showSideListHeading(bool held);
 
   QWidget* surface_ = nullptr;
-  QHash<const QWidget*, QString> helpTexts_;
+  ComposeCore* core_ = nullptr;
+  HelpTexts help_{this};
   QList<const QWidget*> helpHiders_;
-  QHash<QString, QAction*> toolButtons_;
+  KeyedToolBar toolBar_;
   // What List1 shows, by this window's own steps: the list-source indicator
   // is shared with the other windows, which change it for their lists.
   bool heldInList_ = false;
@@ -193,11 +175,9 @@ class WriteForm : public QMainWindow {
   QSet<QString> served_;
   // The text file last read into the body: "名前を付けて保存" offers it.
   QString openedFile_;
-  // The box the user last wrote in: the input method's panel serves it.
-  QPointer<QWidget> lastTextBox_;
-  // The address-book records behind the address rows of List1, row k →
-  // entry k, and the file's size and time when they were read: a pick is
-  // checked against them, as the file may have changed since.
-  QList<QByteArray> addressRows_;
+  // The address-book records behind the address rows of List1 (184 bytes a
+  // row, row k → entry k), and the file's size and time when they were
+  // read: a pick is checked against them, as the file may have changed since.
+  QByteArray addressRows_;
   std::pair<qint64, QDateTime> addressFileStamp_;
 };

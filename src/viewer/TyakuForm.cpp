@@ -275,33 +275,20 @@ void TyakuForm::buildControls() {
 }
 
 void TyakuForm::buildMenus() {
-  mFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-  mFile->setObjectName(QStringLiteral("mFile"));
-  mnew = addNamedItem(mFile, "mnew", QStringLiteral("新規作成"));
-  mopen = addNamedItem(mFile, "mopen", QStringLiteral("開く"));
-  msave = addNamedItem(mFile, "msave", QStringLiteral("名前を付けて保存"));
-  mgenbun = addNamedItem(mFile, "mgenbun", QStringLiteral("原文を保存"));
-  mmbox = addNamedItem(mFile, "mmbox", QStringLiteral("全メールを mbox で書き出し"));
-  msent = addNamedItem(mFile, "msent", QStringLiteral("送信済みメール"));
-  mtorikomi = addNamedItem(mFile, "mtorikomi", QStringLiteral("メールを取り込む"));
-  connect(mtorikomi, &QAction::triggered, this, &TyakuForm::mtorikomi_Click);
-  mprint = addNamedItem(mFile, "mprint", QStringLiteral("印刷"));
-  mline = addNamedSeparator(mFile, "mline");
-  mend = addNamedItem(mFile, "mend", QStringLiteral("終了"));
-
-  medit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
-  medit->setObjectName(QStringLiteral("medit"));
-  mall = addNamedItem(medit, "mall", QStringLiteral("全て選択"));
-  matamajump = addNamedItem(medit, "matamajump", QStringLiteral("文頭へジャンプ"));
-  mbunmatujump = addNamedItem(medit, "mbunmatujump", QStringLiteral("文末へジャンプ"));
-  mline2 = addNamedSeparator(medit, "mline2");
-  mkensaku = addNamedItem(medit, "mkensaku", QStringLiteral("検索"));
-  mtugikensaku = addNamedItem(medit, "mtugikensaku", QStringLiteral("次を検索"));
-  mcut = addNamedItem(medit, "mcut", QStringLiteral("切り取り"));
-  mcopy = addNamedItem(medit, "mcopy", QStringLiteral("コピー"));
-  mpaste = addNamedItem(medit, "mpaste", QStringLiteral("貼り付け"));
-
-  connect(mend, &QAction::triggered, this, &TyakuForm::mend_Click);
+  addBodyMenus(
+      menuBar(), QStringLiteral("編集(&E)"),
+      [this](QMenu* file) {
+        mgenbun = addNamedItem(file, "mgenbun", QStringLiteral("原文を保存"));
+        mmbox = addNamedItem(file, "mmbox", QStringLiteral("全メールを mbox で書き出し"));
+        msent = addNamedItem(file, "msent", QStringLiteral("送信済みメール"));
+        mtorikomi = addNamedItem(file, "mtorikomi", QStringLiteral("メールを取り込む"));
+        connect(mtorikomi, &QAction::triggered, this, &TyakuForm::mtorikomi_Click);
+      },
+      [this](QMenu* edit) {
+        mline2 = addNamedSeparator(edit, "mline2");
+        mkensaku = addNamedItem(edit, "mkensaku", QStringLiteral("検索"));
+        mtugikensaku = addNamedItem(edit, "mtugikensaku", QStringLiteral("次を検索"));
+      });
   connect(mgenbun, &QAction::triggered, this, &TyakuForm::mgenbun_Click);
   connect(mmbox, &QAction::triggered, this, &TyakuForm::mmbox_Click);
   connect(msent, &QAction::triggered, this, &TyakuForm::msent_Click);

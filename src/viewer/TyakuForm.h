@@ -3,6 +3,7 @@
 // three header boxes and body box are also where the receive engine stages
 // each fetched mail before storing it, so the window may exist, loaded but
 // hidden, without the user having opened it.
+#include "platform/ui/NamedMenu.h"
 #include "platform/ui/TwipsBook.h"
 #include "viewer/ColumnWidths.h"
 
@@ -30,7 +31,7 @@ namespace store {
 class MailRecord;
 }
 
-class TyakuForm : public QMainWindow {
+class TyakuForm : public QMainWindow, public BodyMenuItems {
   Q_OBJECT
  public:
   // The viewer, created and loaded (not shown) when it does not exist yet.
@@ -65,29 +66,15 @@ class TyakuForm : public QMainWindow {
   QHash<int, QFrame*> Picture1;      // decoration band; element 1 spans the window
   QListWidget* lstLst = nullptr;     // hidden
 
-  // Menu "ファイル(&F)".
-  QMenu* mFile = nullptr;
-  QAction* mnew = nullptr;
-  QAction* mopen = nullptr;
-  QAction* msave = nullptr;
+  // Menu "ファイル(&F)": the body's items, and these.
   QAction* mgenbun = nullptr;  // the selected mail's original as a .eml file
   QAction* mmbox = nullptr;    // all received mail as one mbox file
   QAction* msent = nullptr;    // the sent mail's own window
   QAction* mtorikomi = nullptr;  // mail of other programs brought in
-  QAction* mprint = nullptr;
-  QAction* mline = nullptr;
-  QAction* mend = nullptr;
-  // Menu "編集(&E)".
-  QMenu* medit = nullptr;
-  QAction* mall = nullptr;
-  QAction* matamajump = nullptr;
-  QAction* mbunmatujump = nullptr;
+  // Menu "編集(&E)": the body's items, and these.
   QAction* mline2 = nullptr;
   QAction* mkensaku = nullptr;
   QAction* mtugikensaku = nullptr;
-  QAction* mcut = nullptr;
-  QAction* mcopy = nullptr;
-  QAction* mpaste = nullptr;
 
   // The position (from 1) of the last match of the body search, 0 when the
   // last search found nothing.

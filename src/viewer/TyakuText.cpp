@@ -47,18 +47,9 @@ class BusyPointer {
 }  // namespace
 
 void TyakuForm::connectTextCommands() {
-  connect(mnew, &QAction::triggered, this, &TyakuForm::mnew_Click);
-  connect(mopen, &QAction::triggered, this, &TyakuForm::mopen_Click);
-  connect(msave, &QAction::triggered, this, &TyakuForm::msave_Click);
-  connect(mprint, &QAction::triggered, this, &TyakuForm::mprint_Click);
-  connect(mall, &QAction::triggered, this, &TyakuForm::mall_Click);
-  connect(matamajump, &QAction::triggered, this, &TyakuForm::matamajump_Click);
-  connect(mbunmatujump, &QAction::triggered, this, &TyakuForm::mbunmatujump_Click);
+  connectBodyMenus(this);
   connect(mkensaku, &QAction::triggered, this, &TyakuForm::mkensaku_Click);
   connect(mtugikensaku, &QAction::triggered, this, &TyakuForm::mtugikensaku_Click);
-  connect(mcut, &QAction::triggered, this, &TyakuForm::mcut_Click);
-  connect(mcopy, &QAction::triggered, this, &TyakuForm::mcopy_Click);
-  connect(mpaste, &QAction::triggered, this, &TyakuForm::mpaste_Click);
   connect(tbToolBar, &QToolBar::actionTriggered, this,
           [this](QAction* a) { tbToolBar_ButtonClick(a->objectName()); });
   connect(Command1, &QPushButton::clicked, this, &TyakuForm::Command1_Click);

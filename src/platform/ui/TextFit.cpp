@@ -3,9 +3,13 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace textfit {
 namespace {
@@ -65,5 +69,31 @@ int lineWidthFor(const QLineEdit* box, const QString& text) {
 }
 
 void tipWhenCut(QLineEdit* box) { new CutTextTip(box); }
+
+int plainHeightFor(const QPlainTextEdit* box, const QString& text) {
+  // Laid out line by line as the box lays out plain text, at the width it
+  // shows it.
+  const QTextDocument* doc = box->document();
+  const qreal margin = doc->documentMargin();
+  const int frame = box->frameWidth();
+  const qreal width = box->width() - 2 * frame - 2 * margin;
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  qreal height = 0;
+  for (const QString& paragraph : shown.split(u'\n')) {
+    QTextLayout layout(paragraph, box->font());
+    layout.setTextOption(doc->defaultTextOption());
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLeadingIncluded(true);
+      line.setLineWidth(width);
+      height += line.height();
+    }
+    layout.endLayout();
+  }
+  // The margin above and below the text, and one pixel the box keeps free
+  // under its last line before it offers to scroll.
+  return int(std::ceil(height + 2 * margin)) + 1 + 2 * frame;
+}
 
 }  // namespace textfit

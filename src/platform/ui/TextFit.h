@@ -4,6 +4,7 @@
 #include <QString>
 
 class QLineEdit;
+class QPlainTextEdit;
 
 namespace textfit {
 
@@ -19,5 +20,9 @@ int lineWidthFor(const QLineEdit* box, const QString& text);
 // it (a text change, a resize, another font), and nothing while it shows it
 // whole.
 void tipWhenCut(QLineEdit* box);
+
+// The height in pixels `box` must have to show `text` whole at its present
+// width, without offering to scroll; a CR LF counts as one line break.
+int plainHeightFor(const QPlainTextEdit* box, const QString& text);
 
 }  // namespace textfit
