@@ -1,0 +1,52 @@
+#pragma once
+// A window there is at most one of: made on first use, made again after
+// it was closed (its close deletes it), brought forward when asked for.
+#include <QPointer>
+#include <QWidget>
+
+// Shown, above the other windows and given the keyboard.
+inline void bringUp(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+// The same for a window the user may have minimised.
+inline void bringBack(QWidget* window) {
+  window->show();
+  window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+  window->raise();
+  window->activateWindow();
+}
+
+template <class W>
+class SingleWindow {
+ public:
+  // Null while there is none.
+  W* existing() const { return window_; }
+  // A window whose constructor names itself the one, before it loads.
+  void hold(W* window) { window_ = window; }
+  // The window, made by `make` when there is none. The constructors are
+  // the windows' own: `make` is written inside them.
+  template <class Make>
+  W* instance(Make make) {
+    if (!window_) window_ = make();
+    return window_;
+  }
+  // Made (it shows itself as it loads) or, where it was open, shown and
+  // raised; given the keyboard either way.
+  template <class Make>
+  W* summon(Make make) {
+    const bool open = window_ != nullptr;
+    W* window = instance(make);
+    if (open) {
+      window->show();
+      window->raise();
+    }
+    window->activateWindow();
+    return window;
+  }
+
+ private:
+  QPointer<W> window_;
+};
