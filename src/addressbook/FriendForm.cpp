@@ -10,6 +10,7 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/ListHeaders.h"
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/TypingLimit.h"
 #include "store/Records.h"
@@ -27,13 +28,12 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 
 namespace {
 
-QPointer<FriendForm> g_friend;
+SingleWindow<FriendForm> g_friend;
 
 // The client area, in twips.
 constexpr double kClientWidth = 8400;
@@ -59,15 +59,12 @@ QString clipboardLine() {
 
 }  // namespace
 
-FriendForm* FriendForm::existing() { return g_friend; }
+FriendForm* FriendForm::existing() { return g_friend.existing(); }
 
-FriendForm* FriendForm::instance() {
-  if (!g_friend) g_friend = new FriendForm;
-  return g_friend;
-}
+FriendForm* FriendForm::instance() { return g_friend.instance([] { return new FriendForm; }); }
 
 FriendForm::FriendForm() : QMainWindow(nullptr) {
-  g_friend = this;
+  g_friend.hold(this);
   setObjectName(QStringLiteral("FriendForm"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("アドレス帳"));
@@ -86,75 +83,50 @@ void FriendForm::buildControls() {
   surface_->setMouseTracking(true);
   surface_->installEventFilter(this);
 
-  auto label = [&](QLabel*& lb, const char* name, const QString& caption, double l, double t, double w, double h) {
-    lb = new QLabel(caption, surface_);
-    lb->setObjectName(QString::fromLatin1(name));
-    twips::place(lb, l, t, w, h);
-  };
-  // A box not made beforehand (one with a typing limit) is a plain one.
-  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
-    if (!e) e = new QLineEdit(surface_);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setAccessibleName(accessible);
-    twips::place(e, l, t, w, h);
-  };
-  auto button = [&](QPushButton*& b, const char* name, const QString& caption, double l, double t, double w, double h) {
-    b = new QPushButton(caption, surface_);
-    b->setObjectName(QString::fromLatin1(name));
-    twips::place(b, l, t, w, h);
-  };
-
+  const Controls c(surface_);
   // Created in the order the tab key visits them.
-  label(Label1, "Label1", QStringLiteral("メールアドレス"), 120, 150, 1500, 300);
+  c.label(Label1, "Label1", QStringLiteral("メールアドレス"), 120, 150, 1500, 300);
   Text4 = new TypedLineEdit(60, surface_);
-  box(Text4, "Text4", QStringLiteral("メールアドレス"), 1680, 120, 4200, 330);
+  c.box(Text4, "Text4", QStringLiteral("メールアドレス"), 1680, 120, 4200, 330);
   Text4->setInputMethodHints(Qt::ImhPreferLatin | Qt::ImhNoAutoUppercase);
   Label1->setBuddy(Text4);
-  button(Command1, "Command1", QStringLiteral("貼付"), 5940, 105, 840, 360);
+  c.button(Command1, "Command1", QStringLiteral("貼付"), 5940, 105, 840, 360);
   Command1->setAccessibleDescription(QStringLiteral("メールアドレスに貼り付け"));
 
-  label(Label2, "Label2", QStringLiteral("名前（名称）"), 120, 570, 1500, 300);
+  c.label(Label2, "Label2", QStringLiteral("名前（名称）"), 120, 570, 1500, 300);
   Text2 = new TypedLineEdit(30, surface_);
-  box(Text2, "Text2", QStringLiteral("名前（名称）"), 1680, 540, 4200, 330);
+  c.box(Text2, "Text2", QStringLiteral("名前（名称）"), 1680, 540, 4200, 330);
   Label2->setBuddy(Text2);
-  button(Command5, "Command5", QStringLiteral("貼付"), 5940, 525, 840, 360);
+  c.button(Command5, "Command5", QStringLiteral("貼付"), 5940, 525, 840, 360);
   Command5->setAccessibleDescription(QStringLiteral("名前に貼り付け"));
 
-  label(Label3, "Label3", QStringLiteral("名刺"), 120, 990, 1500, 300);
-  box(Text50, "Text50", QStringLiteral("名刺"), 1680, 960, 2400, 330);
+  c.label(Label3, "Label3", QStringLiteral("名刺"), 120, 990, 1500, 300);
+  c.box(Text50, "Text50", QStringLiteral("名刺"), 1680, 960, 2400, 330);
   Label3->setBuddy(Text50);
-  button(Command38, "Command38", QStringLiteral("名刺挿入"), 4140, 945, 1740, 360);
-  label(Label5, "Label5", QStringLiteral("名刺は新規作成で宛先を一発挿入した際の確認用として使用します。"), 120, 1380, 6660,
-        300);
+  c.button(Command38, "Command38", QStringLiteral("名刺挿入"), 4140, 945, 1740, 360);
+  c.label(Label5, "Label5", QStringLiteral("名刺は新規作成で宛先を一発挿入した際の確認用として使用します。"), 120, 1380, 6660,
+          300);
   Label5->setWordWrap(true);
 
-  button(Command3, "Command3", QStringLiteral("登録"), 120, 1800, 1200, 420);
-  button(Command4, "Command4", QStringLiteral("削除"), 1380, 1800, 1200, 420);
-  button(ExportCommand, "ExportCommand", QStringLiteral("エクスポート"), 3660, 1800, 1500, 420);
-  button(ImportCommand, "ImportCommand", QStringLiteral("インポート"), 5220, 1800, 1500, 420);
+  c.button(Command3, "Command3", QStringLiteral("登録"), 120, 1800, 1200, 420);
+  c.button(Command4, "Command4", QStringLiteral("削除"), 1380, 1800, 1200, 420);
+  c.button(ExportCommand, "ExportCommand", QStringLiteral("エクスポート"), 3660, 1800, 1500, 420);
+  c.button(ImportCommand, "ImportCommand", QStringLiteral("インポート"), 5220, 1800, 1500, 420);
 
-  label(Label4, "Label4", QStringLiteral("登録件数"), 6960, 150, 1320, 300);
-  box(Text3, "Text3", QStringLiteral("登録件数"), 6960, 480, 1320, 330);
+  c.label(Label4, "Label4", QStringLiteral("登録件数"), 6960, 150, 1320, 300);
+  c.box(Text3, "Text3", QStringLiteral("登録件数"), 6960, 480, 1320, 330);
   Text3->setReadOnly(true);
   Label4->setBuddy(Text3);
 
   // Its text is what it says: no fixed name in front of it.
-  label(Label7, "Label7", QString(), 120, 2340, 8160, 300);
+  c.label(Label7, "Label7", QString(), 120, 2340, 8160, 300);
 
   MailListView = new AddressListView(surface_);
   MailListView->setObjectName(QStringLiteral("MailListView"));
   MailListView->setAccessibleName(QStringLiteral("アドレス一覧"));
   addressList = new AddressListModel(this);
-  MailListView->setModel(addressList);
-  MailListView->setRootIsDecorated(false);
-  MailListView->setItemsExpandable(false);
-  MailListView->setUniformRowHeights(true);
-  MailListView->setAllColumnsShowFocus(true);
-  MailListView->setSelectionMode(QAbstractItemView::SingleSelection);
-  MailListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-  MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setUpRecordList(MailListView, addressList);
   MailListView->header()->setStretchLastSection(false);
-  MailListView->header()->setSectionsMovable(false);
   MailListView->viewport()->installEventFilter(this);
   twips::place(MailListView, 120, kListTop, 8160, kClientHeight - kListTop - 120);
 
@@ -176,33 +148,27 @@ void FriendForm::buildControls() {
   connect(MailListView, &AddressListView::mouseDown, this, &FriendForm::MailListView_MouseDown);
 }
 
-void FriendForm::setHelpText(QWidget* control, const QString& text) {
-  helpTexts_.insert(control, text);
-  control->installEventFilter(this);
-}
-
 void FriendForm::setHelpTexts() {
   const QString crlf = QStringLiteral("\r\n");
-  setHelpText(Command1, QStringLiteral("コピーして来たメールアドレスを貼り付けます。"));
-  setHelpText(Command3, QStringLiteral("登録を行います。これにより新規作成でのメールアドレスの一発入力が可能になります。"));
-  setHelpText(Command4, QStringLiteral("不要になったメールアドレスを削除します。"));
-  setHelpText(Command38,
-              QStringLiteral("名詞の挿入を行います。例えばメールアドレスが nihon.taro@example.jp のとき、名刺に「日本太郎」と入力して"
-                             "「名刺挿入」をクリックすると、メールアドレスは 日本太郎<nihon.taro@example.jp> となり、この形で登録されます。"
-                             "このアドレスに送ったメールは、相手には宛先が 日本太郎<nihon.taro@example.jp> と表示されます。") +
-                  crlf + crlf + QStringLiteral("必要なければ挿入する必要はありません。"));
-  setHelpText(ExportCommand, QStringLiteral("アドレス帳の全件を vCard ファイル（.vcf）に書き出します。携帯電話や他のメールソフトのアドレス帳に取り込めます。"));
-  setHelpText(ImportCommand,
-              QStringLiteral("携帯電話や他のメールソフトが書き出した vCard ファイル（.vcf）から、名前とメールアドレスを登録します。"
-                             "既に登録してあるメールアドレスは登録しません。"));
+  help_.set(Command1, QStringLiteral("コピーして来たメールアドレスを貼り付けます。"));
+  help_.set(Command3, QStringLiteral("登録を行います。これにより新規作成でのメールアドレスの一発入力が可能になります。"));
+  help_.set(Command4, QStringLiteral("不要になったメールアドレスを削除します。"));
+  help_.set(Command38,
+            QStringLiteral("名詞の挿入を行います。例えばメールアドレスが nihon.taro@example.jp のとき、名刺に「日本太郎」と入力して"
+                           "「名刺挿入」をクリックすると、メールアドレスは 日本太郎<nihon.taro@example.jp> となり、この形で登録されます。"
+                           "このアドレスに送ったメールは、相手には宛先が 日本太郎<nihon.taro@example.jp> と表示されます。") +
+                crlf + crlf + QStringLiteral("必要なければ挿入する必要はありません。"));
+  help_.set(ExportCommand, QStringLiteral("アドレス帳の全件を vCard ファイル（.vcf）に書き出します。携帯電話や他のメールソフトのアドレス帳に取り込めます。"));
+  help_.set(ImportCommand,
+            QStringLiteral("携帯電話や他のメールソフトが書き出した vCard ファイル（.vcf）から、名前とメールアドレスを登録します。"
+                           "既に登録してあるメールアドレスは登録しません。"));
 }
 
 bool FriendForm::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (type == QEvent::Enter || type == QEvent::MouseMove) {
-    auto it = helpTexts_.constFind(qobject_cast<QWidget*>(watched));
-    if (it != helpTexts_.constEnd()) {
-      QString shown = *it;
+    if (const QString* help = help_.find(watched)) {
+      QString shown = *help;
       shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       if (Text5->toPlainText() != shown) Text5->setPlainText(shown);
       Text5->show();
@@ -287,6 +253,8 @@ void FriendForm::MailListView_MouseDown() {
   if (row < 0) return;
   showEntry(row + 1);
 }
+
+void FriendForm::fillAddress(const QString& address) { Text4->setText(address); }
 
 void FriendForm::Command1_Click() { Text4->setText(clipboardLine()); }
 

@@ -4,7 +4,8 @@
 // it, and moving the book to and from vCard files. The file is the only
 // store; every step opens and closes it. One window per process, created on
 // first use; the viewer may fill the address box before showing it.
-#include <QHash>
+#include "platform/ui/Controls.h"
+
 #include <QMainWindow>
 
 class AddressListModel;
@@ -46,7 +47,11 @@ class FriendForm : public QMainWindow {
   QPlainTextEdit* Text5 = nullptr;      // help box
 
   // The help text of a control, or an empty text when it has none.
-  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+  QString helpTextOf(const QWidget* control) const { return help_.of(control); }
+
+  // The viewer's registration: `address` in the address box, ready to be
+  // named and registered.
+  void fillAddress(const QString& address);
 
   // Rebuilds the list and the count from the file.
   void ReloadAddressList();
@@ -69,7 +74,6 @@ class FriendForm : public QMainWindow {
   FriendForm();
   void buildControls();
   void setHelpTexts();
-  void setHelpText(QWidget* control, const QString& text);
   void Form_Load();
   void Form_QueryUnload();
   void layOut();
@@ -79,5 +83,5 @@ class FriendForm : public QMainWindow {
   bool showEntry(int n);
 
   QWidget* surface_ = nullptr;
-  QHash<const QWidget*, QString> helpTexts_;
+  HelpTexts help_{this};
 };

@@ -1,26 +1,23 @@
 #include "IMEForm.h"
 
 #include "platform/Paths.h"
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QTextBrowser>
 #include <algorithm>
 
 namespace {
-QPointer<IMEForm> g_form;
+SingleWindow<IMEForm> g_form;
 const QString kPage = paths::kImePadFolder + QStringLiteral("/IME.htm");
 }  // namespace
 
-IMEForm* IMEForm::existing() { return g_form; }
+IMEForm* IMEForm::existing() { return g_form.existing(); }
 
-IMEForm* IMEForm::instance() {
-  if (!g_form) g_form = new IMEForm;
-  return g_form;
-}
+IMEForm* IMEForm::instance() { return g_form.instance([] { return new IMEForm; }); }
 
 IMEForm::IMEForm() : QWidget(nullptr) {
   setObjectName(QStringLiteral("IMEForm"));

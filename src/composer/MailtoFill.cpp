@@ -3,6 +3,7 @@
 #include "composer/WriteForm.h"
 #include "composer/model/MailtoLink.h"
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -16,13 +17,6 @@ bool holdsMail(const WriteForm* form) {
          !form->rtfEd->toPlainText().isEmpty() || !form->AttachText->text().isEmpty();
 }
 
-void bringForward(WriteForm* form) {
-  form->show();
-  form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
-  form->raise();
-  form->activateWindow();
-}
-
 }  // namespace
 
 bool ComposeFromMailtoLink(const QString& link) {
@@ -32,7 +26,7 @@ bool ComposeFromMailtoLink(const QString& link) {
     return false;
   }
   if (WriteForm* open = WriteForm::existing(); open && holdsMail(open)) {
-    bringForward(open);
+    bringBack(open);
     const MsgResult answer =
         MsgBox(QStringLiteral("書きかけのメールがあります。\n\n"
                               "リンクの宛先・件名・本文で書き直しますか？（書きかけのメールは消えます）"),
@@ -52,6 +46,6 @@ bool ComposeFromMailtoLink(const QString& link) {
   if (!m.bcc.isEmpty())
     form->Label7->setText(QStringLiteral("リンクの Bcc（%1）は宛先に入れていません。宛先のアドレスは受け取る人全員に見えます。")
                               .arg(m.bcc.join(QStringLiteral(", "))));
-  bringForward(form);
+  bringBack(form);
   return true;
 }

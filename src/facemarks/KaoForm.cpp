@@ -3,7 +3,9 @@
 #include "facemarks/collection/FaceMarks.h"
 #include "platform/Text.h"
 #include "platform/ui/BodyBox.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
 
@@ -15,39 +17,26 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 namespace {
 
-QPointer<KaoForm> g_picker;
+SingleWindow<KaoForm> g_picker;
 
 QString shownPath() { return QDir::toNativeSeparators(facemarks::collectionFile()); }
 
 }  // namespace
 
-KaoForm* KaoForm::existing() { return g_picker; }
+KaoForm* KaoForm::existing() { return g_picker.existing(); }
 
-KaoForm* KaoForm::instance() {
-  if (!g_picker) g_picker = new KaoForm;
-  return g_picker;
-}
+KaoForm* KaoForm::instance() { return g_picker.instance([] { return new KaoForm; }); }
 
-KaoForm* KaoForm::showPicker() {
-  const bool open = g_picker != nullptr;
-  KaoForm* picker = instance();
-  if (open) {
-    picker->show();
-    picker->raise();
-  }
-  picker->activateWindow();
-  return picker;
-}
+KaoForm* KaoForm::showPicker() { return g_picker.summon([] { return new KaoForm; }); }
 
 KaoForm::KaoForm() : QWidget(nullptr) {
-  g_picker = this;
+  g_picker.hold(this);
   setObjectName(QStringLiteral("KaoForm"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("Form1"));
@@ -62,26 +51,17 @@ KaoForm::KaoForm() : QWidget(nullptr) {
 KaoForm::~KaoForm() = default;
 
 void KaoForm::buildControls() {
-  auto button = [&](QPushButton*& b, const char* name, const QString& caption) {
-    b = new QPushButton(caption, this);
-    b->setObjectName(QString::fromLatin1(name));
-  };
-  auto label = [&](QLabel*& l, const char* name, const QString& caption) {
-    l = new QLabel(caption, this);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setWordWrap(true);
-  };
-  button(Command1, "Command1", QStringLiteral("挿入（新規作成）"));
-  button(Command2, "Command2", QStringLiteral("挿入（返事を書く）"));
-  button(Command3, "Command3", QStringLiteral("編集（貼付）"));
-  Kao1 = new QPlainTextEdit(this);
-  Kao1->setObjectName(QStringLiteral("Kao1"));
+  const Controls c(this);
+  c.button(Command1, "Command1", QStringLiteral("挿入（新規作成）"));
+  c.button(Command2, "Command2", QStringLiteral("挿入（返事を書く）"));
+  c.button(Command3, "Command3", QStringLiteral("編集（貼付）"));
+  Kao1 = named(new QPlainTextEdit(this), "Kao1");
   Kao1->setAccessibleName(QStringLiteral("顔文字の一覧"));
   Kao1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Kao1->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 11));
-  label(Label1, "Label1", QStringLiteral("①挿入した範囲をマウスで選択（青色反転）"));
-  label(Label2, "Label2", QStringLiteral("①挿入する場所を選択。「新規作成」または「返事を書く」"));
-  label(Label3, "Label3", QStringLiteral("※名前他を編集すると自動で保存されます。新データの追加は編集　　　（貼付）で行います。"));
+  c.label(Label1, "Label1", QStringLiteral("①挿入した範囲をマウスで選択（青色反転）"))->setWordWrap(true);
+  c.label(Label2, "Label2", QStringLiteral("①挿入する場所を選択。「新規作成」または「返事を書く」"))->setWordWrap(true);
+  c.label(Label3, "Label3", QStringLiteral("※名前他を編集すると自動で保存されます。新データの追加は編集　　　（貼付）で行います。"))->setWordWrap(true);
 
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {Command1, Command2, Command3}) buttons->addWidget(b);

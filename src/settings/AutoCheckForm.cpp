@@ -2,35 +2,29 @@
 
 #include "platform/SharedState.h"
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 #include "settings/files/AutoCheckFile.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 
 namespace {
-QPointer<AutoCheckForm> g_form;
+SingleWindow<AutoCheckForm> g_form;
 }
 
-AutoCheckForm* AutoCheckForm::instance() { return g_form; }
+AutoCheckForm* AutoCheckForm::instance() { return g_form.existing(); }
 
 AutoCheckForm* AutoCheckForm::showDialog() {
-  if (!g_form) g_form = new AutoCheckForm;
-  g_form->show();
-  g_form->raise();
-  g_form->activateWindow();
-  return g_form;
+  AutoCheckForm* form = g_form.instance([] { return new AutoCheckForm; });
+  bringUp(form);
+  return form;
 }
 
-AutoCheckForm::AutoCheckForm() : QWidget(nullptr) {
-  setObjectName(QStringLiteral("AutoCheckForm"));
-  setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QStringLiteral("自動受信"));
+AutoCheckForm::AutoCheckForm() : SettingsDialog("AutoCheckForm", QStringLiteral("自動受信")) {
   auto* grid = new QGridLayout(this);
   AutoCheck = new QCheckBox(QStringLiteral("一定の間隔でメールを自動受信する(&A)"), this);
   AutoCheck->setObjectName(QStringLiteral("AutoCheck"));
@@ -46,12 +40,9 @@ AutoCheckForm::AutoCheckForm() : QWidget(nullptr) {
   OkCommand = new QPushButton(QStringLiteral("設定"), this);
   OkCommand->setObjectName(QStringLiteral("OkCommand"));
   OkCommand->setDefault(true);
-  CancelCommand = new QPushButton(QStringLiteral("中止"), this);
-  CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
   grid->addWidget(OkCommand, 2, 0);
-  grid->addWidget(CancelCommand, 2, 1);
+  grid->addWidget(makeCancelCommand(QStringLiteral("中止")), 2, 1);
   connect(OkCommand, &QPushButton::clicked, this, &AutoCheckForm::OkCommand_Click);
-  connect(CancelCommand, &QPushButton::clicked, this, &AutoCheckForm::CancelCommand_Click);
   // The interval matters only while the box is ticked.
   connect(AutoCheck, &QCheckBox::toggled, MinutesSpin, &QWidget::setEnabled);
   connect(AutoCheck, &QCheckBox::toggled, MinutesLabel, &QWidget::setEnabled);
@@ -72,14 +63,4 @@ void AutoCheckForm::OkCommand_Click() {
   // Taken up from the file: a choice that could not be kept is not in force.
   if (shared::MainWindow.autoCheckChanged) shared::MainWindow.autoCheckChanged();
   close();
-}
-
-void AutoCheckForm::CancelCommand_Click() { close(); }
-
-void AutoCheckForm::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape) {
-    CancelCommand->click();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }

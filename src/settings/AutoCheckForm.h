@@ -3,14 +3,14 @@
 // and every how many minutes (1 to 1440), kept in the program's own
 // settings file (settings/files/AutoCheckFile.h). The main window takes up
 // a confirmed choice at once.
-#include <QWidget>
+#include "settings/SettingsDialog.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
 
-class AutoCheckForm : public QWidget {
+class AutoCheckForm : public SettingsDialog {
   Q_OBJECT
  public:
   // Shows the dialog, filled from the file, creating it when it is not open.
@@ -20,15 +20,10 @@ class AutoCheckForm : public QWidget {
   QCheckBox* AutoCheck;       // check by itself
   QLabel* MinutesLabel;       // "受信の間隔（分）"
   QSpinBox* MinutesSpin;      // every how many minutes
-  QPushButton* OkCommand;     // "設定"
-  QPushButton* CancelCommand;  // "中止"
+  QPushButton* OkCommand;     // "設定"; CancelCommand is "中止"
 
  public slots:
   void OkCommand_Click();
-  void CancelCommand_Click();
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   AutoCheckForm();

@@ -1,6 +1,7 @@
 #include "IdPassForm.h"
 
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 #include "settings/files/AccountSettings.h"
 #include "settings/secrets/Secrets.h"
 
@@ -9,31 +10,19 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
-#include <QKeyEvent>
 
 namespace {
-QPointer<IdPassForm> g_form;
+SingleWindow<IdPassForm> g_form;
 }
 
-IdPassForm* IdPassForm::existing() { return g_form; }
+IdPassForm* IdPassForm::existing() { return g_form.existing(); }
 
-IdPassForm* IdPassForm::instance() {
-  if (!g_form) g_form = new IdPassForm;
-  return g_form;
-}
+IdPassForm* IdPassForm::instance() { return g_form.instance([] { return new IdPassForm; }); }
 
-void IdPassForm::showDialog() {
-  show();
-  raise();
-  activateWindow();
-}
+void IdPassForm::showDialog() { bringUp(this); }
 
-IdPassForm::IdPassForm() : QWidget(nullptr) {
-  setObjectName(QStringLiteral("IdPassForm"));
-  setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QStringLiteral("ID,PASS"));
+IdPassForm::IdPassForm() : SettingsDialog("IdPassForm", QStringLiteral("ID,PASS")) {
   auto* grid = new QGridLayout(this);
   IdText = new QLineEdit(this);
   IdText->setObjectName(QStringLiteral("IdText"));
@@ -66,13 +55,10 @@ IdPassForm::IdPassForm() : QWidget(nullptr) {
   OKCommand->setObjectName(QStringLiteral("OKCommand"));
   OKCommand->setDefault(true);
   OKCommand->setAutoDefault(true);
-  CancelCommand = new QPushButton(QStringLiteral("Cancel"), this);
-  CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
   grid->addWidget(OKCommand, 4, 1);
-  grid->addWidget(CancelCommand, 4, 2);
+  grid->addWidget(makeCancelCommand(QStringLiteral("Cancel")), 4, 2);
   IdText->setMinimumWidth(220);
   connect(OKCommand, &QPushButton::clicked, this, &IdPassForm::OKCommand_Click);
-  connect(CancelCommand, &QPushButton::clicked, this, &IdPassForm::CancelCommand_Click);
   // Enter confirms from either box; Esc cancels.
   connect(IdText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
   connect(PassText, &QLineEdit::returnPressed, OKCommand, &QPushButton::click);
@@ -121,15 +107,4 @@ void IdPassForm::OKCommand_Click() {
                .arg(accountFilePath()),
            MsgButtons::Ok, MsgIcon::Exclamation);
   close();
-}
-
-void IdPassForm::CancelCommand_Click() { close(); }
-
-void IdPassForm::keyPressEvent(QKeyEvent* event) {
-  // Esc is the cancel button's key, wherever the focus is.
-  if (event->key() == Qt::Key_Escape) {
-    CancelCommand->click();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }

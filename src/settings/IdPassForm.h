@@ -2,7 +2,7 @@
 // The account dialog "ID,PASS": the POP3 user ID and password, optionally
 // saved: the password in the desktop keyring when there is one, else in the
 // account file. A line under the save box says which.
-#include <QWidget>
+#include "settings/SettingsDialog.h"
 
 struct AccountFileValues;
 
@@ -11,7 +11,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class IdPassForm : public QWidget {
+class IdPassForm : public SettingsDialog {
   Q_OBJECT
  public:
   // The dialog, loaded (its boxes filled from the account file) but not
@@ -25,15 +25,10 @@ class IdPassForm : public QWidget {
   QCheckBox* Check1;  // save the ID and password
   QLabel* Label3;     // "IDパスワードを保存する"
   QLabel* KeyringLabel;  // where a saved password is kept
-  QPushButton* OKCommand;
-  QPushButton* CancelCommand;
+  QPushButton* OKCommand;  // CancelCommand is "Cancel"
 
  public slots:
   void OKCommand_Click();
-  void CancelCommand_Click();
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   IdPassForm();

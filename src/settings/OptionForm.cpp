@@ -2,6 +2,7 @@
 
 #include "OptionSignIn.h"
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/WindowOrder.h"
 #include "settings/files/AccountSettings.h"
 
@@ -13,27 +14,22 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
-#include <QKeyEvent>
 
 namespace {
-QPointer<OptionForm> g_form;
+SingleWindow<OptionForm> g_form;
 }
 
-OptionForm* OptionForm::instance() { return g_form; }
+OptionForm* OptionForm::instance() { return g_form.existing(); }
 
 OptionForm* OptionForm::showDialog() {
-  if (!g_form) g_form = new OptionForm;
-  SetWindowPos(g_form, HWND_TOPMOST);
-  g_form->activateWindow();
-  return g_form;
+  OptionForm* form = g_form.instance([] { return new OptionForm; });
+  SetWindowPos(form, HWND_TOPMOST);
+  form->activateWindow();
+  return form;
 }
 
-OptionForm::OptionForm() : QWidget(nullptr) {
-  setObjectName(QStringLiteral("OptionForm"));
-  setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QStringLiteral("サーバー設定"));
+OptionForm::OptionForm() : SettingsDialog("OptionForm", QStringLiteral("サーバー設定")) {
   auto* grid = new QGridLayout(this);
   auto field = [&](QLineEdit*& e, const char* name, const QString& caption, int row) {
     e = new QLineEdit(this);
@@ -56,14 +52,11 @@ OptionForm::OptionForm() : QWidget(nullptr) {
   grid->addWidget(buildLeaveGroup(), 10, 0, 1, 2);
   OkCommand = new QPushButton(QStringLiteral("設定"), this);
   OkCommand->setObjectName(QStringLiteral("OkCommand"));
-  CancelCommand = new QPushButton(QStringLiteral("中止"), this);
-  CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
   grid->addWidget(OkCommand, 8, 0);
-  grid->addWidget(CancelCommand, 8, 1);
+  grid->addWidget(makeCancelCommand(QStringLiteral("中止")), 8, 1);
   // The dialog grows downwards: the design's controls keep their places.
   SignInGroup = addSignInGroup(this, grid, 9);
   connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
-  connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
 
   const auto& s = AccountSettings();
   SmtpText->setText(s.SmtpServer);
@@ -165,15 +158,4 @@ void OptionForm::storeLeaveGroup() {
   s.LeaveDeleteAfterDays = LeaveDaysCheck->isChecked();
   s.LeaveDays = LeaveDaysSpin->value();
   s.LeaveDeleteWithHere = LeaveWithHereCheck->isChecked();
-}
-
-void OptionForm::CancelCommand_Click() { close(); }
-
-void OptionForm::keyPressEvent(QKeyEvent* event) {
-  // Esc is the cancel button's key, wherever the focus is.
-  if (event->key() == Qt::Key_Escape) {
-    CancelCommand->click();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }

@@ -3,7 +3,7 @@
 // APOP and whether these servers may be used without encryption, and below
 // them how the account signs in, kept in "pelkit.ini" of the current
 // directory.
-#include <QWidget>
+#include "settings/SettingsDialog.h"
 
 class OptionSignIn;
 class QCheckBox;
@@ -13,7 +13,7 @@ class QLineEdit;
 class QSpinBox;
 class QPushButton;
 
-class OptionForm : public QWidget {
+class OptionForm : public SettingsDialog {
   Q_OBJECT
  public:
   // Shows the dialog on top of other windows, filled from memory.
@@ -35,18 +35,13 @@ class OptionForm : public QWidget {
   QSpinBox* LeaveDaysSpin;        // N, 1 to 365
   QLabel* LeaveDaysLabel;
   QCheckBox* LeaveWithHereCheck;  // "ここで削除したらサーバーからも削除"
-  QPushButton* OkCommand;      // "設定"
-  QPushButton* CancelCommand;  // "中止"
+  QPushButton* OkCommand;  // "設定"; CancelCommand is "中止"
   // Below the controls above: the provider, sign-in method, encryption
   // and the browser sign-in (OptionSignIn.h).
   OptionSignIn* SignInGroup;
 
  public slots:
   void OkCommand_Click();
-  void CancelCommand_Click();
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   OptionForm();

@@ -1,25 +1,23 @@
 #include "SetForm.h"
 
+#include "platform/ui/SingleWindow.h"
 #include "settings/AutoCheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 
 #include <QHBoxLayout>
-#include <QPointer>
 #include <QPushButton>
 
 namespace {
-QPointer<SetForm> g_form;
+SingleWindow<SetForm> g_form;
 }
 
-SetForm* SetForm::instance() { return g_form; }
+SetForm* SetForm::instance() { return g_form.existing(); }
 
 SetForm* SetForm::showDialog() {
-  if (!g_form) g_form = new SetForm;
-  g_form->show();
-  g_form->raise();
-  g_form->activateWindow();
-  return g_form;
+  SetForm* form = g_form.instance([] { return new SetForm; });
+  bringUp(form);
+  return form;
 }
 
 SetForm::SetForm() : QWidget(nullptr) {

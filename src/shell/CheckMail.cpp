@@ -135,11 +135,7 @@ class WindowSink : public reception::CheckSink {
   }
   bool showsMail() const override { return true; }
   void showMail(const reception::BoxedMail& m) override {
-    TyakuForm* viewer = TyakuForm::instance();
-    viewer->Text7->setText(m.subject);
-    viewer->Text8->setText(m.from);
-    viewer->Text9->setText(m.date);
-    viewer->rtfEd->setPlainText(m.body);
+    TyakuForm::instance()->showMail(m.subject, m.from, m.date, m.body);
   }
   bool autoShowViewer() const override { return main_ && main_->Check2->isChecked(); }
   void showViewer() override {

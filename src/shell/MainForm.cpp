@@ -5,9 +5,10 @@
 #include "platform/Paths.h"
 #include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/ui/ListHeaders.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/MsgBox.h"
 #include "platform/ui/NamedMenu.h"
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
 #include "reception/maillib/MailLib.h"
@@ -37,7 +38,6 @@
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QTreeView>
 
 namespace {
 MainForm* g_main = nullptr;
@@ -78,34 +78,17 @@ void MainForm::buildControls() {
   surface->setMinimumSize(twips::toPx(kClientWidth), twips::toPx(kClientHeight));
   resize(surface->minimumSize());
 
-  auto button = [&](QPushButton*& b, const char* name, const QString& caption, double l, double t, double w, double h) {
-    b = new QPushButton(caption, surface);
-    b->setObjectName(QString::fromLatin1(name));
-    twips::place(b, l, t, w, h);
-  };
-  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
-    e = new QLineEdit(surface);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setAccessibleName(accessible);
-    twips::place(e, l, t, w, h);
-  };
-  auto label = [&](QLabel*& lb, const char* name, const QString& caption, double l, double t, double w, double h) {
-    lb = new QLabel(caption, surface);
-    lb->setObjectName(QString::fromLatin1(name));
-    lb->setWordWrap(true);
-    twips::place(lb, l, t, w, h);
-  };
-  auto check = [&](QCheckBox*& c, const char* name, QLabel* beside, double l, double t) {
+  const Controls c(surface);
+  auto check = [&](QCheckBox*& box, const char* name, QLabel* beside, double l, double t) {
     // The check boxes have no caption of their own; the label beside them
     // carries the text.
-    c = new QCheckBox(surface);
-    c->setObjectName(QString::fromLatin1(name));
-    c->setAccessibleName(beside->text().trimmed());
-    twips::place(c, l, t, 300, 300);
+    box = named(new QCheckBox(surface), name);
+    box->setAccessibleName(beside->text().trimmed());
+    c.place(box, l, t, 300, 300);
     // The mark sits on the middle of the label's first line, however many
     // lines the label takes.
     beside->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    c->move(c->x(), beside->y() + beside->fontMetrics().height() / 2 - c->height() / 2);
+    box->move(box->x(), beside->y() + beside->fontMetrics().height() / 2 - box->height() / 2);
   };
 
   // The shop: a still picture, or the scenery page in its place.
@@ -120,35 +103,35 @@ void MainForm::buildControls() {
   twips::place(WebBrowser1, 120, 120, 4800, 3600);
 
   // Music and scenery.
-  button(Command2, "Command2", QStringLiteral("BGM ON"), 120, 3840, 1080, 375);
-  button(Command7, "Command7", QStringLiteral("BGM OFF"), 1260, 3840, 1080, 375);
-  button(Command8, "Command8", QStringLiteral("宵待ち草(Click)"), 2400, 3840, 1980, 375);
-  box(Text5, "Text5", QStringLiteral("曲番号"), 4440, 3860, 480, 330);
-  label(Label3, "Label3", QStringLiteral("ループ"), 460, 4340, 700, 300);
+  c.button(Command2, "Command2", QStringLiteral("BGM ON"), 120, 3840, 1080, 375);
+  c.button(Command7, "Command7", QStringLiteral("BGM OFF"), 1260, 3840, 1080, 375);
+  c.button(Command8, "Command8", QStringLiteral("宵待ち草(Click)"), 2400, 3840, 1980, 375);
+  c.box(Text5, "Text5", QStringLiteral("曲番号"), 4440, 3860, 480, 330);
+  c.label(Label3, "Label3", QStringLiteral("ループ"), 460, 4340, 700, 300)->setWordWrap(true);
   check(Check3, "Check3", Label3, 120, 4340);
-  button(Command9, "Command9", QStringLiteral("店を覗く"), 1260, 4290, 1080, 375);
-  button(Command11, "Command11", QStringLiteral("店を出る"), 2400, 4290, 1080, 375);
-  button(Command10, "Command10", QStringLiteral("HP"), 3540, 4290, 1380, 375);
+  c.button(Command9, "Command9", QStringLiteral("店を覗く"), 1260, 4290, 1080, 375);
+  c.button(Command11, "Command11", QStringLiteral("店を出る"), 2400, 4290, 1080, 375);
+  c.button(Command10, "Command10", QStringLiteral("HP"), 3540, 4290, 1380, 375);
 
   // The main actions.
-  button(Command4, "Command4", QStringLiteral("メール受信"), 5160, 120, 2160, 450);
-  button(Command6, "Command6", QStringLiteral("メールを見る"), 5160, 630, 2160, 450);
-  button(Command3, "Command3", QStringLiteral("新規作成"), 5160, 1140, 2160, 450);
-  button(Command5, "Command5", QStringLiteral("アドレス帳"), 5160, 1650, 2160, 450);
-  button(Command1, "Command1", QStringLiteral("初期設定"), 5160, 2160, 2160, 450);
+  c.button(Command4, "Command4", QStringLiteral("メール受信"), 5160, 120, 2160, 450);
+  c.button(Command6, "Command6", QStringLiteral("メールを見る"), 5160, 630, 2160, 450);
+  c.button(Command3, "Command3", QStringLiteral("新規作成"), 5160, 1140, 2160, 450);
+  c.button(Command5, "Command5", QStringLiteral("アドレス帳"), 5160, 1650, 2160, 450);
+  c.button(Command1, "Command1", QStringLiteral("初期設定"), 5160, 2160, 2160, 450);
 
   // Displays.
-  label(Label5, "Label5", QStringLiteral("　新着数"), 7500, 120, 1980, 300);
-  box(Text6, "Text6", QStringLiteral("新着数"), 7500, 420, 1980, 330);
-  label(Label4, "Label4", QStringLiteral("着信数（累積）"), 7500, 900, 1980, 300);
-  box(Text4, "Text4", QStringLiteral("着信数（累積）"), 7500, 1200, 1980, 330);
-  box(Text3, "Text3", QStringLiteral("受信状況"), 5160, 2760, 4320, 330);
-  box(Text2, "Text2", QStringLiteral("日付と時刻"), 5160, 3150, 4320, 330);
+  c.label(Label5, "Label5", QStringLiteral("　新着数"), 7500, 120, 1980, 300)->setWordWrap(true);
+  c.box(Text6, "Text6", QStringLiteral("新着数"), 7500, 420, 1980, 330);
+  c.label(Label4, "Label4", QStringLiteral("着信数（累積）"), 7500, 900, 1980, 300)->setWordWrap(true);
+  c.box(Text4, "Text4", QStringLiteral("着信数（累積）"), 7500, 1200, 1980, 330);
+  c.box(Text3, "Text3", QStringLiteral("受信状況"), 5160, 2760, 4320, 330);
+  c.box(Text2, "Text2", QStringLiteral("日付と時刻"), 5160, 3150, 4320, 330);
   for (QLineEdit* e : {Text2, Text3, Text4, Text6}) e->setReadOnly(true);
 
-  label(Label1, "Label1", QStringLiteral("説明表示"), 5500, 3620, 3980, 300);
+  c.label(Label1, "Label1", QStringLiteral("説明表示"), 5500, 3620, 3980, 300)->setWordWrap(true);
   check(Check1, "Check1", Label1, 5160, 3620);
-  label(Label2, "Label2", QStringLiteral("新着メール有りで、メールを見るを自動表示"), 5500, 3980, 3980, 600);
+  c.label(Label2, "Label2", QStringLiteral("新着メール有りで、メールを見るを自動表示"), 5500, 3980, 3980, 600)->setWordWrap(true);
   check(Check2, "Check2", Label2, 5160, 3980);
 
   Text1 = new QPlainTextEdit(surface);
@@ -177,16 +160,16 @@ void MainForm::buildControls() {
   connect(Check1, &QCheckBox::toggled, this, &MainForm::Check1_Click);
   connect(Timer2, &QTimer::timeout, this, &MainForm::Timer2_Timer);
 
-  setHelpText(Check1, QStringLiteral("チェックを入れると、各画面で、ボタン類にマウスカーソルを移動させた時に、対応した説明が表示されます。チェックを外すと、非表示になります。"));
-  setHelpText(Check2, QStringLiteral("チェックを入れると、メールを受信し、新着メールがあった場合のみ、「メールを見る」画面を自動表示します。"));
-  setHelpText(Command1, QStringLiteral("ID,PASS,サーバーの設定を行います。この設定を行わないと、通信エラーが発生します。全５項目。"));
-  setHelpText(Command3, QStringLiteral("メールの新規作成・送信が行えます。"));
-  setHelpText(Command4, QStringLiteral("新着メールの受信を行います。"));
-  setHelpText(Command5, QStringLiteral("アドレス帳に登録、新規作成画面でのアドレス一発入力が出来るようになります。"));
-  setHelpText(Command6, QStringLiteral("受信したメールを見ます。"));
-  setHelpText(Text3, QStringLiteral("新着メールの有無を文字で表示します。"));
-  setHelpText(Text4, QStringLiteral("これまでに受信したメールの累積数を表示します。「メールを見る」画面で削除を行うと、それに伴って数字が変化します。"));
-  setHelpText(Text6, QStringLiteral("新着メール受信で、新着メール数を表示します。新着メールがなければ「０」が表示されます。"));
+  help_.set(Check1, QStringLiteral("チェックを入れると、各画面で、ボタン類にマウスカーソルを移動させた時に、対応した説明が表示されます。チェックを外すと、非表示になります。"));
+  help_.set(Check2, QStringLiteral("チェックを入れると、メールを受信し、新着メールがあった場合のみ、「メールを見る」画面を自動表示します。"));
+  help_.set(Command1, QStringLiteral("ID,PASS,サーバーの設定を行います。この設定を行わないと、通信エラーが発生します。全５項目。"));
+  help_.set(Command3, QStringLiteral("メールの新規作成・送信が行えます。"));
+  help_.set(Command4, QStringLiteral("新着メールの受信を行います。"));
+  help_.set(Command5, QStringLiteral("アドレス帳に登録、新規作成画面でのアドレス一発入力が出来るようになります。"));
+  help_.set(Command6, QStringLiteral("受信したメールを見ます。"));
+  help_.set(Text3, QStringLiteral("新着メールの有無を文字で表示します。"));
+  help_.set(Text4, QStringLiteral("これまでに受信したメールの累積数を表示します。「メールを見る」画面で削除を行うと、それに伴って数字が変化します。"));
+  help_.set(Text6, QStringLiteral("新着メール受信で、新着メール数を表示します。新着メールがなければ「０」が表示されます。"));
 }
 
 void MainForm::buildMenu() {
@@ -220,15 +203,10 @@ void MainForm::buildMenu() {
   connect(mtaiki, &QAction::triggered, this, &MainForm::mtaiki_Click);
 }
 
-void MainForm::setHelpText(QWidget* control, const QString& text) {
-  helpTexts_.insert(control, text);
-  control->installEventFilter(this);
-}
-
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
-    auto it = helpTexts_.constFind(qobject_cast<QWidget*>(watched));
-    if (it != helpTexts_.constEnd() && Text1->toPlainText() != *it) Text1->setPlainText(*it);
+    const QString* help = help_.find(watched);
+    if (help && Text1->toPlainText() != *help) Text1->setPlainText(*help);
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -308,26 +286,14 @@ void MainForm::Command4_Click() { runCheck(false); }
 void MainForm::Command3_Click() {
   // One compose window: a second press brings the open one forward.
   const bool open = WriteForm::existing() != nullptr;
-  WriteForm* form = WriteForm::instance();
-  if (open) {
-    form->show();
-    form->raise();
-  }
-  form->activateWindow();
+  bringUp(WriteForm::instance(), open);
 }
 
-void MainForm::Command5_Click() {
-  FriendForm* book = FriendForm::instance();
-  book->show();
-  book->raise();
-  book->activateWindow();
-}
+void MainForm::Command5_Click() { bringUp(FriendForm::instance()); }
 
 void MainForm::Command6_Click() {
   TyakuForm* viewer = TyakuForm::instance();
-  viewer->show();
-  viewer->raise();
-  viewer->activateWindow();
+  bringUp(viewer);
   viewer->setWindowTitle(QStringLiteral("着信履歴"));
   viewer->FillMailList();
 }
@@ -368,7 +334,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
 
 void MainForm::Form_QueryUnload() {
   // The viewer's list gets its own headings back before the process ends.
-  if (TyakuForm* viewer = TyakuForm::existing()) UnhookListHeaders(viewer->MailListView);
+  if (TyakuForm* viewer = TyakuForm::existing()) viewer->unhookListHeaders();
 }
 
 void MainForm::Form_Unload() {

@@ -3,7 +3,8 @@
 // start-up and shutdown steps and offers the main actions as buttons and
 // menu items. The windows below it reach it through the named calls it sets
 // in platform/SharedState.h.
-#include <QHash>
+#include "platform/ui/Controls.h"
+
 #include <QMainWindow>
 
 namespace notify {
@@ -31,11 +32,11 @@ class MainForm : public QMainWindow {
 
   // Controls, by their names.
   QPlainTextEdit* Text1;  // help box
-  QLineEdit* Text2;       // clock
-  QLineEdit* Text3;       // status line of the last mail check
-  QLineEdit* Text4;       // mails stored so far
-  QLineEdit* Text5;       // tune selector
-  QLineEdit* Text6;       // mails fetched by the last check
+  QLineEdit* Text2 = nullptr;  // clock
+  QLineEdit* Text3 = nullptr;  // status line of the last mail check
+  QLineEdit* Text4 = nullptr;  // mails stored so far
+  QLineEdit* Text5 = nullptr;  // tune selector
+  QLineEdit* Text6 = nullptr;  // mails fetched by the last check
   QCheckBox* Check1;      // show explanations
   QCheckBox* Check2;      // open the viewer after a check that fetched mail
   QCheckBox* Check3;      // loop the music
@@ -79,7 +80,7 @@ class MainForm : public QMainWindow {
   QAction* mend;
 
   // The help text of a control, or an empty text when it has none.
-  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+  QString helpTextOf(const QWidget* control) const { return help_.of(control); }
 
  public slots:
   void Command1_Click();
@@ -134,7 +135,6 @@ class MainForm : public QMainWindow {
   void Form_Load();
   void Form_QueryUnload();
   void Form_Unload();
-  void setHelpText(QWidget* control, const QString& text);
   void connectShop();
   void stopMusic();
   void startTune(int tune);
@@ -158,7 +158,7 @@ class MainForm : public QMainWindow {
   bool viewWanted_ = false;   // a notice clicked while a check ran
   qint64 lastInput_ = 0;      // when the user last typed or clicked (ms since the epoch)
 
-  QHash<const QWidget*, QString> helpTexts_;
+  HelpTexts help_{this};
   double sceneryLeft_ = 120;
   bool browserFailureTold_ = false;
   bool unloaded_ = false;

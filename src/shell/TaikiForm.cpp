@@ -1,5 +1,6 @@
 #include "TaikiForm.h"
 
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowOrder.h"
 #include "shell/MainForm.h"
@@ -7,21 +8,17 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPointer>
 #include <QPushButton>
 #include <QTime>
 #include <QTimer>
 
 namespace {
-QPointer<TaikiForm> g_form;
+SingleWindow<TaikiForm> g_form;
 }  // namespace
 
-TaikiForm* TaikiForm::existing() { return g_form; }
+TaikiForm* TaikiForm::existing() { return g_form.existing(); }
 
-TaikiForm* TaikiForm::instance() {
-  if (!g_form) g_form = new TaikiForm;
-  return g_form;
-}
+TaikiForm* TaikiForm::instance() { return g_form.instance([] { return new TaikiForm; }); }
 
 TaikiForm::TaikiForm() : QWidget(nullptr) {
   setObjectName(QStringLiteral("TaikiForm"));

@@ -4,17 +4,18 @@
 #include "platform/Text.h"
 #include "platform/TextProcedures.h"
 #include "platform/ui/BodyBox.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MsgBox.h"
 #include "platform/ui/NamedMenu.h"
-#include "reception/AttachmentFiles.h"
-#include "reception/ExportWords.h"
+#include "platform/ui/SingleWindow.h"
 #include "reception/MailExport.h"
 #include "reception/ReceivedWords.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 #include "store/sent/SentStore.h"
 #include "store/words/StoreWords.h"
+#include "viewer/HandOut.h"
 #include "viewer/MailListModel.h"
 #include "viewer/ReceivedMail.h"
 #include "viewer/core/MailSearch.h"
@@ -30,50 +31,30 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTreeView>
 #include <QVBoxLayout>
 
+using viewer::inner;
+
 namespace {
 
-QPointer<SentForm> g_form;
+SingleWindow<SentForm> g_form;
 
 const QString kNoSelection = QStringLiteral("データが選択されていません");
 
-QString inner(QString sentence) {
-  if (sentence.endsWith(u'。')) sentence.chop(1);
-  return sentence;
-}
-
 QString sentFile() { return sent::sentFiles().records; }
-
-QLineEdit* readOnlyBox(QWidget* parent, const char* name, const QString& spoken) {
-  auto* box = new QLineEdit(parent);
-  box->setObjectName(QString::fromLatin1(name));
-  box->setAccessibleName(spoken);
-  box->setReadOnly(true);
-  return box;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QString::fromLatin1(name));
-  return b;
-}
 
 }  // namespace
 
-SentForm* SentForm::existing() { return g_form; }
+SentForm* SentForm::existing() { return g_form.existing(); }
 
 SentForm* SentForm::open() {
-  if (!g_form) g_form = new SentForm;
-  g_form->FillSentList();
-  g_form->show();
-  g_form->raise();
-  g_form->activateWindow();
-  return g_form;
+  SentForm* form = g_form.instance([] { return new SentForm; });
+  form->FillSentList();
+  bringUp(form);
+  return form;
 }
 
 SentForm::SentForm() {
@@ -91,20 +72,17 @@ void SentForm::buildControls() {
   auto* surface = new QWidget(this);
   surface->setObjectName(QStringLiteral("SentSurface"));
   setCentralWidget(surface);
+  const Controls c(surface);
   auto* top = new QHBoxLayout;
-  DeleteButton = button(surface, "DeleteButton", QStringLiteral("一件削除"));
-  ResendButton = button(surface, "ResendButton", QStringLiteral("もう一度送る"));
-  CopyButton = button(surface, "CopyButton", QStringLiteral("コピー（件名・宛先・日付）"));
-  SearchLabel = new QLabel(QStringLiteral("検索文字"), surface);
-  SearchLabel->setObjectName(QStringLiteral("SearchLabel"));
-  SearchBox = new QLineEdit(surface);
-  SearchBox->setObjectName(QStringLiteral("SearchBox"));
-  SearchBox->setAccessibleName(QStringLiteral("検索文字"));
+  c.button(DeleteButton, "DeleteButton", QStringLiteral("一件削除"));
+  c.button(ResendButton, "ResendButton", QStringLiteral("もう一度送る"));
+  c.button(CopyButton, "CopyButton", QStringLiteral("コピー（件名・宛先・日付）"));
+  c.label(SearchLabel, "SearchLabel", QStringLiteral("検索文字"));
+  c.box(SearchBox, "SearchBox", QStringLiteral("検索文字"));
   SearchBox->setToolTip(QStringLiteral("Enter キーで、件名・宛先・本文にこの文字を含む次のメールを一覧から選びます。"));
   SearchLabel->setBuddy(SearchBox);
-  CountLabel = new QLabel(QStringLiteral("件数"), surface);
-  CountLabel->setObjectName(QStringLiteral("CountLabel"));
-  CountBox = readOnlyBox(surface, "CountBox", QStringLiteral("件数"));
+  c.label(CountLabel, "CountLabel", QStringLiteral("件数"));
+  c.box(CountBox, "CountBox", QStringLiteral("件数"))->setReadOnly(true);
   CountBox->setMaximumWidth(70);
   CountLabel->setBuddy(CountBox);
   for (QWidget* w : std::initializer_list<QWidget*>{DeleteButton, ResendButton, CopyButton}) top->addWidget(w);
@@ -123,9 +101,9 @@ void SentForm::buildControls() {
   SentListView->setModel(sentList);
 
   auto* boxes = new QHBoxLayout;
-  SubjectBox = readOnlyBox(surface, "SubjectBox", QStringLiteral("件名"));
-  ToBox = readOnlyBox(surface, "ToBox", QStringLiteral("宛先"));
-  DateBox = readOnlyBox(surface, "DateBox", QStringLiteral("日付"));
+  c.box(SubjectBox, "SubjectBox", QStringLiteral("件名"))->setReadOnly(true);
+  c.box(ToBox, "ToBox", QStringLiteral("宛先"))->setReadOnly(true);
+  c.box(DateBox, "DateBox", QStringLiteral("日付"))->setReadOnly(true);
   boxes->addWidget(SubjectBox, 5);
   boxes->addWidget(ToBox, 3);
   boxes->addWidget(DateBox, 2);
@@ -205,7 +183,7 @@ void SentForm::FillSentList() {
     return;
   }
   const int rows = scan.rows;
-  sentList->setHeads(std::move(scan.heads));
+  sentList->setRecords(std::move(scan.heads));
   if (rows > 0) {
     showRecord(scan.last);
     const QModelIndex last = sentList->index(rows - 1, 0);
@@ -296,9 +274,7 @@ void SentForm::ResendSelected() {
   w->ToText->setText(to);
   w->SubjectText->setText(subject);
   w->rtfEd->setPlainText(body);
-  w->show();
-  w->raise();
-  w->activateWindow();
+  bringUp(w);
 }
 
 void SentForm::CopyHeaders() {
@@ -335,28 +311,10 @@ void SentForm::SaveOriginal() {
            MsgButtons::Ok, MsgIcon::Exclamation);
     return;
   }
-  const QString subject = SubjectBox->text();
-  const QString name = subject.isEmpty() ? QStringLiteral("メール") : maillib::safeFileName(subject);
-  const QString file = filedialog::choose(this, {filedialog::Kind::Save, QStringLiteral("原文を保存"),
-                                                 QStringLiteral("メールファイル(*.eml)|*.eml"),
-                                                 name + QStringLiteral(".eml"), QStringLiteral("eml"), QString()});
-  if (file.isEmpty()) return;
-  reception::ExportFault fault;
-  if (!reception::writeExportFile(file, original.bytes, &fault))
-    MsgBox(QStringLiteral("ファイル「%1」に保存できませんでした（%2）。")
-               .arg(QDir::toNativeSeparators(file), inner(reception::exportFaultText(fault))),
-           MsgButtons::Ok, MsgIcon::Exclamation);
+  viewer::saveOriginalAs(this, original.bytes, SubjectBox->text());
 }
 
 void SentForm::ExportMbox() {
-  const QString file = filedialog::choose(this, {filedialog::Kind::Save, QStringLiteral("全メールを書き出し"),
-                                                 QStringLiteral("mboxファイル(*.mbox)|*.mbox"),
-                                                 QStringLiteral("送信メール.mbox"), QStringLiteral("mbox"), QString()});
-  if (file.isEmpty()) return;
-  const reception::ExportSummary s = reception::exportMbox(file, sent::sentFiles());
-  if (s.ok)
-    MsgBox(reception::exportedText(s, file), MsgButtons::Ok, MsgIcon::Information);
-  else
-    MsgBox(QStringLiteral("書き出せませんでした（%1）。").arg(inner(reception::exportFaultText(s.fault))), MsgButtons::Ok,
-           MsgIcon::Exclamation);
+  viewer::exportMboxAs(this, QStringLiteral("送信メール.mbox"),
+                       [](const QString& target) { return reception::exportMbox(target, sent::sentFiles()); });
 }

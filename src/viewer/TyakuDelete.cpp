@@ -88,7 +88,7 @@ void TyakuForm::Command3_Click() {
 }
 
 void TyakuForm::dropRowAfterDelete(int row) {
-  mailList->removeHead(row);
+  mailList->removeRecord(row);
   MailListView->clearSelection();
   const int rows = mailList->rowCount();
   if (rows > 0) {

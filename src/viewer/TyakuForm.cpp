@@ -2,10 +2,12 @@
 
 #include "platform/SharedState.h"
 #include "platform/Text.h"
-#include "platform/ui/Icons.h"
+#include "platform/ui/BodyBox.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/ListHeaders.h"
 #include "platform/ui/MsgBox.h"
 #include "platform/ui/NamedMenu.h"
+#include "platform/ui/SingleWindow.h"
 #include "platform/ui/TextFit.h"
 #include "platform/ui/Twips.h"
 #include "viewer/MailListModel.h"
@@ -24,7 +26,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -35,7 +36,7 @@
 
 namespace {
 
-QPointer<TyakuForm> g_viewer;
+SingleWindow<TyakuForm> g_viewer;
 
 // The client area as first laid out, in twips: the list spans its width and the
 // status bar ends at its bottom.
@@ -89,15 +90,12 @@ class PaddedFieldDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TyakuForm* TyakuForm::existing() { return g_viewer; }
+TyakuForm* TyakuForm::existing() { return g_viewer.existing(); }
 
-TyakuForm* TyakuForm::instance() {
-  if (!g_viewer) g_viewer = new TyakuForm;
-  return g_viewer;
-}
+TyakuForm* TyakuForm::instance() { return g_viewer.instance([] { return new TyakuForm; }); }
 
 TyakuForm::TyakuForm() : QMainWindow(nullptr) {
-  g_viewer = this;
+  g_viewer.hold(this);
   setObjectName(QStringLiteral("TyakuForm"));
   setAttribute(Qt::WA_DeleteOnClose);
   originalHeaderOf = viewer::originalHeader;
@@ -124,54 +122,33 @@ void TyakuForm::buildControls() {
   surface_->setMouseTracking(true);
   surface_->installEventFilter(this);
 
-  auto button = [&](QPushButton*& b, const char* name, const QString& caption, const QColor& face, double l, double t,
-                    double w, double h) {
-    b = new QPushButton(caption, surface_);
-    b->setObjectName(QString::fromLatin1(name));
-    setFace(b, face);
-    book_.place(b, l, t, w, h);
-  };
-  auto box = [&](QLineEdit*& e, const char* name, const QString& accessible, double l, double t, double w, double h) {
-    e = new QLineEdit(surface_);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setAccessibleName(accessible);
-    book_.place(e, l, t, w, h);
-  };
+  const Controls c(surface_, &book_);
   const QColor grey(192, 192, 192);
 
   // The toolbar runs along the top; the top row's controls lie over its
   // right-hand part, where it has no buttons.
   tbToolBar = new QToolBar(surface_);
-  tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
-  tbToolBar->setAccessibleName(QStringLiteral("ツールバー"));
-  tbToolBar->setMovable(false);
-  tbToolBar->setFloatable(false);
-  tbToolBar->setIconSize(QSize(16, 16));
+  tools_.setUp(tbToolBar);
 
   // Top row.
-  button(Command2, "Command2", QStringLiteral("TextQuickSave"), grey, 3960, 0, 1815, 340);
+  setFace(c.button(Command2, "Command2", QStringLiteral("TextQuickSave"), 3960, 0, 1815, 340), grey);
   Frame1 = new QFrame(surface_);
   Frame1->setObjectName(QStringLiteral("Frame1"));
   Frame1->setFrameShape(QFrame::Panel);
   Frame1->setFrameShadow(QFrame::Raised);
   book_.place(Frame1, 6120, 0, 960, 375);
-  Label2 = new QLabel(QStringLiteral("検索文字"), Frame1);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->setAlignment(Qt::AlignCenter);
-  book_.place(Label2, 30, 30, 900, 315);
-  box(Text1, "Text1", QStringLiteral("検索文字"), 7080, 0, 1935, 375);
+  c.on(Frame1).label(Label2, "Label2", QStringLiteral("検索文字"), 30, 30, 900, 315)->setAlignment(Qt::AlignCenter);
+  c.box(Text1, "Text1", QStringLiteral("検索文字"), 7080, 0, 1935, 375);
   Label2->setBuddy(Text1);
 
   // Button row.
-  button(Command3, "Command3", QStringLiteral("    一件削除"), QColor(255, 128, 255), 120, 520, 1335, 375);
-  button(Command4, "Command4", QStringLiteral("    アドレス帳登録"), QColor(255, 192, 128), 1560, 520, 1575, 375);
-  button(Command5, "Command5", QStringLiteral("   返事を書く"), QColor(128, 255, 255), 3240, 520, 1455, 375);
-  button(Command6, "Command6", QStringLiteral("   全件削除"), QColor(255, 0, 0), 4800, 520, 1455, 375);
-  Label4 = new QLabel(QStringLiteral("件数"), surface_);
-  Label4->setObjectName(QStringLiteral("Label4"));
-  book_.place(Label4, 6600, 520, 540, 270);
-  box(Text2, "Text2", QStringLiteral("件数"), 7200, 480, 495, 270);
-  box(Text5, "Text5", QStringLiteral("選択"), 9720, 480, 735, 375);
+  setFace(c.button(Command3, "Command3", QStringLiteral("    一件削除"), 120, 520, 1335, 375), QColor(255, 128, 255));
+  setFace(c.button(Command4, "Command4", QStringLiteral("    アドレス帳登録"), 1560, 520, 1575, 375), QColor(255, 192, 128));
+  setFace(c.button(Command5, "Command5", QStringLiteral("   返事を書く"), 3240, 520, 1455, 375), QColor(128, 255, 255));
+  setFace(c.button(Command6, "Command6", QStringLiteral("   全件削除"), 4800, 520, 1455, 375), QColor(255, 0, 0));
+  c.label(Label4, "Label4", QStringLiteral("件数"), 6600, 520, 540, 270);
+  c.box(Text2, "Text2", QStringLiteral("件数"), 7200, 480, 495, 270);
+  c.box(Text5, "Text5", QStringLiteral("選択"), 9720, 480, 735, 375);
   // Both are written by the program only: the count follows the list and the
   // marker follows clicks in it.
   Text2->setReadOnly(true);
@@ -196,14 +173,7 @@ void TyakuForm::buildControls() {
   MailListView->setObjectName(QStringLiteral("MailListView"));
   MailListView->setAccessibleName(QStringLiteral("受信メール一覧"));
   mailList = new MailListModel(this);
-  MailListView->setModel(mailList);
-  MailListView->setRootIsDecorated(false);
-  MailListView->setItemsExpandable(false);
-  MailListView->setUniformRowHeights(true);
-  MailListView->setAllColumnsShowFocus(true);
-  MailListView->setSelectionMode(QAbstractItemView::SingleSelection);
-  MailListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-  MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setUpRecordList(MailListView, mailList);
   MailListView->setItemDelegate(new PaddedFieldDelegate(MailListView));
   MailListView->header()->setStretchLastSection(true);
   // The user may drag "Subject" and "From" to other widths; they are kept.
@@ -215,13 +185,12 @@ void TyakuForm::buildControls() {
   columnsSave_->setInterval(500);
   connect(columnsSave_, &QTimer::timeout, this, &TyakuForm::saveColumnWidths);
   MailListView->header()->setSectionsClickable(true);
-  MailListView->header()->setSectionsMovable(false);
   MailListView->viewport()->installEventFilter(this);
   book_.place(MailListView, 0, 960, 9375, 1815);
 
-  box(Text7, "Text7", QStringLiteral("件名"), 0, 2760, 4695, 375);
-  box(Text8, "Text8", QStringLiteral("差出人"), 4680, 2760, 3015, 375);
-  box(Text9, "Text9", QStringLiteral("日付"), 7695, 2760, 1680, 375);
+  c.box(Text7, "Text7", QStringLiteral("件名"), 0, 2760, 4695, 375);
+  c.box(Text8, "Text8", QStringLiteral("差出人"), 4680, 2760, 3015, 375);
+  c.box(Text9, "Text9", QStringLiteral("日付"), 7695, 2760, 1680, 375);
   for (QLineEdit* b : {Text7, Text8, Text9}) {
     // A value put in by the program is shown from its start, as one reads it.
     connect(b, &QLineEdit::textChanged, b, [b] {
@@ -254,8 +223,8 @@ void TyakuForm::buildControls() {
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setAccessibleName(QStringLiteral("ステータスバー"));
   book_.place(StatusBar1, 0, 6945, 9345, kStatusBarHeight);
-  button(Command1, "Command1", QStringLiteral("コピー（Subject/from/Data）"), grey, 1920, 6960, 2895, 255);
-  box(Text6, "Text6", QStringLiteral("コピー内容"), 5160, 6960, 3735, 270);
+  setFace(c.button(Command1, "Command1", QStringLiteral("コピー（Subject/from/Data）"), 1920, 6960, 2895, 255), grey);
+  c.box(Text6, "Text6", QStringLiteral("コピー内容"), 5160, 6960, 3735, 270);
   Text6->setReadOnly(true);
   textfit::tipWhenCut(Text6);
 
@@ -295,30 +264,16 @@ void TyakuForm::buildMenus() {
 }
 
 void TyakuForm::buildToolBar() {
-  const struct {
-    const char* key;
-    const char* theme;
-    QString glyph;
-    QString tip;
-  } buttons[] = {
-      {"New", "document-new", QStringLiteral("新"), QStringLiteral("新規作成")},
-      {"Open", "document-open", QStringLiteral("開"), QStringLiteral("開く")},
-      {"Save", "document-save", QStringLiteral("保"), QStringLiteral("名前を付けて保存")},
-      {"Print", "document-print", QStringLiteral("印"), QStringLiteral("印刷")},
-      {"Cut", "edit-cut", QStringLiteral("切"), QStringLiteral("切り取り")},
-      {"Copy", "edit-copy", QStringLiteral("写"), QStringLiteral("ｺﾋﾟｰ")},
-      {"Paste", "edit-paste", QStringLiteral("貼"), QStringLiteral("貼り付け")},
-      {"Bold", "format-text-bold", QStringLiteral("B"), QStringLiteral("太字")},
-      {"Italic", "format-text-italic", QStringLiteral("I"), QStringLiteral("斜体")},
-      {"Underline", "format-text-underline", QStringLiteral("U"), QStringLiteral("下線")},
-  };
-  for (const auto& b : buttons) {
-    const QString key = QString::fromLatin1(b.key);
-    QAction* a = tbToolBar->addAction(icons::toolIcon(QString::fromLatin1(b.theme), b.glyph), b.tip);
-    a->setObjectName(key);
-    a->setToolTip(b.tip);
-    toolButtons_.insert(key, a);
-  }
+  tools_.add("New", [this] { mnew_Click(); });
+  tools_.add("Open", [this] { OpenTextIntoBody(); });
+  tools_.add("Save", [this] { SaveBodyAs(); });
+  tools_.add("Print", [this] { mprint_Click(); });
+  tools_.add("Cut", [this] { mcut_Click(); });
+  tools_.add("Copy", [this] { mcopy_Click(); });
+  tools_.add("Paste", [this] { mpaste_Click(); });
+  tools_.add("Bold", [this] { BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Bold); });
+  tools_.add("Italic", [this] { BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Italic); });
+  tools_.add("Underline", [this] { BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Underline); });
   book_.place(tbToolBar, 0, 0, kClientWidth, twips::fromPx(tbToolBar->sizeHint().height()));
   tbToolBar->lower();
 }
@@ -533,7 +488,16 @@ void TyakuForm::showAllDeleted() {
 
 void TyakuForm::mend_Click() { close(); }
 
-void TyakuForm::Form_QueryUnload() { UnhookListHeaders(MailListView); }
+void TyakuForm::Form_QueryUnload() { unhookListHeaders(); }
+
+void TyakuForm::unhookListHeaders() { UnhookListHeaders(MailListView); }
+
+void TyakuForm::showMail(const QString& subject, const QString& from, const QString& date, const QString& body) {
+  Text7->setText(subject);
+  Text8->setText(from);
+  Text9->setText(date);
+  rtfEd->setPlainText(body);
+}
 
 void TyakuForm::closeEvent(QCloseEvent* event) {
   if (columnsSave_->isActive()) saveColumnWidths();

@@ -3,7 +3,9 @@
 // three header boxes and body box are also where the receive engine stages
 // each fetched mail before storing it, so the window may exist, loaded but
 // hidden, without the user having opened it.
+#include "platform/ui/Controls.h"
 #include "platform/ui/NamedMenu.h"
+#include "platform/ui/ToolBar.h"
 #include "platform/ui/TwipsBook.h"
 #include "viewer/ColumnWidths.h"
 
@@ -86,16 +88,22 @@ class TyakuForm : public QMainWindow, public BodyMenuItems {
   std::function<std::optional<QByteArray>(int number, const QByteArray& record)> originalHeaderOf;
 
   // The help text shown while the mouse is over `control`; empty for none.
-  QString helpTextOf(const QWidget* control) const { return helpTexts_.value(control); }
+  QString helpTextOf(const QWidget* control) const { return help_.of(control); }
 
   // A toolbar button by its key ("New", "Open", … "Underline"); null for
   // any other key.
-  QAction* toolButton(const QString& key) const { return toolButtons_.value(key); }
+  QAction* toolButton(const QString& key) const { return tools_.button(key); }
 
   // The twips the window's rules last set; outer size asked for in twips.
   const TwipsBook& twipsGeometry() const { return book_; }
   void resizeOuterTwips(double width, double height);
   QWidget* surface() const { return surface_; }
+
+  // A mail the check stages here before storing it: its header fields and
+  // body in the boxes, as they came.
+  void showMail(const QString& subject, const QString& from, const QString& date, const QString& body);
+  // The list's own headings back (the process is ending).
+  void unhookListHeaders();
 
  public slots:
   // Reads the received-mail file into the list; the boxes end on the last mail.
@@ -193,8 +201,8 @@ class TyakuForm : public QMainWindow, public BodyMenuItems {
 
   QWidget* surface_ = nullptr;
   TwipsBook book_;
-  QHash<QString, QAction*> toolButtons_;
-  QHash<const QWidget*, QString> helpTexts_;
+  KeyedToolBar tools_;
+  HelpTexts help_{this};
   bool unhooked_ = false;
   // What the columns were last fitted to: the list's inner width and the
   // widths of the first two, so that a mouse move redoes nothing.

@@ -61,7 +61,7 @@ void TyakuForm::listFile(bool trimHeaders) {
     return;
   }
   const int rows = scan.rows;
-  mailList->setHeads(std::move(scan.heads));
+  mailList->setRecords(std::move(scan.heads));
   if (rows > 0) {
     store::ReceivedMailBuffer() = scan.last;
     showRecord(scan.last, trimHeaders);

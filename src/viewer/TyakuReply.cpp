@@ -5,6 +5,7 @@
 #include "composer/model/ReplyText.h"
 #include "platform/Text.h"
 #include "platform/ui/MsgBox.h"
+#include "platform/ui/SingleWindow.h"
 #include "store/Records.h"
 #include "viewer/TyakuForm.h"
 
@@ -44,10 +45,7 @@ void TyakuForm::StartReply() {
   // one gets a fresh window, where it stood: nothing of the other reply,
   // its attached files included, goes out with it.
   if (QPointer<BackForm> open = BackForm::existing(); open && open->holdsReplyBeingWritten()) {
-    open->show();
-    open->setWindowState(open->windowState() & ~Qt::WindowMinimized);
-    open->raise();
-    open->activateWindow();
+    bringBack(open);
     if (MsgBox(QStringLiteral("書きかけの返事があります。\n\n"
                               "選んだメールへの返事で書き直しますか？（書きかけの返事は消えます）"),
                MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("確認")) != MsgResult::Yes)
@@ -65,9 +63,7 @@ void TyakuForm::StartReply() {
   reply->fillReply(to, subject, body);
   reply->ThreadHeaders = thread;
   reply->AnsweredBody = answered;
-  reply->show();
-  reply->raise();
-  reply->activateWindow();
+  bringUp(reply);
 }
 
 void TyakuForm::StartAddressRegistration() {
@@ -78,8 +74,6 @@ void TyakuForm::StartAddressRegistration() {
   rtfEd->setFocus();
   Text5->clear();
   FriendForm* book = FriendForm::instance();
-  book->Text4->setText(Text8->text());
-  book->show();
-  book->raise();
-  book->activateWindow();
+  book->fillAddress(Text8->text());
+  bringUp(book);
 }

@@ -59,27 +59,27 @@ void TyakuForm::connectTextCommands() {
                                    "全角と半角、ひらがなとカタカナ、大文字と小文字は区別しません。"));
 
   const QString crlf = QStringLiteral("\r\n");
-  helpTexts_.insert(Command1,
-                    QStringLiteral("本文以外のコピーに使用します。「Subject」「From」「Date」に表示されるデータをコピーします"
-                                   "（貼り付けはメニューバー、ツールバーで出来ます）。Body（本文）はメニューバー、"
-                                   "ツールバーからコピー・貼り付けが出来ます。") +
-                        crlf + crlf +
-                        QStringLiteral(" 本文への貼り付け（あるいは本ソフトでの貼り付け機能がある部分）、"
-                                       "他のアプリケーションへの貼り付けが可能です。") +
-                        crlf + crlf + QStringLiteral("コピーされる内容は右の欄に反映されます。"));
-  helpTexts_.insert(Command2,
-                    QStringLiteral("選択したデータをテキスト形式で本ソフト内の「TextQuickSave」フォルダ内に「Subject」"
-                                   "「From」「Date」「Boby」で保存します。ファイル名は「Subject」が自動的に当てられます。"
-                                   "同名のファイルが既に存在する場合は警告メッセージを出します。"));
-  helpTexts_.insert(Command3, QStringLiteral("受信したメールを１件ずつ削除します。リストでメールを選択（クリック）してから"
-                                             "実行して下さい。"));
-  helpTexts_.insert(Command4, QStringLiteral("受信したメールをアドレス帳に登録します。リストからメールを選択（クリック）"
-                                             "してから実行して下さい。"));
-  helpTexts_.insert(Command5, QStringLiteral("受信したメールに返事を出します。リストからメールを選択（クリック）してから"
-                                             "実行して下さい。"));
-  helpTexts_.insert(Command6, QStringLiteral("受信したメール全件削除します。"));
-  helpTexts_.insert(Text1, QStringLiteral("検索したい文字を入力し、メニューバーから「検索」「次を検索」を選択し、"
-                                          "検索したい文字を本文中(body)から検索します。"));
+  help_.set(Command1,
+            QStringLiteral("本文以外のコピーに使用します。「Subject」「From」「Date」に表示されるデータをコピーします"
+                           "（貼り付けはメニューバー、ツールバーで出来ます）。Body（本文）はメニューバー、"
+                           "ツールバーからコピー・貼り付けが出来ます。") +
+                crlf + crlf +
+                QStringLiteral(" 本文への貼り付け（あるいは本ソフトでの貼り付け機能がある部分）、"
+                               "他のアプリケーションへの貼り付けが可能です。") +
+                crlf + crlf + QStringLiteral("コピーされる内容は右の欄に反映されます。"));
+  help_.set(Command2,
+            QStringLiteral("選択したデータをテキスト形式で本ソフト内の「TextQuickSave」フォルダ内に「Subject」"
+                           "「From」「Date」「Boby」で保存します。ファイル名は「Subject」が自動的に当てられます。"
+                           "同名のファイルが既に存在する場合は警告メッセージを出します。"));
+  help_.set(Command3, QStringLiteral("受信したメールを１件ずつ削除します。リストでメールを選択（クリック）してから"
+                                     "実行して下さい。"));
+  help_.set(Command4, QStringLiteral("受信したメールをアドレス帳に登録します。リストからメールを選択（クリック）"
+                                     "してから実行して下さい。"));
+  help_.set(Command5, QStringLiteral("受信したメールに返事を出します。リストからメールを選択（クリック）してから"
+                                     "実行して下さい。"));
+  help_.set(Command6, QStringLiteral("受信したメール全件削除します。"));
+  help_.set(Text1, QStringLiteral("検索したい文字を入力し、メニューバーから「検索」「次を検索」を選択し、"
+                                  "検索したい文字を本文中(body)から検索します。"));
   // The toolbar's buttons explain themselves too.
   const struct {
     const char* key;
@@ -98,11 +98,7 @@ void TyakuForm::connectTextCommands() {
       {"Underline", QStringLiteral("本文全体に下線を引きます。もう一度クリックすると元に戻ります。")},
   };
   for (const auto& t : tools)
-    if (QWidget* button = tbToolBar->widgetForAction(toolButton(QString::fromLatin1(t.key))))
-      helpTexts_.insert(button, t.help);
-
-  for (auto it = helpTexts_.constBegin(); it != helpTexts_.constEnd(); ++it)
-    const_cast<QWidget*>(it.key())->installEventFilter(this);
+    if (QWidget* button = tbToolBar->widgetForAction(toolButton(QString::fromLatin1(t.key)))) help_.set(button, t.help);
   // The header boxes follow the mouse on every move, as their values change.
   for (QLineEdit* b : {Text7, Text8, Text9}) {
     b->setMouseTracking(true);
@@ -130,10 +126,10 @@ void TyakuForm::mouseOver(QObject* watched) {
     if (overList) Text4->clear();
     return;
   }
-  const auto it = helpTexts_.constFind(qobject_cast<QWidget*>(watched));
-  if (it == helpTexts_.constEnd()) return;
+  const QString* help = help_.find(watched);
+  if (!help) return;
   // The box holds the text with plain line breaks.
-  QString shown = *it;
+  QString shown = *help;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   if (Text4->toPlainText() != shown) Text4->setPlainText(shown);
   Text4->show();
@@ -171,29 +167,7 @@ void TyakuForm::mcopy_Click() { BodyCommands(rtfEd, this).copy(); }
 
 void TyakuForm::mpaste_Click() { BodyCommands(rtfEd, this).paste(); }
 
-void TyakuForm::tbToolBar_ButtonClick(const QString& key) {
-  if (key == u"New") {
-    mnew_Click();
-  } else if (key == u"Open") {
-    OpenTextIntoBody();
-  } else if (key == u"Save") {
-    SaveBodyAs();
-  } else if (key == u"Print") {
-    mprint_Click();
-  } else if (key == u"Cut") {
-    mcut_Click();
-  } else if (key == u"Copy") {
-    mcopy_Click();
-  } else if (key == u"Paste") {
-    mpaste_Click();
-  } else if (key == u"Bold") {
-    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Bold);
-  } else if (key == u"Italic") {
-    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Italic);
-  } else if (key == u"Underline") {
-    BodyCommands(rtfEd, this).toggle(textproc::FontStyle::Underline);
-  }
-}
+void TyakuForm::tbToolBar_ButtonClick(const QString& key) { tools_.click(key); }
 
 void TyakuForm::Command1_Click() {
   QClipboard* clipboard = QGuiApplication::clipboard();

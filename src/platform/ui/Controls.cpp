@@ -25,11 +25,15 @@ QPushButton* Controls::button(QPushButton*& b, const char* name, const QString& 
   return b;
 }
 
-QLineEdit* Controls::box(QLineEdit*& e, const char* name, const QString& accessible, double left, double top,
-                         double width, double height) const {
+QLineEdit* Controls::box(QLineEdit*& e, const char* name, const QString& accessible) const {
   if (!e) e = new QLineEdit(parent_);
   named(e, name)->setAccessibleName(accessible);
-  place(e, left, top, width, height);
+  return e;
+}
+
+QLineEdit* Controls::box(QLineEdit*& e, const char* name, const QString& accessible, double left, double top,
+                         double width, double height) const {
+  place(box(e, name, accessible), left, top, width, height);
   return e;
 }
 

@@ -33,7 +33,8 @@ class Controls {
   QPushButton* button(QPushButton*& b, const char* name, const QString& caption, double left, double top,
                       double width, double height) const;
   // A box made beforehand (one with a typing limit) is named and placed;
-  // otherwise a plain one is made.
+  // where `e` is null a plain one is made.
+  QLineEdit* box(QLineEdit*& e, const char* name, const QString& accessible) const;
   QLineEdit* box(QLineEdit*& e, const char* name, const QString& accessible, double left, double top, double width,
                  double height) const;
   QLabel* label(QLabel*& lb, const char* name, const QString& caption) const;

@@ -19,6 +19,16 @@ inline void bringBack(QWidget* window) {
   window->activateWindow();
 }
 
+// A window asked for: one just made shows itself as it loads, one that
+// was open already is shown and raised; given the keyboard either way.
+inline void bringUp(QWidget* window, bool wasOpen) {
+  if (wasOpen) {
+    window->show();
+    window->raise();
+  }
+  window->activateWindow();
+}
+
 template <class W>
 class SingleWindow {
  public:
@@ -33,17 +43,12 @@ class SingleWindow {
     if (!window_) window_ = make();
     return window_;
   }
-  // Made (it shows itself as it loads) or, where it was open, shown and
-  // raised; given the keyboard either way.
+  // The window made or brought up as bringUp(window, wasOpen) says.
   template <class Make>
   W* summon(Make make) {
     const bool open = window_ != nullptr;
     W* window = instance(make);
-    if (open) {
-      window->show();
-      window->raise();
-    }
-    window->activateWindow();
+    bringUp(window, open);
     return window;
   }
 

@@ -10,20 +10,6 @@
 namespace received {
 namespace {
 
-bool plausibleUid(const QByteArray& uid) {
-  if (uid.isEmpty() || uid.size() > 70) return false;
-  for (char c : uid)
-    if (c < 0x21 || c > 0x7E) return false;
-  return true;
-}
-
-bool plausibleDigest(const QByteArray& d) {
-  if (d.size() != 32) return false;
-  for (char c : d)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
-
 // Digits only, no sign, no more than a mail's size can be.
 bool readSize(const QByteArray& text, qint64* size) {
   if (text.isEmpty() || text.size() > 15) return false;

@@ -11,10 +11,9 @@
 #include <algorithm>
 
 namespace received {
-namespace {
 
 // RFC 1939: an ID is 1 to 70 characters from 0x21 to 0x7E. "-" stands for
-// none in the file, so it is never taken as an ID (the session drops it too).
+// none in the files, so it is never taken as an ID (the session drops it too).
 bool plausibleUid(const QByteArray& uid) {
   if (uid.isEmpty() || uid.size() > 70 || uid == "-") return false;
   for (char c : uid)
@@ -28,8 +27,6 @@ bool plausibleDigest(const QByteArray& d) {
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   return true;
 }
-
-}  // namespace
 
 QByteArray mailDigest(const QByteArray& header, qint64 listedSize) {
   QCryptographicHash h(QCryptographicHash::Sha256);

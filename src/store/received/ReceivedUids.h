@@ -25,6 +25,11 @@ struct MailIdentity {
 // listed, as 32 hex digits.
 QByteArray mailDigest(const QByteArray& header, qint64 listedSize);
 
+// What the identity files take back: an ID the server could have given and
+// a digest mailDigest() could have made.
+bool plausibleUid(const QByteArray& uid);
+bool plausibleDigest(const QByteArray& digest);
+
 class ReceivedUidList {
  public:
   // `account` tells one mailbox from another (user and server).
