@@ -166,13 +166,8 @@ void FriendForm::setHelpTexts() {
 
 bool FriendForm::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  if (type == QEvent::Enter || type == QEvent::MouseMove) {
-    if (const QString* help = help_.find(watched)) {
-      QString shown = *help;
-      shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-      if (Text5->toPlainText() != shown) Text5->setPlainText(shown);
-      Text5->show();
-    } else if (watched == MailListView->viewport()) {
+  if ((type == QEvent::Enter || type == QEvent::MouseMove) && !help_.showIn(watched, Text5)) {
+    if (watched == MailListView->viewport()) {
       Text5->hide();  // the list is read, not explained
     } else if (watched == surface_ && type == QEvent::MouseMove) {
       // The bare window: a move over a control that passes the event on

@@ -5,27 +5,13 @@
 #include "platform/ui/MsgBox.h"
 #include "platform/ui/SingleWindow.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QRadioButton>
-
-namespace {
-
-bool holdsMail(const WriteForm* form) {
-  return !form->ToText->text().isEmpty() || !form->SubjectText->text().isEmpty() ||
-         !form->rtfEd->toPlainText().isEmpty() || !form->AttachText->text().isEmpty();
-}
-
-}  // namespace
-
 bool ComposeFromMailtoLink(const QString& link) {
   const MailtoLink m = parseMailto(link);
   if (!m.error.isEmpty()) {
     MsgBox(m.error, MsgButtons::Ok, MsgIcon::Exclamation);
     return false;
   }
-  if (WriteForm* open = WriteForm::existing(); open && holdsMail(open)) {
+  if (WriteForm* open = WriteForm::existing(); open && open->holdsMail()) {
     bringBack(open);
     const MsgResult answer =
         MsgBox(QStringLiteral("書きかけのメールがあります。\n\n"
@@ -39,13 +25,11 @@ bool ComposeFromMailtoLink(const QString& link) {
   }
   WriteForm* form = WriteForm::instance();
   // A link names its recipients: never the whole address book.
-  if (form->Option2->isChecked()) form->Option1->setChecked(true);
-  form->ToText->setText(mailtoRecipients(m));
-  form->SubjectText->setText(m.subject);
-  form->rtfEd->setPlainText(m.body);
+  form->sendToRecipientsOnly();
+  form->fillMail(mailtoRecipients(m), m.subject, m.body);
   if (!m.bcc.isEmpty())
-    form->Label7->setText(QStringLiteral("リンクの Bcc（%1）は宛先に入れていません。宛先のアドレスは受け取る人全員に見えます。")
-                              .arg(m.bcc.join(QStringLiteral(", "))));
+    form->showNote(QStringLiteral("リンクの Bcc（%1）は宛先に入れていません。宛先のアドレスは受け取る人全員に見えます。")
+                       .arg(m.bcc.join(QStringLiteral(", "))));
   bringBack(form);
   return true;
 }

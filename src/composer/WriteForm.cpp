@@ -9,7 +9,6 @@
 #include "platform/SharedState.h"
 #include "platform/Text.h"
 #include "platform/ui/MsgBox.h"
-#include "platform/ui/TextFit.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/TypingLimit.h"
 #include "platform/ui/WindowOrder.h"
@@ -314,8 +313,7 @@ void WriteForm::setHelpTexts() {
 void WriteForm::fitHelpBox() {
   // The help box shows its longest text whole. It lies over the body, so
   // the body grows under it and everything below the body moves down.
-  int need = Text14->height();
-  for (const QString& help : help_.all()) need = std::max(need, textfit::plainHeightFor(Text14, help));
+  const int need = help_.tallest(Text14);
   Text14->resize(Text14->width(), need);
   const int bodyEnd = rtfEd->y() + rtfEd->height();
   const int grow = std::max(0, Text14->y() + need - bodyEnd);
@@ -330,15 +328,7 @@ void WriteForm::fitHelpBox() {
 bool WriteForm::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (type == QEvent::Enter || type == QEvent::MouseMove) {
-    if (const QString* help = help_.find(watched)) {
-      // The box holds the text with plain line breaks.
-      QString shown = *help;
-      shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-      if (Text14->toPlainText() != shown) Text14->setPlainText(shown);
-      Text14->show();
-    } else if (helpHiders_.contains(qobject_cast<QWidget*>(watched))) {
-      Text14->hide();
-    }
+    if (!help_.showIn(watched, Text14) && helpHiders_.contains(qobject_cast<QWidget*>(watched))) Text14->hide();
   } else if (type == QEvent::FocusOut && watched == Combo1) {
     // Opening the drop-down, leaving the window or a dialog taking the
     // focus is no move to another control of the window.
@@ -354,6 +344,23 @@ void WriteForm::setOuterWidthTwips(double width) {
   const int frame = frameGeometry().width() - geometry().width();
   resize(std::max(1, twips::toPx(width) - frame), height());
 }
+
+void WriteForm::fillMail(const QString& to, const QString& subject, const QString& body) {
+  ToText->setText(to);
+  SubjectText->setText(subject);
+  rtfEd->setPlainText(body);
+}
+
+bool WriteForm::holdsMail() const {
+  return !ToText->text().isEmpty() || !SubjectText->text().isEmpty() || !rtfEd->toPlainText().isEmpty() ||
+         !AttachText->text().isEmpty();
+}
+
+void WriteForm::sendToRecipientsOnly() {
+  if (Option2->isChecked()) Option1->setChecked(true);
+}
+
+void WriteForm::showNote(const QString& text) { Label7->setText(text); }
 
 void WriteForm::Form_Load() {
   // Above every window that is not kept on top, and shown.

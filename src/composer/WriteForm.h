@@ -104,6 +104,14 @@ class WriteForm : public QMainWindow, public BodyMenuItems {
   // The window's outer width, in twips.
   void setOuterWidthTwips(double width);
 
+  // What other windows hand this one: a mail to write (a mailto: link, a
+  // sent mail to send again), whether something written here would be lost
+  // by it, leaving "一括送信" for the recipients named, a note on the status line.
+  void fillMail(const QString& to, const QString& subject, const QString& body);
+  bool holdsMail() const;
+  void sendToRecipientsOnly();
+  void showNote(const QString& text);
+
   // The stock opening phrases, in their order.
   static QStringList stockPhrases();
 

@@ -271,9 +271,7 @@ void SentForm::ResendSelected() {
   // again as a new mail (the attached files are named in the kept mail).
   const QString to = ToBox->text(), subject = SubjectBox->text(), body = BodyBox->toPlainText();
   WriteForm* w = WriteForm::instance();
-  w->ToText->setText(to);
-  w->SubjectText->setText(subject);
-  w->rtfEd->setPlainText(body);
+  w->fillMail(to, subject, body);
   bringUp(w);
 }
 

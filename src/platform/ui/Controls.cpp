@@ -1,11 +1,14 @@
 #include "Controls.h"
 
 #include "platform/ui/Twips.h"
+#include "platform/ui/TextFit.h"
 #include "platform/ui/TwipsBook.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <algorithm>
 
 void Controls::place(QWidget* control, double left, double top, double width, double height) const {
   if (book_)
@@ -62,4 +65,20 @@ void HelpTexts::set(QWidget* control, const QString& text) {
 const QString* HelpTexts::find(const QObject* control) const {
   auto it = texts_.constFind(qobject_cast<const QWidget*>(control));
   return it == texts_.constEnd() ? nullptr : &*it;
+}
+
+bool HelpTexts::showIn(const QObject* control, QPlainTextEdit* box) const {
+  const QString* help = find(control);
+  if (!help) return false;
+  QString shown = *help;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  if (box->toPlainText() != shown) box->setPlainText(shown);
+  box->show();
+  return true;
+}
+
+int HelpTexts::tallest(QPlainTextEdit* box) const {
+  int need = box->height();
+  for (const QString& help : texts_) need = std::max(need, textfit::plainHeightFor(box, help));
+  return need;
 }

@@ -9,6 +9,7 @@
 class QLabel;
 class QLineEdit;
 class QObject;
+class QPlainTextEdit;
 class QPushButton;
 class QWidget;
 class TwipsBook;
@@ -58,6 +59,11 @@ class HelpTexts {
   // Null where the control has none.
   const QString* find(const QObject* control) const;
   QString of(const QWidget* control) const { return texts_.value(control); }
+  // The text of `control` shown in the help box `box` (with plain line
+  // breaks); false, and the box left as it is, when the control has none.
+  bool showIn(const QObject* control, QPlainTextEdit* box) const;
+  // The height `box` needs to show the longest text whole.
+  int tallest(QPlainTextEdit* box) const;
   const QHash<const QWidget*, QString>& all() const { return texts_; }
 
  private:
