@@ -227,7 +227,10 @@ void BackForm::Command2_Click() {
 
 void BackForm::Command3_Click() { close(); }
 
-void BackForm::fillReply(const QString& to, const QString& subject, const QString& body) {
+void BackForm::fillReply(const QString& to, const QString& subject, const QString& body,
+                         const QString& threadHeaders, const QString& answeredBody) {
+  ThreadHeaders = threadHeaders;
+  AnsweredBody = answeredBody;
   SubjectText->setText(subject);
   ToText->setText(to);
   BodyText->setPlainText(body);

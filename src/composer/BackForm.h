@@ -76,8 +76,10 @@ class BackForm : public QWidget {
   QString AnsweredBody;
 
   // Fills the recipient, subject and body with a reply just started, and
-  // remembers them as the reply's starting point.
-  void fillReply(const QString& to, const QString& subject, const QString& body);
+  // remembers them as the reply's starting point; with the answered mail's
+  // thread header lines and body field (see above) when it answers one.
+  void fillReply(const QString& to, const QString& subject, const QString& body,
+                 const QString& threadHeaders = {}, const QString& answeredBody = {});
   // True when the boxes differ from how the last reply was filled (from
   // empty, when none was) or files are attached: a reply is being written.
   bool holdsReplyBeingWritten() const;

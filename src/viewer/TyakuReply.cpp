@@ -60,9 +60,7 @@ void TyakuForm::StartReply() {
   rtfEd->setFocus();
   Text5->clear();
   BackForm* reply = BackForm::instance();
-  reply->fillReply(to, subject, body);
-  reply->ThreadHeaders = thread;
-  reply->AnsweredBody = answered;
+  reply->fillReply(to, subject, body, thread, answered);
   bringUp(reply);
 }
 

@@ -131,9 +131,9 @@ TEST_F(SentKept, EachAddressOfTheAllAddressesModeIsKeptOnce) {
 
 TEST_F(SentKept, AReplyIsKeptWithItsThreadFields) {
   BackForm* r = BackForm::instance();
-  r->ThreadHeaders = QStringLiteral("In-Reply-To: <answer-me.42@mail.example.jp>");
   r->fillReply(QStringLiteral("花子 <hanako@example.jp>"), QStringLiteral("Re:  週末の予定"),
-               QStringLiteral("> 土曜日は空いていますか？\n空いています。"));
+               QStringLiteral("> 土曜日は空いていますか？\n空いています。"),
+               QStringLiteral("In-Reply-To: <answer-me.42@mail.example.jp>"));
   r->show();
   MsgBoxAnswerer boxes;
   r->Command2->click();

@@ -13,16 +13,16 @@ namespace {
 
 constexpr int L = store::AddressRecord::kLength;
 
-bool preadAll(int fd, char* dst, qint64 len, qint64 offset) {
-  while (len > 0) {
-    const ssize_t r = ::pread(fd, dst, size_t(len), offset);
+// How many of len bytes from offset were read before the end or a fault.
+qint64 preadAll(int fd, char* dst, qint64 len, qint64 offset) {
+  qint64 done = 0;
+  while (done < len) {
+    const ssize_t r = ::pread(fd, dst + done, size_t(len - done), offset + done);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    dst += r;
-    len -= r;
-    offset += r;
+    if (r <= 0) break;
+    done += r;
   }
-  return true;
+  return done;
 }
 
 // A value from elsewhere as one line: a line break or tab in an address
@@ -56,10 +56,12 @@ Listing readAll() {
   out.opened = true;
   out.rows = f.recordCount();
   out.records.resize(qsizetype(out.rows) * L);
-  if (out.rows > 0 && !preadAll(f.fd(), out.records.data(), out.records.size(), 0)) {
+  const qint64 read = out.rows > 0 ? preadAll(f.fd(), out.records.data(), out.records.size(), 0) : 0;
+  if (read < out.records.size()) {
+    // The entries before the fault are listed, as far as they are whole.
     out.failure = {store::StoreCode::Unreadable, f.path()};
-    out.records.clear();
-    out.rows = 0;
+    out.rows = int(read / L);
+    out.records.truncate(qsizetype(out.rows) * L);
   }
   return out;
 }
