@@ -59,8 +59,9 @@ QString freeFileName(const QString& folder, const QString& name) {
   const qsizetype dot = name.lastIndexOf(u'.');
   const QString stem = dot > 0 ? name.left(dot) : name;
   const QString ext = dot > 0 ? name.mid(dot) : QString();
+  // In one pass: a "%2" in the mail's own name is part of the name.
   for (int k = 2;; ++k) {
-    const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem).arg(k).arg(ext);
+    const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem, QString::number(k), ext);
     if (!QFileInfo::exists(dir.filePath(candidate))) return candidate;
   }
 }

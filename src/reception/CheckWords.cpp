@@ -94,9 +94,7 @@ QString problemText(const CheckProblem& p) {
           .arg(p.host, wording::pop3Failure(p.library));
     case CheckCode::DeletesRefused:
       return QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。受信したメールはサーバーにも残っていますが、次の受信で二重に保存されることはありません。\n%3")
-          .arg(p.host)
-          .arg(p.count)
-          .arg(p.detail);
+          .arg(p.host, QString::number(p.count), p.detail);
     case CheckCode::PartialMail:
       return QStringLiteral("分割されたメールが全て揃っていません");
   }

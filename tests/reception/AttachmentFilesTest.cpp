@@ -67,6 +67,16 @@ TEST(AttachmentFiles, AnExistingFileIsNeverReplaced) {
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
   EXPECT_EQ(old.readAll(), QByteArray("old"));
 
+  // A mail's own name is kept as it is, placeholders of a format included.
+  for (const QString& name : {QStringLiteral("%2"), QStringLiteral("%1.%3"), QStringLiteral("50%2割引.pdf")}) {
+    ASSERT_TRUE(files.write(name, "a"));
+    ASSERT_TRUE(files.write(name, "b"));
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = dot > 0 ? name.left(dot) : name, ext = dot > 0 ? name.mid(dot) : QString();
+    EXPECT_EQ(files.written().mid(files.written().size() - 2),
+              (QStringList{dir.filePath(name), dir.filePath(stem + QStringLiteral(" (2)") + ext)}));
+  }
+
   // No folder: a failure, and nothing of the mail left behind.
   AttachmentFolder missing(dir.filePath(QStringLiteral("missing")));
   EXPECT_FALSE(missing.write(QStringLiteral("a.txt"), "x"));

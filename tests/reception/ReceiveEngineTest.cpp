@@ -585,3 +585,26 @@ TEST_F(LeaveOnServer, ALeftMailUnderAnotherIdOrOneTheServerWouldNotGiveIsNotStor
   EXPECT_EQ(check().stored, 0);
   EXPECT_EQ(subjects(), (QStringList{u"one"_qs, u"two"_qs}));
 }
+
+// A server name is quoted as the user typed it, whatever it holds: a "%2"
+// in it is not taken for the place of the count that follows.
+TEST(CheckWording, APercentSignInTheServerNameIsQuotedAsTyped) {
+  reception::CheckProblem refused;
+  refused.code = CheckCode::DeletesRefused;
+  refused.host = u"pop%2.example.jp"_qs;
+  refused.count = 3;
+  refused.detail = u"-ERR %1 locked"_qs;
+  const QString words = reception::problemText(refused);
+  EXPECT_TRUE(words.startsWith(u"サーバー「pop%2.example.jp」が 3 通のメールの削除を拒否しました。"_qs)) << words.toStdString();
+  EXPECT_TRUE(words.endsWith(u"\n-ERR %1 locked"_qs)) << words.toStdString();
+
+  reception::CheckProblem tooLong;
+  tooLong.library = maillib::failed(maillib::Code::Pop3LineTooLong, u"%2%3"_qs);
+  tooLong.library.amount = 70000;
+  EXPECT_TRUE(reception::problemText(tooLong).contains(u"サーバー「%2%3」の応答の行が長すぎます（改行のないまま 70000 バイト）。"_qs))
+      << reception::problemText(tooLong).toStdString();
+  tooLong.library.code = maillib::Code::Pop3TooSlow;
+  tooLong.library.seconds = 60;
+  EXPECT_TRUE(reception::problemText(tooLong).contains(u"サーバー「%2%3」からの受信が遅すぎるため、中止しました（60 秒で 70000 バイト）。"_qs))
+      << reception::problemText(tooLong).toStdString();
+}

@@ -121,12 +121,10 @@ QString sentence(const Result& r, Side side) {
     case Code::Pop3NotUnderstood:
       return QStringLiteral("サーバー「%1」の応答を理解できません。\n%2").arg(h, d);
     case Code::Pop3LineTooLong:
-      return QStringLiteral("サーバー「%1」の応答の行が長すぎます（改行のないまま %2 バイト）。").arg(h).arg(r.amount);
+      return QStringLiteral("サーバー「%1」の応答の行が長すぎます（改行のないまま %2 バイト）。").arg(h, QString::number(r.amount));
     case Code::Pop3TooSlow:
       return QStringLiteral("サーバー「%1」からの受信が遅すぎるため、中止しました（%2 秒で %3 バイト）。")
-          .arg(h)
-          .arg(r.seconds)
-          .arg(r.amount);
+          .arg(h, QString::number(r.seconds), QString::number(r.amount));
     case Code::Pop3BadLoginCharacter:
       return QStringLiteral("IDかパスワードに使えない文字（改行など）が含まれています。");
     case Code::Pop3NoApop:
@@ -138,7 +136,7 @@ QString sentence(const Result& r, Side side) {
     case Code::Pop3QuitRefused:
       return QStringLiteral("サーバー「%1」が終了の手続きを拒否しました。削除は行われていません。").arg(h);
     case Code::Pop3DeletesRefused:
-      return QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。").arg(h).arg(r.amount);
+      return QStringLiteral("サーバー「%1」が %2 通のメールの削除を拒否しました。").arg(h, QString::number(r.amount));
 
     case Code::NoRecipient:
       return QStringLiteral("宛先のメールアドレスがありません。");
