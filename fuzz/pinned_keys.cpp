@@ -77,6 +77,9 @@ void checkKept(const QList<QByteArray>& before, const QList<QByteArray>& after, 
   QList<QByteArray> expected;
   for (const QByteArray& l : before)
     if (!names(l, s)) expected << l;
+  // Blank lines at the end are no lines to the reader: taking out the last
+  // pin may leave some there.
+  while (!expected.isEmpty() && expected.last().trimmed().isEmpty()) expected.removeLast();
   QList<QByteArray> got = after;
   if (!added.isEmpty()) {
     FUZZ_CHECK(!got.isEmpty() && got.last() == added, QStringLiteral("%1: the new pin is not the last line").arg(what));
