@@ -136,8 +136,11 @@ sanitizer_env() {
 # (build-asan/fuzz-corpus/). A finding ends the run with the input kept in
 # build-asan/fuzz-findings/TARGET/: add it to
 # tests/data/fuzz-regressions/TARGET/ and mend what it shows.
+# With $2, libFuzzer's random choices start from that seed, so that a run
+# from the same corpus tries the same inputs each time (and on a slower
+# machine, the first part of them); without it, each run differs.
 run_fuzzers() {
-  local seconds=$1 list=build-asan/fuzz/targets.txt
+  local seconds=$1 seed=${2:-} list=build-asan/fuzz/targets.txt
   local scratch=${TMPDIR:-/tmp}
   # The targets write scratch files at every input: in memory where there is room.
   if [ -d /dev/shm ] && [ -w /dev/shm ]; then scratch=/dev/shm; fi
@@ -155,6 +158,7 @@ run_fuzzers() {
       -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds")
     [ "$dict" = - ] || args=(-dict="$dict" "${args[@]}")
     [ -d "$regressions" ] && args+=("$regressions")
+    [ -z "$seed" ] || args=(-seed="$seed" "${args[@]}")
     echo "== fuzz $name (${seconds}s)"
     TMPDIR=$scratch "$exe" "${args[@]}" >"build-asan/fuzz-logs/$name.log" 2>&1 &
     pids+=($!)
@@ -202,7 +206,9 @@ sanitized_suites() {
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -L "${kinds//;/|}" -LE "address-limit|unsanitized"
   echo "== sanitizer tests (${kinds//;/, }): $(((SECONDS - started) / 60)) min"
   started=$SECONDS
-  run_fuzzers "${TOMOSHIBI_FUZZ_SECONDS:-30}"
+  # Seeded: the test command passes or fails the same way on every run of
+  # one commit; new ground is for the long runs by hand.
+  run_fuzzers "${TOMOSHIBI_FUZZ_SECONDS:-30}" "${TOMOSHIBI_FUZZ_SEED:-1}"
   echo "== fuzz run: $(((SECONDS - started) / 60)) min; all: $((SECONDS / 60)) min"
 }
 

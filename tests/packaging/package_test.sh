@@ -51,7 +51,7 @@ done
 root=$scratch/root
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
-for f in tomoshibi tomoshibi-main; do
+for f in tomoshibi tomoshibi-headless tomoshibi-main; do
   [ -x "$bin/$f" ] || fail "usr/bin/$f is missing"
   # Nothing may point back into the build tree.
   if readelf -d "$bin/$f" | grep -E 'RPATH|RUNPATH'; then fail "$f carries a library path"; fi

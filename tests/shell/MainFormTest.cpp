@@ -51,6 +51,24 @@ void resetSettings() { AccountSettings() = AccountSettingsRecord{}; }
 
 }  // namespace
 
+// First in this file: no test before it has played a tune in this process.
+TEST(MainWindowStart, TheSynthesizerIsLoadedAtTheFirstTuneNotAtTheStart) {
+  const auto synthesizerLoaded = [] {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libfluidsynth");
+  };
+  TempHome home;
+  resetSettings();
+  configure(home);
+  Started s;
+  pump(200);
+  EXPECT_FALSE(synthesizerLoaded()) << "the window's start loaded the synthesizer";
+  s.form->Command2->click();  // BGM: the first tune
+  pump();
+  EXPECT_TRUE(synthesizerLoaded());
+  s.form->Command7->click();
+}
+
 TEST(MainWindowStart, FirstStartCreatesTheMailFileAndAsksForTheServer) {
   TempHome home;
   resetSettings();

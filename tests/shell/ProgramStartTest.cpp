@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -49,6 +50,23 @@ TEST(CommandLineOptions, VersionAndBadArguments) {
   EXPECT_TRUE(bad.err.contains(QStringLiteral("--no-such-option")));
   RunResult missing = runProgram({QStringLiteral("--home")}, dir.path());
   EXPECT_NE(missing.exitCode, 0);
+}
+
+// --version and the hand-over are the entry's whole work: it must not wait
+// for the window or mail libraries to load before either.
+TEST(CommandLineOptions, TheEntryLoadsNoQtCurlOrMimeLibrary) {
+  QProcess readelf;
+  readelf.start(QStringLiteral("readelf"), {QStringLiteral("-d"), QStringLiteral(TOMOSHIBI_EXE)});
+  ASSERT_TRUE(readelf.waitForFinished(20000));
+  const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
+  ASSERT_TRUE(dynamic.contains(QStringLiteral("libc.so"))) << dynamic.toStdString();
+  for (const char* heavy : {"libQt6", "libgmime", "libcurl", "libfluidsynth"})
+    EXPECT_FALSE(dynamic.contains(QLatin1String(heavy))) << heavy;
+  // Given with other words, --version is judged by the full program with them.
+  QTemporaryDir dir;
+  const RunResult both = runProgram({QStringLiteral("--version"), QStringLiteral("--bogus")}, dir.path());
+  EXPECT_NE(both.exitCode, 0);
+  EXPECT_TRUE(both.err.contains(QStringLiteral("--bogus")));
 }
 
 TEST(ProgramFolder, LaidOutForTheUserAloneWhateverTheUmask) {

@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QStringList>
+#include <dlfcn.h>
 #include <fluidsynth.h>
 
 #include <atomic>
@@ -37,6 +38,54 @@ const char* const kFonts[] = {
     "/usr/share/sounds/sf3/FluidR3_GM.sf3",
 };
 
+#define TOMOSHIBI_FLUID_CALLS(X)                                                                                   \
+  X(fluid_set_log_function) X(new_fluid_settings) X(fluid_settings_setnum) X(new_fluid_synth) X(fluid_synth_sfload) \
+  X(delete_fluid_audio_driver) X(delete_fluid_synth) X(delete_fluid_settings) X(fluid_synth_process)                \
+  X(fluid_settings_setstr) X(new_fluid_audio_driver2) X(fluid_settings_getnum) X(fluid_synth_write_float)          \
+  X(fluid_player_stop) X(delete_fluid_player) X(fluid_player_get_status) X(fluid_player_get_total_ticks)           \
+  X(fluid_player_get_current_tick) X(new_fluid_player) X(fluid_player_add_mem) X(fluid_player_play)               \
+  X(fluid_synth_all_notes_off)
+
+// FluidSynth and the sound libraries below it (some forty) are loaded when
+// the first tune is opened, not when the program starts: most starts never
+// play a note, and loading them doubled the time the window took to come up.
+struct FluidCalls {
+#define TOMOSHIBI_FLUID_POINTER(name) decltype(&::name) name = nullptr;
+  TOMOSHIBI_FLUID_CALLS(TOMOSHIBI_FLUID_POINTER)
+#undef TOMOSHIBI_FLUID_POINTER
+#ifdef TOMOSHIBI_HAVE_ALSA
+  decltype(&::snd_lib_error_set_handler) snd_lib_error_set_handler = nullptr;
+#endif
+};
+
+// The calls, or null when the library cannot be loaded (the music is then
+// silent, with the notice of a missing sound font). Loaded once; never unloaded.
+const FluidCalls* loadFluid() {
+  static const FluidCalls* loaded = [] () -> const FluidCalls* {
+    void* lib = dlopen(TOMOSHIBI_FLUIDSYNTH_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return nullptr;
+    auto* calls = new FluidCalls;
+    bool complete = true;
+#define TOMOSHIBI_FLUID_RESOLVE(name)                                        \
+  calls->name = reinterpret_cast<decltype(calls->name)>(dlsym(lib, #name)); \
+  complete = complete && calls->name;
+    TOMOSHIBI_FLUID_CALLS(TOMOSHIBI_FLUID_RESOLVE)
+#undef TOMOSHIBI_FLUID_RESOLVE
+#ifdef TOMOSHIBI_HAVE_ALSA
+    // Loaded with FluidSynth; only looked up, never loaded for its own sake.
+    if (void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD))
+      calls->snd_lib_error_set_handler =
+          reinterpret_cast<decltype(calls->snd_lib_error_set_handler)>(dlsym(alsa, "snd_lib_error_set_handler"));
+#endif
+    if (!complete) {
+      delete calls;
+      return nullptr;
+    }
+    return calls;
+  }();
+  return loaded;
+}
+
 void quietFluid(int, const char*, void*) {}
 #ifdef TOMOSHIBI_HAVE_ALSA
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
@@ -53,6 +102,7 @@ QString findFont(const QString& asked) {
 // renders and while a player is made or deleted: FluidSynth forbids deleting
 // a player while its synth renders in another thread.
 struct Engine {
+  const FluidCalls* fl = loadFluid();
   fluid_settings_t* settings = nullptr;
   fluid_synth_t* synth = nullptr;
   QString font;
@@ -68,27 +118,28 @@ struct Engine {
   std::atomic<int> open{0};  // open devices: the silent output renders only while one is
 
   Engine(const Options& o) : silentOnly(o.silent) {
-    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
-      fluid_set_log_function(level, quietFluid, nullptr);
-#ifdef TOMOSHIBI_HAVE_ALSA
-    snd_lib_error_set_handler(quietAlsa);
-#endif
-    settings = new_fluid_settings();
-    fluid_settings_setnum(settings, "synth.gain", kGain);
-    // Audio is made in the output's own thread; the lock above is ours.
-    synth = new_fluid_synth(settings);
     font = findFont(o.soundFont);
+    if (!fl) return;
+    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+      fl->fluid_set_log_function(level, quietFluid, nullptr);
+#ifdef TOMOSHIBI_HAVE_ALSA
+    if (fl->snd_lib_error_set_handler) fl->snd_lib_error_set_handler(quietAlsa);
+#endif
+    settings = fl->new_fluid_settings();
+    fl->fluid_settings_setnum(settings, "synth.gain", kGain);
+    // Audio is made in the output's own thread; the lock above is ours.
+    synth = fl->new_fluid_synth(settings);
     if (synth && !font.isEmpty())
-      fontLoaded = fluid_synth_sfload(synth, QFile::encodeName(font).constData(), 1) != FLUID_FAILED;
+      fontLoaded = fl->fluid_synth_sfload(synth, QFile::encodeName(font).constData(), 1) != FLUID_FAILED;
   }
 
   ~Engine() {
     stopping = true;
     wake.notify_all();
     if (output.joinable()) output.join();
-    if (driver) delete_fluid_audio_driver(driver);
-    if (synth) delete_fluid_synth(synth);
-    if (settings) delete_fluid_settings(settings);
+    if (driver) fl->delete_fluid_audio_driver(driver);
+    if (synth) fl->delete_fluid_synth(synth);
+    if (settings) fl->delete_fluid_settings(settings);
   }
 
   static int renderInto(void* data, int len, int nfx, float* fx[], int nout, float* out[]) {
@@ -97,18 +148,23 @@ struct Engine {
     if (nfx == 0 && nout >= 2) {
       // The drivers hand no effect buffers: mix reverb and chorus into the dry ones.
       float* mixed[4] = {out[0], out[1], out[0], out[1]};
-      return fluid_synth_process(e->synth, len, 4, mixed, nout, out);
+      return e->fl->fluid_synth_process(e->synth, len, 4, mixed, nout, out);
     }
-    return fluid_synth_process(e->synth, len, nfx, fx, nout, out);
+    return e->fl->fluid_synth_process(e->synth, len, nfx, fx, nout, out);
   }
 
   void startOutput(std::function<void(const QString&)> notify) {
     if (output.joinable()) return;  // started already (the thread is joined only at the end)
     output = std::thread([this, notify] {
+      if (!synth) {
+        // Without the synthesizer's library there is nothing to play with.
+        notify(noticeText(false));
+        return;
+      }
       if (!silentOnly) {
         for (const char* name : kDrivers) {
-          fluid_settings_setstr(settings, "audio.driver", name);
-          if (fluid_audio_driver_t* d = new_fluid_audio_driver2(settings, renderInto, this)) {
+          fl->fluid_settings_setstr(settings, "audio.driver", name);
+          if (fluid_audio_driver_t* d = fl->new_fluid_audio_driver2(settings, renderInto, this)) {
             driver = d;
             if (!fontLoaded) notify(noticeText(true));
             return;
@@ -135,7 +191,7 @@ struct Engine {
   void renderSilently() {
     constexpr int kBlock = 512;
     double rate = 44100;
-    fluid_settings_getnum(settings, "synth.sample-rate", &rate);
+    fl->fluid_settings_getnum(settings, "synth.sample-rate", &rate);
     const auto block = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(kBlock / rate));
     float left[kBlock], right[kBlock];
     auto next = std::chrono::steady_clock::now();
@@ -148,7 +204,7 @@ struct Engine {
       }
       {
         std::lock_guard lock(render);
-        fluid_synth_write_float(synth, kBlock, left, 0, 1, right, 0, 1);
+        fl->fluid_synth_write_float(synth, kBlock, left, 0, 1, right, 0, 1);
       }
       next += block;
       const auto now = std::chrono::steady_clock::now();
@@ -258,9 +314,9 @@ QStringList words(const QString& command) {
 
 void deletePlayer(Engine& e, Device& d) {
   if (!d.player) return;
-  fluid_player_stop(d.player);
+  e.fl->fluid_player_stop(d.player);
   std::lock_guard lock(e.render);
-  delete_fluid_player(d.player);
+  e.fl->delete_fluid_player(d.player);
   d.player = nullptr;
 }
 
@@ -268,19 +324,22 @@ void deletePlayer(Engine& e, Device& d) {
 // itself goes on a while for the notes to fade; the tune is done already).
 bool over(Device& d) {
   if (!d.player) return true;
-  if (fluid_player_get_status(d.player) != FLUID_PLAYER_PLAYING) return true;
-  const int total = fluid_player_get_total_ticks(d.player);
-  return total > 0 && fluid_player_get_current_tick(d.player) >= total;
+  const FluidCalls* fl = loadFluid();  // loaded: there is a player
+  if (fl->fluid_player_get_status(d.player) != FLUID_PLAYER_PLAYING) return true;
+  const int total = fl->fluid_player_get_total_ticks(d.player);
+  return total > 0 && fl->fluid_player_get_current_tick(d.player) >= total;
 }
 
 int startFromTop(Engine& e, Device& d) {
   deletePlayer(e, d);
+  if (!e.synth) return kInvalidFile;
+  const FluidCalls* fl = e.fl;
   std::lock_guard lock(e.render);
-  d.player = new_fluid_player(e.synth);
+  d.player = fl->new_fluid_player(e.synth);
   if (!d.player) return kInvalidFile;
-  if (fluid_player_add_mem(d.player, d.midi.constData(), size_t(d.midi.size())) != FLUID_OK ||
-      fluid_player_play(d.player) != FLUID_OK) {
-    delete_fluid_player(d.player);
+  if (fl->fluid_player_add_mem(d.player, d.midi.constData(), size_t(d.midi.size())) != FLUID_OK ||
+      fl->fluid_player_play(d.player) != FLUID_OK) {
+    fl->delete_fluid_player(d.player);
     d.player = nullptr;
     return kInvalidFile;
   }
@@ -387,8 +446,9 @@ int mciSendString(const QString& command, QString* reply) {
   if (verb == u"play") {
     if (w.size() == 2) {
       // Go on from where "stop" left it, or from the top when the tune is over.
-      if (d.player && !d.playing && fluid_player_get_current_tick(d.player) < fluid_player_get_total_ticks(d.player)) {
-        fluid_player_play(d.player);
+      if (d.player && !d.playing &&
+          e.fl->fluid_player_get_current_tick(d.player) < e.fl->fluid_player_get_total_ticks(d.player)) {
+        e.fl->fluid_player_play(d.player);
         d.playing = true;
         return kOk;
       }
@@ -412,8 +472,8 @@ int mciSendString(const QString& command, QString* reply) {
   if (verb == u"stop") {
     if (w.size() != 2) return kUnsupported;
     if (d.player) {
-      fluid_player_stop(d.player);
-      fluid_synth_all_notes_off(e.synth, -1);
+      e.fl->fluid_player_stop(d.player);
+      e.fl->fluid_synth_all_notes_off(e.synth, -1);
     }
     d.playing = false;
     return kOk;
@@ -421,7 +481,7 @@ int mciSendString(const QString& command, QString* reply) {
   // close
   if (w.size() != 2) return kUnsupported;
   deletePlayer(e, d);
-  fluid_synth_all_notes_off(e.synth, -1);
+  if (e.synth) e.fl->fluid_synth_all_notes_off(e.synth, -1);
   s.devices.erase(it);
   e.deviceClosed();
   return kOk;

@@ -1,66 +1,56 @@
-// The program's entry. A headless send (--send) and a headless mail check
-// (--check) run right here, in a process that loads only the text, settings
-// and mail libraries: scripts and timers run them again and again, and
-// loading the window libraries would cost more than a short check itself.
-// Everything else continues in the full program beside this executable, in
-// the same process.
-#include "composer/send/SendCommand.h"
-#include "platform/CommandLine.h"
-#include "platform/Paths.h"
-#include "platform/ProgramFolder.h"
-#include "reception/HeadlessCheck.h"
-#include "reception/MailExport.h"
-#include "reception/import/MailImport.h"
+// The program's entry, `tomoshibi`: it loads nothing but the C library.
+// It answers --version itself and hands every other command line on, in
+// the same process, to the program beside it that does the work: the
+// headless one for a send, a check, an export or an import (which scripts
+// and timers run again and again), the full program for everything else.
+// Neither waits for the other's libraries to load.
+#include "platform/Version.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <unistd.h>
 
 namespace {
-// The full program, in the folder of this executable.
+
 constexpr const char* kFullProgram = "tomoshibi-main";
+constexpr const char* kHeadlessProgram = "tomoshibi-headless";
+
+bool headlessWord(const char* a) {
+  static const char* const kWords[] = {"--send", "--check", "--export-mbox", "--import"};
+  for (const char* w : kWords)
+    if (std::strcmp(a, w) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  QStringList args;
-  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-  if (args.contains(QStringLiteral("--send")) || args.contains(QStringLiteral("--check")) ||
-      args.contains(QStringLiteral("--export-mbox")) || args.contains(QStringLiteral("--import"))) {
-    const CommandLine cl = parseCommandLine(args);
-    // A command line in error goes on to the full program, which explains it.
-    if (cl.error.isEmpty() && (cl.send || cl.check || !cl.exportMbox.isEmpty() || !cl.importPath.isEmpty()) &&
-        cl.initHome.isEmpty() &&
-        !cl.version) {
-      QCoreApplication app(argc, argv);
-      // Named from where the command was given, before --from-desktop moves.
-      const QString importPath = cl.importPath.isEmpty() ? QString() : QFileInfo(cl.importPath).absoluteFilePath();
-      QString error, notice;
-      if (!enterProgramFolder(cl, false, &error, &notice)) {
-        std::fprintf(stderr, "%s\n", error.toUtf8().constData());
-        return 1;
-      }
-      if (!notice.isEmpty()) std::fprintf(stderr, "%s\n", notice.toUtf8().constData());
-      if (!cl.exportMbox.isEmpty()) return reception::RunExportMbox(cl.exportMbox);
-      if (!importPath.isEmpty()) return mailimport::RunImport(importPath);
-      return cl.send ? RunSendCommand(cl) : RunHeadlessCheck();
-    }
+  // Alone: with anything else, the full program judges the whole line.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs(kVersionLine, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  const char* next = kFullProgram;
+  for (int i = 1; i < argc; ++i)
+    if (headlessWord(argv[i])) next = kHeadlessProgram;
 
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) {
     std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(errno));
     return 127;
   }
-  self[n] = '\0';
-  std::string full(self);
-  full = full.substr(0, full.rfind('/') + 1) + kFullProgram;
-  execv(full.c_str(), argv);
-  std::fprintf(stderr, "tomoshibi: %s: %s\n", full.c_str(), std::strerror(errno));
+  path[n] = '\0';
+  char* slash = std::strrchr(path, '/');
+  const size_t folder = slash ? size_t(slash - path + 1) : 0;
+  if (folder + std::strlen(next) >= sizeof path) {
+    std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(ENAMETOOLONG));
+    return 127;
+  }
+  std::strcpy(path + folder, next);
+  execv(path, argv);
+  std::fprintf(stderr, "tomoshibi: %s: %s\n", path, std::strerror(errno));
   return 127;
 }

@@ -4,6 +4,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Version.h"
 #include "platform/ui/AppSetup.h"
 #include "platform/ui/MsgBox.h"
 #include "reception/HeadlessCheck.h"
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (cl.version) {
-    printLine(stdout, QStringLiteral("灯火亭 (tomoshibi) 1.0"));
+    std::fputs(kVersionLine, stdout);
     return 0;
   }
   if (!cl.initHome.isEmpty()) {

@@ -46,10 +46,21 @@ QByteArray originalDigest(const QByteArray& original) {
   return QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex();
 }
 
+namespace {
+
+// "-" stands for no UID, so a UID that is "-" itself is written escaped.
+QByteArray uidField(const QByteArray& uid) {
+  if (uid.isEmpty()) return "-";
+  if (uid == "-") return "%2D";
+  return uid.toPercentEncoding();
+}
+
+}  // namespace
+
 QByteArray indexLine(const OriginalEntry& e) {
   QByteArray line = QByteArray::number(e.record) + ' ' + QByteArray::number(e.offset) + ' ' +
                     QByteArray::number(e.length) + ' ' + e.fingerprint + ' ' + QByteArray::number(e.received) + ' ' +
-                    (e.uid.isEmpty() ? QByteArray("-") : e.uid.toPercentEncoding());
+                    uidField(e.uid);
   if (e.lost)
     line += " lost";
   else if (!e.digest.isEmpty())
