@@ -9,7 +9,7 @@
 #                    the sanitized part alone, the window tests included
 # ./build.sh fuzz [SECONDS]
 #                    run every fuzz target SECONDS long (default 600), two at a time
-# ./build.sh bench   install what is missing (mpop and msmtp too), build and run the benchmarks
+# ./build.sh bench   install what is missing (mpop, msmtp and curl too), build and run the benchmarks
 # ./build.sh build   install what is missing and build the program
 # ./build.sh package install what is missing, build and make the Debian package
 #                    build/tomoshibi_*.deb (apt install ./build/tomoshibi_*.deb)
@@ -28,7 +28,7 @@ what=${1:-start}
 # and an unlock prompt nobody answers, in Python with D-Bus and GLib) for
 # the keyring and sign-in tests, the same private D-Bus (dbus-run-session
 # from dbus-daemon, dbus-send from dbus-bin) for the desktop notices of the
-# automatic check; for the benchmarks also mpop and msmtp, the
+# automatic check; for the benchmarks also mpop, msmtp and curl, the
 # yardsticks of receiving and sending. The package is made with
 # dpkg-shlibdeps (dpkg-dev) and file; the tests check it with the desktop's
 # validators, systemd-analyze and xdotool. The sanitizer build and the fuzz
@@ -44,7 +44,7 @@ test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xv
   curl gnome-keyring dbus-daemon dbus-bin libsecret-tools python3-dbus python3-gi
   clang libclang-rt-14-dev llvm)
 package_packages=(dpkg-dev file)
-bench_packages=(mpop msmtp)
+bench_packages=(mpop msmtp curl)
 start_packages=(xvfb xauth)
 
 sudo=
@@ -256,9 +256,12 @@ case "$what" in
     install_missing "${build_packages[@]}" "${test_packages[@]}" "${bench_packages[@]}"
     configure ON
     cmake --build build
-    # Every benchmark there is, the window ones on no display.
-    for bench in build/bench/bench_*; do
+    # The targets first, side by side with their peers in one run; then
+    # every other benchmark there is, the window ones on no display.
+    for bench in build/bench/bench_targets build/bench/bench_*; do
       [ -x "$bench" ] || continue
+      [ "$bench" != build/bench/bench_targets ] || [ -z "${done_targets:-}" ] || continue
+      done_targets=1
       echo "== ${bench##*/}"
       QT_QPA_PLATFORM=offscreen "$bench"
     done

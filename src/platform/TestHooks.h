@@ -134,6 +134,12 @@ inline int batchMails() { return qEnvironmentVariableIntValue("TOMOSHIBI_TEST_BA
 // TOMOSHIBI_TEST_TODAY=YYYY-MM-DD; not set: the real one.
 inline QDate today() { return QDate::fromString(qEnvironmentVariable("TOMOSHIBI_TEST_TODAY"), Qt::ISODate); }
 
+// --- shell/entry (the start-up benchmark): the moment, on CLOCK_MONOTONIC in
+// nanoseconds, the benchmark started the program. When given, the window
+// program prints "idle MS" once its main window is up and nothing is left
+// to do, and ends.
+inline qint64 startedAtNs() { return qEnvironmentVariable("TOMOSHIBI_TEST_STARTED_NS").toLongLong(); }
+
 // Sets a hook for as long as this lives, then puts back what was there.
 template <class T>
 class Scoped {

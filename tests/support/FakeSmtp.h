@@ -30,6 +30,7 @@ struct FakeSmtp {
 
   QList<Received> received;
   int attempts = 0;  // mails handed to a link, whatever came of them
+  int connections = 0;  // links opened
 
   struct Installed {
     ~Installed() { testhooks::smtpLinkFactory = nullptr; }
@@ -72,6 +73,7 @@ class FakeSmtpLink : public maillib::SmtpLink {
 
 inline std::unique_ptr<FakeSmtp::Installed> FakeSmtp::install(const std::shared_ptr<FakeSmtp>& server) {
   testhooks::smtpLinkFactory = [server](const maillib::ServerAddress& address) {
+    ++server->connections;
     return std::make_unique<FakeSmtpLink>(server, address);
   };
   return std::make_unique<Installed>();

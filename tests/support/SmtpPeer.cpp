@@ -51,6 +51,10 @@ QList<SmtpPeer::Mail> SmtpPeer::mails() {
   return out;
 }
 
+int SmtpPeer::sessions() {
+  return QJsonDocument::fromJson(request("state")).object().value(QStringLiteral("sessions")).toInt();
+}
+
 QStringList SmtpPeer::commands() {
   QStringList out;
   const QJsonObject o = QJsonDocument::fromJson(request("state")).object();

@@ -25,6 +25,7 @@ class SmtpPeer {
   // The mails whose final dot arrived, answered or not.
   QList<Mail> mails();
   QStringList commands();
+  int sessions();  // connections taken so far
 
  private:
   QByteArray request(const QByteArray& line);

@@ -27,6 +27,7 @@ FAULTS = {
     "stall-after-dot": "the final dot is never answered: the mail arrived, the sender is not told",
     "drop-after-dot": "the connection is closed right after the final dot, without an answer",
     "stall-at-data": "DATA is never answered: nothing of the mail arrives",
+    "close-after-mail": "the mail is taken (250), then the connection is closed without a word",
 }
 
 
@@ -117,6 +118,9 @@ class Peer:
                     conn.shutdown(socket.SHUT_RDWR)
                     return
                 line("250 OK queued")
+                if faulty and self.fault == "close-after-mail":
+                    conn.shutdown(socket.SHUT_RDWR)
+                    return
                 sender, rcpt = None, []
             elif word == "RSET":
                 sender, rcpt = None, []

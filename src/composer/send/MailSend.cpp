@@ -97,13 +97,14 @@ SendOutcome tokenFailure(const signin::Token& token, secrets::Prompt prompt) {
 }  // namespace
 
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
-                        const QString& attachments, const QString& header, secrets::Prompt prompt) {
+                        const QString& attachments, const QString& header, secrets::Prompt prompt,
+                        maillib::SmtpSession* session) {
   if (AccountSettings().SignIn == 1) {
     for (bool again : {false, true}) {
       const signin::Token token = signin::accessToken(prompt, again);
       if (token.status != signin::TokenStatus::Ok) return tokenFailure(token, prompt);
       SendOutcome outcome = SendOneMailAs(maillib::Credentials::bearer(token.user, token.accessToken), recipient,
-                                          subject, body, attachments, header);
+                                          subject, body, attachments, header, session);
       if (!outcome.tokenRefused) return outcome;
       if (again) {
         // A fresh token refused as well: only signing in again can help.
@@ -120,13 +121,14 @@ SendOutcome SendOneMail(const QString& recipient, const QString& subject, const 
     kept.error = refused;
     return kept;
   }
-  return SendOneMailAs(login, recipient, subject, body, attachments, header);
+  return SendOneMailAs(login, recipient, subject, body, attachments, header, session);
 }
 
 SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
-                          const QString& body, const QString& attachments, const QString& header) {
+                          const QString& body, const QString& attachments, const QString& header,
+                          maillib::SmtpSession* session) {
   const AccountSettingsRecord& s = AccountSettings();
-  const maillib::SmtpAccess access{login, openLink};
+  const maillib::SmtpAccess access{login, openLink, session};
   const int16_t result =
       int16_t(MailLibSmtpSendMail(s.SmtpServer, recipient, nullptr, nullptr, s.MailAddress, subject, body,
                                   header.isEmpty() ? nullptr : &header, attachments, 0, access));

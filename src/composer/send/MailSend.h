@@ -11,6 +11,7 @@
 
 namespace maillib {
 struct Credentials;
+struct SmtpSession;
 }
 
 struct SendOutcome {
@@ -48,12 +49,14 @@ inline const QString kUncertainKeptText =
 // An account signed in with OAuth 2.0 logs in with its access token (a
 // fresh one once when the server refused it) and never with a password.
 // `prompt`: Never for --send, which neither prompts nor waits on a locked
-// keyring.
+// keyring. `session`: the connection a run of mails keeps from one to the
+// next (null: one of its own for this mail).
 SendOutcome SendOneMail(const QString& recipient, const QString& subject, const QString& body,
                         const QString& attachments, const QString& header = QString(),
-                        secrets::Prompt prompt = secrets::Prompt::Allowed);
+                        secrets::Prompt prompt = secrets::Prompt::Allowed, maillib::SmtpSession* session = nullptr);
 
 // The same with the login the caller gives (a bearer token for an account
 // that signed in) instead of the account's ID and password.
 SendOutcome SendOneMailAs(const maillib::Credentials& login, const QString& recipient, const QString& subject,
-                          const QString& body, const QString& attachments, const QString& header = QString());
+                          const QString& body, const QString& attachments, const QString& header = QString(),
+                          maillib::SmtpSession* session = nullptr);

@@ -12,7 +12,8 @@ SendTurn SendRun::send(const QString& recipient, const QString& field) {
     turn.skipped = true;
     return finish(turn);
   }
-  turn.outcome = SendOneMail(recipient, mail_.subject, mail_.body, mail_.attachments, mail_.header);
+  turn.outcome = SendOneMail(recipient, mail_.subject, mail_.body, mail_.attachments, mail_.header,
+                                secrets::Prompt::Allowed, &session_);
   if (turn.outcome.unverified && !certificateAsked_) {
     // Nothing but the handshake went to the server: once the user trusts
     // its certificate the mail goes at once.
@@ -22,7 +23,8 @@ SendTurn SendRun::send(const QString& recipient, const QString& field) {
       turn.skipped = true;
       return finish(turn);
     }
-    turn.outcome = SendOneMail(recipient, mail_.subject, mail_.body, mail_.attachments, mail_.header);
+    turn.outcome = SendOneMail(recipient, mail_.subject, mail_.body, mail_.attachments, mail_.header,
+                                secrets::Prompt::Allowed, &session_);
   }
   // The other recipients wait with the mail for the sign-in.
   if (turn.outcome.needsSignIn) stopped_ = true;

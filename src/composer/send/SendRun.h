@@ -4,6 +4,7 @@
 // it comes and answers what only a user can (trusting a certificate); the
 // error boxes are its own.
 #include "composer/send/MailSend.h"
+#include "reception/maillib/MailLib.h"
 
 #include <QList>
 #include <QSet>
@@ -51,7 +52,8 @@ class SendRun {
  public:
   SendRun(OutgoingMail mail, SendRunHooks hooks) : mail_(std::move(mail)), hooks_(std::move(hooks)) {}
   // One turn. Once the certificate is declined or a sign-in is needed, the
-  // rest of the run is not sent (and nothing more is asked).
+  // rest of the run is not sent (and nothing more is asked). The turns of
+  // one run go over one connection while it lasts.
   SendTurn send(const QString& recipient, const QString& field = QString());
 
  private:
@@ -61,6 +63,7 @@ class SendRun {
   SendRunHooks hooks_;
   bool certificateAsked_ = false;
   bool stopped_ = false;
+  maillib::SmtpSession session_;
 };
 
 // A mailbox as a run tells the served apart: letter case and the spaces

@@ -25,6 +25,19 @@ namespace maillib {
 struct SmtpAccess {
   Credentials login;
   SmtpLinkOpener open;
+  // For a run of mails to one server: the link kept from one mail to the
+  // next (SmtpSession). Null: a link of its own for this mail.
+  struct SmtpSession* session = nullptr;
+};
+
+// One connection for a run of mails ("一括送信"): the first send opens the
+// link, the next ones to the same server hand their mails over it, each
+// after an RSET. A failure other than the server refusing an address or the
+// mail ends it, and the next send opens a new one. Ending the session ends
+// the connection (QUIT).
+struct SmtpSession {
+  std::unique_ptr<SmtpLink> link;
+  QString server;  // the server value the link was opened for
 };
 
 }  // namespace maillib

@@ -8,6 +8,41 @@ namespace {
 maillib::Result g_lastResult;
 QByteArray g_lastMessage;
 
+// After these the connection can carry the next mail: the mail was taken,
+// the server refused it in the dialogue (RSET starts afresh), or it never
+// reached the link. After anything else its state is unknown.
+bool leavesConnectionUsable(maillib::Code code) {
+  using maillib::Code;
+  switch (code) {
+    case Code::Ok:
+    case Code::RecipientRefused:
+    case Code::SenderRefused:
+    case Code::MailRefused:
+    case Code::NoRecipient:
+    case Code::BadRecipient:
+    case Code::NoSender:
+    case Code::BadSender:
+    case Code::SenderLineBreak:
+    case Code::RecipientLineBreak:
+    case Code::SubjectLineBreak:
+    case Code::AttachmentNameLineBreak:
+    case Code::AttachmentNameEmpty:
+    case Code::AttachmentMissing:
+    case Code::AttachmentIsFolder:
+    case Code::AttachmentNotPermitted:
+    case Code::AttachmentUnreadable:
+    case Code::HeaderLineTooLong:
+    case Code::HeaderBadCharacter:
+    case Code::HeaderContinuationFirst:
+    case Code::HeaderMalformed:
+    case Code::HeaderNotAllowed:
+    case Code::HeaderEmpty:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int finish(maillib::Result r) {
   g_lastResult = std::move(r);
   if (!g_lastResult.ok()) g_lastMessage.clear();
@@ -42,9 +77,21 @@ int MailLibSmtpSendMail(const QString& server, const QString& to, const QString*
     if (!extra) return finish(why);
     mail.extraHeaders = std::move(*extra);
   }
-  const std::unique_ptr<SmtpLink> link = access.open ? access.open(*address) : openSmtpLink(*address);
-  if (!link) return finish(failed(Code::NoMemory, address->host));
-  return finish(submit(mail, access.login, *link, &g_lastMessage));
+  SmtpSession* session = access.session;
+  if (session && session->link && session->server != server) session->link.reset();
+  std::unique_ptr<SmtpLink> own;
+  if (!session || !session->link) {
+    own = access.open ? access.open(*address) : openSmtpLink(*address);
+    if (!own) return finish(failed(Code::NoMemory, address->host));
+    if (session) {
+      session->link = std::move(own);
+      session->server = server;
+    }
+  }
+  SmtpLink& link = session ? *session->link : *own;
+  Result r = submit(mail, access.login, link, &g_lastMessage);
+  if (session && !leavesConnectionUsable(r.code)) session->link.reset();
+  return finish(std::move(r));
 }
 
 const maillib::Result& MailLibSmtpLastResult() { return g_lastResult; }

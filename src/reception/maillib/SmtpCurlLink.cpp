@@ -1,5 +1,6 @@
-// One mail over SMTP with libcurl: one connection per mail, AUTH when the
-// server offers it, STARTTLS required (MailLibCommon).
+// Mail over SMTP with libcurl: one connection per link, kept from one mail
+// to the next (RSET between them), AUTH when the server offers it, STARTTLS
+// required (MailLibCommon).
 #include "Sasl.h"
 #include "SmtpLink.h"
 
@@ -139,22 +140,51 @@ bool afterFinalDot(const Transcript& t, qint64 mailSize) {
   return t.command == "DATA" && t.lastReplyLine().startsWith("354") && t.bodyBytesOut >= mailSize;
 }
 
+size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+
 class CurlSmtpLink : public SmtpLink {
  public:
   explicit CurlSmtpLink(const ServerAddress& server) : server_(server) {}
   Result transfer(const Envelope& envelope, const QByteArray& message, const Credentials& login) override;
 
  private:
+  Result reset(const QString& host);
+
   ServerAddress server_;
+  // Whatever the handle points at is declared before it, so it outlives
+  // the handle's cleanup (whose QUIT still reports to the transcript).
+  Transcript transcript_;
+  maillib::CurlList rcpt_;
+  Upload upload_{nullptr};
+  maillib::CurlEasy handle_;
+  bool used_ = false;  // a mail went out over this handle's connection
 };
+
+// Between two mails on one connection: RSET, so that nothing of the one
+// before can cling to the next. libcurl opens a new connection (and logs in
+// again) when the server has closed the old one meanwhile. Nothing of the
+// next mail has gone out when this fails.
+Result CurlSmtpLink::reset(const QString& host) {
+  CURL* curl = handle_.get();
+  if (!curl) return failed(Code::NoMemory, host);
+  static const QByteArray nothing;
+  upload_ = Upload{&nothing};  // the mail before is gone; nothing is read without an upload anyway
+  transcript_ = Transcript{};
+  curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
+  curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "RSET");
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
+  const CURLcode rc = curl_easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+  if (rc != CURLE_OK) return failureOf(rc, transcript_, host, server_.port);
+  return Result{};
+}
 
 }  // namespace
 
 Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& message, const Credentials& login) {
   ensureInitialized();
   const QString& host = server_.host;
-  // Whatever the handle points at is declared before it, so it outlives
-  // the handle's cleanup (whose QUIT still reports to the transcript).
   maillib::CurlList rcpt;
   for (const QString& r : envelope.recipients) {
     curl_slist* longer = curl_slist_append(rcpt.get(), ('<' + r.toUtf8() + '>').constData());
@@ -162,12 +192,24 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
     (void)rcpt.release();  // now the head of `longer`
     rcpt.reset(longer);
   }
-  Upload upload{&message};
-  Transcript transcript;
 
-  const maillib::CurlEasy handle(curl_easy_init());
-  CURL* curl = handle.get();
+  // The options of the mail before are still set: the reset needs them.
+  if (used_ && !reset(host).ok()) {
+    // The connection died between two mails (a server that hangs up when
+    // idle, or after each mail) or the server would not reset: the mail goes
+    // over a new one. Nothing of it has gone out.
+    handle_.reset();
+    used_ = false;
+  }
+  if (!handle_) handle_.reset(curl_easy_init());
+  CURL* curl = handle_.get();
   if (!curl) return failed(Code::NoMemory, host);
+  // The list the handle held (if any) goes only once the handle lets go of it.
+  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
+  rcpt_ = std::move(rcpt);
+  upload_ = Upload{&message};
+  transcript_ = Transcript{};
+  Transcript& transcript = transcript_;
   const QByteArray url = (server_.baseUrl() + u'/').toUtf8() + ehloName();
   curl_easy_setopt(curl, CURLOPT_URL, url.constData());
   const bool bearer = login.mechanism == Mechanism::Bearer && !login.user.isEmpty();
@@ -183,7 +225,7 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
 
   const QByteArray mailFrom = '<' + envelope.sender.toUtf8() + '>';
   curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mailFrom.constData());
-  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt.get());
+  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt_.get());
 
   // libcurl logs in only when the server offers AUTH; a server without it
   // takes the mail all the same.
@@ -204,7 +246,7 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
 
   curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(curl, CURLOPT_READFUNCTION, onRead);
-  curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+  curl_easy_setopt(curl, CURLOPT_READDATA, &upload_);
   curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(message.size()));
 
   curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, onDebug);
@@ -212,6 +254,7 @@ Result CurlSmtpLink::transfer(const Envelope& envelope, const QByteArray& messag
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
 
   const CURLcode rc = curl_easy_perform(curl);
+  used_ = true;
   // Read now: the cleanup's QUIT would end the transcript.
   if (rc != CURLE_OK && afterFinalDot(transcript, message.size()))
     return failed(rc == CURLE_OPERATION_TIMEDOUT ? Code::UncertainTimedOut : Code::UncertainBroken, host);

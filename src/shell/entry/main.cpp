@@ -4,6 +4,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
 #include "platform/ProgramFolder.h"
+#include "platform/TestHooks.h"
 #include "platform/Version.h"
 #include "platform/ui/AppSetup.h"
 #include "platform/ui/MsgBox.h"
@@ -17,7 +18,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -107,6 +110,18 @@ int main(int argc, char** argv) {
   lock.release();
   MainForm form;
   form.show();
+#ifdef TOMOSHIBI_TEST_HOOKS
+  if (const qint64 started = testhooks::startedAtNs()) {
+    // A zero timer runs once the events the start posted are all handled.
+    QTimer::singleShot(0, &app, [started] {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      std::printf("idle %.3f\n", double(qint64(now.tv_sec) * 1000000000 + now.tv_nsec - started) / 1e6);
+      std::fflush(stdout);
+      QCoreApplication::quit();
+    });
+  }
+#endif
   if (!cl.mailto.isEmpty()) ComposeFromMailtoLink(cl.mailto);
   return app.exec();
 }

@@ -75,6 +75,8 @@ TEST_F(SendToEveryAddressRun, ATurnRefusedMidwayIsReportedAndTheRestStillGo) {
   EXPECT_TRUE(turns[2].served());
   EXPECT_EQ(arrived(), (QStringList{QStringLiteral("first@example.com"), QStringLiteral("third@example.com")}));
   EXPECT_EQ(served, (QSet<QString>{QStringLiteral("first@example.com"), QStringLiteral("third@example.com")}));
+  // One connection for the run: a refused address does not end it.
+  EXPECT_EQ(smtp_->connections, 1);
 }
 
 TEST_F(SendToEveryAddressRun, TheServedAreSkippedAndAMailboxListedTwiceGetsItOnce) {
@@ -131,4 +133,6 @@ TEST_F(SendToEveryAddressRun, AServerDownFailsEveryTurnAndServesNobody) {
   }
   EXPECT_TRUE(served.isEmpty());
   EXPECT_EQ(smtp_->attempts, 2);
+  // A failed connection is not used again: each turn tries afresh.
+  EXPECT_EQ(smtp_->connections, 2);
 }

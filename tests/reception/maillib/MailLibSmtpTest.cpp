@@ -9,6 +9,7 @@
 #include "support/TempHome.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -271,6 +272,54 @@ TEST(SmtpSend, NoAnswerToTheFinalDotEndsSoonAsPerhapsSent) {
     EXPECT_EQ(last().code, fault == u"stall-after-dot" ? Code::UncertainTimedOut : Code::UncertainBroken) << said(last());
     ASSERT_EQ(s.peer.mails().size(), 1) << fault.toStdString();
     EXPECT_EQ(s.peer.mails()[0].rcpt, QStringList{QStringLiteral("slow@example.jp")});
+  }
+}
+
+// A run of mails keeps one connection, each mail after the first following
+// an RSET. A refusal or a server that closed the connection between two
+// mails costs a new connection (libcurl ends its own after a refusal), and
+// no mail is lost or sent twice.
+TEST(SmtpSend, ASessionCarriesARunOfMailsOverOneConnection) {
+  TempHome home;
+  setAccount(QString(), QString());
+  struct Case {
+    QString fault;
+    QStringList to;
+    int sessions;
+  };
+  const Case cases[] = {
+      {u"none"_qs, {u"one@example.jp"_qs, u"two@example.jp"_qs, u"three@example.jp"_qs}, 1},
+      {u"none"_qs, {u"one@example.jp"_qs, u"refused@example.jp"_qs, u"three@example.jp"_qs, u"four@example.jp"_qs}, 2},
+      // The server hangs up after every mail to "slow…".
+      {u"close-after-mail"_qs, {u"slow1@example.jp"_qs, u"slow2@example.jp"_qs, u"three@example.jp"_qs}, 3},
+  };
+  for (const Case& c : cases) {
+    const std::string name = (c.fault + u' ' + c.to.join(u',')).toStdString();
+    SmtpPeer peer(c.fault);
+    ASSERT_TRUE(peer.ok()) << peer.error().toStdString();
+    g_account.plainFor = peer.server();
+    maillib::SmtpSession session;
+    maillib::SmtpAccess a = access();
+    a.session = &session;
+    QStringList delivered;
+    for (const QString& r : c.to) {
+      const int rc = MailLibSmtpSendMail(peer.server(), r, nullptr, nullptr, u"tomo@localhost"_qs, u"件名"_qs,
+                                         u"本文"_qs, nullptr, QString(), 0, a);
+      EXPECT_EQ(rc == 0, !r.startsWith(u"refused")) << name << " " << r.toStdString() << ": " << said(last());
+      if (!r.startsWith(u"refused")) delivered << r;
+    }
+    QStringList arrived;
+    for (const SmtpPeer::Mail& m : peer.mails()) arrived << m.rcpt;
+    EXPECT_EQ(arrived, delivered) << name;
+    EXPECT_EQ(peer.sessions(), c.sessions) << name;
+    // On one connection, an RSET before each MAIL after its first.
+    const QStringList commands = peer.commands();
+    for (qsizetype i = 0; i < commands.size(); ++i)
+      if (commands[i].startsWith(u"MAIL") && !commands[i - 1].startsWith(u"EHLO"))
+        EXPECT_EQ(commands[i - 1], u"RSET"_qs) << name << ": " << commands.join(u" | "_qs).toStdString();
+    session.link.reset();  // the end of the run says goodbye
+    for (int i = 0; i < 50 && peer.commands().last() != u"QUIT"; ++i) QThread::msleep(20);
+    if (c.fault == u"none") EXPECT_EQ(peer.commands().last(), u"QUIT"_qs) << name;
   }
 }
 
