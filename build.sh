@@ -36,7 +36,7 @@ what=${1:-start}
 # llvm-symbolizer, which makes the reports' stacks readable.
 build_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-networkauth-dev
-  libgmime-3.0-dev libcurl4-openssl-dev libssl-dev ca-certificates
+  libgmime-3.0-dev libcurl4-openssl-dev libssl-dev zlib1g-dev ca-certificates
   fonts-ipafont-gothic fontconfig adwaita-icon-theme
   libfluidsynth-dev timgm6mb-soundfont qtkeychain-qt6-dev libsecret-1-0)
 test_packages=(libgtest-dev googletest dovecot-pop3d python3-aiosmtpd openssl xvfb xauth fluidsynth sox poppler-utils

@@ -6,12 +6,17 @@
 #include "store/RecordFile.h"
 #include "store/received/Originals.h"
 #include "viewer/MailListModel.h"
+#include "viewer/core/HeadIndex.h"
 
 #include <QDir>
 #include <cstring>
 #include <fcntl.h>
 
 namespace viewer {
+
+namespace {
+void scanHeads(store::RecordFile& f, int count, MailListScan& s);
+}  // namespace
 
 MailListScan scanReceivedMail() { return scanRecordsOf(paths::resolve(paths::kReceivedMailFile)); }
 
@@ -28,6 +33,39 @@ MailListScan scanRecordsOf(const QString& path) {
   s.opened = true;
   s.recordsInFile = f.byteLength() / L;
   const int count = f.recordCount();
+  const std::optional<RecordFileStamp> stamp = stampOf(f.fd());
+  std::optional<QByteArray> indexed;
+  if (stamp && stamp->length == f.byteLength()) indexed = readHeadIndex(path, *stamp, kHead, count);
+  if (indexed) {
+    s.heads = std::move(*indexed);
+    s.rows = count;
+  } else {
+    scanHeads(f, count, s);
+    // Made again only from a scan of the whole file, unchanged meanwhile.
+    if (!s.failure && s.rows == count && stamp && stampOf(f.fd()) == stamp)
+      writeHeadIndex(path, *stamp, kHead, s.heads);
+  }
+  if (s.rows > 0) {
+    QByteArray whole;
+    if (f.read(s.rows, whole) == store::ReadResult::Ok) {
+      s.last.setBytes(whole);
+    } else {
+      // The last head was read a moment ago; keep it with an empty body.
+      QByteArray head = s.heads.right(kHead);
+      head.append(L - kHead, ' ');
+      s.last.setBytes(head);
+      if (!s.failure) s.failure = f.failure();
+    }
+  }
+  return s;
+}
+
+namespace {
+
+// The heads of records 1 to `count`, read from the records themselves.
+void scanHeads(store::RecordFile& f, int count, MailListScan& s) {
+  constexpr int L = store::MailRecord::kLength;
+  constexpr int kHead = MailListModel::kHeadLength;
   // Only a few hundred bytes of every 32 KB record are wanted. Reading ahead
   // would pull the whole file through the cache; instead every head is asked
   // for at once, so a disk can fetch them side by side rather than one by one.
@@ -46,20 +84,9 @@ MailListScan scanRecordsOf(const QString& path) {
     s.rows = n;
   }
   s.heads.truncate(qsizetype(s.rows) * kHead);
-  if (s.rows > 0) {
-    QByteArray whole;
-    if (f.read(s.rows, whole) == store::ReadResult::Ok) {
-      s.last.setBytes(whole);
-    } else {
-      // The last head was read a moment ago; keep it with an empty body.
-      QByteArray head = s.heads.right(kHead);
-      head.append(L - kHead, ' ');
-      s.last.setBytes(head);
-      if (!s.failure) s.failure = f.failure();
-    }
-  }
-  return s;
 }
+
+}  // namespace
 
 std::optional<QByteArray> originalHeader(int number, const QByteArray& record) {
   // Mail received before originals were kept, or an archive that cannot be

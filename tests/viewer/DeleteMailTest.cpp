@@ -195,7 +195,9 @@ TEST_F(ViewerTest, MissingDataFolderWhileDeletingWritesNothing) {
   QFile f(away + QStringLiteral("/plkdata2.data"));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), before);
-  EXPECT_EQ(QDir(away).entryList(QDir::Files).size(), 2);  // the mail and the account file, no temporary copy
+  // The mail, the list's index of it and the account file: no temporary copy.
+  EXPECT_EQ(QDir(away).entryList(QDir::Files).size(), 3) << QDir(away).entryList(QDir::Files).join(u' ').toStdString();
+  EXPECT_TRUE(QFileInfo::exists(away + QStringLiteral("/plkdata2.data.heads")));
 }
 
 TEST_F(ViewerTest, FailedRewriteIsReportedAndTheListKeepsEveryMail) {
