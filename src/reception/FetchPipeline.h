@@ -57,6 +57,7 @@ class FetchPipeline {
 
  private:
   int window() const { return session_.pipelines() ? kPipelineWindow : 1; }
+  bool toppingUp() const;
   void sendDeletes();
   void run(const QList<int>& numbers, Handler& handler, maillib::Pop3Session::Command command);
 
