@@ -4,7 +4,8 @@
 // attachment folder, its record shaped; and what the viewer and a reply
 // later read of it.
 //
-// Checks: every text has whole surrogate pairs and one-line fields stay one
+// Checks: a mail read straight from its bytes (one plain text part) reads
+// as the MIME tree reads it; every text has whole surrogate pairs and one-line fields stay one
 // line; each field of the record reads back as what was stored in CP932
 // (up to the field's width); the record gives back the same bytes when its
 // fields are written again; files land in the attachment folder and
@@ -17,6 +18,7 @@
 #include "platform/Text.h"
 #include "reception/AttachmentFiles.h"
 #include "reception/BatchStore.h"
+#include "reception/mime/MimeDecode.h"
 #include "store/Records.h"
 #include "store/received/ReceivedUids.h"
 #include "viewer/core/MailText.h"
@@ -104,6 +106,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      line.startsWith(u' '),
                  QStringLiteral("thread fields make a line of their own: %1").arg(line));
     }
+  }
+
+  // A mail the plain reading takes reads exactly as the MIME tree reads it.
+  if (const std::optional<maillib::DecodedMail> plain = maillib::decodeMailWithoutTree(raw)) {
+    QByteArray copy = raw;
+    const maillib::DecodedMail tree = maillib::decodeMailThroughTree(std::move(copy));
+    FUZZ_CHECK(plain->subject == tree.subject && plain->from == tree.from && plain->date == tree.date &&
+                   plain->body == tree.body && tree.attachments.isEmpty() && !tree.partial,
+               QStringLiteral("the plain reading differs from the tree's"));
   }
 
   const bool mentions = reception::mentionsAttachment(raw, headerLength);

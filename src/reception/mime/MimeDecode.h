@@ -21,6 +21,7 @@
 #include <QList>
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace maillib {
 
@@ -56,6 +57,12 @@ DecodedMail decodeMail(const QByteArray& raw);
 // so that a large mail is not held three times over; the files go to
 // `files` instead, when given.
 DecodedMail decodeMail(QByteArray&& raw, AttachmentWriter* files = nullptr);
+
+// The two ways decodeMail reads a mail, for the test that holds them to
+// each other: a mail of one plain text part straight from its bytes (none
+// when the mail is not such a one), and any mail through GMime's tree.
+std::optional<DecodedMail> decodeMailWithoutTree(const QByteArray& raw);
+DecodedMail decodeMailThroughTree(QByteArray&& raw, AttachmentWriter* files = nullptr);
 
 // The raw header, as the decoder reads it (HeaderScan.h).
 using headerscan::bodyOffset;
