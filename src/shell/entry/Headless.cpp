@@ -6,6 +6,7 @@
 // beside this executable, in the same process, which explains it.
 #include "composer/send/SendCommand.h"
 #include "platform/CommandLine.h"
+#include "platform/ExecBeside.h"
 #include "platform/Paths.h"
 #include "platform/ProgramFolder.h"
 #include "reception/HeadlessCheck.h"
@@ -14,12 +15,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <unistd.h>
 
 namespace {
 // The full program, in the folder of this executable.
@@ -51,16 +47,5 @@ int main(int argc, char** argv) {
     }
   }
 
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) {
-    std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(errno));
-    return 127;
-  }
-  self[n] = '\0';
-  std::string full(self);
-  full = full.substr(0, full.rfind('/') + 1) + kFullProgram;
-  execv(full.c_str(), argv);
-  std::fprintf(stderr, "tomoshibi: %s: %s\n", full.c_str(), std::strerror(errno));
-  return 127;
+  return execBeside(kFullProgram, argv);
 }

@@ -4,13 +4,11 @@
 // headless one for a send, a check, an export or an import (which scripts
 // and timers run again and again), the full program for everything else.
 // Neither waits for the other's libraries to load.
+#include "platform/ExecBeside.h"
 #include "platform/Version.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -35,22 +33,5 @@ int main(int argc, char** argv) {
   const char* next = kFullProgram;
   for (int i = 1; i < argc; ++i)
     if (headlessWord(argv[i])) next = kHeadlessProgram;
-
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) {
-    std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(errno));
-    return 127;
-  }
-  path[n] = '\0';
-  char* slash = std::strrchr(path, '/');
-  const size_t folder = slash ? size_t(slash - path + 1) : 0;
-  if (folder + std::strlen(next) >= sizeof path) {
-    std::fprintf(stderr, "tomoshibi: %s\n", std::strerror(ENAMETOOLONG));
-    return 127;
-  }
-  std::strcpy(path + folder, next);
-  execv(path, argv);
-  std::fprintf(stderr, "tomoshibi: %s: %s\n", path, std::strerror(errno));
-  return 127;
+  return execBeside(next, argv);
 }
