@@ -260,14 +260,40 @@ int main(int argc, char** argv) {
   const double copyBuffered = plainCopyMs(file, file + QStringLiteral(".copy"), false);
   say(QStringLiteral("plain copy + fsync through a 1 MB buffer: %1 ms").arg(copyBuffered, 0, 'f', 1));
   QList<double> copies, deletes;
+  // Where a delete spends its time: the moments its steps end, from the
+  // hooks the kill tests use (the rewrite's own steps, then the delete's).
+  static QElapsedTimer stepClock;
+  static QList<QPair<QString, double>> marks;
+  const auto mark = [](const QString& what) { marks.append({what, ms(stepClock)}); };
+  testhooks::rewriteStep = [mark](store::RewriteStep step) {
+    static const char* const names[] = {"temporary copy opened", "survivors written", "copy flushed (fsync)",
+                                        "copy renamed"};
+    mark(QString::fromLatin1(names[int(step)]));
+    return false;
+  };
+  testhooks::deleteStep = [](int step) {
+    static const char* const names[] = {"", "records copied", "index written", "journal committed",
+                                        "records renamed", "index renamed", "originals removed", "journal cleared"};
+    marks.append({QString::fromLatin1(names[std::clamp(step, 0, 7)]), ms(stepClock)});
+  };
   for (int round = 0; round < 3; ++round) {
     QThreadPool::globalInstance()->waitForDone();  // the last delete's old file is gone
     copies << plainCopyMs(file, file + QStringLiteral(".copy"), true);
     clickMs(v, kRecords / 2, false);
+    marks.clear();
     t.start();
+    stepClock.start();
     v->Command3->click();
     QCoreApplication::processEvents();
     deletes << ms(t);
+    QStringList steps;
+    double before = 0;
+    for (const auto& [what, at] : marks) {
+      steps << QStringLiteral("%1 +%2").arg(what).arg(at - before, 0, 'f', 1);
+      before = at;
+    }
+    steps << QStringLiteral("list updated +%1").arg(deletes.last() - before, 0, 'f', 1);
+    say(QStringLiteral("  where the delete's time went (ms): ") + steps.join(QStringLiteral(", ")));
     say(QStringLiteral("round %1: plain copy (copy_file_range) + fsync %2 ms, delete one mail %3 ms, %4 rows left")
             .arg(round + 1)
             .arg(copies.last(), 0, 'f', 1)
@@ -275,6 +301,8 @@ int main(int argc, char** argv) {
             .arg(v->mailList->rowCount()));
   }
   testhooks::msgBox = nullptr;
+  testhooks::rewriteStep = nullptr;
+  testhooks::deleteStep = nullptr;
   std::sort(copies.begin(), copies.end());
   std::sort(deletes.begin(), deletes.end());
   say(QStringLiteral("delete one of %1 (question answered at once, rewrite with fsync, list updated): "
