@@ -51,7 +51,8 @@ bool plainHeader(const QByteArray& header, QList<QByteArray>* names) {
 // anything unusual) is left to the tree.
 std::optional<DecodedMail> decodePlainText(const QByteArray& raw) {
   const qsizetype end = raw.indexOf("\r\n\r\n");
-  if (end <= 0 || raw.left(end).contains("\n\n")) return std::nullopt;
+  // A line ending in a bare LF before it fails plainHeader.
+  if (end <= 0) return std::nullopt;
   const QByteArray header = raw.left(end + 2);
   QList<QByteArray> names;
   if (!plainHeader(header, &names) || names.contains("content-disposition")) return std::nullopt;
