@@ -206,8 +206,9 @@ sanitized_suites() {
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -L "${kinds//;/|}" -LE "address-limit|unsanitized"
   echo "== sanitizer tests (${kinds//;/, }): $(((SECONDS - started) / 60)) min"
   started=$SECONDS
-  # Seeded: the test command passes or fails the same way on every run of
-  # one commit; new ground is for the long runs by hand.
+  # Seeded: runs of one commit mostly try the same inputs (targets that
+  # write files do not always take the same paths); new ground is for the
+  # long runs by hand.
   run_fuzzers "${TOMOSHIBI_FUZZ_SECONDS:-30}" "${TOMOSHIBI_FUZZ_SEED:-1}"
   echo "== fuzz run: $(((SECONDS - started) / 60)) min; all: $((SECONDS / 60)) min"
 }

@@ -135,7 +135,18 @@ bool isUtf8(const QByteArray& bytes) {
   return !d.hasError();
 }
 
-// The value as text: transfer encoding undone, then the charset.
+// The value's bytes as text in their charset (or UTF-8, else CP932).
+QString valueText(const Property& p, const QByteArray& bytes) {
+  const QList<QByteArray> charset = paramValues(p, "CHARSET");
+  if (!charset.isEmpty()) {
+    if (std::optional<QString> s = text::decodeWith(bytes, charset.first().constData())) return *s;
+  }
+  return isUtf8(bytes) ? QString::fromUtf8(bytes) : text::fromCp932(bytes);
+}
+
+// The value as text: transfer encoding undone, then the charset. A
+// byte-order mark at its start is no text: some converters keep it and
+// some drop it, and a card must read the same whichever way it came.
 QString decodedValue(const Property& p) {
   QByteArray bytes = p.value;
   QList<QByteArray> enc = paramValues(p, "ENCODING");
@@ -144,11 +155,9 @@ QString decodedValue(const Property& p) {
     bytes = decodeQuotedPrintable(bytes);
   else if (enc.contains("B") || enc.contains("BASE64"))
     bytes = QByteArray::fromBase64(bytes);
-  const QList<QByteArray> charset = paramValues(p, "CHARSET");
-  if (!charset.isEmpty()) {
-    if (std::optional<QString> s = text::decodeWith(bytes, charset.first().constData())) return *s;
-  }
-  return isUtf8(bytes) ? QString::fromUtf8(bytes) : text::fromCp932(bytes);
+  QString text = valueText(p, bytes);
+  if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+  return text;
 }
 
 QString unescape(const QString& s) {
