@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # ./build.sh start   install what is missing, build the program, start 灯火亭 with
 #                    the program folder $XDG_DATA_HOME/tomoshibi (~/.local/share/tomoshibi)
-# ./build.sh test    install what is missing, build, run every test; then the unit
+# ./build.sh test    install what is missing, build, run every test; then the receive
+#                    engine's tests under ThreadSanitizer (build-tsan/), the unit
 #                    and end-to-end tests built with clang under AddressSanitizer
 #                    and UndefinedBehaviorSanitizer (build-asan/), and a short
 #                    seeded run of every fuzz target (docs/fuzzing.md)
 # ./build.sh sanitize
-#                    the sanitized part alone, the window tests included
+#                    the AddressSanitizer part alone, the window tests included
+# ./build.sh tsan    the ThreadSanitizer part alone
 # ./build.sh fuzz [SECONDS]
 #                    run every fuzz target SECONDS long (default 600), two at a time
 # ./build.sh bench   install what is missing (mpop, msmtp and curl too), build and run the benchmarks
@@ -117,6 +119,20 @@ configure_asan() {
   if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
   CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
     -DTOMOSHIBI_SANITIZE=ON -DTOMOSHIBI_FUZZ=ON -DTOMOSHIBI_TEST_KINDS="$1" "${launcher[@]}" >/dev/null
+}
+
+# The ThreadSanitizer tree: the receive engine's own tests (label "engine"),
+# whose check stores mail on a second thread. Only those are built.
+engine_tests=(reception_engine_tests reception_golden_record_tests)
+thread_sanitized_engine() {
+  local launcher=() started=$SECONDS
+  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    -DTOMOSHIBI_TSAN=ON -DTOMOSHIBI_TEST_KINDS=unit "${launcher[@]}" >/dev/null
+  cmake --build build-tsan --target "${engine_tests[@]}"
+  TSAN_OPTIONS="halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/sanitizers/tsan.supp" \
+    ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L engine
+  echo "== thread sanitizer (engine): $(((SECONDS - started) / 60)) min"
 }
 
 # Every sanitizer report ends the program that made it, with a readable
@@ -232,8 +248,13 @@ case "$what" in
     # sanitized as well. TOMOSHIBI_SANITIZE_TESTS=0 leaves the sanitized
     # run out.
     if [ "${TOMOSHIBI_SANITIZE_TESTS:-1}" != 0 ]; then
+      thread_sanitized_engine
       sanitized_suites "${TOMOSHIBI_SANITIZE_KINDS:-unit;e2e}"
     fi
+    ;;
+  tsan)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    thread_sanitized_engine
     ;;
   sanitize)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
@@ -286,7 +307,7 @@ case "$what" in
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$exe" --home "$home"
     ;;
   *)
-    echo "usage: $0 start|test|sanitize|fuzz [SECONDS]|bench|build|package" >&2
+    echo "usage: $0 start|test|sanitize|tsan|fuzz [SECONDS]|bench|build|package" >&2
     exit 2
     ;;
 esac

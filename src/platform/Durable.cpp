@@ -86,6 +86,15 @@ void removeLeftovers(const QByteArray& folder, const QByteArray& name) {
 
 bool syncFd(int fd) { return ::fsync(fd) == 0; }
 
+void Writeback::appended(int fd, qint64 end) {
+  const qint64 whole = end & ~(kPage - 1);
+  // What the file held before this program appended is not this run's.
+  if (started_ < 0) started_ = whole;
+  if (whole - started_ < kStep) return;
+  ::sync_file_range(fd, started_, whole - started_, SYNC_FILE_RANGE_WRITE);
+  started_ = whole;
+}
+
 bool syncFolder(const QString& folder) {
   const handles::Fd fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return fd && ::fsync(fd.get()) == 0;

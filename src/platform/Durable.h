@@ -16,6 +16,25 @@ inline constexpr int kPrivateFolder = 0700;
 bool syncFd(int fd);
 bool syncFolder(const QString& folder);
 
+// The writeback of a file appended to, started a megabyte at a time while
+// more is appended, so that the fsync that makes it durable finds most of
+// it written. Whole pages only: a page the next append writes into again
+// is left for that fsync. Only a hint: it makes nothing durable.
+class Writeback {
+ public:
+  // The file now reaches `end`.
+  void appended(int fd, qint64 end);
+  // The file was cut back to `end`.
+  void cut(qint64 end) {
+    if (end < started_) started_ = end & ~(kPage - 1);
+  }
+
+ private:
+  static constexpr qint64 kPage = 4096;
+  static constexpr qint64 kStep = 1024 * 1024;
+  qint64 started_ = -1;  // up to where it was started; -1: where the file stood is not known yet
+};
+
 // Replace `path` with `data`: write a temporary file of a fresh name beside
 // it (".NAME.XXXXXX", made with O_EXCL, so nothing of the user's is ever
 // written over), flush it, rename it over `path`, flush the folder. Such

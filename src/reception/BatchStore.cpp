@@ -80,8 +80,22 @@ ShapedMail shapeMail(QByteArray&& raw, bool mentions, maillib::AttachmentWriter*
   return shaped;
 }
 
-BatchStore::BatchStore(received::ReceivedStore& store, CheckReport& report, QString attachFolder)
-    : store_(store), report_(report), attachFolder_(std::move(attachFolder)) {}
+BatchStore::BatchStore(received::ReceivedStore& store, CheckReport& report, QString attachFolder, Storing storing)
+    : store_(store),
+      report_(report),
+      attachFolder_(std::move(attachFolder)),
+      keepBody_(report.sink().showsMail()),
+      storing_(storing) {}
+
+BatchStore::~BatchStore() {
+  if (!worker_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
 
 bool BatchStore::announce(const QString& path, QString* error) {
   const Fault f = store_.announce(path);
@@ -92,62 +106,159 @@ bool BatchStore::announce(const QString& path, QString* error) {
 }
 
 void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& raw, qsizetype headerLength) {
-  const qint64 rawSize = raw.size();
-  const bool mentions = mentionsAttachment(raw, headerLength);
-  if (!store_.begun()) {
-    if (const Fault f = store_.begin()) {
-      report_.stopStoring({f.code == Code::JournalUnwritable ? CheckCode::Store : CheckCode::Unsaved, f});
-      return;
+  const qint64 size = raw.size();
+  ++added_;
+  addedBytes_ += size;
+  Mail mail{number, id, std::move(raw), headerLength};
+  if (storing_ == Storing::InTurn || size > kOverlapBytes) {
+    // Alone: after the mails before it, and before the next is read.
+    collect(true);
+    apply(store(std::move(mail)));
+    return;
+  }
+  collect(false);
+  if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
+  std::unique_lock lock(mutex_);
+  // One mail waits beside the one being stored: the memory a check takes
+  // stays within a few mails.
+  changed_.wait(lock, [&] { return waiting_.empty() || waitingBytes_ + size <= kOverlapBytes; });
+  waitingBytes_ += size;
+  waiting_.push_back(std::move(mail));
+  lock.unlock();
+  changed_.notify_all();
+}
+
+void BatchStore::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return ending_ || !waiting_.empty(); });
+    if (waiting_.empty()) return;
+    Mail mail = std::move(waiting_.front());
+    waiting_.pop_front();
+    waitingBytes_ -= mail.raw.size();
+    working_ = true;
+    lock.unlock();
+    changed_.notify_all();
+    Outcome outcome;
+    std::exception_ptr thrown;
+    try {
+      outcome = store(std::move(mail));
+    } catch (...) {
+      // Told on the caller's thread, as if the mail were stored there.
+      thrown = std::current_exception();
     }
+    lock.lock();
+    working_ = false;
+    if (thrown) {
+      if (!thrown_) thrown_ = thrown;
+      stopped_ = true;
+      stopping_.store(true, std::memory_order_release);
+    } else {
+      done_.push_back(std::move(outcome));
+    }
+    changed_.notify_all();
+  }
+}
+
+void BatchStore::collect(bool wait) {
+  std::deque<Outcome> ready;
+  std::exception_ptr thrown;
+  {
+    std::unique_lock lock(mutex_);
+    if (wait) changed_.wait(lock, [&] { return waiting_.empty() && !working_; });
+    ready.swap(done_);
+    thrown = std::exchange(thrown_, nullptr);
+  }
+  for (Outcome& o : ready) apply(std::move(o));
+  if (thrown) std::rethrow_exception(thrown);
+}
+
+void BatchStore::settle() { collect(true); }
+
+BatchStore::Outcome BatchStore::store(Mail mail) {
+  Outcome out;
+  out.number = mail.number;
+  out.id = mail.id;
+  out.rawSize = mail.raw.size();
+  // Asked for before storing stopped: it stays on the server.
+  if (stopped_) return out;
+  auto stop = [&](CheckProblem why) {
+    stopped_ = true;
+    stopping_.store(true, std::memory_order_release);
+    out.kind = Outcome::Kind::Stopped;
+    out.stop = std::move(why);
+    return std::move(out);
+  };
+  const bool mentions = mentionsAttachment(mail.raw, mail.headerLength);
+  if (!store_.begun()) {
+    if (const Fault f = store_.begin())
+      return stop({f.code == Code::JournalUnwritable ? CheckCode::Store : CheckCode::Unsaved, f});
   }
   // The mail as the server sent it, before the decoder lets go of it.
   qint64 originalAt = 0;
-  if (const Fault f = store_.appendOriginal(raw, &originalAt)) {
-    report_.stopStoring({CheckCode::Unsaved, f});
-    return;
-  }
+  if (const Fault f = store_.appendOriginal(mail.raw, &originalAt)) return stop({CheckCode::Unsaved, f});
   TOMOSHIBI_KILL_POINT("original");
   // The decoder hands each file over as it finds it; each is announced to
   // the journal before it is created.
   refused_ = {};
   maillib::AttachmentFolder attachments(attachFolder_,
                                         [this](const QString& path, QString* error) { return announce(path, error); });
-  ShapedMail shaped = shapeMail(std::move(raw), mentions, &attachments);
+  ShapedMail shaped = shapeMail(std::move(mail.raw), mentions, &attachments);
   if (attachments.failed()) {
     // This mail stays on the server, so that nothing of it is lost; the
     // others go on.
     store_.dropOriginal(originalAt);
-    LeftMail left{number, LeftMail::Why::AttachmentFailed};
-    left.attachment = attachments.fault();
-    left.fault = refused_;
-    report_.leave(left);
-    return;
+    out.kind = Outcome::Kind::Left;
+    out.left = LeftMail{mail.number, LeftMail::Why::AttachmentFailed};
+    out.left.attachment = attachments.fault();
+    out.left.fault = refused_;
+    return out;
   }
   const QStringList files = attachments.written();
-  if (shaped.partial) report_.notice({CheckCode::PartialMail});
-
-  LastMail shown;
-  shown.boxes = std::move(shaped.boxes);
-  shown.attachFlag = shaped.attachFlag;
-  shown.record = std::move(shaped.record);
-
-  if (const Fault f = store_.appendRecord(shown.record, originalAt, rawSize, id.uid, &shown.recordNumber)) {
-    report_.stopStoring({f.code == Code::RecordsFull ? CheckCode::Store : CheckCode::Unsaved, f});
+  out.partial = shaped.partial;
+  out.shown.boxes = std::move(shaped.boxes);
+  out.shown.attachFlag = shaped.attachFlag;
+  out.shown.record = std::move(shaped.record);
+  if (const Fault f =
+          store_.appendRecord(out.shown.record, originalAt, out.rawSize, mail.id.uid, &out.shown.recordNumber)) {
     for (const QString& file : files) QFile::remove(file);
     store_.dropOriginal(originalAt);
-    return;
+    return stop({f.code == Code::RecordsFull ? CheckCode::Store : CheckCode::Unsaved, f});
   }
   TOMOSHIBI_KILL_POINT("record");
-  batch_.append({number, id});
-  bytes_ += rawSize;
-  files_ += files;
+  out.kind = Outcome::Kind::Stored;
+  out.files = files;
   // Only a sink that shows the last mail needs its whole body kept.
-  if (!report_.sink().showsMail()) shown.boxes.body.clear();
-  batchLast_ = std::move(shown);
+  if (!keepBody_) out.shown.boxes.body.clear();
+  return out;
+}
+
+void BatchStore::apply(Outcome&& o) {
+  switch (o.kind) {
+    case Outcome::Kind::Skipped:
+      return;
+    case Outcome::Kind::Stopped:
+      if (o.partial) report_.notice({CheckCode::PartialMail});
+      report_.stopStoring(o.stop);
+      return;
+    case Outcome::Kind::Left:
+      report_.leave(o.left);
+      return;
+    case Outcome::Kind::Stored:
+      if (o.partial) report_.notice({CheckCode::PartialMail});
+      break;
+  }
+  batch_.append({o.number, o.id});
+  bytes_ += o.rawSize;
+  files_ += o.files;
+  batchLast_ = std::move(o.shown);
   report_.stored();
 }
 
 QList<BatchStore::Stored> BatchStore::commit(const QString& account) {
+  settle();
+  added_ = 0;
+  addedBytes_ = 0;
   if (batch_.isEmpty()) return {};
   // The files and records on the disk first, then the journal says so:
   // from then on the batch's mails may be deleted on the server.

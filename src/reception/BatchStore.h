@@ -12,7 +12,13 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace reception {
 
@@ -20,6 +26,9 @@ namespace reception {
 // bytes of mail.
 inline constexpr int kCommitMails = 250;
 inline constexpr qint64 kCommitBytes = 32 * 1024 * 1024;
+// A mail larger than this is stored while nothing else is: its decoding
+// alone may take three times its size.
+inline constexpr qint64 kOverlapBytes = 8 * 1024 * 1024;
 
 // The line appended to the body of a mail that mentions "attachment".
 extern const QString kAttachmentLine;
@@ -61,11 +70,30 @@ class BatchStore {
     int16_t attachFlag = 0;
   };
 
-  BatchStore(received::ReceivedStore& store, CheckReport& report, QString attachFolder);
+  // Whether each mail is stored while the caller goes on (a check reads
+  // the next mail meanwhile), or before add() returns.
+  enum class Storing { InTurn, Alongside };
+  BatchStore(received::ReceivedStore& store, CheckReport& report, QString attachFolder,
+             Storing storing = Storing::InTurn);
+  ~BatchStore();
+  BatchStore(const BatchStore&) = delete;
+  BatchStore& operator=(const BatchStore&) = delete;
 
   // Mail `number` as the server sent it (its header `headerLength` bytes):
   // stored in the batch, or left on the server with the reason reported.
+  // Alongside, a thread of its own stores it while the caller reads the
+  // next mail, save a mail over kOverlapBytes; the mails are stored one by
+  // one in the order they came, and the report hears of each in that
+  // order, at the latest by settle().
   void add(int number, const received::MailIdentity& id, QByteArray&& raw, qsizetype headerLength);
+  // Waits until every mail added is stored or left, and reports each.
+  void settle();
+  // Whether storing has stopped on the storing thread, not yet reported.
+  bool stopping() const { return stopping_.load(std::memory_order_acquire); }
+  // Whether the batch may be full once settled: the mails and bytes added
+  // since the last commit, stored or not, reach a batch's.
+  bool mayBeFull(int mails) const { return added_ >= mails || addedBytes_ >= kCommitBytes; }
+  // After settle():
   bool isEmpty() const { return batch_.isEmpty(); }
   bool full(int mails) const { return batch_.size() >= mails || bytes_ >= kCommitBytes; }
   // The batch on the disk, its mails' identities journalled under
@@ -76,18 +104,63 @@ class BatchStore {
   const std::optional<LastMail>& last() const { return last_; }
 
  private:
+  struct Mail {
+    int number;
+    received::MailIdentity id;
+    QByteArray raw;
+    qsizetype headerLength;
+  };
+  // What became of a mail, for the report and the batch.
+  struct Outcome {
+    enum class Kind { Stored, Left, Stopped, Skipped } kind = Kind::Skipped;
+    int number = 0;
+    received::MailIdentity id = {};
+    qint64 rawSize = 0;
+    bool partial = false;
+    LeftMail left = {};
+    CheckProblem stop = {};
+    QStringList files = {};
+    LastMail shown = {};
+  };
+
+  // On the storing thread (or the caller's, for a large mail): touches the
+  // disk and the store, never the report.
+  Outcome store(Mail mail);
+  // On the caller's thread: the report and the batch hear of it.
+  void apply(Outcome&& outcome);
+  // Applies the outcomes ready; with `wait`, first waits for every mail.
+  void collect(bool wait);
+  void work();
   bool announce(const QString& path, QString* error);
   void rollBack();
 
   received::ReceivedStore& store_;
   CheckReport& report_;
   QString attachFolder_;
+  const bool keepBody_;
+  const Storing storing_;
   QList<Stored> batch_;
   qint64 bytes_ = 0;
+  int added_ = 0;
+  qint64 addedBytes_ = 0;
   QStringList files_;
   std::optional<LastMail> batchLast_;
   std::optional<LastMail> last_;
+  // The storing thread's own.
   received::Fault refused_;  // the journal's, when it refused a file
+  bool stopped_ = false;     // storing stopped: the mails after stay on the server
+
+  // Between the two threads.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Mail> waiting_;
+  qint64 waitingBytes_ = 0;
+  bool working_ = false;
+  bool ending_ = false;
+  std::deque<Outcome> done_;
+  std::exception_ptr thrown_;
+  std::atomic<bool> stopping_ = false;
+  std::thread worker_;
 };
 
 }  // namespace reception

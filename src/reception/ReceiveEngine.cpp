@@ -31,7 +31,7 @@ class Check : public FetchPipeline::Handler {
       : session_(session),
         host_(std::move(host)),
         pipeline_(session),
-        batch_(store, report, paths::resolve(paths::kAttachFolder)),
+        batch_(store, report, paths::resolve(paths::kAttachFolder), BatchStore::Storing::Alongside),
         ledger_(ledger),
         report_(report) {}
 
@@ -89,6 +89,7 @@ void Check::fetchAll() {
   report_.progress().total = int(numbers.size());
   report_.tick(session_.received(), true);
   pipeline_.fetch(numbers, *this);
+  batch_.settle();
   // A mail left on the server that could not be looked at must not pass
   // for one gone from it.
   examinedAll_ = session_.alive() && report_.storing() && !skippedAny_;
@@ -113,7 +114,9 @@ void Check::peeked(const Answer& a, QByteArray&& header) {
 bool Check::admit(int number) {
   const qint64 limit = maillib::pop3Limits().maxMail;
   if (session_.size(number) <= limit) return true;
-  // Not even asked for: the listed size alone is too much.
+  // Not even asked for: the listed size alone is too much. Reported after
+  // the mails before it.
+  batch_.settle();
   LeftMail left{number, LeftMail::Why::TooLargeListed};
   left.sizeMb = session_.size(number) / (1024 * 1024);
   left.limitMb = limit / (1024 * 1024);
@@ -126,6 +129,9 @@ bool Check::admit(int number) {
 void Check::retrieved(const Answer& a, QByteArray&& raw) {
   TOMOSHIBI_KILL_POINT("retrieved");
   ++report_.progress().done;
+  // A mail not handed to the batch is reported after the mails before it,
+  // and a stop of their storing is known before it is judged.
+  if (!a.ok || a.tooLarge || batch_.stopping()) batch_.settle();
   if (!report_.storing() || !a.ok || a.tooLarge) skippedAny_ = true;
   if (!report_.storing()) {
     // Asked for before storing stopped: it stays on the server.
@@ -160,7 +166,12 @@ void Check::retrieved(const Answer& a, QByteArray&& raw) {
       batch_.add(a.number, id, std::move(raw), headerLength);
     }
   }
-  if (!batch_.isEmpty() && batch_.full(perBatch_)) commit();
+  // The batch is committed after the mail that fills it, as when each mail
+  // was stored before the next was read.
+  if (batch_.mayBeFull(perBatch_)) {
+    batch_.settle();
+    if (!batch_.isEmpty() && batch_.full(perBatch_)) commit();
+  }
   report_.tick(session_.received());
 }
 

@@ -16,12 +16,14 @@
 #include "support/FakePop3.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using reception::CheckCode;
@@ -193,7 +195,10 @@ TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsAre
   // The commands the server had seen when each batch became durable.
   QList<qsizetype> commitsAt;
   static std::function<void()> onWrite;
-  onWrite = [&] { commitsAt << box_->commands.size(); };
+  // The batch's beginning is written on the storing thread, while the
+  // server's commands are still coming: only its place is kept.
+  const std::thread::id checking = std::this_thread::get_id();
+  onWrite = [&] { commitsAt << (std::this_thread::get_id() == checking ? box_->commands.size() : -1); };
   testhooks::afterJournalWrite = [] { onWrite(); };
   EXPECT_FALSE(check().failed);
   EXPECT_EQ(subjects().size(), 35);
@@ -212,6 +217,59 @@ TEST_F(ReceiveEngine, MailsAreDeletedOnlyOnceTheirBatchIsCommittedAndCommandsAre
                           [](const QByteArray& c) { return c.startsWith("RETR"); }),
             35);
   EXPECT_EQ(QFileInfo(received::receiveJournalPath()).size(), 0);
+}
+
+// A mail with a file of `kb` kilobytes, base64 encoded.
+QByteArray mailWithFile(const QByteArray& subject, int kb) {
+  QByteArray file(kb * 1024, '\0');
+  for (int i = 0; i < file.size(); ++i) file[i] = char(i * 7 + i / 251);
+  QByteArray encoded = file.toBase64();
+  QByteArray lines;
+  for (qsizetype i = 0; i < encoded.size(); i += 76) lines += encoded.mid(i, 76) + "\r\n";
+  return "From: a@example.jp\r\nSubject: " + subject + "\r\nMessage-ID: <" + subject +
+         "@example.jp>\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"FB\"\r\n\r\n"
+         "--FB\r\nContent-Type: text/plain\r\n\r\nsee the file\r\n--FB\r\nContent-Type: application/octet-stream; "
+         "name=\"f.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+         lines + "--FB--\r\n";
+}
+
+TEST_F(ReceiveEngine, MailsLeftOnTheServerAreReportedInTheOrderTheyCameWhileOthersAreStoredAlongside) {
+  // Mails are stored on a thread of their own while the next ones come. A
+  // mail whose file cannot be written (the attachment folder is gone) is
+  // found out there, a refused one at once: the report keeps the server's
+  // order, and the batches close after the same mails as ever.
+  qputenv("TOMOSHIBI_TEST_BATCH", "2");
+  box_->add("a", mail("a"));
+  box_->add("b", mailWithFile("b", 2048));
+  box_->add("c", mail("c"));
+  box_->add("d", mail("d"));
+  box_->add("e", mailWithFile("e", 2048));
+  box_->add("f", mail("f"));
+  box_->add("g", mail("g"));
+  box_->refuseRetr = {3, 6};
+  ASSERT_TRUE(QDir(paths::resolve(paths::kAttachFolder)).removeRecursively());
+  const CheckOutcome out = check();
+  EXPECT_TRUE(out.failed);
+  EXPECT_EQ(subjects(), (QStringList{u"a"_qs, u"d"_qs, u"g"_qs}));
+  EXPECT_EQ(onServer(), (QStringList{u"b"_qs, u"c"_qs, u"e"_qs, u"f"_qs}));
+  ASSERT_EQ(sink_.errors.size(), 1);
+  const QList<LeftMail>& left = sink_.errors[0].left;
+  ASSERT_EQ(left.size(), 4);
+  const QList<std::pair<int, LeftMail::Why>> expected{{2, LeftMail::Why::AttachmentFailed},
+                                                      {3, LeftMail::Why::Refused},
+                                                      {5, LeftMail::Why::AttachmentFailed},
+                                                      {6, LeftMail::Why::Refused}};
+  for (qsizetype i = 0; i < left.size(); ++i) {
+    EXPECT_EQ(left[i].number, expected[i].first) << i;
+    EXPECT_EQ(left[i].why, expected[i].second) << i;
+  }
+  // a and d make the first batch, g the last.
+  const qsizetype deleA = box_->commands.indexOf("DELE 1"), deleD = box_->commands.indexOf("DELE 4"),
+                  deleG = box_->commands.indexOf("DELE 7");
+  EXPECT_GE(deleA, 0);
+  EXPECT_LT(deleA, deleD);
+  EXPECT_LT(deleD, deleG);
+  EXPECT_EQ(out.stored, 3);
 }
 
 TEST_F(ReceiveEngine, AStopAskedForEndsTheCheckCleanly) {

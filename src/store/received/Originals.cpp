@@ -10,6 +10,7 @@
 #include "store/Records.h"
 
 #include <QCryptographicHash>
+#include <openssl/sha.h>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
@@ -43,7 +44,11 @@ QByteArray recordFingerprint(const QByteArray& record) {
 }
 
 QByteArray originalDigest(const QByteArray& original) {
-  return QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex();
+  // Every byte of every mail passes here as it is stored: OpenSSL's SHA-256
+  // uses the processor's own instructions, several times faster than Qt's.
+  unsigned char sum[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(original.constData()), size_t(original.size()), sum);
+  return QByteArray(reinterpret_cast<const char*>(sum), sizeof sum).toHex();
 }
 
 namespace {

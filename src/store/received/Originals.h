@@ -30,6 +30,7 @@
 // program stops.
 #include "Fault.h"
 #include "MailFiles.h"
+#include "platform/Durable.h"
 #include "platform/Handles.h"
 
 #include <QByteArray>
@@ -130,6 +131,7 @@ class OriginalsAppender {
   MailFiles files_;
   handles::Fd archive_, index_;
   qint64 archiveLength_ = 0, indexLength_ = 0;
+  durable::Writeback writeback_;
   QByteArray pending_;
   // offset -> length and digest of the mails appended and not yet listed
   QHash<qint64, std::pair<qint64, QByteArray>> digests_;

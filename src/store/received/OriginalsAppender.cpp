@@ -98,6 +98,7 @@ bool OriginalsAppender::append(const QByteArray& raw, qint64* offset, Fault* fau
   *offset = archiveLength_;
   digests_.insert(archiveLength_, {raw.size(), originalDigest(raw)});
   archiveLength_ += raw.size();
+  writeback_.appended(archive_.get(), archiveLength_);
   return true;
 }
 
@@ -126,6 +127,7 @@ bool OriginalsAppender::cutArchive(qint64 length) {
   digests_.removeIf([&](const auto& d) { return d.key() >= length; });
   if (::ftruncate(archive_.get(), length) != 0) return false;
   archiveLength_ = length;
+  writeback_.cut(length);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include "DataFiles.h"
 #include "Originals.h"
 #include "ReceivedUids.h"
+#include "platform/Durable.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
 
@@ -48,6 +49,7 @@ struct ReceivedStore::Batch {
   QString recordPath;
   store::RecordFile records;
   qint64 recordLength = 0;  // complete records only
+  durable::Writeback recordWriteback;
   OriginalsAppender originals;
   ReceiveJournal journal;
   qint64 received = QDateTime::currentSecsSinceEpoch();
@@ -140,6 +142,9 @@ Fault ReceivedStore::appendRecord(const QByteArray& record, qint64 at, qint64 le
     return f;
   }
   b.recordLength += kLength;
+  // 32 KB a mail, however short: the disk starts on them while the next
+  // mails come.
+  b.recordWriteback.appended(b.records.fd(), b.recordLength);
   b.originals.addEntry({*number, at, length, recordFingerprint(record), b.received, uid});
   return {};
 }
@@ -163,6 +168,7 @@ Fault ReceivedStore::commit(const QList<JournalEntry>& entries) {
 void ReceivedStore::rollBack() {
   Batch& b = *batch_;
   if (b.records.truncate(b.recordStart)) b.recordLength = b.recordStart;
+  b.recordWriteback.cut(b.recordLength);
   b.originals.cutBack(b.originalsStart, b.indexStart);
 }
 

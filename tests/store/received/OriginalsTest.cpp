@@ -9,6 +9,7 @@
 #include "store/received/ReceivedStore.h"
 #include "support/TempHome.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -236,6 +237,16 @@ TEST_F(Originals, OldLinesStillReadAndChangedBytesRefused) {
   EXPECT_TRUE(home_.read(QStringLiteral("★MAilData/received-originals.txt")).startsWith(index));
   EXPECT_EQ(originalOfRecord(3), originalOf(3));
   EXPECT_EQ(originalOfRecord(4), originalOf(4));
+}
+
+// Index lines written by earlier versions carry the digest as it was made
+// then: the SHA-256 of the mail's bytes in lowercase hex, whoever computes it.
+TEST(OriginalDigest, IsTheSha256OfTheBytesInLowercaseHexAsIndexesWrittenBeforeHoldIt) {
+  EXPECT_EQ(originalDigest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(originalDigest(QByteArray()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  QByteArray large(3 * 1024 * 1024 + 17, '\0');
+  for (qsizetype i = 0; i < large.size(); ++i) large[i] = char(i * 31 + (i >> 11));
+  EXPECT_EQ(originalDigest(large), QCryptographicHash::hash(large, QCryptographicHash::Sha256).toHex());
 }
 
 // An index that no longer fits its archive (one restored from elsewhere):
