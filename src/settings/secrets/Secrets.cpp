@@ -34,7 +34,14 @@ struct Probe {
 // given, or the user's bus in the runtime folder. Without either the bus
 // library would try to launch a bus of its own.
 bool busReachable() {
-  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+  if (!address.isEmpty()) {
+    // A bus behind a socket file that is not there is not asked: Qt would
+    // start its bus thread only to find nobody.
+    if (address.startsWith(u"unix:path=") && !address.contains(u',') && !address.contains(u';'))
+      return QFileInfo::exists(address.mid(10));
+    return true;
+  }
   const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
   return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
