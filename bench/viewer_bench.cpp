@@ -12,6 +12,7 @@
 #include "platform/ui/MsgBox.h"
 #include "store/RecordFile.h"
 #include "store/Records.h"
+#include "store/received/Originals.h"
 #include "viewer/MailListModel.h"
 #include "viewer/ReceivedMail.h"
 #include "viewer/TyakuForm.h"
@@ -78,19 +79,39 @@ QByteArray recordNumber(int n) {
   return r.bytes();
 }
 
+// The records, and the originals every mail a check stored has beside them
+// (a small mail each, with its index line), so that a delete takes the
+// journalled way a user's received mail takes.
 bool writeFile(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  QByteArray chunk;
+  QFile f(path), archive(received::originalsPath()), index(received::originalsIndexPath());
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || !archive.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      !index.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    return false;
+  QByteArray chunk, originals, lines;
+  qint64 at = 0;
   for (int n = 1; n <= kRecords; ++n) {
-    chunk += recordNumber(n);
+    const QByteArray record = recordNumber(n);
+    chunk += record;
+    const QByteArray original = "From: sender" + QByteArray::number(n % 500) +
+                                "@example.jp\r\nSubject: notice " + QByteArray::number(n) +
+                                "\r\n\r\n" + QByteArray(400, 'x') + "\r\n";
+    originals += original;
+    lines += received::indexLine({n, at, original.size(), received::recordFingerprint(record), 1700000000,
+                                  "uid" + QByteArray::number(n), received::originalDigest(original)});
+    at += original.size();
     if (chunk.size() >= 256 * L || n == kRecords) {
-      if (f.write(chunk) != chunk.size()) return false;
+      if (f.write(chunk) != chunk.size() || archive.write(originals) != originals.size() ||
+          index.write(lines) != lines.size())
+        return false;
       chunk.clear();
+      originals.clear();
+      lines.clear();
     }
   }
   f.flush();
-  return ::fsync(f.handle()) == 0;
+  archive.flush();
+  index.flush();
+  return ::fsync(f.handle()) == 0 && ::fsync(archive.handle()) == 0 && ::fsync(index.handle()) == 0;
 }
 
 // A copy of the file beside it, through a buffer, flushed to the disk.

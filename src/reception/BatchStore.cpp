@@ -119,8 +119,9 @@ void BatchStore::add(int number, const received::MailIdentity& id, QByteArray&& 
   collect(false);
   if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
   std::unique_lock lock(mutex_);
-  // One mail waits beside the one being stored: the memory a check takes
-  // stays within a few mails.
+  // The mails waiting beside the one being stored take at most
+  // kOverlapBytes (or are one mail): the memory a check takes stays within
+  // its bound.
   changed_.wait(lock, [&] { return waiting_.empty() || waitingBytes_ + size <= kOverlapBytes; });
   waitingBytes_ += size;
   waiting_.push_back(std::move(mail));
@@ -132,7 +133,9 @@ void BatchStore::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] { return ending_ || !waiting_.empty(); });
-    if (waiting_.empty()) return;
+    // Ended with mails still waiting only when the check broke off: they
+    // stay on the server, and nothing is stored of them.
+    if (ending_) return;
     Mail mail = std::move(waiting_.front());
     waiting_.pop_front();
     waitingBytes_ -= mail.raw.size();

@@ -59,11 +59,16 @@ bool hookFails(RewriteStep s) {
 // Copies `len` bytes at `inOff` of `in` to the end of `out`; in the kernel
 // when it can, through a buffer otherwise.
 bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len) {
+  // A piece at a time, the disk started on each piece as the next is
+  // copied: the flush that follows then waits for the last pieces only.
+  // Only a hint; that flush is what makes the copy durable.
+  constexpr qint64 kPiece = 32 * 1024 * 1024;
   while (len > 0) {
     loff_t a = inOff, b = outOff;
-    ssize_t r = ::copy_file_range(in, &a, out, &b, size_t(len), 0);
+    ssize_t r = ::copy_file_range(in, &a, out, &b, size_t(std::min(len, kPiece)), 0);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
+    ::sync_file_range(out, outOff, r, SYNC_FILE_RANGE_WRITE);
     inOff += r;
     outOff += r;
     len -= r;

@@ -1,5 +1,6 @@
 #include "MessageWalk.h"
 
+#include "Base64.h"
 #include "GMimeHandles.h"
 #include "HeaderSyntax.h"
 #include "platform/Charset.h"
@@ -8,6 +9,8 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <utility>
 
 namespace maillib {
@@ -88,12 +91,59 @@ bool isTextFile(const QByteArray& subtype) {
          subtype == "rtf";
 }
 
+// The encoded bytes of a part: where they lie in the parsed mail when the
+// stream is a slice of it (checked against the stream's own first bytes),
+// else a copy read from the stream. None when the stream cannot be read.
+std::optional<QByteArray> encodedBytes(GMimeStream* source, gint64 length) {
+  if (g_mime_stream_reset(source) != 0) return std::nullopt;
+  const gint64 start = g_mime_stream_tell(source);
+  if (GMIME_IS_STREAM_MEM(source) && start >= 0) {
+    const GByteArray* all = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source));
+    if (all && start + length <= gint64(all->len)) {
+      char head[64];
+      const gint64 want = std::min<gint64>(length, sizeof head);
+      const gint64 got = want > 0 ? g_mime_stream_read(source, head, size_t(want)) : 0;
+      g_mime_stream_reset(source);
+      if (got == want && std::memcmp(head, all->data + start, size_t(want)) == 0)
+        return QByteArray::fromRawData(reinterpret_cast<const char*>(all->data + start), qsizetype(length));
+    }
+  }
+  QByteArray copy(qsizetype(length), Qt::Uninitialized);
+  qsizetype done = 0;
+  while (done < copy.size()) {
+    const gint64 got = g_mime_stream_read(source, copy.data() + done, size_t(copy.size() - done));
+    if (got <= 0) break;
+    done += qsizetype(got);
+  }
+  g_mime_stream_reset(source);
+  if (done != copy.size()) return std::nullopt;
+  return copy;
+}
+
 PartBytes partContent(GMimePart* part) {
   GMimeDataWrapper* w = g_mime_part_get_content(part);
   if (!w) return {};
-  // Sized for the encoded content, which the decoded never exceeds by much.
   GMimeStream* source = g_mime_data_wrapper_get_stream(w);
   const gint64 encoded = source ? g_mime_stream_length(source) : -1;
+  // base64 as mail programs write it is decoded here, straight from the
+  // mail's bytes and several times faster than GMime's filter; anything
+  // else goes through that filter, which takes whatever comes.
+  if (encoded > 0 && encoded <= 256LL * 1024 * 1024 &&
+      g_mime_data_wrapper_get_encoding(w) == GMIME_CONTENT_ENCODING_BASE64) {
+    if (const std::optional<QByteArray> text = encodedBytes(source, encoded)) {
+      const qsizetype room = base64DecodedRoom(text->size());
+      GByteArray* ba = g_byte_array_sized_new(guint(room));
+      g_byte_array_set_size(ba, guint(room));
+      const qsizetype n = decodeCleanBase64(text->constData(), text->size(), ba->data);
+      if (n >= 0) {
+        g_byte_array_set_size(ba, guint(n));
+        return {std::shared_ptr<GByteArray>(ba, g_byte_array_unref),
+                QByteArray::fromRawData(reinterpret_cast<const char*>(ba->data), n)};
+      }
+      g_byte_array_unref(ba);
+    }
+  }
+  // Sized for the encoded content, which the decoded never exceeds by much.
   GByteArray* ba = g_byte_array_sized_new(guint(std::clamp<gint64>(encoded, 0, 64 * 1024 * 1024)));
   PartBytes out{std::shared_ptr<GByteArray>(ba, g_byte_array_unref), {}};
   {

@@ -7,6 +7,7 @@
 #include "platform/Charset.h"
 
 #include <QStringList>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -115,7 +116,14 @@ DecodedMail decodeMailThroughTree(QByteArray&& raw, AttachmentWriter* files) {
     const bool crlf = stray >= 2 ? raw[stray - 2] == '\r' : (nl < 0 || (nl > 0 && raw[nl - 1] == '\r'));
     raw.insert(stray, crlf ? "\r\n" : "\n");
   }
-  GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
+  // The parser reads the mail where it lies, not a copy of it: the stream
+  // borrows the bytes (it never writes to them, and does not own them) and
+  // gives them back before `raw` lets go of them.
+  GByteArray* borrowed = g_byte_array_new_take(reinterpret_cast<guint8*>(raw.data()), gsize(raw.size()));
+  std::unique_ptr<GByteArray, void (*)(GByteArray*)> giveBack(borrowed,
+                                                             [](GByteArray* b) { g_byte_array_steal(b, nullptr); });
+  GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(borrowed));
+  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
   GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   const GParserOptions options(g_mime_parser_options_new());
   g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
@@ -125,7 +133,6 @@ DecodedMail decodeMailThroughTree(QByteArray&& raw, AttachmentWriter* files) {
   g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
   GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
   if (message) {
-    raw = QByteArray();  // the stream holds the bytes the message refers to
     GMimeObject* mo = GMIME_OBJECT(message.get());
     mail.subject = decodeHeaderText(objectHeader(mo, "Subject"));
     QByteArray from = objectHeader(mo, "From");
@@ -141,6 +148,8 @@ DecodedMail decodeMailThroughTree(QByteArray&& raw, AttachmentWriter* files) {
     message.reset();
     parser.reset();
     stream.reset();
+    giveBack.reset();
+    raw = QByteArray();
     // Each piece is decoded and taken over, not copied: a long body is large.
     QStringList texts;
     for (BodyPiece& p : pieces) {
