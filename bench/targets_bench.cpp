@@ -223,6 +223,21 @@ int main(int argc, char** argv) {
                 {}, 50};
   }
 
+  // What Qt alone takes: an empty window with the same Japanese user
+  // interface, in a program of Qt's libraries only (the linker keeps no
+  // library it does not call).
+  jobs << Job{u"for comparison: an empty Qt window"_qs, {},
+              [&dir] {
+                Ran r = run({QStringLiteral(EMPTY_WINDOW)}, dir.path(),
+                            {QStringLiteral("TOMOSHIBI_TEST_STARTED_NS=%1").arg(nowNs()),
+                             QStringLiteral("QT_QPA_PLATFORM=offscreen")});
+                const QByteArray line = r.out.trimmed();
+                r.ok = r.ok && line.startsWith("idle ");
+                r.ms = line.mid(5).toDouble();
+                return r;
+              },
+              {}, 50};
+
   jobs << Job{u"--version"_qs, u"msmtp"_qs, [exe, &dir] { return run({exe, QStringLiteral("--version")}, dir.path()); },
               [&dir] { return run({QStringLiteral("msmtp"), QStringLiteral("--version")}, dir.path()); }, 2.0};
 
