@@ -97,8 +97,12 @@ TEST_F(WindowModes, StandbyHidesTheMainWindowAndComeBackRestoresIt) {
   EXPECT_EQ(t->windowTitle(), QStringLiteral("待機中"));
   EXPECT_TRUE(onTop(t));
   EXPECT_TRUE(t->Timer1->isActive());
-  // The clock shows the time from the start.
-  EXPECT_EQ(t->Text1->text(), TaikiForm::clockText(QTime::currentTime(), QLocale::system()));
+  // The clock shows the time from the start (the second may have turned
+  // since it was set).
+  const QTime now = QTime::currentTime();
+  EXPECT_TRUE(t->Text1->text() == TaikiForm::clockText(now, QLocale::system()) ||
+              t->Text1->text() == TaikiForm::clockText(now.addSecs(-1), QLocale::system()))
+      << t->Text1->text().toStdString();
   EXPECT_TRUE(keepsScreenReaderRules(t));
   // The main window is hidden, not gone: its clock and the music go on.
   EXPECT_FALSE(m.isVisible());
