@@ -163,6 +163,16 @@ void measure(const Job& job, int rounds) {
   std::fflush(stdout);
 }
 
+// A window program from its start to idle, as it reports it ("idle MS").
+Ran untilIdle(const QStringList& args, const QString& folder) {
+  Ran r = run(args, folder,
+              {QStringLiteral("TOMOSHIBI_TEST_STARTED_NS=%1").arg(nowNs()), QStringLiteral("QT_QPA_PLATFORM=offscreen")});
+  const QByteArray line = r.out.trimmed();
+  r.ok = r.ok && line.startsWith("idle ");
+  r.ms = line.mid(5).toDouble();
+  return r;
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
@@ -211,15 +221,7 @@ int main(int argc, char** argv) {
     }
     data.close();
     jobs << Job{full ? u"main window to idle, 32767 records"_qs : u"main window to idle, no records"_qs, {},
-                [exe, home] {
-                  Ran r = run({exe, QStringLiteral("--home"), home}, home,
-                              {QStringLiteral("TOMOSHIBI_TEST_STARTED_NS=%1").arg(nowNs()),
-                               QStringLiteral("QT_QPA_PLATFORM=offscreen")});
-                  const QByteArray line = r.out.trimmed();
-                  r.ok = r.ok && line.startsWith("idle ");
-                  r.ms = line.mid(5).toDouble();
-                  return r;
-                },
+                [exe, home] { return untilIdle({exe, QStringLiteral("--home"), home}, home); },
                 {}, 50};
   }
 
@@ -227,15 +229,7 @@ int main(int argc, char** argv) {
   // interface, in a program of Qt's libraries only (the linker keeps no
   // library it does not call).
   jobs << Job{u"for comparison: an empty Qt window"_qs, {},
-              [&dir] {
-                Ran r = run({QStringLiteral(EMPTY_WINDOW)}, dir.path(),
-                            {QStringLiteral("TOMOSHIBI_TEST_STARTED_NS=%1").arg(nowNs()),
-                             QStringLiteral("QT_QPA_PLATFORM=offscreen")});
-                const QByteArray line = r.out.trimmed();
-                r.ok = r.ok && line.startsWith("idle ");
-                r.ms = line.mid(5).toDouble();
-                return r;
-              },
+              [&dir] { return untilIdle({QStringLiteral(EMPTY_WINDOW)}, dir.path()); },
               {}, 50};
 
   jobs << Job{u"--version"_qs, u"msmtp"_qs, [exe, &dir] { return run({exe, QStringLiteral("--version")}, dir.path()); },

@@ -2,6 +2,7 @@
 #include "composer/MailtoFill.h"
 #include "composer/send/SendCommand.h"
 #include "platform/CommandLine.h"
+#include "platform/IdleReport.h"
 #include "platform/Paths.h"
 #include "platform/ProgramFolder.h"
 #include "platform/TestHooks.h"
@@ -18,9 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QTimer>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -111,16 +110,7 @@ int main(int argc, char** argv) {
   MainForm form;
   form.show();
 #ifdef TOMOSHIBI_TEST_HOOKS
-  if (const qint64 started = testhooks::startedAtNs()) {
-    // A zero timer runs once the events the start posted are all handled.
-    QTimer::singleShot(0, &app, [started] {
-      timespec now{};
-      clock_gettime(CLOCK_MONOTONIC, &now);
-      std::printf("idle %.3f\n", double(qint64(now.tv_sec) * 1000000000 + now.tv_nsec - started) / 1e6);
-      std::fflush(stdout);
-      QCoreApplication::quit();
-    });
-  }
+  if (const qint64 started = testhooks::startedAtNs()) idlereport::whenIdle(started);
 #endif
   if (!cl.mailto.isEmpty()) ComposeFromMailtoLink(cl.mailto);
   return app.exec();
