@@ -139,12 +139,10 @@ DecodedMail decodeMailThroughTree(QByteArray&& raw, AttachmentWriter* files) {
     if (from.isEmpty()) from = objectHeader(mo, "Sender");
     mail.from = decodeAddresses(from);
     mail.date = cleanLine(decodeHeaderText(objectHeader(mo, "Date")));
-    // The parser's copy of the mail: attached mails are cut out of it.
-    GByteArray* held = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
-    const QByteArray whole = QByteArray::fromRawData(reinterpret_cast<const char*>(held->data), qsizetype(held->len));
-    QList<BodyPiece> pieces = walkMessage(message.get(), whole, mail, files);
-    // The parts' bytes are all out: the parsed message and its copy of the
-    // mail go before the text is decoded.
+    // Attached mails are cut out of the bytes the parser read.
+    QList<BodyPiece> pieces = walkMessage(message.get(), raw, mail, files);
+    // The parts' bytes are all out: the parsed message and the mail go
+    // before the text is decoded.
     message.reset();
     parser.reset();
     stream.reset();
